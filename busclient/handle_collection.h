@@ -1,0 +1,83 @@
+#pragma once
+// Ordered collection of owned records keyed by 16-bit handles.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace vkopc {
+
+using Handle16 = uint16_t;
+
+// Handles come from a counter that starts at 0 and hands out counter+1, so
+// the first handle is 1. The counter runs on past 0xFFFF by wrapping, skipping
+// 0 and every handle still in use: a handle is unique while its record lives.
+template <class Record>
+class HandleCollection {
+public:
+    using Map = std::map<Handle16, std::unique_ptr<Record>>;
+
+    // Issues count fresh handles in ascending counter order. Fails (false,
+    // nothing issued) when fewer than count handles are free.
+    bool IssueHandles(size_t count, std::vector<Handle16>* handles) {
+        if (count > kMaxHandles - m_records.size())
+            return false;
+        handles->clear();
+        handles->reserve(count);
+        while (handles->size() < count) {
+            ++m_counter;
+            if (m_counter == 0 || m_records.count(m_counter) != 0)
+                continue;
+            handles->push_back(m_counter);
+        }
+        return true;
+    }
+
+    // One fresh handle, or 0 when every handle is in use.
+    Handle16 IssueHandle() {
+        std::vector<Handle16> one;
+        return IssueHandles(1, &one) ? one[0] : 0;
+    }
+
+    // Takes ownership; the handle must come from IssueHandle(s) and not be in use.
+    Record* Insert(Handle16 handle, std::unique_ptr<Record> record) {
+        Record* raw = record.get();
+        m_records[handle] = std::move(record);
+        return raw;
+    }
+
+    Record* Find(uint32_t handle) const {
+        if (handle == 0 || handle > 0xFFFF)
+            return nullptr;
+        auto it = m_records.find(static_cast<Handle16>(handle));
+        return it == m_records.end() ? nullptr : it->second.get();
+    }
+
+    // Removes and hands back the record so that the caller decides when it dies.
+    std::unique_ptr<Record> Take(uint32_t handle) {
+        if (handle == 0 || handle > 0xFFFF)
+            return nullptr;
+        auto it = m_records.find(static_cast<Handle16>(handle));
+        if (it == m_records.end())
+            return nullptr;
+        std::unique_ptr<Record> record = std::move(it->second);
+        m_records.erase(it);
+        return record;
+    }
+
+    bool Empty() const { return m_records.empty(); }
+    size_t Size() const { return m_records.size(); }
+    // Lowest handle in use, 0 when empty.
+    Handle16 FirstHandle() const { return m_records.empty() ? 0 : m_records.begin()->first; }
+
+    typename Map::const_iterator begin() const { return m_records.begin(); }
+    typename Map::const_iterator end() const { return m_records.end(); }
+
+private:
+    static constexpr size_t kMaxHandles = 0xFFFF;
+    Map m_records;
+    Handle16 m_counter = 0;
+};
+
+}  // namespace vkopc

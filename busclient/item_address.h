@@ -1,0 +1,28 @@
+#pragma once
+// Bus-server item addresses: "opc://" + bus-server ProgID + "/" + item ID.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace vkopc {
+
+struct ItemAddress {
+    std::wstring progId;
+    std::wstring itemId;  // everything behind the first "/" after the ProgID
+};
+
+// Splits an item address. Backslashes count as slashes (addresses typed on
+// Windows often use them), the "opc://" prefix is compared without regard to
+// case, the item ID with regard to it. A missing prefix, a missing "/" behind
+// the ProgID or an empty ProgID or item ID give E_INVALIDARG.
+HRESULT SplitItemAddress(std::wstring_view address, ItemAddress* result);
+
+// The address that names itemId in the server progId.
+std::wstring MakeItemAddress(std::wstring_view progId, std::wstring_view itemId);
+
+// Case-insensitive comparison as ProgIDs and host names are compared.
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
+
+}  // namespace vkopc
