@@ -1,0 +1,44 @@
+// OPC error codes (FACILITY_ITF), as published in the OPC error message file.
+// The low word ranges: 0x0000-0x0011 DA 1.0/2.0, 0x0200-0x02FF Alarms & Events,
+// 0x0400-0x04FF DA 3.0, 0x8000-0xFFFF vendor-specific.
+#ifndef ORVANE_OPCERROR_H
+#define ORVANE_OPCERROR_H
+
+#include <winerror.h>
+
+#define OPC_E_INVALIDHANDLE     ((HRESULT)0xC0040001L)
+#define OPC_E_BADTYPE           ((HRESULT)0xC0040004L)
+#define OPC_E_PUBLIC            ((HRESULT)0xC0040005L)
+#define OPC_E_BADRIGHTS         ((HRESULT)0xC0040006L)
+#define OPC_E_UNKNOWNITEMID     ((HRESULT)0xC0040007L)
+#define OPC_E_INVALIDITEMID     ((HRESULT)0xC0040008L)
+#define OPC_E_INVALIDFILTER     ((HRESULT)0xC0040009L)
+#define OPC_E_UNKNOWNPATH       ((HRESULT)0xC004000AL)
+#define OPC_E_RANGE             ((HRESULT)0xC004000BL)
+#define OPC_E_DUPLICATENAME     ((HRESULT)0xC004000CL)
+#define OPC_S_UNSUPPORTEDRATE   ((HRESULT)0x0004000DL)
+#define OPC_S_CLAMP             ((HRESULT)0x0004000EL)
+#define OPC_S_INUSE             ((HRESULT)0x0004000FL)
+#define OPC_E_INVALIDCONFIGFILE ((HRESULT)0xC0040010L)
+#define OPC_E_NOTFOUND          ((HRESULT)0xC0040011L)
+#define OPC_E_INVALID_PID       ((HRESULT)0xC0040203L)
+
+// DA 3.0; listed so that message tables and clients can name them.
+#define OPC_E_DEADBANDNOTSET           ((HRESULT)0xC0040400L)
+#define OPC_E_DEADBANDNOTSUPPORTED     ((HRESULT)0xC0040401L)
+#define OPC_E_NOBUFFERING              ((HRESULT)0xC0040402L)
+#define OPC_E_INVALIDCONTINUATIONPOINT ((HRESULT)0xC0040403L)
+#define OPC_S_DATAQUEUEOVERFLOW        ((HRESULT)0x00040404L)
+#define OPC_E_RATENOTSET               ((HRESULT)0xC0040405L)
+#define OPC_E_NOTSUPPORTED             ((HRESULT)0xC0040406L)
+
+// Connection points (olectl.h has them; not every translation unit includes it).
+#ifndef CONNECT_E_NOCONNECTION
+#define CONNECT_E_FIRST         ((HRESULT)0x80040200L)
+#define CONNECT_E_NOCONNECTION  ((HRESULT)0x80040200L)
+#define CONNECT_E_ADVISELIMIT   ((HRESULT)0x80040201L)
+#define CONNECT_E_CANNOTCONNECT ((HRESULT)0x80040202L)
+#define CONNECT_E_OVERRIDDEN    ((HRESULT)0x80040203L)
+#endif
+
+#endif
