@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""Repairs widl's -Oif proxy format strings for [out, string] LPWSTR* parameters.
+
+widl (7.0 and 8.0) writes, for a parameter such as `[out, string] LPWSTR *pp`,
+the type offset of the pointee (an FC_UP/FC_OP/FC_FP entry) into the procedure
+format string, although the parameter is neither a simple reference
+(IsSimpleRef) nor a base type. The NDR engine then treats the caller's
+LPWSTR* slot as the string pointer itself and the caller receives NULL.
+MIDL points such a parameter at the FC_RP entry that widl emits immediately
+before the pointee: FC_RP [allocated_on_stack|pointer_deref] with offset 2.
+
+This script parses both format strings of a generated *_p.c and re-points
+exactly those parameters: out-parameters without IsSimpleRef/IsBasetype whose
+type offset names a unique/object/full pointer that directly follows such an
+FC_RP. A second run finds nothing to change.
+
+Usage: widlfix.py <file>_p.c [...]
+"""
+
+import re
+import sys
+
+FC_RP, FC_UP, FC_OP, FC_FP = 0x11, 0x12, 0x13, 0x14
+FC_AUTO_HANDLE = 0x33
+RP_ALLOCED_ON_STACK_DEREF = 0x14
+
+PARAM_IS_OUT = 0x0010
+PARAM_IS_BASETYPE = 0x0040
+PARAM_IS_SIMPLE_REF = 0x0100
+
+OI_HAS_RPC_FLAGS = 0x08
+OI2_HAS_EXTENSIONS = 0x40
+
+
+class FormatError(Exception):
+    pass
+
+
+class Token:
+    """One element of a format-string initialiser and where it sits in the file."""
+
+    def __init__(self, kind, value, start, end):
+        self.kind = kind      # 'byte', 'short' or 'long'
+        self.value = value
+        self.start = start    # span of the token in the file text
+        self.end = end
+        self.offset = 0       # byte offset in the format string
+
+    @property
+    def size(self):
+        return {'byte': 1, 'short': 2, 'long': 4}[self.kind]
+
+
+TOKEN_RE = re.compile(
+    r'/\*.*?\*/'                                   # comment
+    r'|(?P<macro>NdrFc(?P<kind>Short|Long))\s*\(\s*(?P<arg>[^)]*?)\s*\)'
+    r'|(?P<num>-?(?:0[xX][0-9a-fA-F]+|\d+))'
+    r'|(?P<sep>[\s,]+)'
+    r'|(?P<other>.)', re.S)
+
+
+def parse_int(text):
+    return int(text, 0)
+
+
+def find_format_string(text, name):
+    """Returns (tokens, buffer) for the initialiser of the named format string."""
+    head = re.search(r'static\s+const\s+MIDL_(?:PROC|TYPE)_FORMAT_STRING\s+'
+                     + re.escape(name) + r'\s*=\s*\{', text)
+    if not head:
+        raise FormatError(f'{name} not found')
+    # The initialiser is { pad, { bytes... } }; the bytes sit in the inner braces.
+    inner_open = text.index('{', head.end())
+    inner_close = text.index('}', inner_open)
+    body_start, body_end = inner_open + 1, inner_close
+    tokens = []
+    offset = 0
+    for m in TOKEN_RE.finditer(text, body_start, body_end):
+        if m.group('macro'):
+            kind = m.group('kind').lower()
+            value = parse_int(m.group('arg'))
+        elif m.group('num'):
+            kind = 'byte'
+            value = parse_int(m.group('num'))
+        elif m.group('other'):
+            raise FormatError(f'{name}: unexpected text {m.group(0)!r} '
+                              f'at line {text.count(chr(10), 0, m.start()) + 1}')
+        else:
+            continue
+        token = Token(kind, value, m.start(), m.end())
+        token.offset = offset
+        offset += token.size
+        tokens.append(token)
+    buf = bytearray()
+    for t in tokens:
+        buf += (t.value & ((1 << (8 * t.size)) - 1)).to_bytes(t.size, 'little')
+    return tokens, buf
+
+
+def u16(buf, pos):
+    return buf[pos] | (buf[pos + 1] << 8)
+
+
+def procedures(proc):
+    """Yields (parameter offset, flags, type offset) for every parameter."""
+    pos = 0
+    while pos < len(proc) and not (pos == len(proc) - 1 and proc[pos] == 0):
+        handle_type, oi_flags = proc[pos], proc[pos + 1]
+        if handle_type != FC_AUTO_HANDLE:
+            raise FormatError(f'procedure at {pos}: handle type {handle_type:#x} '
+                              'not supported (object interfaces only)')
+        pos += 2
+        if oi_flags & OI_HAS_RPC_FLAGS:
+            pos += 4
+        pos += 2 + 2          # procedure number, stack size
+        pos += 2 + 2          # client and server buffer sizes
+        oi2_flags, param_count = proc[pos], proc[pos + 1]
+        pos += 2
+        if oi2_flags & OI2_HAS_EXTENSIONS:
+            pos += proc[pos]  # the extension block counts its own size byte
+        for _ in range(param_count):
+            flags = u16(proc, pos)
+            type_offset = None if flags & PARAM_IS_BASETYPE else u16(proc, pos + 4)
+            yield pos, flags, type_offset
+            pos += 6
+
+
+def needs_repointing(types, flags, type_offset):
+    if type_offset is None or not flags & PARAM_IS_OUT or flags & PARAM_IS_SIMPLE_REF:
+        return False
+    if type_offset < 4 or type_offset >= len(types):
+        return False
+    if types[type_offset] not in (FC_UP, FC_OP, FC_FP):
+        return False
+    rp = type_offset - 4
+    return (types[rp] == FC_RP and types[rp + 1] == RP_ALLOCED_ON_STACK_DEREF
+            and u16(types, rp + 2) == 2)
+
+
+def fix_text(text):
+    proc_tokens, proc = find_format_string(text, '__MIDL_ProcFormatString')
+    _, types = find_format_string(text, '__MIDL_TypeFormatString')
+    by_offset = {t.offset: t for t in proc_tokens}
+    edits = []
+    for param_pos, flags, type_offset in procedures(proc):
+        if not needs_repointing(types, flags, type_offset):
+            continue
+        token = by_offset.get(param_pos + 4)
+        if token is None or token.kind != 'short':
+            raise FormatError(f'type offset of the parameter at {param_pos} '
+                              'is not written as one NdrFcShort')
+        edits.append((token, type_offset - 4))
+    for token, new in sorted(edits, key=lambda e: e[0].start, reverse=True):
+        replacement = f'NdrFcShort({new:#x})'
+        # Keep the generated comment truthful.
+        tail = text[token.end:]
+        tail = re.sub(r'^(,\s*/\*\s*type offset = )\d+', rf'\g<1>{new}', tail, count=1)
+        text = text[:token.start] + replacement + tail
+    return text, len(edits)
+
+
+def main(argv):
+    if len(argv) < 2:
+        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
+        return 2
+    for path in argv[1:]:
+        with open(path, encoding='utf-8') as f:
+            text = f.read()
+        try:
+            fixed, count = fix_text(text)
+        except FormatError as e:
+            print(f'widlfix: {path}: {e}', file=sys.stderr)
+            return 1
+        if count:
+            with open(path, 'w', encoding='utf-8') as f:
+                f.write(fixed)
+        print(f'widlfix: {path}: {count} parameter(s) re-pointed')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
