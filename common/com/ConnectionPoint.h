@@ -26,6 +26,7 @@
 #include "com/ComPtr.h"
 #include "com/HandleRegistry.h"
 #include "com/Object.h"
+#include "com/Sync.h"
 
 namespace com {
 
@@ -63,6 +64,7 @@ private:
     IConnectionPointContainer* container_;  // owns this point
     const IID iid_;
     const DWORD advise_limit_;
+    CriticalSection advise_lock_;  // makes the advise-limit check and the insertion one step
     // Each value holds the sink's pointer of the outgoing interface (queried at Advise).
     HandleRegistry<ComPtr<IUnknown>> sinks_;
 };

@@ -115,8 +115,9 @@ public:
     bool AddClass(REFCLSID clsid, FactoryCreator create);
     // DllGetClassObject: CLASS_E_CLASSNOTAVAILABLE for an unknown CLSID.
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
-    // DllCanUnloadNow: S_OK only while no object lives and no LockServer lock is held.
-    HRESULT CanUnloadNow() const noexcept { return locks_.Count() == 0 ? S_OK : S_FALSE; }
+    // DllCanUnloadNow: S_OK only while no object lives and no LockServer lock is held; then
+    // the cached factories (and singletons) are released too.
+    HRESULT CanUnloadNow() noexcept;
     // EXE: CoRegisterClassObject for every class (factories do not count in the lock count).
     HRESULT RegisterClassObjects(DWORD context, DWORD flags);
     void RevokeClassObjects() noexcept;
