@@ -16,7 +16,7 @@ using Handle16 = uint16_t;
 template <class Record>
 class HandleCollection {
 public:
-    using Map = std::map<Handle16, std::unique_ptr<Record>>;
+    using Map = std::map<Handle16, std::shared_ptr<Record>>;
 
     // Issues count fresh handles in ascending counter order. Fails (false,
     // nothing issued) when fewer than count handles are free.
@@ -41,27 +41,31 @@ public:
     }
 
     // Takes ownership; the handle must come from IssueHandle(s) and not be in use.
-    Record* Insert(Handle16 handle, std::unique_ptr<Record> record) {
+    Record* Insert(Handle16 handle, std::shared_ptr<Record> record) {
         Record* raw = record.get();
         m_records[handle] = std::move(record);
         return raw;
     }
 
-    Record* Find(uint32_t handle) const {
+    Record* Find(uint32_t handle) const { return Share(handle).get(); }
+
+    // A reference that keeps the record alive across an outgoing COM call,
+    // during which a re-entrant call may remove it from the collection.
+    std::shared_ptr<Record> Share(uint32_t handle) const {
         if (handle == 0 || handle > 0xFFFF)
             return nullptr;
         auto it = m_records.find(static_cast<Handle16>(handle));
-        return it == m_records.end() ? nullptr : it->second.get();
+        return it == m_records.end() ? nullptr : it->second;
     }
 
     // Removes and hands back the record so that the caller decides when it dies.
-    std::unique_ptr<Record> Take(uint32_t handle) {
+    std::shared_ptr<Record> Take(uint32_t handle) {
         if (handle == 0 || handle > 0xFFFF)
             return nullptr;
         auto it = m_records.find(static_cast<Handle16>(handle));
         if (it == m_records.end())
             return nullptr;
-        std::unique_ptr<Record> record = std::move(it->second);
+        std::shared_ptr<Record> record = std::move(it->second);
         m_records.erase(it);
         return record;
     }
