@@ -1,6 +1,7 @@
 #include "DescriptionTable.h"
 
-#include "ComOwners.h"
+#include "com/Result.h"
+#include "com/Variant.h"
 #include "Telegram.h"
 
 namespace orvane::interaction {
@@ -40,11 +41,11 @@ HRESULT TextIndex(BYTE dataType, const VARIANT& value, WORD* index)
 {
     if (!index)
         return E_POINTER;
-    UniqueVariant converted;
+    com::UniqueVariant converted;
     switch (dataType) {
     case kBoolean:
-        RETURN_IF_FAILED(VariantChangeType(converted.addressof(), const_cast<VARIANT*>(&value), 0, VT_BOOL));
-        *index = V_BOOL(&converted.get()) == VARIANT_TRUE ? 1 : 0;
+        RETURN_IF_FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BOOL));
+        *index = V_BOOL(converted.get()) == VARIANT_TRUE ? 1 : 0;
         return S_OK;
     case kUnsigned8:
     case kFormatByte:
@@ -52,8 +53,8 @@ HRESULT TextIndex(BYTE dataType, const VARIANT& value, WORD* index)
     case kUnsigned32:
     case kFormatWord:
     case kFormatDoubleWord: {
-        RETURN_IF_FAILED(VariantChangeType(converted.addressof(), const_cast<VARIANT*>(&value), 0, VT_I8));
-        const ULONGLONG bits = static_cast<ULONGLONG>(V_I8(&converted.get()));
+        RETURN_IF_FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I8));
+        const ULONGLONG bits = static_cast<ULONGLONG>(V_I8(converted.get()));
         const bool byte = dataType == kUnsigned8 || dataType == kFormatByte;
         *index = static_cast<WORD>(bits & (byte ? 0xFF : 0xFFFF));
         return S_OK;
@@ -79,9 +80,9 @@ HRESULT LookupDescription(const wchar_t* name, const DriveParameterRecord& recor
             } else {
                 if (!currentValue)
                     return E_POINTER;
-                UniqueVariant value;
-                RETURN_IF_FAILED(currentValue(value.addressof()));
-                RETURN_IF_FAILED(TextIndex(record.dataType, value.get(), &found.subindex));
+                com::UniqueVariant value;
+                RETURN_IF_FAILED(currentValue(value.put()));
+                RETURN_IF_FAILED(TextIndex(record.dataType, *value, &found.subindex));
             }
         }
         *request = found;

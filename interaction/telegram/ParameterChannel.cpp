@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "ComOwners.h"
+#include "com/Result.h"
+#include "com/Variant.h"
 #include "opcerror.h"
 #include "Telegram.h"
 
@@ -62,12 +63,10 @@ size_t ChangeBlockLength(BYTE format)
 }
 
 // Hands the last quality and time stamp to the caller, whose VARIANTs are outputs.
-void HandOut(UniqueVariant& value, VARIANT* out)
+void HandOut(com::UniqueVariant& value, VARIANT* out)
 {
-    if (out) {
-        *out = value.get();
-        VariantInit(value.addressof());
-    }
+    if (out)
+        value.move_to(out);
 }
 
 }  // namespace
@@ -113,10 +112,10 @@ HRESULT ParameterChannel::Exchange(const wchar_t* what, const VARIANT& address,
         m_log->Write(what);
         m_log->Write(HexDump(async ? L"    --> BusServer: " : L"  --> BusServer: ", request));
     }
-    UniqueVariant telegram;
-    RETURN_IF_FAILED(MakeTelegram(request, telegram.addressof()));
-    RETURN_IF_FAILED(m_transfer.Communicate(address, telegram.addressof(), quality, timestamp, limit));
-    RETURN_IF_FAILED(TelegramBytes(telegram.get(), response));
+    com::UniqueVariant telegram;
+    RETURN_IF_FAILED(MakeTelegram(request, telegram.put()));
+    RETURN_IF_FAILED(m_transfer.Communicate(address, telegram.get(), quality, timestamp, limit));
+    RETURN_IF_FAILED(TelegramBytes(*telegram, response));
     if (Tracing())
         m_log->Write(HexDump(async ? L"    <-- BusServer: " : L"  <-- BusServer: ", *response));
     return S_OK;
@@ -132,10 +131,10 @@ HRESULT ParameterChannel::ReadSingle(const VARIANT& address, BYTE reference, BYT
     std::vector<BYTE> request = Header(reference, kRequestRead, axis, 1);
     AppendAddress(request, attribute, elements, parameter, subindex);
 
-    UniqueVariant lastQuality, lastTimestamp;
+    com::UniqueVariant lastQuality, lastTimestamp;
     std::vector<BYTE> response;
     const HRESULT hr = Exchange(L"  communicate (read single)", address, request, PollLimit::Read,
-                                &response, lastQuality.addressof(), lastTimestamp.addressof());
+                                &response, lastQuality.put(), lastTimestamp.put());
     HandOut(lastQuality, quality);
     HandOut(lastTimestamp, timestamp);
     RETURN_IF_FAILED(hr);
@@ -156,7 +155,7 @@ HRESULT ParameterChannel::ReadMulti(const VARIANT& address, BYTE reference, BYTE
 {
     if (!result)
         return E_POINTER;
-    UniqueVariant lastQuality, lastTimestamp;
+    com::UniqueVariant lastQuality, lastTimestamp;
     std::vector<BYTE> kept;
     HRESULT hr = S_OK;
     for (size_t first = 0; first < parameters.size() && SUCCEEDED(hr); first += kMaxParametersPerRequest) {
@@ -170,7 +169,7 @@ HRESULT ParameterChannel::ReadMulti(const VARIANT& address, BYTE reference, BYTE
         lastTimestamp.reset();
         std::vector<BYTE> response;
         hr = Exchange(L"  communicate (read multi)", address, request, PollLimit::Read, &response,
-                      lastQuality.addressof(), lastTimestamp.addressof());
+                      lastQuality.put(), lastTimestamp.put());
         if (FAILED(hr))
             break;
         if (response.size() < 7) {
@@ -207,10 +206,10 @@ HRESULT ParameterChannel::WriteSingle(const VARIANT& address, BYTE reference, BY
     if (values.size() % 2)
         request.push_back(0);
 
-    UniqueVariant quality, timestamp;
+    com::UniqueVariant quality, timestamp;
     std::vector<BYTE> response;
     RETURN_IF_FAILED(Exchange(L"  communicate (write single)", address, request, PollLimit::Write, &response,
-                              quality.addressof(), timestamp.addressof()));
+                              quality.put(), timestamp.put()));
     if (response.size() < kHeaderLength)
         return E_FAIL;
     if (!IsNegative(response))
@@ -244,11 +243,11 @@ HRESULT ParameterChannel::WriteMulti(const VARIANT& address, BYTE reference, BYT
         if (request.size() % 2)
             request.push_back(0);
 
-        UniqueVariant quality, timestamp;
+        com::UniqueVariant quality, timestamp;
         std::vector<BYTE> response;
         // Multi-parameter changes poll with the read limit.
         RETURN_IF_FAILED(Exchange(L"  communicate (write multi)", address, request, PollLimit::Read, &response,
-                                  quality.addressof(), timestamp.addressof()));
+                                  quality.put(), timestamp.put()));
         if (response.size() < kHeaderLength)
             return E_FAIL;
 

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "ComOwners.h"
+#include "com/Result.h"
+#include "com/SafeArray.h"
 
 namespace orvane::interaction {
 
@@ -73,40 +74,15 @@ HRESULT MakeTelegram(const std::vector<BYTE>& bytes, VARIANT* telegram)
 {
     if (!telegram)
         return E_POINTER;
-    UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
-    if (!array)
-        return E_OUTOFMEMORY;
-    if (!bytes.empty()) {
-        void* data = nullptr;
-        RETURN_IF_FAILED(SafeArrayAccessData(array.get(), &data));
-        memcpy(data, bytes.data(), bytes.size());
-        SafeArrayUnaccessData(array.get());
-    }
-    VariantInit(telegram);
-    V_VT(telegram) = VT_ARRAY | VT_UI1;
-    V_ARRAY(telegram) = array.release();
-    return S_OK;
+    return com::BytesToVariant(bytes.data(), bytes.size(), telegram);
 }
 
 HRESULT TelegramBytes(const VARIANT& telegram, std::vector<BYTE>* bytes)
 {
-    if (V_VT(&telegram) != (VT_ARRAY | VT_UI1) || !V_ARRAY(&telegram))
-        return E_INVALIDARG;
-    SAFEARRAY* array = V_ARRAY(&telegram);
-    if (SafeArrayGetDim(array) != 1)
-        return E_INVALIDARG;
-    LONG lower = 0, upper = -1;
-    RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
-    RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
-    const size_t count = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
-    bytes->resize(count);
-    if (count) {
-        void* data = nullptr;
-        RETURN_IF_FAILED(SafeArrayAccessData(array, &data));
-        memcpy(bytes->data(), data, count);
-        SafeArrayUnaccessData(array);
-    }
-    return S_OK;
+    if (!bytes)
+        return E_POINTER;
+    const HRESULT hr = com::VariantToBytes(telegram, bytes);
+    return FAILED(hr) && hr != E_OUTOFMEMORY ? E_INVALIDARG : hr;
 }
 
 std::wstring HexDump(const wchar_t* head, const std::vector<BYTE>& bytes)

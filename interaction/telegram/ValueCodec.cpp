@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "com/Result.h"
+#include "com/SafeArray.h"
 #include "opcerror.h"
 #include "Telegram.h"
 
@@ -72,19 +74,9 @@ HRESULT TakeSingle(BYTE dataType, size_t length, const BYTE* bytes, FLOAT* out)
 
 HRESULT MakeByteArray(size_t size, size_t length, const BYTE* bytes, VARIANT* out)
 {
-    UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
-    if (!array)
-        return E_OUTOFMEMORY;
-    if (size) {
-        BYTE* data = nullptr;
-        RETURN_IF_FAILED(SafeArrayAccessData(array.get(), reinterpret_cast<void**>(&data)));
-        memset(data, 0, size);
-        memcpy(data, bytes, std::min(size, length));
-        SafeArrayUnaccessData(array.get());
-    }
-    V_VT(out) = VT_ARRAY | VT_UI1;
-    V_ARRAY(out) = array.release();
-    return S_OK;
+    std::vector<BYTE> data(size, 0);
+    std::copy(bytes, bytes + std::min(size, length), data.begin());
+    return com::BytesToVariant(data.data(), data.size(), out);
 }
 
 HRESULT MakeText(size_t length, const BYTE* bytes, VARIANT* out)
@@ -107,16 +99,16 @@ HRESULT MakeText(size_t length, const BYTE* bytes, VARIANT* out)
 // unsigned one the bits, so that an Integer16 -1 reads as -1 in a VT_I4 item.
 HRESULT MakeDecimal(BYTE dataType, VARTYPE target, const DriveInteger& integer, VARIANT* out)
 {
-    UniqueVariant decimal;
-    V_VT(decimal.addressof()) = VT_DECIMAL;
+    com::UniqueVariant decimal;
+    V_VT(decimal.get()) = VT_DECIMAL;
     if (target != VT_UI8 && IsSigned(dataType))
-        RETURN_IF_FAILED(VarDecFromI4(integer.value, &V_DECIMAL(decimal.addressof())));
+        RETURN_IF_FAILED(VarDecFromI4(integer.value, &V_DECIMAL(decimal.get())));
     else
-        RETURN_IF_FAILED(VarDecFromUI4(integer.bits, &V_DECIMAL(decimal.addressof())));
-    V_VT(decimal.addressof()) = VT_DECIMAL;  // VarDecFrom* writes the whole DECIMAL
+        RETURN_IF_FAILED(VarDecFromUI4(integer.bits, &V_DECIMAL(decimal.get())));
+    V_VT(decimal.get()) = VT_DECIMAL;  // VarDecFrom* writes the whole DECIMAL
     if (target == VT_DECIMAL)
-        return VariantCopy(out, decimal.addressof());
-    return VariantChangeType(out, decimal.addressof(), 0, target);
+        return VariantCopy(out, decimal.get());
+    return VariantChangeType(out, decimal.get(), 0, target);
 }
 
 }  // namespace
@@ -129,8 +121,8 @@ HRESULT BytesToVariant(BYTE dataType, VARTYPE target, size_t length, const BYTE*
     if ((!IsText(dataType) && length == 0) || (length && !bytes))
         return E_INVALIDARG;
 
-    UniqueVariant result;
-    VARIANT* v = result.addressof();
+    com::UniqueVariant result;
+    VARIANT* v = result.get();
     const bool signedType = IsSigned(dataType);
     DriveInteger integer{};
     FLOAT single = 0;
@@ -199,9 +191,7 @@ HRESULT BytesToVariant(BYTE dataType, VARTYPE target, size_t length, const BYTE*
     default:
         return E_WRONG_DATATYPE;
     }
-    *out = result.get();
-    VariantInit(result.addressof());  // ownership passed to *out
-    return S_OK;
+    return result.move_to(out);
 }
 
 HRESULT NumberToBytes(BYTE dataType, LONG value, std::vector<BYTE>* bytes)
@@ -345,9 +335,9 @@ HRESULT VariantToBytes(BYTE dataType, const VARIANT& value, std::vector<BYTE>* b
     if (!bytes)
         return E_POINTER;
     if (V_VT(&value) & VT_BYREF) {
-        UniqueVariant direct;
-        RETURN_IF_FAILED(VariantCopyInd(direct.addressof(), const_cast<VARIANT*>(&value)));
-        return VariantToBytes(dataType, direct.get(), bytes, arrayLength);
+        com::UniqueVariant direct;
+        RETURN_IF_FAILED(VariantCopyInd(direct.get(), const_cast<VARIANT*>(&value)));
+        return VariantToBytes(dataType, *direct, bytes, arrayLength);
     }
 
     LONG number = 0;
@@ -401,14 +391,14 @@ HRESULT VariantToBytes(BYTE dataType, const VARIANT& value, std::vector<BYTE>* b
 }
 
 HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
-                     const std::vector<BYTE>& fixedLengths, std::vector<UniqueVariant>* values)
+                     const std::vector<BYTE>& fixedLengths, std::vector<com::UniqueVariant>* values)
 {
     if (!values)
         return E_POINTER;
     if (types.size() != fixedLengths.size())
         return E_INVALIDARG;
 
-    std::vector<UniqueVariant> decoded;
+    std::vector<com::UniqueVariant> decoded;
     size_t pos = 0;
     while (pos < blocks.size()) {
         const BYTE format = blocks[pos];
@@ -433,9 +423,9 @@ HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>&
         if (format == kFormatError)
             return count ? DriveError(data[1]) : E_INVALIDARG;
 
-        UniqueVariant value;
+        com::UniqueVariant value;
         RETURN_IF_FAILED(BytesToVariant(ResolveFormat(format, types[index]), types[index], length, data,
-                                        value.addressof(), fixedLengths[index]));
+                                        value.get(), fixedLengths[index]));
         decoded.push_back(std::move(value));
         pos += 2 + length;
         // A drive may pad an odd-length block to a word boundary. No format is 0, so

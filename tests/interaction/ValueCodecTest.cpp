@@ -295,7 +295,7 @@ TEST(DecodeValues, WalksTheValueBlocks)
         {"conversion error", {VT_BOOL}, {0x01, 1, 0x01}, E_WRONG_DATATYPE, {}},
     };
     for (const DecodeValuesCase& c : cases) {
-        std::vector<UniqueVariant> values(1);  // must stay untouched on failure
+        std::vector<com::UniqueVariant> values(1);  // must stay untouched on failure
         const std::vector<BYTE> fixedLengths(c.types.size(), 0);
         const HRESULT hr = DecodeValues(c.types, c.blocks, fixedLengths, &values);
         EXPECT_EQ(Hr{c.hr}, Hr{hr}) << "DecodeValues, " << c.name;
@@ -304,19 +304,19 @@ TEST(DecodeValues, WalksTheValueBlocks)
             continue;
         }
         std::vector<std::string> got;
-        for (const UniqueVariant& v : values)
-            got.push_back(Describe(v.get()));
+        for (const com::UniqueVariant& v : values)
+            got.push_back(Describe(*v));
         EXPECT_EQ(c.expected, got) << "DecodeValues, " << c.name;
     }
 }
 
 TEST(DecodeValues, UsesTheFixedLengths)
 {
-    std::vector<UniqueVariant> values;
+    std::vector<com::UniqueVariant> values;
     const HRESULT hr = DecodeValues({VT_ARRAY | VT_UI1}, {0x0A, 2, 0xAA, 0xBB}, {4}, &values);
     ASSERT_EQ(Hr{S_OK}, Hr{hr}) << "DecodeValues with fixed length 4";
     ASSERT_EQ(1u, values.size()) << "DecodeValues with fixed length 4";
-    EXPECT_EQ("VT_ARRAY|VT_UI1 aa bb 00 00", Describe(values[0].get())) << "DecodeValues with fixed length 4";
+    EXPECT_EQ("VT_ARRAY|VT_UI1 aa bb 00 00", Describe(*values[0])) << "DecodeValues with fixed length 4";
 
     EXPECT_EQ(Hr{E_INVALIDARG}, Hr{DecodeValues({VT_UI2, VT_UI2}, {}, {0}, &values)})
         << "DecodeValues with lists of different lengths";
