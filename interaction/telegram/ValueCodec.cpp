@@ -99,16 +99,17 @@ HRESULT MakeText(size_t length, const BYTE* bytes, VARIANT* out)
 // unsigned one the bits, so that an Integer16 -1 reads as -1 in a VT_I4 item.
 HRESULT MakeDecimal(BYTE dataType, VARTYPE target, const DriveInteger& integer, VARIANT* out)
 {
-    com::UniqueVariant decimal;
-    V_VT(decimal.get()) = VT_DECIMAL;
+    VARIANT decimal;
     if (target != VT_UI8 && IsSigned(dataType))
-        RETURN_IF_FAILED(VarDecFromI4(integer.value, &V_DECIMAL(decimal.get())));
+        RETURN_IF_FAILED(VarDecFromI4(integer.value, &V_DECIMAL(&decimal)));
     else
-        RETURN_IF_FAILED(VarDecFromUI4(integer.bits, &V_DECIMAL(decimal.get())));
-    V_VT(decimal.get()) = VT_DECIMAL;  // VarDecFrom* writes the whole DECIMAL
-    if (target == VT_DECIMAL)
-        return VariantCopy(out, decimal.get());
-    return VariantChangeType(out, decimal.get(), 0, target);
+        RETURN_IF_FAILED(VarDecFromUI4(integer.bits, &V_DECIMAL(&decimal)));
+    V_VT(&decimal) = VT_DECIMAL;  // after: the DECIMAL overlays the type field
+    if (target == VT_DECIMAL) {
+        *out = decimal;
+        return S_OK;
+    }
+    return VariantChangeType(out, &decimal, 0, target);
 }
 
 }  // namespace
@@ -266,38 +267,33 @@ HRESULT TextToBytes(BYTE dataType, BSTR text, std::vector<BYTE>* bytes)
 
 HRESULT ArrayToBytes(BYTE dataType, SAFEARRAY* array, BYTE arrayLength, std::vector<BYTE>* bytes)
 {
-    if (!array || SafeArrayGetDim(array) != 1)
+    std::vector<BYTE> present;
+    if (!array)
         return E_WRONG_DATATYPE;
-    LONG lower = 0, upper = -1;
-    RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
-    RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
-    const size_t present = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
+    const HRESULT hr = com::ReadByteArray(array, &present);
+    if (FAILED(hr))
+        return hr == E_OUTOFMEMORY ? hr : E_WRONG_DATATYPE;
 
     size_t valueBytes = 0, padding = 0;
     if (IsText(dataType)) {
         // No array length known (an octet-string item keeps none): the whole array.
-        valueBytes = arrayLength ? arrayLength : present;
+        valueBytes = arrayLength ? arrayLength : present.size();
         if (valueBytes > 255)
             return OPC_E_RANGE;
     } else if (IntegerWidth(dataType) == ValueWidth::Byte) {
         valueBytes = 1;
         padding = 1;
     } else {
-        valueBytes = ValueSize(dataType, present);
+        valueBytes = ValueSize(dataType, present.size());
         if (valueBytes == 0)
             return E_WRONG_DATATYPE;
     }
-    if (present < valueBytes || present < arrayLength)
+    if (present.size() < valueBytes || present.size() < arrayLength)
         return E_WRONG_DATATYPE;
 
-    std::vector<BYTE> encoded(valueBytes + padding, 0);
-    if (valueBytes) {
-        BYTE* data = nullptr;
-        RETURN_IF_FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&data)));
-        memcpy(encoded.data(), data, valueBytes);
-        SafeArrayUnaccessData(array);
-    }
-    *bytes = std::move(encoded);
+    present.resize(valueBytes);
+    present.resize(valueBytes + padding, 0);
+    *bytes = std::move(present);
     return S_OK;
 }
 
@@ -310,22 +306,24 @@ HRESULT To32Bits(const VARIANT& value, LONG* out)
     switch (V_VT(&value)) {
     case VT_DECIMAL: {
         DECIMAL decimal = V_DECIMAL(&value);
-        hr = VarI4FromDec(&decimal, out);
-        if (FAILED(hr) && SUCCEEDED(VarUI4FromDec(&decimal, &unsignedValue)))
-            hr = S_OK, *out = static_cast<LONG>(unsignedValue);
+        if (SUCCEEDED(VarI4FromDec(&decimal, out)))
+            return S_OK;
+        hr = VarUI4FromDec(&decimal, &unsignedValue);
         break;
     }
     case VT_I8:
-        hr = VarI4FromI8(V_I8(&value), out);
-        if (FAILED(hr) && SUCCEEDED(VarUI4FromI8(V_I8(&value), &unsignedValue)))
-            hr = S_OK, *out = static_cast<LONG>(unsignedValue);
+        if (SUCCEEDED(VarI4FromI8(V_I8(&value), out)))
+            return S_OK;
+        hr = VarUI4FromI8(V_I8(&value), &unsignedValue);
         break;
     case VT_UI8:
         hr = VarUI4FromUI8(V_UI8(&value), &unsignedValue);
-        *out = static_cast<LONG>(unsignedValue);
         break;
     }
-    return SUCCEEDED(hr) ? S_OK : OPC_E_RANGE;
+    if (FAILED(hr))
+        return OPC_E_RANGE;
+    *out = static_cast<LONG>(unsignedValue);
+    return S_OK;
 }
 
 }  // namespace
