@@ -1,0 +1,116 @@
+#pragma once
+// Client-side objects the connection object talks to in the tests: a
+// parameter node that names an item, and a completion callback.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "com/Object.h"
+#include "com/Variant.h"
+#include "vkmodel.h"
+#include "vkopcinteraction.h"
+
+namespace vkopc_test {
+
+// Implements what the connection object uses of a parameter node.
+class FakeParameter : public com::Object<VKModelParameter> {
+public:
+    FakeParameter(std::wstring address, VARTYPE type) : address_(std::move(address)), type_(type) {}
+
+    // What Init reported.
+    bool initCalled = false;
+    std::wstring initAddress;
+    long initRights = 0;
+    VARTYPE initType = VT_EMPTY;
+
+    STDMETHODIMP GetInit(BSTR* pbsAccessPath, long* plAccessRights, VARTYPE* pvtDataType,
+                         VARIANT* pvDefault) override {
+        *pbsAccessPath = SysAllocString(address_.c_str());
+        *plAccessRights = 3;
+        *pvtDataType = type_;
+        VariantInit(pvDefault);
+        return S_OK;
+    }
+    STDMETHODIMP Init(BSTR bsAccessPath, long lAccessRights, VARTYPE vtDataType,
+                      VARIANT) override {
+        initCalled = true;
+        initAddress = bsAccessPath ? bsAccessPath : L"";
+        initRights = lAccessRights;
+        initType = vtDataType;
+        return S_OK;
+    }
+
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetName(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetName(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAccessPath(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetAccessPath(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetParent(IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetParent(IUnknown*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPath(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetRelativePath(IUnknown*, BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTag(long*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetTag(long) override { return E_NOTIMPL; }
+    STDMETHODIMP GetInteractionCLSID(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetInteractionCLSID(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetValue(VARIANT*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetValue(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFormat(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetFormat(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIdentity(IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMin(VARIANT*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMin(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMax(VARIANT*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMax(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFlags(unsigned short*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetFlags(unsigned short) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAccessRights(long*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetAccessRights(long) override { return E_NOTIMPL; }
+    STDMETHODIMP SetDataType(VARTYPE, VARIANT) override { return E_NOTIMPL; }
+
+private:
+    std::wstring address_;
+    VARTYPE type_;
+};
+
+struct Completion {
+    bool isRead;
+    long transactionId;
+    long error;
+    com::UniqueVariant data;
+    VARTYPE qualityType;
+    VARTYPE timeStampType;
+};
+
+class RecordingCallback : public com::Object<IvkAsyncCallback> {
+public:
+    std::vector<Completion> completions;
+
+    STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
+                                   VARIANT vQuality, VARIANT vTimeStamp) override {
+        completions.push_back(
+            {true, lTransactionID, lError, com::UniqueVariant(vData), V_VT(&vQuality), V_VT(&vTimeStamp)});
+        return S_OK;
+    }
+    STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override {
+        completions.push_back({false, lTransactionID, lError, com::UniqueVariant(), VT_EMPTY, VT_EMPTY});
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+};
+
+}  // namespace vkopc_test
