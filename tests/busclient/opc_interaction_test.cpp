@@ -6,8 +6,10 @@
 
 #include <map>
 #include <string>
+#include <thread>
 
 #include "com/Bstr.h"
+#include "com/ComInit.h"
 #include "com/ComPtr.h"
 #include "com/Variant.h"
 #include "opc.h"
@@ -186,6 +188,45 @@ TEST_F(OPCInteractionTest, LastReleaseTearsDownAndNextCreationStartsAfresh) {
     ComPtr<IUnknown> server;
     HRESULT hr = fresh->GetServerInterface(server.put());
     EXPECT_EQ(E_FAIL, hr) << "GetServerInterface of a new object returned " << std::hex << hr;
+}
+
+TEST_F(OPCInteractionTest, CallersInTheMultithreadedApartmentGoThroughProxies) {
+    // As the drive-interaction module does: created from the MTA, the object
+    // lives in a host apartment and every interface crosses through its proxy.
+    std::thread([this] {
+        com::ComInitializer init(COINIT_MULTITHREADED);
+        ComPtr<IvkInteraction2> interaction = Create<IvkInteraction2>();
+        ASSERT_TRUE(interaction);
+        UniqueVariant value, quality, timeStamp;
+        UniqueVariant number(LONG{5});
+        HRESULT hr = interaction->Read(*number.get(), value.put(), quality.put(), timeStamp.put());
+        EXPECT_EQ(E_INVALIDARG, hr) << "Read with a VT_I4 address through the proxy returned " << std::hex << hr;
+        hr = interaction->Write(*Text(L"opc://No.Such.Server/A").get(), *Text(L"x").get());
+        EXPECT_EQ(E_FAIL, hr) << "Write to an unconnected server through the proxy returned " << std::hex << hr;
+        ComPtr<IvkAsyncInteraction> async;
+        hr = interaction.query(&async);
+        ASSERT_EQ(S_OK, hr) << "QueryInterface(IvkAsyncInteraction) through the proxy returned " << std::hex << hr;
+        ComPtr<RecordingCallback> callback;
+        ASSERT_EQ(S_OK, com::MakeObject(&callback));
+        long cancelId = 0;
+        hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(callback.get()),
+                              *Text(L"opc://No.Such.Server/A").get(), 1, &cancelId);
+        EXPECT_EQ(E_FAIL, hr) << "AsyncRead through the proxy returned " << std::hex << hr;
+        ComPtr<IOPCInteraction> handles;
+        ASSERT_EQ(S_OK, interaction.query(&handles));
+        hr = handles->ConnectToServer(UniqueBstr(L"No.Such.Server").get(), UniqueBstr(L"localserver").get());
+        EXPECT_EQ(E_FAIL, hr) << "ConnectToServer(unknown ProgID) through the proxy returned " << std::hex << hr;
+
+        // Creation in yet another apartment while the object lives elsewhere
+        // gets a clear error instead of a pointer it must not use.
+        std::thread([this] {
+            com::ComInitializer sta(COINIT_APARTMENTTHREADED);
+            ComPtr<IUnknown> other;
+            HRESULT created = com::CoCreate(CLSID_OPCInteraction, &other, CLSCTX_INPROC_SERVER);
+            EXPECT_EQ(RPC_E_WRONG_THREAD, created)
+                << "CoCreateInstance from a second apartment returned " << std::hex << created;
+        }).join();
+    }).join();
 }
 
 // ---------------------------------------------------------------------------
