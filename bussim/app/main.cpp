@@ -1,0 +1,144 @@
+// OrvaneBusSim.exe: an out-of-process OPC DA 2.0 server that simulates a
+// PROFIBUS-DP line with drives behind it.
+//
+//   OrvaneBusSim.exe /RegServer | /UnregServer      (also with "-")
+//   OrvaneBusSim.exe [/Topology <file>]             run (COM adds -Embedding)
+#include <windows.h>
+#include <shellapi.h>
+
+#include <opc.h>
+
+#include <string>
+
+#include "AsyncQueue.h"
+#include "Ids.h"
+#include "Server.h"
+#include "SimHost.h"
+#include "com/ClassFactory.h"
+#include "com/ComInit.h"
+#include "com/Log.h"
+#include "com/Module.h"
+#include "com/Registrar.h"
+#include "com/Strings.h"
+
+namespace bussim {
+namespace {
+
+const bool kRegistered = com::AddClassObject<com::ClassFactory<COPCBusServer>>(kClsidBusSimulator);
+
+// The registry script of the application and its class.
+const wchar_t kScript[] = LR"(
+HKCR
+{
+    NoRemove AppID
+    {
+        ForceRemove {%APPID%} = s 'OrvaneBusSim'
+        ForceRemove 'OrvaneBusSim.exe'
+        {
+            val AppID = s '{%APPID%}'
+        }
+    }
+    ForceRemove %PROGID% = s '%CLASSNAME%'
+    {
+        CLSID = s '{%CLSID%}'
+        CurVer = s '%PROGID%.1'
+        OPC
+        {
+            Vendor = s '%VENDOR%'
+        }
+    }
+    ForceRemove %PROGID%.1 = s '%CLASSNAME%'
+    {
+        CLSID = s '{%CLSID%}'
+        OPC
+        {
+            Vendor = s '%VENDOR%'
+        }
+    }
+    NoRemove CLSID
+    {
+        ForceRemove {%CLSID%} = s '%CLASSNAME%'
+        {
+            ProgID = s '%PROGID%.1'
+            VersionIndependentProgID = s '%PROGID%'
+            LocalServer32 = s '%MODULE%'
+            val AppID = s '{%APPID%}'
+        }
+    }
+}
+)";
+
+HRESULT PrepareRegistrar(com::Registrar* registrar) {
+    registrar->AddReplacement(L"APPID", kAppIdText);
+    registrar->AddReplacement(L"CLSID", kClsidText);
+    registrar->AddReplacement(L"PROGID", kProgId);
+    registrar->AddReplacement(L"CLASSNAME", kClassName);
+    registrar->AddReplacement(L"VENDOR", kVendorName);
+    return registrar->AddModuleReplacement();
+}
+
+HRESULT Register() {
+    com::Registrar registrar;
+    RETURN_IF_FAILED(PrepareRegistrar(&registrar));
+    HRESULT hr = registrar.RegisterScript(kScript);
+    if (FAILED(hr)) {
+        LOG_ERROR(L"OrvaneBusSim /RegServer: %ls", registrar.last_error().c_str());
+        return hr;
+    }
+    RETURN_IF_FAILED(com::RegisterCategories({{CATID_OPCDAServer20, OPC_CATEGORY_DESCRIPTION_DA20},
+                                              {kCatidBusServer10, kBusServer10Description},
+                                              {kCatidBusServerDp, kBusServerDpDescription}}));
+    return com::RegisterImplCategories(kClsidBusSimulator,
+                                       {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp});
+}
+
+HRESULT Unregister() {
+    com::UnregisterImplCategories(kClsidBusSimulator, {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp});
+    com::Registrar registrar;
+    RETURN_IF_FAILED(PrepareRegistrar(&registrar));
+    return registrar.UnregisterScript(kScript);
+}
+
+bool IsSwitch(const wchar_t* arg, const wchar_t* name) {
+    return (arg[0] == L'-' || arg[0] == L'/') && com::EqualsNoCase(arg + 1, name);
+}
+
+int Run(const std::wstring& topologyPath) {
+    SimHost::Get().Load(topologyPath);
+    com::Module& module = com::Module::Get();
+    HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
+                                      RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(hr))
+        LOG_WARNING(L"OrvaneBusSim: CoInitializeSecurity failed with %#lx", hr);
+    RETURN_IF_FAILED(module.StartShutdownMonitor(GetCurrentThreadId()));
+    RETURN_IF_FAILED(module.RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    module.RevokeClassObjects();
+    AsyncQueue::Get().Stop();
+    module.RunTermFuncs();
+    return 0;
+}
+
+}  // namespace
+}  // namespace bussim
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    com::ComInitializer com(COINIT_MULTITHREADED);
+    if (!com.succeeded())
+        return com.hr();
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::wstring topology;
+    for (int i = 1; argv && i < argc; ++i) {
+        if (bussim::IsSwitch(argv[i], L"RegServer"))
+            return bussim::Register();
+        if (bussim::IsSwitch(argv[i], L"UnregServer"))
+            return bussim::Unregister();
+        if (bussim::IsSwitch(argv[i], L"Topology") && i + 1 < argc)
+            topology = argv[++i];
+    }
+    LocalFree(argv);
+    return bussim::Run(topology);
+}

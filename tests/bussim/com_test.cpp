@@ -1,0 +1,2 @@
+// OrvaneBusSim out of process, as a client sees it.
+#include <gtest/gtest.h>
