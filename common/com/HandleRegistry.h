@@ -59,6 +59,11 @@ public:
         if (out) *out = std::move(removed);
         return true;
     }
+    // Where the counter continues (tests of the wrap-around).
+    void SetNextHandle(DWORD next) {
+        CsLock guard(lock_);
+        next_ = next;
+    }
     size_t Size() const {
         CsLock guard(lock_);
         return map_.size();

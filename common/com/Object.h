@@ -189,6 +189,7 @@ HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv, Args&&... args)
     if (outer && (riid != IID_IUnknown || !T::kAggregatable)) return CLASS_E_NOAGGREGATION;
     T* object = nullptr;
     RETURN_IF_FAILED(ComBoundary([&] { object = new T(std::forward<Args>(args)...); }));
+    RETURN_IF_NULL_ALLOC(object);
     ObjectRoot* root = object;
     detail::SetOuter(root, outer);
     root->InternalAddRef();
@@ -205,6 +206,7 @@ HRESULT MakeObject(ComPtr<T>* out, Args&&... args) {
     out->reset();
     T* object = nullptr;
     RETURN_IF_FAILED(ComBoundary([&] { object = new T(std::forward<Args>(args)...); }));
+    RETURN_IF_NULL_ALLOC(object);
     ObjectRoot* root = object;
     root->InternalAddRef();
     const HRESULT hr = detail::RunFinalConstruct(root);
