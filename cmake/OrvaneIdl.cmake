@@ -25,6 +25,8 @@ function(orvane_idl idl)
         # widl -Oif mis-points [out, string] LPWSTR* parameters; widlfix re-points them.
         list(APPEND cmds COMMAND ${ORVANE_WIDL} ${flags} -p -o ${o}/${name}_p.c ${src}
                          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/widlfix.py ${o}/${name}_p.c)
+        # proxy/ builds its DLLs from this list (common/ is configured first).
+        set_property(GLOBAL APPEND PROPERTY ORVANE_PROXY_IDLS ${name})
     endif()
     file(GLOB idl_deps ${CMAKE_SOURCE_DIR}/common/opc/*.idl ${CMAKE_SOURCE_DIR}/common/idl/*.idl)
     add_custom_command(OUTPUT ${outputs} ${cmds}
