@@ -9,9 +9,9 @@ namespace {
 
 // Appends a line "<text>: <hr>" the way the release diagnostics read.
 void AppendFailure(std::wstring* text, const wchar_t* what, LONG value) {
-    wchar_t line[128];
-    swprintf(line, sizeof(line) / sizeof(line[0]), L"%s%X\n", what, static_cast<unsigned>(value));
-    text->append(line);
+    wchar_t number[16];
+    swprintf(number, sizeof(number) / sizeof(number[0]), L"%X\n", static_cast<unsigned>(value));
+    text->append(what).append(number);
 }
 
 // Release() hands back a reference count; a negative one means the proxy
