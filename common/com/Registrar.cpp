@@ -499,6 +499,12 @@ HRESULT CatRegister(ComPtr<ICatRegister>* out) {
                               out->put_void());
 }
 
+// TypeLib\{libid}\<major>.<minor>\0\win64 (version in hex, as RegisterTypeLib writes it).
+std::wstring NeutralTypeLibKey(const TLIBATTR& attr) {
+    return Format(L"TypeLib\\%ls\\%x.%x\\0\\win64", GuidToString(attr.guid, true).c_str(), attr.wMajorVerNum,
+                  attr.wMinorVerNum);
+}
+
 HRESULT LoadModuleTypeLib(HMODULE module, UINT index, std::wstring* path, ComPtr<ITypeLib>* out) {
     if (!module) module = Module::Get().handle();
     wchar_t file[MAX_PATH];
@@ -551,7 +557,19 @@ HRESULT RegisterModuleTypeLib(HMODULE module, UINT index) {
         std::wstring path;
         ComPtr<ITypeLib> library;
         RETURN_IF_FAILED(LoadModuleTypeLib(module, index, &path, &library));
-        return ::RegisterTypeLib(library.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
+        RETURN_IF_FAILED(::RegisterTypeLib(library.get(), const_cast<LPOLESTR>(path.c_str()), nullptr));
+        TLIBATTR* attr = nullptr;
+        RETURN_IF_FAILED(library->GetLibAttr(&attr));
+        HRESULT hr = S_OK;
+        if (attr->lcid != 0) {
+            // Wine's type-library marshaler looks only under the neutral locale (...\0\win64);
+            // a library with a language of its own is registered there as well.
+            const std::wstring key = NeutralTypeLibKey(*attr);
+            hr = Win32(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, path.c_str(),
+                                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))));
+        }
+        library->ReleaseTLibAttr(attr);
+        return hr;
     });
 }
 
@@ -562,6 +580,13 @@ HRESULT UnregisterModuleTypeLib(HMODULE module, UINT index) {
         RETURN_IF_FAILED(LoadModuleTypeLib(module, index, &path, &library));
         TLIBATTR* attr = nullptr;
         RETURN_IF_FAILED(library->GetLibAttr(&attr));
+        if (attr->lcid != 0) {
+            // The neutral-locale entry RegisterModuleTypeLib added; gone first so that
+            // UnRegisterTypeLib finds the version key empty and removes it.
+            const std::wstring key = NeutralTypeLibKey(*attr);
+            ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+            ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.substr(0, key.rfind(L'\\')).c_str());
+        }
         const HRESULT hr = ::UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
                                                attr->syskind);
         library->ReleaseTLibAttr(attr);

@@ -281,4 +281,21 @@ TEST(Registrar, ComponentCategoriesAndTypeLibrary) {
     if (key) ::RegCloseKey(key);
 }
 
+TEST(Registrar, TypeLibraryWithALanguageIsAlsoRegisteredNeutral) {
+    // Wine's type-library marshaler finds a library only under locale 0.
+    const std::wstring version_key = L"TypeLib\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A30}\\1.0";
+    ASSERT_EQ(S_OK, com::RegisterModuleTypeLib(nullptr, 2)) << "RegisterModuleTypeLib(index 2, lcid 0x407)";
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof(path);
+    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_CLASSES_ROOT, (version_key + L"\\0\\win64").c_str(), nullptr,
+                                            RRF_RT_REG_SZ, nullptr, path, &size))
+        << "neutral-locale entry";
+    EXPECT_NE(nullptr, wcsstr(path, L"test_common.exe")) << com::WideToUtf8(path);
+    ASSERT_EQ(S_OK, com::UnregisterModuleTypeLib(nullptr, 2));
+    HKEY key = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, &key))
+        << "version key gone after unregistering";
+    if (key) ::RegCloseKey(key);
+}
+
 }  // namespace
