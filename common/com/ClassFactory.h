@@ -7,7 +7,9 @@
 //   non-IUnknown IID with an outer unknown gives CLASS_E_NOAGGREGATION.
 // SingletonClassFactory<T>: one T for the module, made on first use, handed to every caller;
 //   aggregation refused with CLASS_E_NOAGGREGATION. The instance counts in the module's lock
-//   count only while callers hold it.
+//   count only while callers hold it. It is handed out directly, so it suits objects whose
+//   callers share its apartment (the multithreaded one); an apartment-threaded singleton that
+//   callers in several apartments reach needs a factory that marshals it.
 // LockServer(TRUE/FALSE) adds/removes a lock in the module's lock count.
 #pragma once
 

@@ -184,6 +184,11 @@ void Module::RevokeClassObjects() noexcept {
 
 HRESULT Module::StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms) {
     RETURN_HR_IF(E_UNEXPECTED, monitor_ != nullptr);
+    if (main_thread_id == ::GetCurrentThreadId()) {
+        // PostThreadMessage needs the main thread's message queue; make sure it exists.
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    }
     RETURN_IF_FAILED(locks_.CreateShutdownEvent());
     return ComBoundary([&]() -> HRESULT {
         monitor_ = std::make_unique<ShutdownMonitor>(

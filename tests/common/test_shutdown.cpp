@@ -131,3 +131,22 @@ TEST(ShutdownMonitor, RealThreadPostsQuitAfterTheLastObject) {
 }
 
 }  // namespace
+
+namespace {
+
+// The module's own monitor, wired as the EXE server uses it: WM_QUIT reaches the main thread's
+// message loop once the last object is gone.
+TEST(ModuleShutdown, LastObjectEndsTheMessageLoop) {
+    com::Module& module = com::Module::Get();
+    ASSERT_EQ(0, module.GetLockCount()) << "no object may live when this test starts";
+    ASSERT_EQ(S_OK, module.StartShutdownMonitor(::GetCurrentThreadId(), 10));
+    EXPECT_EQ(E_UNEXPECTED, module.StartShutdownMonitor(::GetCurrentThreadId(), 10)) << "a second monitor";
+    module.Lock();
+    module.Unlock();
+    MSG msg;
+    int result;
+    while ((result = ::GetMessageW(&msg, nullptr, 0, 0)) > 0) ::DispatchMessageW(&msg);
+    EXPECT_EQ(0, result) << "GetMessage ended with WM_QUIT";
+}
+
+}  // namespace
