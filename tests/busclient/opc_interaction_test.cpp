@@ -28,6 +28,7 @@ constexpr wchar_t kSimProgId[] = L"Orvane.BusSimulator";
 constexpr wchar_t kVendorItem[] = L"DP/Slave3/DS_Vendorname";
 constexpr wchar_t kOtherVendorItem[] = L"DP/Slave4/DS_Vendorname";
 constexpr wchar_t kProfileItem[] = L"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber";
+constexpr wchar_t kChannelItem[] = L"DP/Slave3/SlotI0S47D8209";
 
 class ComEnvironment : public testing::Environment {
 public:
@@ -102,10 +103,11 @@ protected:
     }
 };
 
-#define REQUIRE_SIMULATOR()                                               \
-    do {                                                                  \
-        if (!HaveSimulator())                                             \
-            GTEST_SKIP() << "Orvane.BusSimulator is not registered";      \
+// The simulator is part of the tree and registered with everything else.
+#define REQUIRE_SIMULATOR()                                                        \
+    do {                                                                           \
+        if (!HaveSimulator())                                                      \
+            FAIL() << "CLSIDFromProgID(Orvane.BusSimulator) failed: not registered"; \
     } while (0)
 
 // ---------------------------------------------------------------------------
@@ -420,6 +422,59 @@ TEST_F(OPCInteractionTest, SynchronousWriteAndReadBack) {
     ASSERT_EQ(S_OK, hr) << "Read(MA_ProfileIdentNumber) returned " << std::hex << hr;
     ASSERT_EQ(VT_UI2, value.vt());
     EXPECT_EQ(0x3A00, V_UI2(value.get())) << "profile ident read back";
+    EXPECT_EQ(S_OK, interaction->Terminate(*Text(Address(kProfileItem)).get()));
+}
+
+TEST_F(OPCInteractionTest, ParameterRequestThroughTheChannel) {
+    // The road of every drive access: write the request telegram, poll the
+    // channel with device reads until the response is there.
+    REQUIRE_SIMULATOR();
+    ComPtr<IvkInteraction2> interaction = Create<IvkInteraction2>();
+    ASSERT_EQ(S_OK, InitItem(interaction.get(), kProfileItem, VT_UI2));
+    ASSERT_EQ(S_OK, InitItem(interaction.get(), kChannelItem, VT_ARRAY | VT_UI1));
+    UniqueVariant ident;
+    V_VT(ident.get()) = VT_UI2;
+    V_UI2(ident.get()) = 0x3A00;
+    ASSERT_EQ(S_OK, interaction->Write(*Text(Address(kProfileItem)).get(), *ident.get()));
+
+    // Reference 7, read value, axis 1, one parameter: 1000 subindex 0.
+    const BYTE request[] = {7, 1, 1, 1, 0x10, 1, 0x03, 0xE8, 0, 0};
+    UniqueVariant telegram;
+    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, sizeof(request));
+    ASSERT_NE(nullptr, bytes);
+    memcpy(bytes->pvData, request, sizeof(request));
+    V_VT(telegram.get()) = VT_ARRAY | VT_UI1;
+    V_ARRAY(telegram.get()) = bytes;
+    UniqueVariant channel = Text(Address(kChannelItem));
+    HRESULT hr = interaction->Write(*channel.get(), *telegram.get());
+    ASSERT_EQ(S_OK, hr) << "Write of the request telegram returned " << std::hex << hr;
+
+    UniqueVariant value, quality, timeStamp;
+    int polls = 0;
+    for (; polls < 5000; ++polls) {
+        hr = interaction->Read(*channel.get(), value.put(), quality.put(), timeStamp.put());
+        if (hr == S_OK)
+            break;
+        ASSERT_TRUE(FAILED(hr)) << "Read of a pending channel returned " << std::hex << hr;
+    }
+    ASSERT_EQ(S_OK, hr) << "no response after " << polls << " reads";
+    ASSERT_EQ(VT_ARRAY | VT_UI1, value.vt()) << "response type";
+    SAFEARRAY* response = V_ARRAY(value.get());
+    ASSERT_EQ(1u, SafeArrayGetDim(response));
+    LONG lower = -1, upper = -1;
+    SafeArrayGetLBound(response, 1, &lower);
+    SafeArrayGetUBound(response, 1, &upper);
+    EXPECT_EQ(0, lower) << "lower bound of the response";
+    ASSERT_EQ(7, upper) << "response length - 1";
+    const BYTE* data = static_cast<const BYTE*>(response->pvData);
+    const BYTE expected[] = {7, 1, 1, 1, 6, 1, 0x05, 0xDC};  // Unsigned16 1500
+    for (int i = 0; i <= upper; ++i)
+        EXPECT_EQ(expected[i], data[i]) << "response byte " << i;
+
+    // The response is handed out once.
+    hr = interaction->Read(*channel.get(), value.put(), quality.put(), timeStamp.put());
+    EXPECT_TRUE(FAILED(hr)) << "second Read of the channel returned " << std::hex << hr;
+    EXPECT_EQ(S_OK, interaction->Terminate(*channel.get()));
     EXPECT_EQ(S_OK, interaction->Terminate(*Text(Address(kProfileItem)).get()));
 }
 
