@@ -50,9 +50,11 @@ public:
     REFIID iid() const noexcept { return iid_; }
     size_t size() const { return sinks_.Size(); }
     // The connected sinks at this moment, taken under the lock; call them after it is left.
+    // Sink must be this point's outgoing interface (empty otherwise).
     template <class Sink>
     std::vector<ComPtr<Sink>> Sinks() const {
         std::vector<ComPtr<Sink>> result;
+        if (__uuidof(Sink) != iid_) return result;
         for (auto& entry : sinks_.Snapshot())
             result.emplace_back(static_cast<Sink*>(entry.second.get()));
         return result;

@@ -1,10 +1,10 @@
 // com/Object.h - reference-counted COM objects: one base with the interface list, QueryInterface,
 // AddRef/Release, FinalConstruct/FinalRelease, the module lock, aggregation and tear-offs.
 //
-//   class CThing : public com::Object<IThing, com::Chain<IThing2, IThing>, ISupportErrorInfo> {
+//   class CThing : public com::Object<com::Chain<IThing2, IThing>, com::SupportErrorInfo<IThing2>> {
 //   public:
 //       explicit CThing(int n);
-//       STDMETHODIMP DoIt() override;          // IThing
+//       STDMETHODIMP DoIt() override;          // IThing / IThing2
 //   protected:
 //       HRESULT FinalConstruct() override;     // optional
 //   };
@@ -20,9 +20,8 @@
 // Aggregation: CreateInstance with an outer unknown makes an object whose IUnknown methods
 // delegate to the outer; the caller receives the inner (non-delegating) unknown.
 // Tear-off: a small object of its own (TearOff<Owner, I...>) created anew on every query for
-// its interface, holding a reference to its owner. A tear-off that must be kept (one per owner)
-// is an aggregated part: CreateInstance(owner->GetControllingUnknown(), IID_IUnknown, ...),
-// the inner unknown kept by the owner and queried from QueryInterfaceHook.
+// its interface, holding a reference to its owner. A tear-off that must be kept (one per owner,
+// created on first query) is a CachedPart: an aggregated object of the owner.
 #pragma once
 
 #include <windows.h>
@@ -37,6 +36,7 @@
 #include "com/ComPtr.h"
 #include "com/Module.h"
 #include "com/Result.h"
+#include "com/Sync.h"
 
 namespace com {
 
@@ -258,5 +258,37 @@ template <class T, class Owner>
 HRESULT CreateTearOff(Owner* owner, REFIID riid, void** ppv) {
     return CreateInstance<T>(nullptr, riid, ppv, owner);
 }
+
+// A cached tear-off: created on the first query, kept until its owner is destroyed. It is
+// aggregated into the owner, so its interfaces count on the owner and answer with the owner's
+// identity; T is constructed with the owner pointer (valid for the part's whole life).
+//
+//   com::CachedPart<COPCItemMgtImpl> item_mgt_;     // member of the group
+//   HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override {
+//       if (riid == __uuidof(IOPCItemMgt)) return item_mgt_.Query(this, riid, ppv);
+//       return E_NOINTERFACE;
+//   }
+template <class T>
+class CachedPart {
+public:
+    template <class Owner>
+    HRESULT Query(Owner* owner, REFIID riid, void** ppv) {
+        RETURN_IF_NULL_POINTER(ppv);
+        *ppv = nullptr;
+        ComPtr<IUnknown> inner;
+        {
+            CsLock guard(lock_);
+            if (!inner_) {
+                IUnknown* outer = static_cast<ObjectRoot*>(owner)->GetControllingUnknown();
+                RETURN_IF_FAILED(CreateInstance<T>(outer, IID_IUnknown, inner_.put_void(), owner));
+            }
+            inner = inner_;
+        }
+        return inner->QueryInterface(riid, ppv);
+    }
+private:
+    CriticalSection lock_;  // guards inner_
+    ComPtr<IUnknown> inner_;        // the part's inner unknown
+};
 
 }  // namespace com

@@ -298,6 +298,62 @@ TEST(ObjectTearOff, KeepsItsOwnerAlive) {
     EXPECT_EQ(2, counters().destroyed.load()) << "tear-off and then owner destroyed";
 }
 
+// A group-like owner with a cached part for ITestCounter.
+class CGroup;
+class CCounterPart : public com::Object<ITestCounter> {
+public:
+    explicit CCounterPart(CGroup* group) : group_(group) {}
+    ~CCounterPart() override { ++counters().destroyed; }
+    STDMETHODIMP Next(LONG* value) override {
+        *value = ++count_;
+        return S_OK;
+    }
+    CGroup* group_;
+
+private:
+    LONG count_ = 0;
+};
+
+class CGroup : public com::Object<IPersist> {
+public:
+    ~CGroup() override { ++counters().destroyed; }
+    STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+
+protected:
+    HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override {
+        if (riid == __uuidof(ITestCounter)) return counter_.Query(this, riid, ppv);
+        return E_NOINTERFACE;
+    }
+
+private:
+    com::CachedPart<CCounterPart> counter_;
+};
+
+TEST(ObjectCachedPart, OneObjectPerOwnerWithTheOwnersIdentityAndLifetime) {
+    counters().Reset();
+    com::ComPtr<CGroup> group;
+    ASSERT_EQ(S_OK, com::MakeObject(&group));
+    com::ComPtr<ITestCounter> first, second;
+    ASSERT_EQ(S_OK, group.query(&first));
+    ASSERT_EQ(S_OK, group.query(&second));
+    EXPECT_EQ(first, second) << "the cached part is made once";
+    LONG value = 0;
+    first->Next(&value);
+    second->Next(&value);
+    EXPECT_EQ(2, value) << "one state for both references";
+    EXPECT_TRUE(com::IsSameObject(first.get(), static_cast<IPersist*>(group.get())))
+        << "the part answers IUnknown with the owner";
+    const ULONG refs = RefCount(group.get());
+    first->AddRef();
+    EXPECT_EQ(refs + 1, RefCount(group.get())) << "references to the part count on the owner";
+    first->Release();
+    group.reset();
+    EXPECT_EQ(0, counters().destroyed.load()) << "the part keeps its owner alive";
+    first.reset();
+    second.reset();
+    EXPECT_EQ(2, counters().destroyed.load()) << "owner and part destroyed together";
+}
+
 TEST(ComPtr, SlotsAndOwnership) {
     com::ComPtr<CThing> thing;
     ASSERT_EQ(S_OK, com::MakeObject(&thing));
