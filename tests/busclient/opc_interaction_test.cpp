@@ -186,9 +186,20 @@ TEST_F(OPCInteractionTest, LastReleaseTearsDownAndNextCreationStartsAfresh) {
         ASSERT_TRUE(PumpUntil([&] { return !callback->completions.empty(); }))
             << "no completion for AsyncRead";
     }
+    // Nothing of the module is held any more.
+    HMODULE module = GetModuleHandleW(L"vkOPCInteraction.dll");
+    ASSERT_NE(nullptr, module) << "vkOPCInteraction.dll not loaded";
+    auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, canUnloadNow);
+    HRESULT hr = canUnloadNow();
+    EXPECT_EQ(S_OK, hr) << "DllCanUnloadNow after the last release returned " << std::hex << hr;
+
     ComPtr<IOPCInteraction> fresh = Create<IOPCInteraction>();
+    hr = canUnloadNow();
+    EXPECT_EQ(S_FALSE, hr) << "DllCanUnloadNow while an object lives returned " << std::hex << hr;
     ComPtr<IUnknown> server;
-    HRESULT hr = fresh->GetServerInterface(server.put());
+    hr = fresh->GetServerInterface(server.put());
     EXPECT_EQ(E_FAIL, hr) << "GetServerInterface of a new object returned " << std::hex << hr;
 }
 
