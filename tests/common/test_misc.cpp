@@ -4,6 +4,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
+#include <algorithm>
 
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
@@ -83,8 +86,8 @@ std::string ReadFile(const std::wstring& path) {
     return s.str();
 }
 
-// Sets HKLM\Software\Axolent\Orvane\ShowErrorBoxes for one test and restores it after.
-class ErrorBoxSetting : public ::testing::Test {
+// A scratch log file, and HKLM\Software\Axolent\Orvane\ShowErrorBoxes restored after each test.
+class LogAndErrorBox : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Axolent\\Orvane", 0, nullptr, 0,
@@ -118,7 +121,7 @@ protected:
     std::wstring log_path_, old_log_;
 };
 
-TEST_F(ErrorBoxSetting, SuppressedBoxIsLoggedWithCaptionAndText) {
+TEST_F(LogAndErrorBox, SuppressedBoxIsLoggedWithCaptionAndText) {
     Set(0);
     EXPECT_FALSE(com::ErrorBoxesEnabled()) << "ShowErrorBoxes = 0";
     EXPECT_EQ(0, com::ReportErrorBox(L"Interaktionsobjekt fehlt: Gerät 3", L"Orvane Error", MB_OK | MB_ICONERROR))
@@ -129,7 +132,25 @@ TEST_F(ErrorBoxSetting, SuppressedBoxIsLoggedWithCaptionAndText) {
     EXPECT_NE(std::string::npos, log.find("ERROR")) << "log: " << log;
 }
 
-TEST_F(ErrorBoxSetting, MissingOrNonZeroValueMeansShown) {
+TEST_F(LogAndErrorBox, LinesFromManyThreadsStayWhole) {
+    constexpr int kThreads = 4, kLines = 50;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) LOG_INFO(L"thread %d line %d end", t, i);
+        });
+    for (auto& thread : threads) thread.join();
+    std::istringstream log(ReadFile(log_path_));
+    std::string line;
+    int complete = 0;
+    while (std::getline(log, line)) {
+        EXPECT_EQ(line.find(" INFO "), line.rfind(" INFO ")) << "one entry per line: " << line;
+        if (line.size() > 4 && line.compare(line.size() - 4, 4, "end\r") == 0) ++complete;
+    }
+    EXPECT_EQ(kThreads * kLines, complete) << "every line written whole";
+}
+
+TEST_F(LogAndErrorBox, MissingOrNonZeroValueMeansShown) {
     ::RegDeleteValueW(key_, L"ShowErrorBoxes");
     EXPECT_TRUE(com::ErrorBoxesEnabled()) << "missing value";
     Set(1);

@@ -10,24 +10,6 @@
 
 namespace {
 
-TEST(UniqueBstr, OwnsCopiesAndHandsOver) {
-    com::UniqueBstr name(L"Gruppe 1");
-    EXPECT_EQ(8u, name.length());
-    BSTR copy = nullptr;
-    EXPECT_EQ(S_OK, name.copy_to(&copy));
-    EXPECT_NE(name.get(), copy) << "copy_to makes a new BSTR";
-    EXPECT_STREQ(L"Gruppe 1", copy);
-    ::SysFreeString(copy);
-    BSTR taken = name.release();
-    EXPECT_EQ(nullptr, name.get());
-    EXPECT_EQ(L"", name.view()) << "a null BSTR reads as empty";
-    name.reset(taken);
-    EXPECT_EQ(L"Gruppe 1", name.str());
-    *name.put() = ::SysAllocString(L"x");
-    EXPECT_EQ(L"x", name.str());
-    EXPECT_EQ(E_POINTER, com::AllocBstr(L"y", nullptr));
-}
-
 TEST(UniqueVariant, CopiesAndMovesOut) {
     com::UniqueVariant text(std::wstring_view(L"abc"));
     EXPECT_EQ(VT_BSTR, text.vt());
@@ -103,18 +85,6 @@ TEST(CoTaskMemOwner, FreesUnlessReleased) {
     ASSERT_EQ(S_OK, com::CoTaskMemString(L"Item", &text));
     EXPECT_STREQ(L"Item", text);
     ::CoTaskMemFree(text);
-}
-
-TEST(ScopeExit, RunsUnlessDismissed) {
-    int runs = 0;
-    {
-        com::ScopeExit guard([&] { ++runs; });
-    }
-    {
-        com::ScopeExit guard([&] { ++runs; });
-        guard.dismiss();
-    }
-    EXPECT_EQ(1, runs);
 }
 
 TEST(Streams, HGlobalRoundTrip) {
