@@ -1,0 +1,3 @@
+#pragma once
+
+#define IDR_OV_PARAMETER 101
