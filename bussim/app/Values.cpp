@@ -1,5 +1,7 @@
 #include "Values.h"
 
+#include <cmath>
+
 #include <opc.h>
 
 #include "com/Resources.h"
@@ -74,6 +76,20 @@ HRESULT FromVariant(const VARIANT& in, ItemType type, ItemValue* out) {
         *out = ItemValue::Bytes(std::move(bytes));
         return S_OK;
     }
+    if (type == ItemType::kUInt16 || type == ItemType::kUInt32) {
+        // Through a double, so that the range is checked the same everywhere
+        // (not every VariantChangeType refuses -1 as an unsigned number).
+        com::UniqueVariant number;
+        if (FAILED(VariantChangeType(number.get(), const_cast<VARIANT*>(&in), 0, VT_R8)))
+            return OPC_E_BADTYPE;
+        double value = std::round(V_R8(number.get()));
+        double max = type == ItemType::kUInt16 ? 65535.0 : 4294967295.0;
+        if (!(value >= 0 && value <= max))
+            return OPC_E_RANGE;
+        uint32_t n = static_cast<uint32_t>(value);
+        *out = type == ItemType::kUInt16 ? ItemValue::UInt16(static_cast<uint16_t>(n)) : ItemValue::UInt32(n);
+        return S_OK;
+    }
     com::UniqueVariant converted;
     HRESULT hr = VariantChangeType(converted.get(), const_cast<VARIANT*>(&in), 0, CanonicalType(type));
     if (hr == DISP_E_OVERFLOW)
@@ -82,8 +98,6 @@ HRESULT FromVariant(const VARIANT& in, ItemType type, ItemValue* out) {
         return OPC_E_BADTYPE;
     const VARIANT& v = *converted;
     switch (type) {
-    case ItemType::kUInt16: *out = ItemValue::UInt16(V_UI2(&v)); break;
-    case ItemType::kUInt32: *out = ItemValue::UInt32(V_UI4(&v)); break;
     case ItemType::kBool: *out = ItemValue::Bool(V_BOOL(&v) != VARIANT_FALSE); break;
     case ItemType::kString:
         *out = ItemValue::Text(com::WideToUtf8(std::wstring_view(V_BSTR(&v), SysStringLen(V_BSTR(&v)))));
