@@ -1,6 +1,7 @@
 // Version resource, strings, error boxes and the log, error information, dispatch.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "com/Object.h"
 #include "com/Resources.h"
 #include "com/Strings.h"
+#include "com/Time.h"
 #include "com/Version.h"
 #include "comtest.h"
 
@@ -218,6 +220,46 @@ TEST(Dispatch, InvokesThroughTheEmbeddedTypeLibrary) {
     EXPECT_STREQ(L"dual", V_BSTR(result.get()));
     LPOLESTR bad = const_cast<LPOLESTR>(L"Nope");
     EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, &bad, 1, 0, &id));
+}
+
+}  // namespace
+
+namespace {
+
+FILETIME FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms) {
+    SYSTEMTIME st = {year, month, 0, day, hour, minute, second, ms};
+    FILETIME ft = {};
+    ::SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+TEST(Time, DateAndFileTimeKeepMilliseconds) {
+    const FILETIME stamp = FileTimeOf(2026, 12, 7, 11, 12, 13, 456);
+    const DATE date = com::FileTimeToDate(stamp);
+    FILETIME back = {};
+    ASSERT_TRUE(com::DateToFileTime(date, &back));
+    EXPECT_EQ(stamp.dwLowDateTime, back.dwLowDateTime) << "round trip keeps the milliseconds";
+    EXPECT_EQ(stamp.dwHighDateTime, back.dwHighDateTime);
+
+    DATE ole = 0;
+    SYSTEMTIME st = {2026, 12, 0, 7, 11, 12, 13, 0};
+    ::SystemTimeToVariantTime(&st, &ole);
+    EXPECT_NEAR(ole + 0.456 / 86400, date, 1e-9) << "same day and time as OLE's own conversion";
+}
+
+TEST(Time, DatesAroundAndBeforeDayZero) {
+    FILETIME ft = {};
+    ASSERT_TRUE(com::DateToFileTime(0.0, &ft));
+    const FILETIME zero = FileTimeOf(1899, 12, 30, 0, 0, 0, 0);
+    EXPECT_EQ(zero.dwLowDateTime, ft.dwLowDateTime) << "DATE 0 is 1899-12-30 00:00";
+    ASSERT_TRUE(com::DateToFileTime(-1.25, &ft));
+    const FILETIME before = FileTimeOf(1899, 12, 29, 6, 0, 0, 0);
+    EXPECT_EQ(before.dwLowDateTime, ft.dwLowDateTime) << "DATE -1.25 is 1899-12-29 06:00";
+    EXPECT_EQ(before.dwHighDateTime, ft.dwHighDateTime);
+    EXPECT_DOUBLE_EQ(-1.25, com::FileTimeToDate(before));
+    EXPECT_FALSE(com::DateToFileTime(-200000.0, &ft)) << "before 1601";
+    EXPECT_FALSE(com::DateToFileTime(std::nan(""), &ft)) << "NaN";
+    EXPECT_FALSE(com::DateToFileTime(3000000.0, &ft)) << "after 9999";
 }
 
 }  // namespace
