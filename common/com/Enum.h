@@ -1,5 +1,5 @@
-// com/Enum.h - enumerators over a vector: IEnumString, IEnumUnknown (and the connection-point
-// ones used by com/ConnectionPoint.h). Clones share the items and copy the position.
+// com/Enum.h - enumerators over a vector: IEnumString, IEnumUnknown, IEnumVARIANT (and the
+// connection-point ones used by com/ConnectionPoint.h). Clones share the items and copy the position.
 //
 //   return com::CreateEnumString(std::move(names), ppEnumString);
 //
@@ -23,6 +23,7 @@
 #include "com/Object.h"
 #include "com/Result.h"
 #include "com/Sync.h"
+#include "com/Variant.h"
 
 namespace com {
 
@@ -50,6 +51,11 @@ struct ConnectDataCopy {
     static void Destroy(CONNECTDATA* item) {
         if (item->pUnk) item->pUnk->Release();
     }
+};
+
+struct VariantCopy {
+    static HRESULT Copy(const UniqueVariant& from, VARIANT* to) { return from.copy_to(to); }
+    static void Destroy(VARIANT* item) { ::VariantClear(item); }
 };
 
 template <class IEnum, class Item, class Stored, class Policy>
@@ -114,6 +120,7 @@ private:
 
 using EnumString = VectorEnum<IEnumString, LPOLESTR, std::wstring, StringCopy>;
 using EnumUnknown = VectorEnum<IEnumUnknown, IUnknown*, ComPtr<IUnknown>, InterfaceCopy<IUnknown>>;
+using EnumVariant = VectorEnum<IEnumVARIANT, VARIANT, UniqueVariant, VariantCopy>;
 using EnumConnectionPoints = VectorEnum<IEnumConnectionPoints, IConnectionPoint*,
                                         ComPtr<IConnectionPoint>, InterfaceCopy<IConnectionPoint>>;
 using EnumConnections =
@@ -136,6 +143,9 @@ inline HRESULT CreateEnumString(std::vector<std::wstring> items, IEnumString** o
 }
 inline HRESULT CreateEnumUnknown(std::vector<ComPtr<IUnknown>> items, IEnumUnknown** out) {
     return CreateVectorEnum<EnumUnknown>(std::move(items), out);
+}
+inline HRESULT CreateEnumVariant(std::vector<UniqueVariant> items, IEnumVARIANT** out) {
+    return CreateVectorEnum<EnumVariant>(std::move(items), out);
 }
 
 }  // namespace com

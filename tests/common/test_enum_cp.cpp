@@ -83,6 +83,23 @@ TEST(EnumUnknown, HandsOutCountedReferences) {
     out->Release();
 }
 
+TEST(EnumVariant, CopiesValuesOut) {
+    std::vector<com::UniqueVariant> items;
+    items.emplace_back(std::wstring_view(L"Gruppe"));
+    items.emplace_back(LONG{7});
+    com::ComPtr<IEnumVARIANT> e;
+    ASSERT_EQ(S_OK, com::CreateEnumVariant(std::move(items), e.put()));
+    VARIANT out[3];
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, e->Next(3, out, &fetched));
+    ASSERT_EQ(2u, fetched);
+    EXPECT_EQ(VT_BSTR, V_VT(&out[0]));
+    EXPECT_STREQ(L"Gruppe", V_BSTR(&out[0]));
+    EXPECT_EQ(7, V_I4(&out[1]));
+    ::VariantClear(&out[0]);
+    ::VariantClear(&out[1]);
+}
+
 // A container with a limited and an unlimited connection point.
 class CSource : public com::Object<IPersist, com::ConnectionPointContainer> {
 public:
