@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com/Object.h"
+#include "com/Sync.h"
 #include "com/Variant.h"
 #include "vkmodel.h"
 #include "vkopcinteraction.h"
@@ -90,18 +91,33 @@ struct Completion {
     VARTYPE timeStampType;
 };
 
+// Records completions; in the MTA they arrive on RPC threads.
 class RecordingCallback : public com::Object<IvkAsyncCallback> {
 public:
+    // Read only from the apartment's own thread (STA) or after Count() (MTA).
     std::vector<Completion> completions;
+
+    RecordingCallback() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    // Set at every completion.
+    HANDLE event() const { return event_.get(); }
+
+    size_t Count() {
+        com::CsLock guard(lock_);
+        return completions.size();
+    }
 
     STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
                                    VARIANT vQuality, VARIANT vTimeStamp) override {
+        com::CsLock guard(lock_);
         completions.push_back(
             {true, lTransactionID, lError, com::UniqueVariant(vData), V_VT(&vQuality), V_VT(&vTimeStamp)});
+        SetEvent(event_.get());
         return S_OK;
     }
     STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override {
+        com::CsLock guard(lock_);
         completions.push_back({false, lTransactionID, lError, com::UniqueVariant(), VT_EMPTY, VT_EMPTY});
+        SetEvent(event_.get());
         return S_OK;
     }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
@@ -111,6 +127,10 @@ public:
                         UINT*) override {
         return E_NOTIMPL;
     }
+
+private:
+    com::CriticalSection lock_;  // guards completions
+    com::UniqueHandle event_;
 };
 
 }  // namespace vkopc_test
