@@ -299,3 +299,31 @@ TEST(Registrar, TypeLibraryWithALanguageIsAlsoRegisteredNeutral) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Registrar, ClassesRootScriptRegistersAndUnregisters) {
+    const wchar_t* script = LR"(
+HKCR
+{
+    ForceRemove OrvaneComTest.Scratch = s 'Scratch Class'
+    {
+        CLSID = s '{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A40}'
+    }
+}
+)";
+    com::Registrar registrar;
+    ASSERT_EQ(S_OK, registrar.RegisterScript(script)) << com::WideToUtf8(registrar.last_error());
+    wchar_t text[64] = {};
+    DWORD size = sizeof(text);
+    EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_CLASSES_ROOT, L"OrvaneComTest.Scratch\\CLSID", nullptr,
+                                            RRF_RT_REG_SZ, nullptr, text, &size));
+    EXPECT_STREQ(L"{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A40}", text);
+    ASSERT_EQ(S_OK, registrar.RegisterScript(script)) << "registering again over the old keys";
+    ASSERT_EQ(S_OK, registrar.UnregisterScript(script));
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"OrvaneComTest.Scratch", 0, KEY_READ, &key));
+    if (key) ::RegCloseKey(key);
+}
+
+}  // namespace
