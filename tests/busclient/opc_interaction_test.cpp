@@ -114,6 +114,43 @@ protected:
 // ---------------------------------------------------------------------------
 // The object and its factory
 
+std::wstring RegistryText(const std::wstring& key, const wchar_t* value) {
+    wchar_t text[MAX_PATH] = {};
+    DWORD size = sizeof(text);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &size) !=
+        ERROR_SUCCESS)
+        return L"<missing>";
+    return text;
+}
+
+TEST_F(OPCInteractionTest, Registration) {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(L"VkOPCInteraction.OPCInteraction", &clsid);
+    EXPECT_EQ(S_OK, hr) << "CLSIDFromProgID(VkOPCInteraction.OPCInteraction) returned " << std::hex << hr;
+    EXPECT_TRUE(IsEqualCLSID(CLSID_OPCInteraction, clsid)) << "CLSID of the ProgID";
+    LPOLESTR progId = nullptr;
+    hr = ProgIDFromCLSID(CLSID_OPCInteraction, &progId);
+    ASSERT_EQ(S_OK, hr) << "ProgIDFromCLSID returned " << std::hex << hr;
+    EXPECT_STREQ(L"VkOPCInteraction.OPCInteraction.1", progId);
+    CoTaskMemFree(progId);
+
+    const std::wstring clsidKey = L"CLSID\\{CEC30311-4E5D-11d4-A7C2-0060087AB05A}";
+    EXPECT_EQ(L"OPCInteraction Class", RegistryText(clsidKey, nullptr));
+    EXPECT_EQ(L"Apartment", RegistryText(clsidKey + L"\\InprocServer32", L"ThreadingModel"));
+    EXPECT_EQ(L"VkOPCInteraction.OPCInteraction", RegistryText(clsidKey + L"\\VersionIndependentProgID", nullptr));
+    EXPECT_EQ(L"VkOPCInteraction.OPCInteraction.1", RegistryText(L"VkOPCInteraction.OPCInteraction\\CurVer", nullptr));
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, (clsidKey + L"\\Programmable").c_str(), 0,
+                                           KEY_READ, &key))
+        << "Programmable key";
+    if (key)
+        RegCloseKey(key);
+
+    ComPtr<ITypeLib> library;
+    hr = LoadRegTypeLib(LIBID_VKYOPCINTERACTIONLib, 1, 0, 1031, library.put());
+    EXPECT_EQ(S_OK, hr) << "LoadRegTypeLib(VKYOPCINTERACTIONLib 1.0, 1031) returned " << std::hex << hr;
+}
+
 TEST_F(OPCInteractionTest, SameObjectForEveryCreationInTheProcess) {
     ComPtr<IOPCInteraction> first = Create<IOPCInteraction>();
     ComPtr<IvkInteraction2> second = Create<IvkInteraction2>();
