@@ -182,12 +182,20 @@ DriveOutcome Drive::Process(const std::vector<uint8_t>& request, uint64_t nowMs)
         // A single successful change is answered by the header alone; in a
         // multi-parameter change every successful parameter gets a no-data block.
         bool headerOnly = requestId == kRequestChange && count == 1 && !failed;
+        bool stripPad = requestId == kRequestValue && count > 1 && !config_.padMultiResponses;
         for (const Answer& a : answers) {
             if (headerOnly)
                 break;
             std::vector<uint8_t> block = a.failed ? ErrorBlock(a.error)
                                          : a.block.empty() ? std::vector<uint8_t>{kFormatNoData, 0}
                                                            : a.block;
+            if (stripPad && !a.failed) {
+                size_t valueBytes = block[1] * size_t{ValueSize(block[0]).value_or(0)};
+                if (IsStringType(block[0]))
+                    valueBytes = block[1];
+                if (valueBytes % 2 && block.size() == 2 + valueBytes + 1)
+                    block.pop_back();
+            }
             response.insert(response.end(), block.begin(), block.end());
         }
         return response;

@@ -65,6 +65,9 @@ struct SlaveConfig {
     uint16_t profileIdent = 0;  // MA_ProfileIdentNumber before it is written
     uint16_t maxBlockLength = 240;
     uint8_t maxParameters = 39;
+    // Whether an odd number of byte values in a multi-parameter response is
+    // followed by a pad byte, as in every other telegram.
+    bool padMultiResponses = true;
     std::vector<AxisConfig> axes;
 };
 

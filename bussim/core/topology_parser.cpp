@@ -8,6 +8,8 @@
 //                                   the drive's request limits; default: words 0
 //                                   and 1 of parameter 974 of axis 0, else 240 / 39
 //   profile-ident <n>               MA_ProfileIdentNumber before it is written
+//   pad-multi yes|no                pad byte values in multi-parameter responses
+//                                   (default yes; single responses always pad)
 //   axis <n>                        starts an axis table (0: global parameters)
 //   param <number> <type> <value> [options...]
 //   text <index> <text>             value text of the parameter above
@@ -402,6 +404,12 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
         } else if (directive == "profile-ident") {
             ok = reader.Integer(0, 65535, &v, "profile ident number");
             slave->profileIdent = static_cast<uint16_t>(v);
+        } else if (directive == "pad-multi") {
+            std::string choice;
+            ok = reader.Text(&choice, "yes or no");
+            if (ok && choice != "yes" && choice != "no")
+                return fail("pad-multi takes yes or no");
+            slave->padMultiResponses = choice == "yes";
         } else if (directive == "axis") {
             ok = reader.Integer(0, 255, &v, "axis number");
             for (const AxisConfig& a : slave->axes) {

@@ -273,6 +273,23 @@ TEST_F(TelegramTest, InjectedFaults) {
     EXPECT_EQ(Hex(Answer({5, 1, 1, 1, 0x10, 1, 0, 10, 0, 0})), Hex({5, 1, 1, 1, 6, 1, 0, 100})) << "after Reset";
 }
 
+TEST(MultiResponsePadding, CanBeSwitchedOffPerSlave) {
+    Topology topology;
+    std::string error;
+    ASSERT_TRUE(ParseTopology("slave 1\npad-multi no\naxis 1\nparam 1 u8 7\nparam 2 string \"abc\"\n"
+                              "param 3 u16 9\n",
+                              &topology, &error))
+        << error;
+    Drive drive(topology.slaves[0]);
+    Bytes multi{1, 1, 1, 3, 0x10, 0, 0, 1, 0, 0, 0x10, 0, 0, 2, 0, 0, 0x10, 0, 0, 3, 0, 0};
+    EXPECT_EQ(Hex(drive.Process(multi, 0).response), Hex({1, 1, 1, 3, 5, 1, 7, 9, 3, 'a', 'b', 'c', 6, 1, 0, 9}))
+        << "multi-parameter response without pad bytes";
+    EXPECT_EQ(Hex(drive.Process({1, 1, 1, 1, 0x10, 0, 0, 1, 0, 0}, 0).response), Hex({1, 1, 1, 1, 5, 1, 7, 0}))
+        << "a single response keeps its pad byte";
+    EXPECT_FALSE(ParseTopology("slave 1\npad-multi maybe\n", &topology, &error));
+    EXPECT_EQ(error, "line 2: pad-multi takes yes or no");
+}
+
 TEST(VaryingValues, MoveWithTimeWithinTheLimits) {
     Topology topology;
     std::string error;
