@@ -4,7 +4,7 @@
 #include "com/Variant.h"
 #include "data_callback_sink.h"
 #include "opc_interaction.h"
-#include "opc_time.h"
+#include "com/Time.h"
 
 namespace vkopc {
 
@@ -97,7 +97,7 @@ STDMETHODIMP COPCInteraction::OnReadComplete(DWORD dwTransid, OPCHANDLE, HRESULT
         VARIANT timeStamp;
         VariantInit(&timeStamp);
         V_VT(&timeStamp) = VT_DATE;
-        V_DATE(&timeStamp) = FileTimeToDate(pftTimeStamps[0]);
+        V_DATE(&timeStamp) = com::FileTimeToDate(pftTimeStamps[0]);
         const HRESULT hr = callback->AsyncReadComplete(static_cast<long>(dwTransid), hrMastererror,
                                                        *value.get(), quality, timeStamp);
         return FAILED(hr) ? hr : S_OK;

@@ -6,7 +6,7 @@
 #include "com/Variant.h"
 #include "data_callback_sink.h"
 #include "opc_results.h"
-#include "opc_time.h"
+#include "com/Time.h"
 #include "singleton.h"
 
 namespace vkopc {
@@ -513,7 +513,7 @@ STDMETHODIMP COPCInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* 
         V_I2(pvQuality) = static_cast<SHORT>(item->quality);
         VariantInit(pvTimeStamp);
         V_VT(pvTimeStamp) = VT_DATE;
-        V_DATE(pvTimeStamp) = FileTimeToDate(item->timeStamp);
+        V_DATE(pvTimeStamp) = com::FileTimeToDate(item->timeStamp);
         return value.move_to(pvValue);
     });
 }
