@@ -3,10 +3,10 @@
 #include "com/Bstr.h"
 #include "com/Memory.h"
 #include "com/Result.h"
+#include "com/Time.h"
 #include "com/Variant.h"
 #include "data_callback_sink.h"
 #include "opc_results.h"
-#include "com/Time.h"
 #include "singleton.h"
 
 namespace vkopc {
@@ -24,11 +24,10 @@ std::wstring ToString(BSTR text) {
     return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
 }
 
-// IOPCInteraction reports every failure as E_FAIL; bad arguments keep their code.
+// IOPCInteraction reports the failure of any step as E_FAIL; only its own
+// argument checks answer otherwise.
 HRESULT AsInteractionResult(HRESULT hr) {
-    if (SUCCEEDED(hr) || hr == E_INVALIDARG || hr == E_POINTER || hr == E_OUTOFMEMORY)
-        return SUCCEEDED(hr) ? S_OK : hr;
-    return E_FAIL;
+    return SUCCEEDED(hr) ? S_OK : E_FAIL;
 }
 
 }  // namespace
@@ -434,8 +433,7 @@ STDMETHODIMP COPCInteraction::OPCItemmgtRemoveitems(unsigned long hGroup, unsign
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group)
             return E_FAIL;
-        const HRESULT hr = RemoveItems(group, phItems, static_cast<size_t>(ItemNumber));
-        return hr == E_INVALIDARG ? E_FAIL : AsInteractionResult(hr);
+        return AsInteractionResult(RemoveItems(group, phItems, static_cast<size_t>(ItemNumber)));
     });
 }
 
@@ -448,7 +446,7 @@ STDMETHODIMP COPCInteraction::OPCServerRemovegroup(unsigned long hGroup) {
         std::vector<unsigned long> handles;
         for (const auto& entry : group->items)
             handles.push_back(entry.first);
-        RETURN_HR_IF(E_FAIL, FAILED(RemoveItems(group, handles.data(), handles.size())));
+        RETURN_IF_FAILED(AsInteractionResult(RemoveItems(group, handles.data(), handles.size())));
         return AsInteractionResult(DropGroup(server, group->hClient, TRUE));
     });
 }
@@ -461,8 +459,7 @@ STDMETHODIMP COPCInteraction::OPCSyncioRead(unsigned long hGroup, int numItems,
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group)
             return E_FAIL;
-        RETURN_HR_IF(E_FAIL, FAILED(SyncRead(group, phItems, numItems, pValues)));
-        return S_OK;
+        return AsInteractionResult(SyncRead(group, phItems, numItems, pValues));
     });
 }
 
@@ -474,8 +471,7 @@ STDMETHODIMP COPCInteraction::OPCSyncioWrite(unsigned long hGroup, int numItems,
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group)
             return E_FAIL;
-        RETURN_HR_IF(E_FAIL, FAILED(SyncWrite(group, phItems, numItems, pValues)));
-        return S_OK;
+        return AsInteractionResult(SyncWrite(group, phItems, numItems, pValues));
     });
 }
 
