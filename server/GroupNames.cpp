@@ -1,8 +1,8 @@
 #include "GroupNames.h"
 
-#include <windows.h>
-
 #include <cwchar>
+
+#include "com/Strings.h"
 
 std::wstring GeneratedGroupName(unsigned number)
 {
@@ -11,19 +11,8 @@ std::wstring GeneratedGroupName(unsigned number)
     return buffer;
 }
 
-bool ToAnsiKey(const wchar_t* name, std::string* key)
+std::string ContainerKey(const wchar_t* name)
 {
     constexpr UINT kAnsiCodePage = 1252;
-    key->clear();
-    if (!name || !*name)
-        return true;
-    const int size = WideCharToMultiByte(kAnsiCodePage, 0, name, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return false;
-    std::string converted(static_cast<size_t>(size), '\0');
-    if (WideCharToMultiByte(kAnsiCodePage, 0, name, -1, &converted[0], size, nullptr, nullptr) != size)
-        return false;
-    converted.resize(static_cast<size_t>(size - 1));
-    *key = std::move(converted);
-    return true;
+    return name ? com::WideToAnsi(name, kAnsiCodePage) : std::string();
 }

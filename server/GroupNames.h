@@ -6,7 +6,6 @@
 // three digits of the number.
 std::wstring GeneratedGroupName(unsigned number);
 
-// Container key of a name: the name in the ANSI code page (1252). Names that
-// differ only in characters without a 1252 equivalent share one key.
-// Returns false if the name cannot be converted at all.
-bool ToAnsiKey(const wchar_t* name, std::string* key);
+// Container key of a name: the name in the ANSI code page (1252), so names
+// that differ only in characters without a 1252 equivalent share one key.
+std::string ContainerKey(const wchar_t* name);

@@ -2,9 +2,9 @@
 // generated group names, container keys, version text, error texts.
 #include "CommandLine.h"
 #include "ErrorText.h"
-#include "FileVersion.h"
 #include "GroupNames.h"
 #include "UpdateRate.h"
+#include "com/Version.h"
 
 #include <gtest/gtest.h>
 
@@ -97,43 +97,22 @@ TEST(GroupNames, GeneratedNamesHaveAtLeastThreeDigits)
     EXPECT_EQ(L"SvrProvName1234", GeneratedGroupName(1234));
 }
 
-TEST(GroupNames, AnsiKeysMergeUnmappableCharacters)
+TEST(GroupNames, ContainerKeysMergeUnmappableCharacters)
 {
-    std::string a, b, c;
-    ASSERT_TRUE(ToAnsiKey(L"Gruppe \u4E00", &a));
-    ASSERT_TRUE(ToAnsiKey(L"Gruppe \u4E01", &b));
-    EXPECT_EQ(a, b) << "two CJK characters should both become '?' in code page 1252";
-    ASSERT_TRUE(ToAnsiKey(L"Gr\u00FC\u00DFe", &c));
-    EXPECT_EQ(std::string("Gr\xFC\xDF" "e"), c) << "German letters keep their 1252 bytes";
-    std::string empty = "x";
-    EXPECT_TRUE(ToAnsiKey(L"", &empty));
-    EXPECT_TRUE(empty.empty());
+    EXPECT_EQ(ContainerKey(L"Gruppe \u4E00"), ContainerKey(L"Gruppe \u4E01"))
+        << "two CJK characters should both become '?' in code page 1252";
+    EXPECT_EQ(std::string("Gr\xFC\xDF" "e"), ContainerKey(L"Gr\u00FC\u00DFe")) << "German letters keep their 1252 bytes";
+    EXPECT_EQ(std::string(), ContainerKey(L""));
+    EXPECT_EQ(std::string(), ContainerKey(nullptr));
 }
 
-TEST(FileVersion, ParsesMajorMinorAndFourthNumber)
+TEST(Version, ServerReportsMajorMinorAndFourthNumber)
 {
-    ServerVersion v;
-    ASSERT_TRUE(ParseFileVersion(L"1, 5, 0, 27", &v));
+    com::FileVersion v;
+    ASSERT_TRUE(com::ParseFileVersion(L"1, 5, 0, 27", &v));
     EXPECT_EQ(1, v.major);
     EXPECT_EQ(5, v.minor);
     EXPECT_EQ(27, v.build) << "the build is the fourth number, the third is dropped";
-    ServerVersion untouched;
-    untouched.major = 9;
-    EXPECT_FALSE(ParseFileVersion(L"1, 5", &untouched));
-    EXPECT_FALSE(ParseFileVersion(L"", &untouched));
-    EXPECT_FALSE(ParseFileVersion(nullptr, &untouched));
-    EXPECT_EQ(9, untouched.major) << "a failed parse must leave the version alone";
-}
-
-TEST(FileVersion, ReadsOwnVersionResource)
-{
-    // This test program carries a version resource like every module of the build.
-    ServerVersion v;
-    std::wstring vendor;
-    ASSERT_TRUE(ReadModuleVersion(nullptr, &v, &vendor));
-    EXPECT_EQ(1, v.major);
-    EXPECT_EQ(0, v.minor);
-    EXPECT_EQ(L"Axolent", vendor);
 }
 
 class ErrorTextTest : public ::testing::Test {

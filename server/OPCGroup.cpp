@@ -1,0 +1,288 @@
+#include "OPCGroup.h"
+
+#include "BaseServer.h"
+#include "UpdateRate.h"
+#include "com/Memory.h"
+#include "com/Result.h"
+
+void COPCGroup::SetOwner(std::shared_ptr<CBaseServer> owner)
+{
+    com::CsLock guard(lock_);
+    if (owner)
+        tick_ = owner->tick();
+    owner_ = std::move(owner);
+}
+
+void COPCGroup::SetModel(com::ComPtr<VKModelObject> model)
+{
+    com::CsLock guard(lock_);
+    model_ = std::move(model);
+}
+
+void COPCGroup::SetServerHandle(DWORD handle)
+{
+    com::CsLock guard(lock_);
+    serverHandle_ = handle;
+}
+
+void COPCGroup::SetActiveInternal(BOOL active)
+{
+    com::CsLock guard(lock_);
+    active_ = active;
+    // The asynchronous-services object learns of the change with the group thread.
+}
+
+std::wstring COPCGroup::name() const
+{
+    com::CsLock guard(lock_);
+    return name_;
+}
+
+std::shared_ptr<CBaseServer> COPCGroup::owner() const
+{
+    com::CsLock guard(lock_);
+    return owner_;
+}
+
+HRESULT COPCGroup::FinalConstruct()
+{
+    TIME_ZONE_INFORMATION zone;
+    if (GetTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID)
+        timeBias_ = zone.Bias;
+    return com::MakeObject(&items_);
+}
+
+void COPCGroup::FinalRelease()
+{
+    // Items unbind themselves when the item-management part goes; then the container.
+    stateMgt_.reset();
+    asyncServices_.reset();
+    model_.reset();
+    if (items_)
+        items_->Clear();
+    items_.reset();
+    owner_.reset();
+}
+
+HRESULT COPCGroup::QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, void** ppv)
+{
+    com::ComPtr<IUnknown> inner;
+    {
+        com::CsLock guard(lock_);
+        if (!*part) {
+            RETURN_IF_FAILED(com::CreateInstance<COPCGroupStateMgtImpl>(
+                GetControllingUnknown(), IID_IUnknown, part->put_void(), this));
+        }
+        inner = *part;
+    }
+    return inner->QueryInterface(riid, ppv);
+}
+
+HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv)
+{
+    if (riid == IID_IOPCGroupStateMgt)
+        return QueryCachedPart(&stateMgt_, riid, ppv);
+    // IOPCItemMgt and IOPCSyncIO arrive with the items.
+    if (riid == IID_IDataObject || riid == IID_IOPCAsyncIO || riid == IID_IConnectionPointContainer ||
+        riid == IID_IOPCAsyncIO2) {
+        com::ComPtr<IUnknown> services;
+        {
+            com::CsLock guard(lock_);
+            services = asyncServices_;
+        }
+        if (services)
+            return services->QueryInterface(riid, ppv);
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                            OPCHANDLE* phServerGroup)
+{
+    if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID ||
+        !phClientGroup || !phServerGroup)
+        return E_INVALIDARG;
+    com::CsLock guard(lock_);
+    LPWSTR name = nullptr;
+    RETURN_IF_FAILED(com::CoTaskMemString(name_, &name));
+    *ppName = name;
+    *pUpdateRate = updateRate_;
+    *pActive = active_;
+    *pTimeBias = timeBias_;
+    *pPercentDeadband = percentDeadband_;
+    *pLCID = lcid_;
+    *phClientGroup = clientHandle_;
+    *phServerGroup = serverHandle_;
+    return S_OK;
+}
+
+HRESULT COPCGroup::SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
+                            const BOOL* pActive, const LONG* pTimeBias, const FLOAT* pPercentDeadband,
+                            const DWORD* pLCID, const OPCHANDLE* phClientGroup)
+{
+    // Checked before anything changes: a refused call leaves the group as it was.
+    if (pPercentDeadband && !IsValidPercentDeadband(*pPercentDeadband))
+        return E_INVALIDARG;
+
+    HRESULT result = S_OK;
+    com::CsLock guard(lock_);
+    if (pRequestedUpdateRate) {
+        const RevisedRate rate = ReviseUpdateRate(*pRequestedUpdateRate, tick_);
+        updateRate_ = rate.revised;
+        if (rate.changed)
+            result = OPC_S_UNSUPPORTEDRATE;
+        // A running group thread reloads the rate on WM_USER.
+    }
+    if (pRevisedUpdateRate)
+        *pRevisedUpdateRate = updateRate_;
+    if (pActive)
+        active_ = *pActive ? TRUE : FALSE;
+    if (pTimeBias)
+        timeBias_ = *pTimeBias;
+    if (pPercentDeadband)
+        percentDeadband_ = *pPercentDeadband;  // items get it as VT_R8 once they exist
+    if (pLCID)
+        lcid_ = *pLCID;
+    if (phClientGroup)
+        clientHandle_ = *phClientGroup;
+    return result;
+}
+
+HRESULT COPCGroup::SetName(LPCWSTR szName)
+{
+    if (!szName || !*szName)
+        return E_INVALIDARG;
+    const std::shared_ptr<CBaseServer> server = owner();
+    if (!server)
+        return E_FAIL;
+    return server->RenameGroup(this, szName);
+}
+
+void COPCGroup::StoreName(const std::wstring& name)
+{
+    com::CsLock guard(lock_);
+    name_ = name;
+}
+
+HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
+{
+    if (riid == GUID_NULL || !ppUnk)
+        return E_INVALIDARG;
+    *ppUnk = nullptr;
+    const std::shared_ptr<CBaseServer> server = owner();
+    if (!server)
+        return E_FAIL;
+
+    DWORD rate;
+    OPCHANDLE clientHandle;
+    LONG timeBias;
+    FLOAT deadband;
+    DWORD lcid;
+    {
+        com::CsLock guard(lock_);
+        rate = updateRate_;
+        clientHandle = clientHandle_;
+        timeBias = timeBias_;
+        deadband = percentDeadband_;
+        lcid = lcid_;
+    }
+    OPCHANDLE serverHandle = 0;
+    DWORD revised = 0;
+    com::ComPtr<IUnknown> clone;
+    const HRESULT hr = server->AddGroup(szName ? szName : L"", FALSE, rate, clientHandle, &timeBias,
+                                        &deadband, lcid, &serverHandle, &revised, IID_IUnknown,
+                                        clone.put());
+    if (hr != S_OK) {
+        if (SUCCEEDED(hr))
+            server->RemoveGroup(serverHandle, TRUE);
+        return hr;
+    }
+    // The items are copied here (bound items, container order) once groups hold items.
+    const HRESULT query = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+    if (FAILED(query)) {
+        clone.reset();
+        server->RemoveGroup(serverHandle, TRUE);
+    }
+    return query;
+}
+
+STDMETHODIMP COPCGroup::GetItems(IUnknown** ppItems)
+{
+    RETURN_IF_NULL_POINTER(ppItems);
+    com::CsLock guard(lock_);
+    *ppItems = nullptr;
+    if (!items_)
+        return E_POINTER;
+    return items_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppItems));
+}
+
+STDMETHODIMP COPCGroup::GetClientHandle(unsigned long* phClientGroup)
+{
+    RETURN_IF_NULL_POINTER(phClientGroup);
+    com::CsLock guard(lock_);
+    *phClientGroup = clientHandle_;
+    return S_OK;
+}
+
+STDMETHODIMP COPCGroup::GetServerHandle(unsigned long* phServerGroup)
+{
+    RETURN_IF_NULL_POINTER(phServerGroup);
+    com::CsLock guard(lock_);
+    *phServerGroup = serverHandle_;
+    return S_OK;
+}
+
+STDMETHODIMP COPCGroup::GetActive(long* pbActive)
+{
+    RETURN_IF_NULL_POINTER(pbActive);
+    com::CsLock guard(lock_);
+    *pbActive = active_;
+    return S_OK;
+}
+
+STDMETHODIMP COPCGroup::GetAsyncMode(long* plAsyncMode)
+{
+    RETURN_IF_NULL_POINTER(plAsyncMode);
+    com::CsLock guard(lock_);
+    *plAsyncMode = asyncMode_;
+    return S_OK;
+}
+
+STDMETHODIMP COPCGroup::SetAsyncMode(long lAsyncMode)
+{
+    com::CsLock guard(lock_);
+    asyncMode_ = lAsyncMode;
+    return S_OK;
+}
+
+STDMETHODIMP COPCGroupStateMgtImpl::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
+                                             LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                                             OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup)
+{
+    return com::ComBoundary([&] {
+        return group_->GetState(pUpdateRate, pActive, ppName, pTimeBias, pPercentDeadband, pLCID,
+                                phClientGroup, phServerGroup);
+    });
+}
+
+STDMETHODIMP COPCGroupStateMgtImpl::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
+                                             BOOL* pActive, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                                             DWORD* pLCID, OPCHANDLE* phClientGroup)
+{
+    return com::ComBoundary([&] {
+        return group_->SetState(pRequestedUpdateRate, pRevisedUpdateRate, pActive, pTimeBias,
+                                pPercentDeadband, pLCID, phClientGroup);
+    });
+}
+
+STDMETHODIMP COPCGroupStateMgtImpl::SetName(LPCWSTR szName)
+{
+    return com::ComBoundary([&] { return group_->SetName(szName); });
+}
+
+STDMETHODIMP COPCGroupStateMgtImpl::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
+{
+    return com::ComBoundary([&] { return group_->CloneGroup(szName, riid, ppUnk); });
+}

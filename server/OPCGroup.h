@@ -1,0 +1,102 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "UnknownCont.h"
+#include "com/ComPtr.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "com/Sync.h"
+#include "opc.h"
+#include "vkmodel.h"
+#include "vkopc.h"
+
+class CBaseServer;
+
+// A group of a server object: its state (IOPCGroupStateMgt), its items
+// (IOPCItemMgt, IOPCSyncIO) and, through its asynchronous-services object, the
+// subscriptions (IOPCAsyncIO2 and the data-callback connection point).
+class COPCGroup : public com::Object<com::Dual<IOPCGroup, 2>> {
+public:
+    static constexpr DWORD kDefaultUpdateRate = 1000;
+    static constexpr DWORD kDefaultTick = 500;
+
+    // Set once, right after creation, by the server.
+    void SetOwner(std::shared_ptr<CBaseServer> owner);
+    void SetModel(com::ComPtr<VKModelObject> model);
+    void SetServerHandle(DWORD handle);
+    void SetActiveInternal(BOOL active);
+
+    std::wstring name() const;
+    // Only under the server's key lock (CBaseServer::RenameGroup).
+    void StoreName(const std::wstring& name);
+
+    // IOPCGroupStateMgt, also used by the server while it creates the group.
+    HRESULT GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                     FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                     OPCHANDLE* phServerGroup);
+    HRESULT SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, const BOOL* pActive,
+                     const LONG* pTimeBias, const FLOAT* pPercentDeadband, const DWORD* pLCID,
+                     const OPCHANDLE* phClientGroup);
+    HRESULT SetName(LPCWSTR szName);
+    HRESULT CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
+
+    // IOPCGroup
+    STDMETHODIMP GetItems(IUnknown** ppItems) override;
+    STDMETHODIMP GetClientHandle(unsigned long* phClientGroup) override;
+    STDMETHODIMP GetServerHandle(unsigned long* phServerGroup) override;
+    STDMETHODIMP GetActive(long* pbActive) override;
+    STDMETHODIMP GetAsyncMode(long* plAsyncMode) override;
+    STDMETHODIMP SetAsyncMode(long lAsyncMode) override;
+
+protected:
+    HRESULT FinalConstruct() override;
+    void FinalRelease() override;
+    HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override;
+
+private:
+    // A part kept for the group's life, made on the first query of its interface.
+    HRESULT QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, void** ppv);
+    std::shared_ptr<CBaseServer> owner() const;
+
+    mutable com::CriticalSection lock_;  // guards every field below
+    std::wstring name_;
+    com::ComPtr<VKModelObject> model_;
+    DWORD lcid_ = 0;
+    FLOAT percentDeadband_ = 0.0f;
+    LONG timeBias_ = 0;
+    DWORD updateRate_ = kDefaultUpdateRate;
+    DWORD tick_ = kDefaultTick;
+    OPCHANDLE clientHandle_ = 0;
+    OPCHANDLE serverHandle_ = 0;
+    BOOL active_ = FALSE;
+    LONG asyncMode_ = 0;
+    std::shared_ptr<CBaseServer> owner_;
+    com::ComPtr<CUnknownCont> items_;
+    // Asynchronous-services object (made by the group thread); the target of
+    // IDataObject, IOPCAsyncIO, IConnectionPointContainer and IOPCAsyncIO2.
+    com::ComPtr<IUnknown> asyncServices_;
+    com::ComPtr<IUnknown> stateMgt_;  // inner unknown of the IOPCGroupStateMgt part
+};
+
+// IOPCGroupStateMgt of a group: an aggregated part, so the client's references
+// count on the group.
+class COPCGroupStateMgtImpl : public com::Object<IOPCGroupStateMgt> {
+public:
+    explicit COPCGroupStateMgtImpl(COPCGroup* group) : group_(group) {}
+
+    STDMETHODIMP GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                          FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                          OPCHANDLE* phServerGroup) override;
+    STDMETHODIMP SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+                          LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                          OPCHANDLE* phClientGroup) override;
+    STDMETHODIMP SetName(LPCWSTR szName) override;
+    STDMETHODIMP CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
+
+private:
+    COPCGroup* const group_;  // the outer object; it owns this part
+};
