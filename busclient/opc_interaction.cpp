@@ -582,9 +582,9 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
                 DropServer(server->hServer);
             return E_FAIL;
         }
-        com::UniqueBstr address(accessPath.view());
+        // A copy: the record may go while the call runs (a re-entrant Terminate).
         com::UniqueVariant value(*item->value.get());
-        parameter->Init(address.get(), static_cast<long>(item->accessRights),
+        parameter->Init(accessPath.get(), static_cast<long>(item->accessRights),
                         item->canonicalType, *value.get());
         return S_OK;
     });
