@@ -1,0 +1,468 @@
+#include "ModelNode.h"
+
+#include <utility>
+
+#include "ModelCollection.h"
+#include "PathRules.h"
+#include "com/Bstr.h"
+#include "com/Memory.h"
+#include "com/Result.h"
+#include "com/Strings.h"
+#include "opcerror.h"
+
+namespace model {
+namespace {
+
+// Answered only by nodes of this module in the caller's apartment (a proxy
+// does not know it), so FromUnknown never mistakes a proxy for a node.
+const IID kIidModelNodeSelf = {
+    0xF6CE2030, 0x89D5, 0x4197, {0x91, 0x53, 0xFE, 0xB1, 0xF7, 0xDA, 0x62, 0x4D}};
+
+std::wstring_view View(BSTR text) noexcept {
+    return std::wstring_view(text ? text : L"", text ? ::SysStringLen(text) : 0);
+}
+
+// Class-id text: empty = fallback, "{...}" = CLSID, anything else a ProgID.
+HRESULT ResolveClass(BSTR text, REFCLSID fallback, CLSID* out) {
+    const std::wstring_view view = View(text);
+    if (view.empty()) {
+        *out = fallback;
+        return S_OK;
+    }
+    const std::wstring copy(view);
+    if (copy.front() == L'{') return ::CLSIDFromString(copy.c_str(), out);
+    return ::CLSIDFromProgID(copy.c_str(), out);
+}
+
+HRESULT Identity(IUnknown* unknown, com::ComPtr<IUnknown>* out) {
+    return unknown->QueryInterface(IID_IUnknown, out->put_void());
+}
+
+}  // namespace
+
+HRESULT CModelNode::Create(std::wstring_view name, com::ComPtr<CModelNode>* out) {
+    RETURN_IF_FAILED(com::MakeObject(out));
+    return com::ComBoundary([&] { (*out)->name_.assign(name); });
+}
+
+CModelNode* CModelNode::FromUnknown(IUnknown* unknown) noexcept {
+    if (!unknown) return nullptr;
+    void* self = nullptr;
+    if (FAILED(unknown->QueryInterface(kIidModelNodeSelf, &self)) || !self) return nullptr;
+    auto* node = static_cast<CModelNode*>(self);
+    node->Release();
+    return node;
+}
+
+HRESULT CModelNode::QueryInterfaceHook(REFIID riid, void** ppv) {
+    if (riid == kIidModelNodeSelf) {
+        AddRef();
+        *ppv = this;
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+void CModelNode::FinalRelease() {
+    // Child nodes that someone still holds become roots of their own.
+    for (size_t i = 0; i < objects_.size(); ++i) {
+        if (CModelNode* child = objects_.at(i).node) child->parent_ = nullptr;
+    }
+}
+
+bool CModelNode::NameTaken(std::wstring_view name) const noexcept {
+    return parameters_.Find(name) != NamedItems::npos || objects_.Find(name) != NamedItems::npos;
+}
+
+CModelNode* CModelNode::TopNode() noexcept {
+    CModelNode* node = this;
+    while (CModelNode* parent = FromUnknown(node->parent_)) node = parent;
+    return node;
+}
+
+void CModelNode::Retire(NamedItems::Entry entry) {
+    if (entry.node) entry.node->parent_ = nullptr;
+    TopNode()->retired_.push_back(std::move(entry.item));
+}
+
+HRESULT CModelNode::PathOf(std::wstring* out) {
+    if (!parent_) {
+        out->clear();
+        return S_OK;
+    }
+    std::wstring parent_path;
+    if (CModelNode* parent = FromUnknown(parent_)) {
+        RETURN_IF_FAILED(parent->PathOf(&parent_path));
+    } else {
+        com::ComPtr<VKModelObject> foreign;
+        RETURN_IF_FAILED(parent_->QueryInterface(IID_VKModelObject, foreign.put_void()));
+        com::UniqueBstr text;
+        RETURN_IF_FAILED(foreign->GetPath(text.put()));
+        parent_path = text.str();
+    }
+    *out = JoinPath(parent_path, name_);
+    return S_OK;
+}
+
+HRESULT CModelNode::RelativePathOf(IUnknown* ancestor, std::wstring* out) {
+    if (ancestor == identity()) {
+        out->clear();
+        return S_OK;
+    }
+    // Not below the ancestor at all.
+    RETURN_HR_IF(E_INVALIDARG, !parent_);
+    if (parent_ == ancestor) {
+        *out = name_;
+        return S_OK;
+    }
+    std::wstring parent_path;
+    if (CModelNode* parent = FromUnknown(parent_)) {
+        RETURN_IF_FAILED(parent->RelativePathOf(ancestor, &parent_path));
+    } else {
+        com::ComPtr<VKModelObject> foreign;
+        RETURN_IF_FAILED(parent_->QueryInterface(IID_VKModelObject, foreign.put_void()));
+        com::UniqueBstr text;
+        RETURN_IF_FAILED(foreign->GetRelativePath(ancestor, text.put()));
+        parent_path = text.str();
+    }
+    *out = JoinPath(parent_path, name_);
+    return S_OK;
+}
+
+HRESULT CModelNode::ReKeyParameter(std::wstring_view old_name, std::wstring_view new_name) {
+    const size_t index = parameters_.Find(old_name);
+    RETURN_HR_IF(E_INVALIDARG, index == NamedItems::npos || !IsValidParameterName(new_name));
+    if (old_name == new_name) return S_OK;
+    RETURN_HR_IF(kNameExists, NameTaken(new_name));
+    parameters_.Rename(index, std::wstring(new_name));
+    return S_OK;
+}
+
+// --- VKModelObject -------------------------------------------------------
+
+STDMETHODIMP CModelNode::GetName(BSTR* pbsName) {
+    return com::AllocBstr(name_, pbsName);
+}
+
+STDMETHODIMP CModelNode::SetName(BSTR bsName) {
+    return com::ComBoundary([&]() -> HRESULT {
+        const std::wstring_view name = View(bsName);
+        // A root's name is not part of any path: the server keeps any text there.
+        if (!parent_) {
+            name_.assign(name);
+            return S_OK;
+        }
+        RETURN_HR_IF(E_INVALIDARG, !IsValidNodeName(name));
+        if (name == name_) return S_OK;
+        if (CModelNode* parent = FromUnknown(parent_)) {
+            RETURN_HR_IF(kNameExists, parent->NameTaken(name));
+            const size_t index = parent->objects_.FindItem(identity());
+            if (index != NamedItems::npos) parent->objects_.Rename(index, std::wstring(name));
+        }
+        name_.assign(name);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CModelNode::GetAccessPath(BSTR* pbsAccessPath) {
+    return com::AllocBstr(access_path_, pbsAccessPath);
+}
+
+STDMETHODIMP CModelNode::SetAccessPath(BSTR bsAccessPath) {
+    return com::ComBoundary([&] { access_path_.assign(View(bsAccessPath)); });
+}
+
+STDMETHODIMP CModelNode::GetParent(IUnknown** ppParent) {
+    RETURN_IF_NULL_POINTER(ppParent);
+    *ppParent = nullptr;
+    RETURN_HR_IF(E_FAIL, !parent_);
+    return parent_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppParent));
+}
+
+// Hangs a parentless node under another node (used for nodes of other classes
+// that CreateObject makes). The parent is kept without a reference, like a
+// parameter's; moving a node that already has a parent is not supported.
+STDMETHODIMP CModelNode::SetParent(IUnknown* pParent) {
+    RETURN_IF_NULL_POINTER(pParent);
+    com::ComPtr<VKModelObject> node;
+    RETURN_HR_IF(E_INVALIDARG, FAILED(pParent->QueryInterface(IID_VKModelObject, node.put_void())));
+    com::ComPtr<IUnknown> parent;
+    RETURN_IF_FAILED(Identity(pParent, &parent));
+    if (parent_) return parent_ == parent.get() ? S_OK : E_UNEXPECTED;
+    // No cycles: the new parent must not be this node or lie below it.
+    for (CModelNode* up = FromUnknown(parent.get()); up; up = FromUnknown(up->parent_)) {
+        RETURN_HR_IF(E_INVALIDARG, up == this);
+    }
+    parent_ = parent.get();
+    return S_OK;
+}
+
+// Unlike VKModelParameter::GetIdentity this adds a reference: an out-pointer
+// belongs to the caller, and a marshaller releases what it has carried.
+STDMETHODIMP CModelNode::GetIdentity(IUnknown** ppIdentity) {
+    RETURN_IF_NULL_POINTER(ppIdentity);
+    *ppIdentity = identity();
+    (*ppIdentity)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CModelNode::GetClassID(BSTR* pbsClassID) {
+    return com::ComBoundary([&] { return com::AllocBstr(com::GuidToString(CLSID_ModelObject, true), pbsClassID); });
+}
+
+STDMETHODIMP CModelNode::GetSeparators(BSTR* pbsSeparators) {
+    return com::AllocBstr(kSeparators, pbsSeparators);
+}
+
+STDMETHODIMP CModelNode::FindChild(BSTR bsName, IUnknown** ppChild) {
+    RETURN_IF_NULL_POINTER(ppChild);
+    *ppChild = nullptr;
+    const std::wstring_view name = View(bsName);
+    for (NamedItems* list : {&parameters_, &objects_}) {
+        const size_t index = list->Find(name);
+        if (index != NamedItems::npos) return list->at(index).item.copy_to(ppChild);
+    }
+    return S_FALSE;
+}
+
+STDMETHODIMP CModelNode::GetParameters(VKModelCollection** ppParameters) {
+    return CreateModelCollection(this, ListKind::kParameters, ppParameters);
+}
+
+STDMETHODIMP CModelNode::GetObjects(VKModelCollection** ppObjects) {
+    return CreateModelCollection(this, ListKind::kObjects, ppObjects);
+}
+
+STDMETHODIMP CModelNode::CreateParameter(BSTR bsName, BSTR bsClassID, IUnknown** ppParameter) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_IF_NULL_POINTER(ppParameter);
+        *ppParameter = nullptr;
+        const std::wstring_view name = View(bsName);
+        RETURN_HR_IF(E_INVALIDARG, !IsValidParameterName(name));
+        RETURN_HR_IF(kNameExists, NameTaken(name));
+        CLSID clsid;
+        RETURN_IF_FAILED(ResolveClass(bsClassID, CLSID_vkObjectParameter, &clsid));
+
+        // In-process only: the parameter must live in this apartment, because
+        // it keeps this node as a plain pointer.
+        com::ComPtr<IUnknown> unknown;
+        RETURN_IF_FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                            unknown.put_void()));
+        com::ComPtr<VKModelParameter> parameter;
+        RETURN_IF_FAILED(unknown->QueryInterface(IID_VKModelParameter, parameter.put_void()));
+        // Name first: without a parent the parameter has no list to re-key.
+        com::UniqueBstr text(name);
+        RETURN_IF_FAILED(parameter->SetName(text.get()));
+        RETURN_IF_FAILED(parameter->SetParent(identity()));
+        parameters_.Add(std::wstring(name), unknown);
+        return unknown.copy_to(ppParameter);
+    });
+}
+
+STDMETHODIMP CModelNode::DeleteParameter(BSTR bsName) {
+    return com::ComBoundary([&]() -> HRESULT {
+        const std::wstring_view name = View(bsName);
+        size_t index = parameters_.Find(name);
+        if (index != NamedItems::npos) {
+            parameters_.RemoveAt(index);
+            return S_OK;
+        }
+        index = objects_.Find(name);
+        RETURN_HR_IF(E_INVALIDARG, index == NamedItems::npos);
+        Retire(objects_.RemoveAt(index));
+        return S_OK;
+    });
+}
+
+HRESULT CModelNode::FindParameterPath(std::wstring_view path, com::ComPtr<IUnknown>* out) {
+    if (path.empty()) return S_OK;
+    // The whole rest first: parameter names may hold separators.
+    const size_t index = parameters_.Find(path);
+    if (index != NamedItems::npos) {
+        *out = parameters_.at(index).item;
+        return S_OK;
+    }
+    const PathSplit split = SplitFirst(path);
+    if (!split.has_tail) return S_OK;
+    const size_t child = objects_.Find(split.head);
+    if (child == NamedItems::npos) return S_OK;
+    const NamedItems::Entry& entry = objects_.at(child);
+    if (entry.node) return entry.node->FindParameterPath(split.tail, out);
+    com::ComPtr<VKModelObject> foreign;
+    RETURN_IF_FAILED(entry.item->QueryInterface(IID_VKModelObject, foreign.put_void()));
+    com::UniqueBstr tail(split.tail);
+    com::ComPtr<IUnknown> found;
+    const HRESULT hr = foreign->FindParameter(tail.get(), found.put());
+    if (SUCCEEDED(hr)) *out = std::move(found);
+    return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+STDMETHODIMP CModelNode::FindParameter(BSTR bsPath, IUnknown** ppParameter) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_IF_NULL_POINTER(ppParameter);
+        *ppParameter = nullptr;
+        com::ComPtr<IUnknown> found;
+        RETURN_IF_FAILED(FindParameterPath(View(bsPath), &found));
+        if (!found) return S_FALSE;
+        *ppParameter = found.detach();
+        return S_OK;
+    });
+}
+
+HRESULT CModelNode::AddChildNode(std::wstring_view name, com::ComPtr<IUnknown>* out) {
+    com::ComPtr<CModelNode> child;
+    RETURN_IF_FAILED(Create(name, &child));
+    child->parent_ = identity();
+    objects_.Add(std::wstring(name), com::ComPtr<IUnknown>(child->identity()), child.get());
+    *out = com::ComPtr<IUnknown>(child->identity());
+    return S_OK;
+}
+
+HRESULT CModelNode::AddForeignChild(std::wstring_view name, REFCLSID clsid,
+                                    com::ComPtr<IUnknown>* out) {
+    com::ComPtr<IUnknown> unknown;
+    RETURN_IF_FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                        unknown.put_void()));
+    com::ComPtr<VKModelObject> node;
+    RETURN_IF_FAILED(unknown->QueryInterface(IID_VKModelObject, node.put_void()));
+    com::UniqueBstr text(name);
+    RETURN_IF_FAILED(node->SetName(text.get()));
+    RETURN_IF_FAILED(node->SetParent(identity()));
+    objects_.Add(std::wstring(name), unknown, FromUnknown(unknown.get()));
+    *out = std::move(unknown);
+    return S_OK;
+}
+
+STDMETHODIMP CModelNode::CreateObject(BSTR bsName, BSTR bsClassID, IUnknown** ppObject) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_IF_NULL_POINTER(ppObject);
+        *ppObject = nullptr;
+        const std::wstring_view name = View(bsName);
+        RETURN_HR_IF(E_INVALIDARG, !IsValidNodeName(name));
+        RETURN_HR_IF(kNameExists, NameTaken(name));
+        CLSID clsid;
+        RETURN_IF_FAILED(ResolveClass(bsClassID, CLSID_ModelObject, &clsid));
+        com::ComPtr<IUnknown> child;
+        if (::IsEqualCLSID(clsid, CLSID_ModelObject)) {
+            RETURN_IF_FAILED(AddChildNode(name, &child));
+        } else {
+            RETURN_IF_FAILED(AddForeignChild(name, clsid, &child));
+        }
+        *ppObject = child.detach();
+        return S_OK;
+    });
+}
+
+HRESULT CModelNode::FindObjectPath(std::wstring_view path, com::ComPtr<IUnknown>* out) {
+    const PathSplit split = SplitFirst(path);
+    const size_t index = objects_.Find(split.head);
+    RETURN_HR_IF(E_FAIL, split.head.empty() || index == NamedItems::npos);
+    const NamedItems::Entry& entry = objects_.at(index);
+    if (!split.has_tail) {
+        *out = entry.item;
+        return S_OK;
+    }
+    if (entry.node) return entry.node->FindObjectPath(split.tail, out);
+    com::ComPtr<VKModelObject> foreign;
+    RETURN_IF_FAILED(entry.item->QueryInterface(IID_VKModelObject, foreign.put_void()));
+    com::UniqueBstr tail(split.tail);
+    return foreign->FindObject(tail.get(), out->put());
+}
+
+STDMETHODIMP CModelNode::FindObject(BSTR bsPath, IUnknown** ppObject) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_IF_NULL_POINTER(ppObject);
+        *ppObject = nullptr;
+        com::ComPtr<IUnknown> found;
+        RETURN_IF_FAILED(FindObjectPath(View(bsPath), &found));
+        RETURN_HR_IF(E_FAIL, !found);
+        *ppObject = found.detach();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CModelNode::GetPath(BSTR* pbsPath) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_IF_NULL_POINTER(pbsPath);
+        *pbsPath = nullptr;
+        std::wstring path;
+        RETURN_IF_FAILED(PathOf(&path));
+        return com::AllocBstr(path, pbsPath);
+    });
+}
+
+STDMETHODIMP CModelNode::GetRelativePath(IUnknown* pAncestor, BSTR* pbsPath) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_IF_NULL_POINTER(pbsPath);
+        *pbsPath = nullptr;
+        RETURN_HR_IF(E_INVALIDARG, !pAncestor);
+        com::ComPtr<VKModelObject> node;
+        RETURN_HR_IF(E_INVALIDARG,
+                     FAILED(pAncestor->QueryInterface(IID_VKModelObject, node.put_void())));
+        com::ComPtr<IUnknown> ancestor;
+        RETURN_IF_FAILED(Identity(pAncestor, &ancestor));
+        std::wstring path;
+        RETURN_IF_FAILED(RelativePathOf(ancestor.get(), &path));
+        return com::AllocBstr(path, pbsPath);
+    });
+}
+
+STDMETHODIMP CModelNode::Clear() {
+    return com::ComBoundary([&] {
+        std::vector<NamedItems::Entry> parameters = parameters_.TakeAll();
+        for (NamedItems::Entry& entry : objects_.TakeAll()) Retire(std::move(entry));
+    });
+}
+
+// --- VKItemProperties ----------------------------------------------------
+
+STDMETHODIMP CModelNode::QueryAvailableProperties(DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                                  LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+    RETURN_HR_IF(E_INVALIDARG, !pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes);
+    *pdwCount = 0;
+    *ppPropertyIDs = nullptr;
+    *ppDescriptions = nullptr;
+    *ppvtDataTypes = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP CModelNode::GetItemProperties(DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                           HRESULT** ppErrors) {
+    RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !pdwPropertyIDs || !ppvData || !ppErrors);
+    *ppvData = nullptr;
+    *ppErrors = nullptr;
+    com::CoTaskMem<VARIANT> values;  // zero-filled: VT_EMPTY
+    com::CoTaskMem<HRESULT> errors;
+    RETURN_HR_IF(E_OUTOFMEMORY, !values.alloc(dwCount) || !errors.alloc(dwCount));
+    for (DWORD i = 0; i < dwCount; ++i) errors[i] = OPC_E_INVALID_PID;
+    *ppvData = values.release();
+    *ppErrors = errors.release();
+    return S_OK;
+}
+
+STDMETHODIMP CModelNode::GetPropertyNames(DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppNames,
+                                          HRESULT** ppErrors) {
+    RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !pdwPropertyIDs || !ppNames || !ppErrors);
+    *ppNames = nullptr;
+    *ppErrors = nullptr;
+    com::CoTaskMem<LPWSTR> names;  // zero-filled: no names
+    com::CoTaskMem<HRESULT> errors;
+    RETURN_HR_IF(E_OUTOFMEMORY, !names.alloc(dwCount) || !errors.alloc(dwCount));
+    for (DWORD i = 0; i < dwCount; ++i) errors[i] = OPC_E_INVALID_PID;
+    *ppNames = names.release();
+    *ppErrors = errors.release();
+    return S_OK;
+}
+
+STDMETHODIMP CModelNode::GetPropertyByName(LPCWSTR szName, VARIANT* pvValue) {
+    RETURN_HR_IF(E_INVALIDARG, !szName || !pvValue);
+    ::VariantInit(pvValue);
+    return E_INVALIDARG;
+}
+
+STDMETHODIMP CModelNode::SetPropertyByName(LPCWSTR szName, VARIANT) {
+    RETURN_HR_IF(E_INVALIDARG, !szName);
+    return E_INVALIDARG;
+}
+
+}  // namespace model

@@ -1,0 +1,105 @@
+// CModelNode: a node of the object model (VkObjectModel.ModelObject). The root and
+// every child object are nodes; parameters are leaves of other classes
+// (VKModelParameter) that the node creates through COM and keeps in its list.
+//
+// Apartment-threaded: every call arrives on the apartment's thread, so nothing
+// here is locked. A parameter keeps its parent node as a weak pointer; that is
+// why removed child nodes are retired to the root instead of being released.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "NamedItems.h"
+#include "com/ComPtr.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "vkitemprops.h"
+#include "vkmodel.h"
+
+namespace model {
+
+enum class ListKind { kParameters, kObjects };
+
+// Name already used by a parameter or child object of the same node.
+inline constexpr HRESULT kNameExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+
+class CModelNode : public com::Object<com::Dual<VKModelObject>, VKItemProperties> {
+public:
+    CModelNode() = default;
+
+    static HRESULT Create(std::wstring_view name, com::ComPtr<CModelNode>* out);
+    // The node of this module behind an interface of this apartment, or null.
+    // Borrowed: valid while the caller holds `unknown`.
+    static CModelNode* FromUnknown(IUnknown* unknown) noexcept;
+
+    IUnknown* identity() noexcept { return GetControllingUnknown(); }
+    NamedItems& items(ListKind kind) noexcept {
+        return kind == ListKind::kParameters ? parameters_ : objects_;
+    }
+    bool NameTaken(std::wstring_view name) const noexcept;
+    // Full path of this node ("" at a root).
+    HRESULT PathOf(std::wstring* out);
+    // The re-keying interface of the parameter collection.
+    HRESULT ReKeyParameter(std::wstring_view old_name, std::wstring_view new_name);
+
+    // VKModelObject
+    STDMETHODIMP GetName(BSTR* pbsName) override;
+    STDMETHODIMP SetName(BSTR bsName) override;
+    STDMETHODIMP GetAccessPath(BSTR* pbsAccessPath) override;
+    STDMETHODIMP SetAccessPath(BSTR bsAccessPath) override;
+    STDMETHODIMP GetParent(IUnknown** ppParent) override;
+    STDMETHODIMP SetParent(IUnknown* pParent) override;
+    STDMETHODIMP GetIdentity(IUnknown** ppIdentity) override;
+    STDMETHODIMP GetClassID(BSTR* pbsClassID) override;
+    STDMETHODIMP GetSeparators(BSTR* pbsSeparators) override;
+    STDMETHODIMP FindChild(BSTR bsName, IUnknown** ppChild) override;
+    STDMETHODIMP GetParameters(VKModelCollection** ppParameters) override;
+    STDMETHODIMP GetObjects(VKModelCollection** ppObjects) override;
+    STDMETHODIMP CreateParameter(BSTR bsName, BSTR bsClassID, IUnknown** ppParameter) override;
+    STDMETHODIMP DeleteParameter(BSTR bsName) override;
+    STDMETHODIMP FindParameter(BSTR bsPath, IUnknown** ppParameter) override;
+    STDMETHODIMP CreateObject(BSTR bsName, BSTR bsClassID, IUnknown** ppObject) override;
+    STDMETHODIMP FindObject(BSTR bsPath, IUnknown** ppObject) override;
+    STDMETHODIMP GetPath(BSTR* pbsPath) override;
+    STDMETHODIMP GetRelativePath(IUnknown* pAncestor, BSTR* pbsPath) override;
+    STDMETHODIMP Clear() override;
+
+    // VKItemProperties: a node holds no values, so it lists no properties.
+    STDMETHODIMP QueryAvailableProperties(DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                          LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+    STDMETHODIMP GetItemProperties(DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                   HRESULT** ppErrors) override;
+    STDMETHODIMP GetPropertyNames(DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppNames,
+                                  HRESULT** ppErrors) override;
+    STDMETHODIMP GetPropertyByName(LPCWSTR szName, VARIANT* pvValue) override;
+    STDMETHODIMP SetPropertyByName(LPCWSTR szName, VARIANT vValue) override;
+
+protected:
+    HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override;
+    void FinalRelease() override;
+
+private:
+    HRESULT FindParameterPath(std::wstring_view path, com::ComPtr<IUnknown>* out);
+    HRESULT FindObjectPath(std::wstring_view path, com::ComPtr<IUnknown>* out);
+    HRESULT RelativePathOf(IUnknown* ancestor, std::wstring* out);
+    HRESULT AddChildNode(std::wstring_view name, com::ComPtr<IUnknown>* out);
+    HRESULT AddForeignChild(std::wstring_view name, REFCLSID clsid, com::ComPtr<IUnknown>* out);
+    // Takes a removed child node out of the tree but keeps it alive at the root:
+    // parameters a client still holds point at it without a reference.
+    void Retire(NamedItems::Entry entry);
+    CModelNode* TopNode() noexcept;
+
+    std::wstring name_;
+    std::wstring access_path_;
+    IUnknown* parent_ = nullptr;  // weak: the parent outlives its children or detaches them
+    NamedItems parameters_;
+    NamedItems objects_;
+    std::vector<com::ComPtr<IUnknown>> retired_;  // removed child nodes (kept by the top node)
+};
+
+}  // namespace model

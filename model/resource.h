@@ -1,0 +1,4 @@
+#pragma once
+
+#define IDR_MODELOBJECT 101
+#define IDR_CHANGENOTIFIER 102
