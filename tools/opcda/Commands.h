@@ -1,0 +1,14 @@
+#pragma once
+
+#include "Options.h"
+
+// Exit codes of every command.
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,       // bad command line
+    kExitConnect = 2,     // server not found or not creatable
+    kExitCallFailed = 3,  // the server refused a call
+};
+
+int RunStatusCommand(const Options& options);
+int RunServersCommand(const Options& options);

@@ -1,0 +1,26 @@
+#include "Options.h"
+
+std::wstring Options::Get(const std::wstring& name, const std::wstring& fallback) const
+{
+    auto it = values.find(name);
+    return it == values.end() ? fallback : it->second;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (arg.rfind(L"--", 0) == 0) {
+            if (i + 1 >= argc) {
+                *error = L"option " + arg + L" needs a value";
+                return false;
+            }
+            options->values[arg.substr(2)] = argv[++i];
+        } else if (options->command.empty()) {
+            options->command = arg;
+        } else {
+            options->arguments.push_back(arg);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,53 @@
+// opcda: console OPC DA client.
+//   opcda status [--progid P] [--node HOST]
+//   opcda servers
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "Commands.h"
+#include "com/ComInit.h"
+#include "com/Strings.h"
+
+namespace {
+
+void PrintUsage()
+{
+    fwprintf(stderr,
+             L"usage: opcda <command> [options]\n"
+             L"  status [--progid P] [--node HOST]  server status (default ProgID Axolent.Orvane)\n"
+             L"  servers                            registered OPC DA 2.0 servers\n");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Options options;
+    std::wstring error;
+    if (!ParseOptions(argc, argv, &options, &error)) {
+        fwprintf(stderr, L"opcda: %ls\n", error.c_str());
+        PrintUsage();
+        return kExitUsage;
+    }
+    com::ComInitializer com(COINIT_MULTITHREADED);
+    if (!com.succeeded()) {
+        fwprintf(stderr, L"opcda: CoInitializeEx failed: %ls\n", com::HrToString(com.hr()).c_str());
+        return kExitConnect;
+    }
+    // Callbacks from the server need no authentication from it.
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY,
+                         nullptr, EOAC_NONE, nullptr);
+
+    if (options.command == L"status")
+        return RunStatusCommand(options);
+    if (options.command == L"servers")
+        return RunServersCommand(options);
+    if (options.command.empty())
+        fwprintf(stderr, L"opcda: no command given\n");
+    else
+        fwprintf(stderr, L"opcda: unknown command \"%ls\"\n", options.command.c_str());
+    PrintUsage();
+    return kExitUsage;
+}
