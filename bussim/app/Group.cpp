@@ -48,6 +48,19 @@ COPCGroup::COPCGroup(std::shared_ptr<GroupTable> table, GroupState state)
     dataCallback_ = &AddConnectionPoint(__uuidof(IOPCDataCallback), 1);
 }
 
+HRESULT COPCGroup::FinalConstruct() {
+    slot_ = std::make_shared<UpdateSlot>();
+    slot_->group = this;
+    UpdateThread::Get().Add(slot_);
+    return S_OK;
+}
+
+void COPCGroup::FinalRelease() {
+    // Waits for an update that is being prepared; no client call is made under the slot.
+    std::lock_guard<std::mutex> held(slot_->mutex);
+    slot_->group = nullptr;
+}
+
 std::wstring COPCGroup::Name() {
     com::CsLock guard(lock_);
     return state_.name;
@@ -153,6 +166,8 @@ STDMETHODIMP COPCGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL 
         if (!FindItem(h, &item))
             return OPC_E_INVALIDHANDLE;
         com::CsLock guard(lock_);
+        if (bActive && !item->active)
+            item->sent = false;
         item->active = bActive ? TRUE : FALSE;
         return S_OK;
     });
@@ -255,6 +270,12 @@ STDMETHODIMP COPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpd
             }
         }
         *pRevisedUpdateRate = state_.updateRate;
+        if (pActive && *pActive && !state_.active) {
+            // An activated group tells its client every active value once.
+            for (const auto& entry : items_.Snapshot())
+                entry.second->sent = false;
+            nextUpdateMs_ = 0;
+        }
         if (pActive)
             state_.active = *pActive ? TRUE : FALSE;
         if (pTimeBias)
@@ -351,12 +372,9 @@ void COPCGroup::ReadDevice(const ItemPtr& item, ReadResult* result) {
 
 void COPCGroup::ReadCache(const ItemPtr& item, ReadResult* result) {
     bool active;
-    VARTYPE requested;
     {
         com::CsLock guard(lock_);
         active = state_.active && item->active;
-        requested = item->requested;
-        result->hClient = item->hClient;
     }
     // Plain items are memory of the simulator: while active, the cache is
     // always current. The channel's cache is its last response; reading the
@@ -365,12 +383,17 @@ void COPCGroup::ReadCache(const ItemPtr& item, ReadResult* result) {
         ReadDevice(item, result);
         return;
     }
+    ReadCached(item, active, result);
+}
+
+void COPCGroup::ReadCached(const ItemPtr& item, bool active, ReadResult* result) {
     com::CsLock guard(lock_);
+    result->hClient = item->hClient;
     result->error = result->value.copy_from(*item->value);
     result->timeStamp = item->timeStamp;
     result->quality = active ? item->quality : WORD(OPC_QUALITY_OUT_OF_SERVICE);
     if (SUCCEEDED(result->error) && result->value.vt() != VT_EMPTY)
-        result->error = ConvertForClient(result->value.get(), requested);
+        result->error = ConvertForClient(result->value.get(), item->requested);
 }
 
 STDMETHODIMP COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
@@ -411,6 +434,93 @@ STDMETHODIMP COPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* p
         *ppErrors = errors.release();
         return Summary(*ppErrors, dwCount);
     });
+}
+
+// ------------------------------------------------------------ subscription
+
+namespace {
+
+bool SameValue(const VARIANT& a, const VARIANT& b) {
+    if (V_VT(&a) != V_VT(&b))
+        return false;
+    if (V_VT(&a) == VT_EMPTY)
+        return true;
+    if (V_VT(&a) == (VT_ARRAY | VT_UI1)) {
+        std::vector<BYTE> x, y;
+        return SUCCEEDED(com::VariantToBytes(a, &x)) && SUCCEEDED(com::VariantToBytes(b, &y)) && x == y;
+    }
+    return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), LOCALE_USER_DEFAULT, 0) ==
+           static_cast<HRESULT>(VARCMP_EQ);
+}
+
+// The arrays of one OnDataChange.
+struct DataChange {
+    ~DataChange() {
+        for (VARIANT& v : values)
+            VariantClear(&v);
+    }
+    std::vector<OPCHANDLE> clients;
+    std::vector<VARIANT> values;
+    std::vector<WORD> qualities;
+    std::vector<FILETIME> times;
+    std::vector<HRESULT> errors;
+};
+
+}  // namespace
+
+UpdateThread::Send COPCGroup::PrepareUpdate(uint64_t nowMs) {
+    std::vector<ItemPtr> active;
+    OPCHANDLE hGroup;
+    {
+        auto snapshot = items_.Snapshot();
+        com::CsLock guard(lock_);
+        if (!state_.active || !enabled_ || nowMs < nextUpdateMs_)
+            return nullptr;
+        nextUpdateMs_ = nowMs + state_.updateRate;
+        hGroup = state_.hClientGroup;
+        for (const auto& entry : snapshot) {
+            if (entry.second->active && (entry.second->rights & OPC_READABLE))
+                active.push_back(entry.second);
+        }
+    }
+    auto sinks = Callbacks();
+    if (sinks.empty() || active.empty())
+        return nullptr;
+    auto change = std::make_shared<DataChange>();
+    bool allGood = true;
+    for (const ItemPtr& item : active) {
+        ReadResult result;
+        // The channel is not read for a subscription: that would take the
+        // response from the client that asked for it.
+        if (item->canonical & VT_ARRAY)
+            ReadCached(item, true, &result);
+        else
+            ReadDevice(item, &result);
+        {
+            com::CsLock guard(lock_);
+            if (item->sent && item->sentQuality == result.quality && SameValue(*item->sentValue, *result.value))
+                continue;
+            item->sent = true;
+            item->sentQuality = result.quality;
+            item->sentValue.copy_from(*result.value);
+        }
+        allGood = allGood && (result.quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD;
+        change->clients.push_back(result.hClient);
+        change->values.push_back(result.value.release());
+        change->qualities.push_back(result.quality);
+        change->times.push_back(result.timeStamp);
+        change->errors.push_back(result.error);
+    }
+    if (change->clients.empty())
+        return nullptr;
+    HRESULT masterQuality = allGood ? S_OK : S_FALSE;
+    return [sinks, change, hGroup, masterQuality] {
+        const DWORD count = static_cast<DWORD>(change->clients.size());
+        for (const auto& sink : sinks)
+            sink->OnDataChange(0, hGroup, masterQuality, MasterError(change->errors), count, change->clients.data(),
+                               change->values.data(), change->qualities.data(), change->times.data(),
+                               change->errors.data());
+    };
 }
 
 // ------------------------------------------------------------------ writing

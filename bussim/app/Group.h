@@ -14,6 +14,7 @@
 #include "com/HandleRegistry.h"
 #include "com/Object.h"
 #include "com/Resources.h"
+#include "Updates.h"
 
 namespace bussim {
 
@@ -35,6 +36,9 @@ public:
     COPCGroup(std::shared_ptr<GroupTable> table, GroupState state);
 
     void SetServerHandle(OPCHANDLE handle) { hServerGroup_ = handle; }
+    // The update thread asks, about every 10 ms: when the update rate has come
+    // round, the changed values of the active items, ready to send.
+    UpdateThread::Send PrepareUpdate(uint64_t nowMs);
     std::wstring Name();
     void SetNameInternal(const std::wstring& name);
 
@@ -75,6 +79,10 @@ public:
     STDMETHODIMP SetEnable(BOOL bEnable) override;
     STDMETHODIMP GetEnable(BOOL* pbEnable) override;
 
+protected:
+    HRESULT FinalConstruct() override;
+    void FinalRelease() override;
+
 private:
     struct Item {
         std::string itemId;  // as the bus names it
@@ -87,6 +95,10 @@ private:
         com::UniqueVariant value;
         WORD quality = OPC_QUALITY_BAD;
         FILETIME timeStamp{};
+        // What the last data change told the client; `sent` false: tell it anew.
+        bool sent = false;
+        com::UniqueVariant sentValue;
+        WORD sentQuality = OPC_QUALITY_BAD;
     };
     using ItemPtr = std::shared_ptr<Item>;
 
@@ -105,6 +117,7 @@ private:
     bool FindItem(OPCHANDLE hServer, ItemPtr* item) const { return items_.Find(hServer, item); }
     void ReadDevice(const ItemPtr& item, ReadResult* result);
     void ReadCache(const ItemPtr& item, ReadResult* result);
+    void ReadCached(const ItemPtr& item, bool active, ReadResult* result);
     HRESULT WriteDevice(const ItemPtr& item, const VARIANT& value);
     std::vector<com::ComPtr<IOPCDataCallback>> Callbacks() const;
     void CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bool dataChange);
@@ -118,6 +131,8 @@ private:
     mutable com::CriticalSection lock_;  // guards state_, enabled_ and the fields of every Item
     GroupState state_;
     BOOL enabled_ = TRUE;
+    uint64_t nextUpdateMs_ = 0;
+    std::shared_ptr<UpdateSlot> slot_;
 };
 
 // The groups of one server object, shared by the server and its groups (a

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "AsyncQueue.h"
+#include "Updates.h"
 #include "Ids.h"
 #include "Server.h"
 #include "SimHost.h"
@@ -117,6 +118,7 @@ int Run(const std::wstring& topologyPath) {
         DispatchMessageW(&msg);
     module.RevokeClassObjects();
     AsyncQueue::Get().Stop();
+    UpdateThread::Get().Stop();
     module.RunTermFuncs();
     return 0;
 }

@@ -54,7 +54,8 @@ public:
         DWORD count;
         std::vector<OPCHANDLE> clients;
         std::vector<HRESULT> errors;
-        Bytes bytes;  // value of the first item when it is a byte array
+        Bytes bytes;      // value of the first item when it is a byte array
+        LONG number = -1;  // value of the first item when it is a number
     };
 
     STDMETHODIMP OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT hrMastererror, DWORD dwCount,
@@ -98,6 +99,9 @@ private:
         }
         if (values && count > 0 && V_VT(&values[0]) == (VT_ARRAY | VT_UI1))
             com::VariantToBytes(values[0], &c.bytes);
+        com::UniqueVariant number;
+        if (values && count > 0 && SUCCEEDED(VariantChangeType(number.get(), &values[0], 0, VT_I4)))
+            c.number = V_I4(number.get());
         std::lock_guard<std::mutex> lock(mutex_);
         completions_.push_back(c);
         arrived_.notify_all();
@@ -589,6 +593,49 @@ TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
     EXPECT_EQ(c.count, 1u) << "only the valid item completes";
     EXPECT_EQ(c.masterError, S_OK);
     EXPECT_EQ(client_.asyncIO->Cancel2(0xFFFFFF), E_FAIL) << "Cancel2 of an unknown ID";
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+}
+
+TEST_F(BusSimTest, ActiveGroupReportsChangedValues) {
+    OPCHANDLE hGroup;
+    DWORD revised;
+    com::ComPtr<IOPCItemMgt> itemMgt;
+    ASSERT_EQ(client_.server->AddGroup(L"Watch", TRUE, 20, 5, nullptr, nullptr, 0x409, &hGroup, &revised,
+                                       IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(itemMgt.put())),
+              S_OK);
+    com::ComPtr<CallbackSink> sink;
+    ASSERT_EQ(com::MakeObject(&sink), S_OK);
+    com::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(itemMgt.query(&container), S_OK);
+    com::ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, point.put()), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(static_cast<IOPCDataCallback*>(sink.get()), &cookie), S_OK);
+
+    OPCITEMDEF def{};
+    def.szAccessPath = const_cast<LPWSTR>(L"");
+    def.szItemID = const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs");
+    def.bActive = TRUE;
+    def.hClient = 99;
+    com::CoTaskMem<OPCITEMRESULT> results;
+    com::CoTaskMem<HRESULT> errors;
+    ASSERT_EQ(itemMgt->AddItems(1, &def, results.put(), errors.put()), S_OK);
+
+    CallbackSink::Completion c;
+    ASSERT_TRUE(sink->Next(&c)) << "first OnDataChange";
+    EXPECT_EQ(c.kind, CallbackSink::Completion::kDataChange);
+    EXPECT_EQ(c.transactionId, 0u) << "subscription updates carry transaction 0";
+    EXPECT_EQ(c.hGroup, 5u);
+    ASSERT_EQ(c.count, 1u);
+    EXPECT_EQ(c.clients[0], 99u);
+    EXPECT_EQ(c.number, 2) << "configured latency of slave 3";
+
+    OPCHANDLE latency = client_.Add(L"Sim/Slave3/LatencyMs");
+    ASSERT_EQ(client_.WriteNumber(latency, 77), S_OK);
+    ASSERT_TRUE(sink->Next(&c)) << "OnDataChange after the change";
+    EXPECT_EQ(c.kind, CallbackSink::Completion::kDataChange);
+    EXPECT_EQ(c.clients[0], 99u);
+    EXPECT_EQ(c.number, 77) << "the new value";
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
 }
 
