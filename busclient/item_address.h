@@ -22,7 +22,4 @@ HRESULT SplitItemAddress(std::wstring_view address, ItemAddress* result);
 // The address that names itemId in the server progId.
 std::wstring MakeItemAddress(std::wstring_view progId, std::wstring_view itemId);
 
-// Case-insensitive comparison as ProgIDs and host names are compared.
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
-
 }  // namespace vkopc

@@ -3,6 +3,7 @@
 #include "com/Bstr.h"
 #include "com/Memory.h"
 #include "com/Result.h"
+#include "com/Strings.h"
 #include "com/Time.h"
 #include "com/Variant.h"
 #include "data_callback_sink.h"
@@ -72,7 +73,7 @@ HRESULT COPCInteraction::Connect(const std::wstring& progId, const std::wstring&
     COSERVERINFO serverInfo{};
     COSERVERINFO* info = nullptr;
     // An empty host name means this machine, as "localserver" does.
-    if (!hostName.empty() && !EqualsIgnoringCase(hostName, kLocalServer)) {
+    if (!hostName.empty() && !com::EqualsNoCase(hostName, kLocalServer)) {
         serverInfo.pwszName = const_cast<LPWSTR>(hostName.c_str());
         info = &serverInfo;
     }
@@ -331,7 +332,7 @@ void COPCInteraction::Teardown() {
 
 std::shared_ptr<CSvrInfo> COPCInteraction::FindServerByProgId(const std::wstring& progId) const {
     for (const auto& entry : m_servers) {
-        if (EqualsIgnoringCase(entry.second->progId, progId))
+        if (com::EqualsNoCase(entry.second->progId, progId))
             return entry.second;
     }
     return nullptr;

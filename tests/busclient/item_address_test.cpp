@@ -63,12 +63,5 @@ TEST(MakeItemAddress, RoundTrips) {
     EXPECT_EQ(L"DP/Slave4/SlotI0S47D8209", result.itemId);
 }
 
-TEST(EqualsIgnoringCase, ComparesOrdinally) {
-    EXPECT_TRUE(EqualsIgnoringCase(L"localserver", L"LocalServer"));
-    EXPECT_TRUE(EqualsIgnoringCase(L"", L""));
-    EXPECT_FALSE(EqualsIgnoringCase(L"localserver", L"localserver2"));
-    EXPECT_FALSE(EqualsIgnoringCase(L"a", L"b"));
-}
-
 }  // namespace
 }  // namespace vkopc
