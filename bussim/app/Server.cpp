@@ -24,6 +24,94 @@ LONG LocalTimeBias() {
     return GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ? 0 : zone.Bias;
 }
 
+// The properties every item has.
+struct Property {
+    DWORD id;
+    const wchar_t* description;
+};
+const Property kProperties[] = {
+    {OPC_PROPERTY_DATATYPE, OPC_PROPERTY_DESC_DATATYPE},
+    {OPC_PROPERTY_VALUE, OPC_PROPERTY_DESC_VALUE},
+    {OPC_PROPERTY_QUALITY, OPC_PROPERTY_DESC_QUALITY},
+    {OPC_PROPERTY_TIMESTAMP, OPC_PROPERTY_DESC_TIMESTAMP},
+    {OPC_PROPERTY_ACCESS_RIGHTS, OPC_PROPERTY_DESC_ACCESS_RIGHTS},
+    {OPC_PROPERTY_SCAN_RATE, OPC_PROPERTY_DESC_SCAN_RATE},
+    {OPC_PROPERTY_DESCRIPTION, OPC_PROPERTY_DESC_DESCRIPTION},
+};
+
+VARTYPE PropertyType(DWORD id, const ItemInfo& item) {
+    switch (id) {
+    case OPC_PROPERTY_DATATYPE: return VT_I2;
+    case OPC_PROPERTY_VALUE: return CanonicalType(item.type);
+    case OPC_PROPERTY_QUALITY: return VT_I2;
+    case OPC_PROPERTY_TIMESTAMP: return VT_DATE;
+    case OPC_PROPERTY_ACCESS_RIGHTS: return VT_I4;
+    case OPC_PROPERTY_SCAN_RATE: return VT_R4;
+    case OPC_PROPERTY_DESCRIPTION: return VT_BSTR;
+    default: return VT_EMPTY;
+    }
+}
+
+bool IsProperty(DWORD id) {
+    for (const Property& p : kProperties) {
+        if (p.id == id)
+            return true;
+    }
+    return false;
+}
+
+HRESULT FindItemInfo(LPCWSTR szItemID, const ItemInfo** info) {
+    RETURN_HR_IF(OPC_E_INVALIDITEMID, !szItemID || !*szItemID);
+    *info = SimHost::Get().bus().FindItem(com::WideToUtf8(szItemID));
+    return *info ? S_OK : OPC_E_UNKNOWNITEMID;
+}
+
+// One property value; reading the value of the channel would take a
+// client's response, so the channel's value property is never there.
+HRESULT PropertyValue(DWORD id, const ItemInfo& item, VARIANT* out) {
+    VariantInit(out);
+    switch (id) {
+    case OPC_PROPERTY_DATATYPE:
+        V_VT(out) = VT_I2;
+        V_I2(out) = static_cast<SHORT>(CanonicalType(item.type));
+        return S_OK;
+    case OPC_PROPERTY_VALUE: {
+        if (item.type == ItemType::kBytes)
+            return kChannelNoResponse;
+        ItemValue value;
+        RETURN_IF_FAILED(StatusToHresult(SimHost::Get().bus().Read(item.id, &value)));
+        return ToVariant(value, out);
+    }
+    case OPC_PROPERTY_QUALITY:
+        V_VT(out) = VT_I2;
+        V_I2(out) = item.type == ItemType::kBytes ? OPC_QUALITY_BAD : OPC_QUALITY_GOOD;
+        return S_OK;
+    case OPC_PROPERTY_TIMESTAMP: {
+        SYSTEMTIME now;
+        GetSystemTime(&now);
+        V_VT(out) = VT_DATE;
+        return SystemTimeToVariantTime(&now, &V_DATE(out)) ? S_OK : E_FAIL;
+    }
+    case OPC_PROPERTY_ACCESS_RIGHTS:
+        V_VT(out) = VT_I4;
+        V_I4(out) = static_cast<LONG>(AccessRights(item));
+        return S_OK;
+    case OPC_PROPERTY_SCAN_RATE:
+        V_VT(out) = VT_R4;
+        V_R4(out) = 10.0f;
+        return S_OK;
+    case OPC_PROPERTY_DESCRIPTION: {
+        std::wstring text = com::Utf8ToWide(item.description);
+        V_BSTR(out) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        RETURN_IF_NULL_ALLOC(V_BSTR(out));
+        V_VT(out) = VT_BSTR;
+        return S_OK;
+    }
+    default:
+        return OPC_E_INVALID_PID;
+    }
+}
+
 }  // namespace
 
 HRESULT ErrorText(HRESULT error, std::wstring* text) {
@@ -349,6 +437,89 @@ STDMETHODIMP COPCBusServer::BrowseAccessPaths(LPCWSTR /*szItemID*/, LPENUMSTRING
         *ppIEnumString = nullptr;
     // Items of the simulator have no access paths.
     return E_NOTIMPL;
+}
+
+// ------------------------------------------------------------ IOPCItemProperties
+
+STDMETHODIMP COPCBusServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                                     LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes);
+        *pdwCount = 0;
+        *ppPropertyIDs = nullptr;
+        *ppDescriptions = nullptr;
+        *ppvtDataTypes = nullptr;
+        const ItemInfo* info = nullptr;
+        RETURN_IF_FAILED(FindItemInfo(szItemID, &info));
+        const size_t n = std::size(kProperties);
+        com::CoTaskMem<DWORD> ids;
+        com::CoTaskMem<LPWSTR> descriptions;
+        com::CoTaskMem<VARTYPE> types;
+        RETURN_HR_IF(E_OUTOFMEMORY, !ids.alloc(n) || !descriptions.alloc(n) || !types.alloc(n));
+        for (size_t i = 0; i < n; ++i) {
+            HRESULT hr = com::CoTaskMemString(kProperties[i].description, &descriptions[i]);
+            if (FAILED(hr)) {
+                for (size_t k = 0; k < i; ++k)
+                    CoTaskMemFree(descriptions[k]);
+                return hr;
+            }
+            ids[i] = kProperties[i].id;
+            types[i] = PropertyType(kProperties[i].id, *info);
+        }
+        *pdwCount = static_cast<DWORD>(n);
+        *ppPropertyIDs = ids.release();
+        *ppDescriptions = descriptions.release();
+        *ppvtDataTypes = types.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP COPCBusServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                              VARIANT** ppvData, HRESULT** ppErrors) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !ppvData || !ppErrors);
+        *ppvData = nullptr;
+        *ppErrors = nullptr;
+        RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !pdwPropertyIDs);
+        const ItemInfo* info = nullptr;
+        RETURN_IF_FAILED(FindItemInfo(szItemID, &info));
+        com::CoTaskMem<VARIANT> values;
+        com::CoTaskMem<HRESULT> errors;
+        RETURN_HR_IF(E_OUTOFMEMORY, !values.alloc(dwCount) || !errors.alloc(dwCount));
+        HRESULT result = S_OK;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            errors[i] = PropertyValue(pdwPropertyIDs[i], *info, &values[i]);
+            if (errors[i] != S_OK)
+                result = S_FALSE;
+        }
+        *ppvData = values.release();
+        *ppErrors = errors.release();
+        return result;
+    });
+}
+
+STDMETHODIMP COPCBusServer::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                          LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !ppszNewItemIDs || !ppErrors);
+        *ppszNewItemIDs = nullptr;
+        *ppErrors = nullptr;
+        RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !pdwPropertyIDs);
+        const ItemInfo* info = nullptr;
+        RETURN_IF_FAILED(FindItemInfo(szItemID, &info));
+        com::CoTaskMem<LPWSTR> ids;
+        com::CoTaskMem<HRESULT> errors;
+        RETURN_HR_IF(E_OUTOFMEMORY, !ids.alloc(dwCount) || !errors.alloc(dwCount));
+        // No property of the simulator's items is an item of its own; the
+        // standard properties never are.
+        for (DWORD i = 0; i < dwCount; ++i)
+            errors[i] = IsProperty(pdwPropertyIDs[i]) && pdwPropertyIDs[i] > OPC_PROPERTY_SCAN_RATE
+                            ? E_FAIL
+                            : OPC_E_INVALID_PID;
+        *ppszNewItemIDs = ids.release();
+        *ppErrors = errors.release();
+        return S_FALSE;
+    });
 }
 
 }  // namespace bussim

@@ -17,7 +17,8 @@
 
 namespace bussim {
 
-class COPCBusServer : public com::Object<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace> {
+class COPCBusServer
+    : public com::Object<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace, IOPCItemProperties> {
 public:
     // Every client gets a server object of its own.
     COPCBusServer();
@@ -47,6 +48,14 @@ public:
                                   LPENUMSTRING* ppIEnumString) override;
     STDMETHODIMP GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override;
     STDMETHODIMP BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) override;
+
+    // IOPCItemProperties
+    STDMETHODIMP QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                          LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+    STDMETHODIMP GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                   HRESULT** ppErrors) override;
+    STDMETHODIMP LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
+                               HRESULT** ppErrors) override;
 
 protected:
     void FinalRelease() override;

@@ -37,26 +37,34 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
     for (size_t i = 0; i < topology.slaves.size(); ++i) {
         const SlaveConfig& config = topology.slaves[i];
         slaves_.push_back(std::make_unique<Slave>(config, now));
-        Add(config.prefix + kVendorNameItem, ItemType::kString, true, false, Kind::kVendorName, i);
-        Add(config.prefix + kChannelItem, ItemType::kBytes, true, true, Kind::kChannel, i);
-        Add(config.prefix + kProfileIdentItem, ItemType::kUInt16, true, true, Kind::kProfileIdent, i);
+        const std::string slave = "slave " + std::to_string(config.address);
+        Add(config.prefix + kVendorNameItem, ItemType::kString, true, false, Kind::kVendorName, i,
+            "Vendor of " + slave);
+        Add(config.prefix + kChannelItem, ItemType::kBytes, true, true, Kind::kChannel, i,
+            "Parameter channel of " + slave);
+        Add(config.prefix + kProfileIdentItem, ItemType::kUInt16, true, true, Kind::kProfileIdent, i,
+            "Profile ident number of the channel of " + slave);
     }
-    Add("Sim/Reset", ItemType::kBool, true, true, Kind::kReset, 0);
+    Add("Sim/Reset", ItemType::kBool, true, true, Kind::kReset, 0, "TRUE restores the configured bus");
     for (size_t i = 0; i < topology.slaves.size(); ++i) {
+        const std::string slave = " of slave " + std::to_string(topology.slaves[i].address);
         std::string base = "Sim/Slave" + std::to_string(topology.slaves[i].address) + "/";
-        Add(base + "LatencyMs", ItemType::kUInt32, true, true, Kind::kLatency, i);
-        Add(base + "Offline", ItemType::kBool, true, true, Kind::kOffline, i);
-        Add(base + "Faults", ItemType::kString, true, true, Kind::kFaults, i);
-        Add(base + "Requests", ItemType::kUInt32, true, false, Kind::kRequests, i);
-        Add(base + "RequestBytes", ItemType::kUInt32, true, false, Kind::kRequestBytes, i);
-        Add(base + "Responses", ItemType::kUInt32, true, false, Kind::kResponses, i);
-        Add(base + "ResponseBytes", ItemType::kUInt32, true, false, Kind::kResponseBytes, i);
+        Add(base + "LatencyMs", ItemType::kUInt32, true, true, Kind::kLatency, i, "Response latency in ms" + slave);
+        Add(base + "Offline", ItemType::kBool, true, true, Kind::kOffline, i, "TRUE: requests are never answered");
+        Add(base + "Faults", ItemType::kString, true, true, Kind::kFaults, i,
+            "Injected errors: <parameter>[@<axis>]=<error>;...");
+        Add(base + "Requests", ItemType::kUInt32, true, false, Kind::kRequests, i, "Requests" + slave);
+        Add(base + "RequestBytes", ItemType::kUInt32, true, false, Kind::kRequestBytes, i, "Request bytes" + slave);
+        Add(base + "Responses", ItemType::kUInt32, true, false, Kind::kResponses, i, "Responses fetched" + slave);
+        Add(base + "ResponseBytes", ItemType::kUInt32, true, false, Kind::kResponseBytes, i,
+            "Response bytes" + slave);
     }
 }
 
-void Bus::Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind, size_t slave) {
+void Bus::Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind, size_t slave,
+              const std::string& description) {
     index_[id] = infos_.size();
-    infos_.push_back(ItemInfo{id, type, readable, writable});
+    infos_.push_back(ItemInfo{id, type, readable, writable, description});
     entries_.push_back(Entry{kind, slave});
 }
 

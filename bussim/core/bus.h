@@ -37,6 +37,7 @@ struct ItemInfo {
     ItemType type;
     bool readable;
     bool writable;
+    std::string description;  // for the item's description property
 };
 
 enum class ItemStatus {
@@ -82,7 +83,8 @@ private:
         size_t slave;
     };
 
-    void Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind, size_t slave);
+    void Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind, size_t slave,
+             const std::string& description);
 
     Clock clock_;
     std::vector<ItemInfo> infos_;  // constant after construction

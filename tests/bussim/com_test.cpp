@@ -419,6 +419,50 @@ TEST_F(BusSimTest, ReadWriteErrorsPerItem) {
     EXPECT_EQ(quality, OPC_QUALITY_OUT_OF_SERVICE) << "cache read in an inactive group";
 }
 
+TEST_F(BusSimTest, ItemProperties) {
+    com::ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(client_.server.query(&properties), S_OK);
+    DWORD count = 0;
+    DWORD* ids = nullptr;
+    LPWSTR* descriptions = nullptr;
+    VARTYPE* types = nullptr;
+    ASSERT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs"), &count, &ids,
+                                                   &descriptions, &types),
+              S_OK);
+    ASSERT_EQ(count, 7u) << "properties 1-6 and the description";
+    EXPECT_EQ(ids[1], DWORD(OPC_PROPERTY_VALUE));
+    EXPECT_EQ(types[1], VT_UI4) << "type of the value property";
+    for (DWORD i = 0; i < count; ++i)
+        CoTaskMemFree(descriptions[i]);
+    CoTaskMemFree(ids);
+    CoTaskMemFree(descriptions);
+    CoTaskMemFree(types);
+
+    DWORD wanted[] = {OPC_PROPERTY_DATATYPE, OPC_PROPERTY_VALUE, OPC_PROPERTY_ACCESS_RIGHTS, 9999};
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs"), 4, wanted, &values, &errors),
+              S_FALSE);
+    EXPECT_EQ(V_I2(&values[0]), VT_UI4) << "canonical type";
+    EXPECT_EQ(V_UI4(&values[1]), 2u) << "value";
+    EXPECT_EQ(V_I4(&values[2]), OPC_READABLE | OPC_WRITEABLE) << "access rights";
+    EXPECT_EQ(errors[3], OPC_E_INVALID_PID) << "unknown property";
+    for (int i = 0; i < 4; ++i)
+        VariantClear(&values[i]);
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+
+    DWORD value[] = {OPC_PROPERTY_VALUE};
+    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"DP/Slave3/SlotI0S47D8209"), 1, value, &values,
+                                            &errors),
+              S_FALSE);
+    EXPECT_EQ(errors[0], kNoResponse) << "the channel's value is not taken by a property read";
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Sim/Nothing"), 1, value, &values, &errors),
+              OPC_E_UNKNOWNITEMID);
+}
+
 TEST_F(BusSimTest, GroupsByName) {
     OPCHANDLE hGroup;
     DWORD revised;
