@@ -12,3 +12,7 @@ enum ExitCode {
 
 int RunStatusCommand(const Options& options);
 int RunServersCommand(const Options& options);
+int RunBrowseCommand(const Options& options);
+int RunReadCommand(const Options& options);
+int RunWriteCommand(const Options& options);
+int RunPropsCommand(const Options& options);

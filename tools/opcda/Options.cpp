@@ -10,7 +10,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* erro
 {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
-        if (arg.rfind(L"--", 0) == 0) {
+        if (arg == L"--flat") {  // the one option without a value
+            options->values[L"flat"] = L"";
+        } else if (arg.rfind(L"--", 0) == 0) {
             if (i + 1 >= argc) {
                 *error = L"option " + arg + L" needs a value";
                 return false;
