@@ -6,13 +6,17 @@ the type offset of the pointee (an FC_UP/FC_OP/FC_FP entry) into the procedure
 format string, although the parameter is neither a simple reference
 (IsSimpleRef) nor a base type. The NDR engine then treats the caller's
 LPWSTR* slot as the string pointer itself and the caller receives NULL.
-MIDL points such a parameter at the FC_RP entry that widl emits immediately
-before the pointee: FC_RP [allocated_on_stack|pointer_deref] with offset 2.
+With `[out, string, size_is(,n)] LPWSTR **pp` it points one level deeper
+still, at the array of strings, and the caller receives garbage.
+MIDL points such a parameter at the FC_RP [pointer_deref] entry that widl
+emits right before the pointer chain.
 
-This script parses both format strings of a generated *_p.c and re-points
-exactly those parameters: out-parameters without IsSimpleRef/IsBasetype whose
-type offset names a unique/object/full pointer that directly follows such an
-FC_RP. A second run finds nothing to change.
+A top-level [out] pointer is always a reference pointer, so every
+out-parameter that is neither a simple reference nor a base type must name
+an FC_RP entry. This script parses both format strings of a generated *_p.c
+and re-points each out-parameter that does not at the FC_RP that leads to its
+type; a shape it does not recognise is reported and left alone. A second run
+finds nothing to change.
 
 Usage: widlfix.py <file>_p.c [...]
 """
@@ -22,7 +26,10 @@ import sys
 
 FC_RP, FC_UP, FC_OP, FC_FP = 0x11, 0x12, 0x13, 0x14
 FC_AUTO_HANDLE = 0x33
-RP_ALLOCED_ON_STACK_DEREF = 0x14
+POINTER_TYPES = (FC_RP, FC_UP, FC_OP, FC_FP)
+FC_SIMPLE_POINTER = 0x08
+FC_POINTER_DEREF = 0x10
+MAX_POINTER_LEVELS = 4
 
 PARAM_IS_OUT = 0x0010
 PARAM_IS_BASETYPE = 0x0040
@@ -125,16 +132,37 @@ def procedures(proc):
             pos += 6
 
 
-def needs_repointing(types, flags, type_offset):
+def s16(buf, pos):
+    value = u16(buf, pos)
+    return value - 0x10000 if value & 0x8000 else value
+
+
+def owning_reference(types, target):
+    """The FC_RP [pointer_deref] entry whose chain of pointers ends at target.
+
+    widl writes each level right before the one it points to: the reference
+    pointer, optionally a unique/object/full pointer to the array, then the
+    pointee. Returns None when target is not laid out that way.
+    """
+    pos = target
+    for _ in range(MAX_POINTER_LEVELS):
+        entry = pos - 4
+        if entry < 0 or types[entry] not in POINTER_TYPES or types[entry + 1] & FC_SIMPLE_POINTER:
+            return None
+        if entry + 2 + s16(types, entry + 2) != pos:
+            return None
+        if types[entry] == FC_RP:
+            return entry if types[entry + 1] & FC_POINTER_DEREF else None
+        pos = entry
+    return None
+
+
+def misdirected(flags, type_offset, types):
+    """A top-level [out] pointer is always a reference pointer: unless the
+    parameter is a simple reference or a base type, its type must be FC_RP."""
     if type_offset is None or not flags & PARAM_IS_OUT or flags & PARAM_IS_SIMPLE_REF:
         return False
-    if type_offset < 4 or type_offset >= len(types):
-        return False
-    if types[type_offset] not in (FC_UP, FC_OP, FC_FP):
-        return False
-    rp = type_offset - 4
-    return (types[rp] == FC_RP and types[rp + 1] == RP_ALLOCED_ON_STACK_DEREF
-            and u16(types, rp + 2) == 2)
+    return 0 <= type_offset < len(types) and types[type_offset] != FC_RP
 
 
 def fix_text(text):
@@ -142,21 +170,28 @@ def fix_text(text):
     _, types = find_format_string(text, '__MIDL_TypeFormatString')
     by_offset = {t.offset: t for t in proc_tokens}
     edits = []
+    warnings = []
     for param_pos, flags, type_offset in procedures(proc):
-        if not needs_repointing(types, flags, type_offset):
+        if not misdirected(flags, type_offset, types):
+            continue
+        reference = owning_reference(types, type_offset)
+        if reference is None:
+            warnings.append(f'out-parameter at procedure offset {param_pos} (flags {flags:#06x}) '
+                            f'points at type offset {type_offset}, which is no reference pointer; '
+                            'left unchanged')
             continue
         token = by_offset.get(param_pos + 4)
         if token is None or token.kind != 'short':
             raise FormatError(f'type offset of the parameter at {param_pos} '
                               'is not written as one NdrFcShort')
-        edits.append((token, type_offset - 4))
+        edits.append((token, reference))
     for token, new in sorted(edits, key=lambda e: e[0].start, reverse=True):
         replacement = f'NdrFcShort({new:#x})'
         # Keep the generated comment truthful.
         tail = text[token.end:]
         tail = re.sub(r'^(,\s*/\*\s*type offset = )\d+', rf'\g<1>{new}', tail, count=1)
         text = text[:token.start] + replacement + tail
-    return text, len(edits)
+    return text, len(edits), warnings
 
 
 def main(argv):
@@ -167,10 +202,12 @@ def main(argv):
         with open(path, encoding='utf-8') as f:
             text = f.read()
         try:
-            fixed, count = fix_text(text)
+            fixed, count, warnings = fix_text(text)
         except FormatError as e:
             print(f'widlfix: {path}: {e}', file=sys.stderr)
             return 1
+        for warning in warnings:
+            print(f'widlfix: {path}: warning: {warning}', file=sys.stderr)
         if count:
             with open(path, 'w', encoding='utf-8') as f:
                 f.write(fixed)
