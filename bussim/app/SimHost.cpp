@@ -41,6 +41,7 @@ SimHost::SimHost() {
 }
 
 void SimHost::Load(const std::wstring& commandLinePath) {
+    configured_ = false;
     path_ = commandLinePath;
     if (path_.empty())
         path_ = RegistryTopologyPath();
@@ -51,13 +52,13 @@ void SimHost::Load(const std::wstring& commandLinePath) {
     text << in.rdbuf();
     Topology topology;
     std::string error;
+    error_.clear();
     if (!in) {
         error_ = L"cannot read " + path_;
     } else if (!ParseTopology(text.str(), &topology, &error)) {
         error_ = path_ + L": " + com::Utf8ToWide(error);
     } else {
         configured_ = true;
-        error_.clear();
     }
     if (!configured_) {
         LOG_ERROR(L"OrvaneBusSim: topology not loaded: %ls", error_.c_str());
