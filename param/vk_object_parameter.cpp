@@ -6,6 +6,7 @@
 
 #include "com/Bstr.h"
 #include "com/Memory.h"
+#include "com/Module.h"
 #include "com/Result.h"
 #include "com/Sync.h"
 #include "vk_error_report.h"
@@ -73,15 +74,24 @@ HRESULT DateToFileTime(DATE date, FILETIME* time) {
 HRESULT GetModelParameterTypeInfo(ITypeInfo** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
-    static com::CriticalSection lock;
-    static com::ComPtr<ITypeInfo> cached;  // guarded by lock
-    com::CsLock guard(lock);
-    if (!cached) {
+    // Never destroyed by a static destructor: at process exit oleaut32 may be
+    // gone; an unloaded module releases it through its termination functions.
+    struct Cache {
+        com::CriticalSection lock;
+        com::ComPtr<ITypeInfo> info;  // guarded by lock
+    };
+    static Cache* cache = new Cache;
+    com::CsLock guard(cache->lock);
+    if (!cache->info) {
         com::ComPtr<ITypeLib> library;
         RETURN_IF_FAILED(LoadRegTypeLib(LIBID_VKOBJECTMODELLib, 1, 0, LOCALE_NEUTRAL, library.put()));
-        RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID_VKModelParameter2, cached.put()));
+        RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID_VKModelParameter2, cache->info.put()));
+        com::Module::Get().AddTermFunc([] {
+            com::CsLock guard(cache->lock);
+            cache->info.reset();
+        });
     }
-    return cached.copy_to(out);
+    return cache->info.copy_to(out);
 }
 
 STDMETHODIMP ModelParameterDispatch::GetTypeInfoCount(UINT* pctinfo) {
@@ -675,7 +685,8 @@ HRESULT vkObjectParameter::WriteStandardProperty(DWORD id, const VARIANT& value)
     const VARTYPE vt = V_VT(&value);
     switch (id) {
     case 1:
-        RETURN_HR_IF(E_INVALIDARG, vt != VT_I2);
+        // A type no value could be converted to is refused like any wrong type.
+        RETURN_HR_IF(E_INVALIDARG, vt != VT_I2 || !IsValidDataType(static_cast<VARTYPE>(V_I2(&value))));
         data_type_ = static_cast<VARTYPE>(V_I2(&value));
         return S_OK;
     case 2:
