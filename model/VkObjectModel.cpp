@@ -1,5 +1,7 @@
 // VkObjectModel.dll: the object model's in-process server. Classes:
-// ModelObject (the model's nodes) and ChangeNotifier, both apartment-threaded.
+// ModelObject (the model's nodes), ChangeNotifier and the generic parameter
+// class vkObjectParameter (from the parameter objects' vk_parameter), all
+// apartment-threaded.
 #include <windows.h>
 
 #include "ChangeNotifier.h"
@@ -9,18 +11,20 @@
 #include "com/Registrar.h"
 #include "com/Result.h"
 #include "resource.h"
+#include "vk_object_parameter.h"
 
 namespace {
 
 const bool kClassesAdded =
     com::AddClassObject<com::ClassFactory<model::CModelNode>>(CLSID_ModelObject) &&
-    com::AddClassObject<com::ClassFactory<model::CChangeNotifier>>(CLSID_ChangeNotifier);
+    com::AddClassObject<com::ClassFactory<model::CChangeNotifier>>(CLSID_ChangeNotifier) &&
+    vk::RegisterObjectParameterClass();
 
 HRESULT RunScripts(bool do_register) {
     HMODULE module = com::Module::Get().handle();
     com::Registrar registrar;
     RETURN_IF_FAILED(registrar.AddModuleReplacement(module));
-    for (UINT id : {IDR_MODELOBJECT, IDR_CHANGENOTIFIER}) {
+    for (UINT id : {IDR_MODELOBJECT, IDR_CHANGENOTIFIER, IDR_OBJECTPARAMETER}) {
         RETURN_IF_FAILED(do_register ? registrar.RegisterResource(module, id)
                                      : registrar.UnregisterResource(module, id));
     }

@@ -112,6 +112,20 @@ TEST_F(ModelAcrossApartments, DeleteAndClearThroughProxies) {
     EXPECT_EQ(L"", PathOf(bus.get()));
 }
 
+TEST_F(ModelAcrossApartments, GenericParameterLivesWithItsNode) {
+    com::ComPtr<VKModelObject> dev = NewObject(root_.get(), L"Dev");
+    com::ComPtr<IUnknown> made;
+    ASSERT_HR(S_OK, dev->CreateParameter(Bstr(L"G").get(), nullptr, made.put()));
+    EXPECT_TRUE(IsProxy(made.get()));
+    EXPECT_EQ(L"Dev/G", PathOf(made.get()));
+    com::ComPtr<VKModelParameter> generic;
+    ASSERT_HR(S_OK, made.query(&generic));
+    EXPECT_HR(S_OK, generic->SetName(Bstr(L"G2").get()));
+    com::ComPtr<IUnknown> found;
+    EXPECT_HR(S_OK, root_->FindParameter(Bstr(L"Dev/G2").get(), found.put()));
+    EXPECT_TRUE(com::IsSameObject(found.get(), made.get()));
+}
+
 TEST_F(ModelAcrossApartments, ItemPropertiesThroughTheProxyDll) {
     com::ComPtr<VKItemProperties> properties;
     ASSERT_HR(S_OK, root_.query(&properties)) << "VKItemProperties needs OrvanePS.dll registered";

@@ -461,3 +461,32 @@ TEST_F(ModelTree, ChangeNotifierPassesOnOutsideUpdates) {
 
 }  // namespace
 }  // namespace model_test
+
+namespace model_test {
+namespace {
+
+// The generic class that a NULL class id stands for, served by this module.
+TEST_F(ModelTree, NullClassGivesTheGenericParameter) {
+    com::ComPtr<IUnknown> made;
+    ASSERT_HR(S_OK, dev_->CreateParameter(Bstr(L"G").get(), nullptr, made.put()));
+    com::ComPtr<VKModelParameter2> generic;
+    ASSERT_HR(S_OK, made.query(&generic));
+    com::UniqueBstr text;
+    EXPECT_HR(S_OK, generic->GetName(text.put()));
+    EXPECT_EQ(L"G", text.str());
+    EXPECT_EQ(L"Bus/Dev/G", PathOf(made.get()));
+    EXPECT_EQ(L"Dev/G", RelativePathOf(made.get(), bus_.get()));
+    // Its rename goes through this node's collections.
+    EXPECT_HR(S_OK, generic->SetName(Bstr(L"G2").get()));
+    EXPECT_TRUE(FindParameter(root_.get(), L"Bus/Dev/G2", S_OK));
+    EXPECT_TRUE(FAILED(generic->SetName(Bstr(L"P").get()))) << "a sibling's name";
+    EXPECT_TRUE(FAILED(generic->SetName(Bstr(L"Axis").get()))) << "a child node's name";
+    EXPECT_TRUE(FindParameter(root_.get(), L"Bus/Dev/G2", S_OK));
+    LPOLESTR prog_id = nullptr;
+    ASSERT_HR(S_OK, ::ProgIDFromCLSID(CLSID_vkObjectParameter, &prog_id));
+    EXPECT_EQ(std::wstring(L"VkObjectModel.ObjectParameter.1"), prog_id);
+    ::CoTaskMemFree(prog_id);
+}
+
+}  // namespace
+}  // namespace model_test
