@@ -41,6 +41,18 @@ TEST_F(ServerMarshal, ProxiesComeFromOrvaneOpcPS) {
         << "the OPC interfaces were marshalled without OrvaneOpcPS.dll";
 }
 
+// A null [out] or [in] reference pointer never reaches the server: the proxy
+// refuses it with RPC_X_NULL_REF_POINTER and the caller goes on.
+TEST_F(ServerMarshal, NullReferencePointersFailInTheProxy) {
+    const HRESULT nullRef = HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER);
+    EXPECT_HR(nullRef, server_->GetErrorString(OPC_E_INVALIDHANDLE, kLcid, nullptr));
+    EXPECT_HR(nullRef, server_->GetStatus(nullptr));
+    EXPECT_HR(nullRef, server_->GetGroupByName(nullptr, IID_IOPCSyncIO, nullptr));
+    com::CoTaskMem<WCHAR> text;
+    EXPECT_HR(S_OK, server_->GetErrorString(OPC_E_INVALIDHANDLE, kLcid, text.put()));
+    EXPECT_STREQ(kServerErrorText, text.get()) << "GetErrorString after the refused calls";
+}
+
 TEST_F(ServerMarshal, AddGroupPassesUniquePointersAndReturnsTheRequestedInterface) {
     LONG bias = kTimeBias;
     FLOAT deadband = kDeadband;
