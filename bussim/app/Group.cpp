@@ -1,5 +1,7 @@
 #include "Group.h"
 
+#include <cwchar>
+
 #include "AsyncQueue.h"
 #include "ItemEnum.h"
 #include "SimHost.h"
@@ -443,14 +445,23 @@ namespace {
 bool SameValue(const VARIANT& a, const VARIANT& b) {
     if (V_VT(&a) != V_VT(&b))
         return false;
-    if (V_VT(&a) == VT_EMPTY)
+    switch (V_VT(&a)) {
+    case VT_EMPTY:
         return true;
-    if (V_VT(&a) == (VT_ARRAY | VT_UI1)) {
+    case VT_ARRAY | VT_UI1: {
         std::vector<BYTE> x, y;
         return SUCCEEDED(com::VariantToBytes(a, &x)) && SUCCEEDED(com::VariantToBytes(b, &y)) && x == y;
     }
-    return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), LOCALE_USER_DEFAULT, 0) ==
-           static_cast<HRESULT>(VARCMP_EQ);
+    case VT_BSTR:
+        return SysStringLen(V_BSTR(&a)) == SysStringLen(V_BSTR(&b)) &&
+               std::wmemcmp(V_BSTR(&a), V_BSTR(&b), SysStringLen(V_BSTR(&a))) == 0;
+    default: {
+        com::UniqueVariant x, y;
+        return SUCCEEDED(VariantChangeType(x.get(), const_cast<VARIANT*>(&a), 0, VT_R8)) &&
+               SUCCEEDED(VariantChangeType(y.get(), const_cast<VARIANT*>(&b), 0, VT_R8)) &&
+               V_R8(x.get()) == V_R8(y.get());
+    }
+    }
 }
 
 // The arrays of one OnDataChange.

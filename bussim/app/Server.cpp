@@ -399,8 +399,10 @@ STDMETHODIMP COPCBusServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, L
             com::CsLock guard(lock_);
             position = position_;
         }
+        // The data-type filter selects by canonical type: nearly every item
+        // converts to nearly every type, which would make the filter useless.
         auto accept = [&](const ItemInfo& item) {
-            if (vtDataTypeFilter != VT_EMPTY && !CanDeliverAs(CanonicalType(item.type), vtDataTypeFilter))
+            if (vtDataTypeFilter != VT_EMPTY && CanonicalType(item.type) != vtDataTypeFilter)
                 return false;
             return (AccessRights(item) & dwAccessRightsFilter) == dwAccessRightsFilter;
         };

@@ -110,16 +110,21 @@ HRESULT FromVariant(const VARIANT& in, ItemType type, ItemValue* out) {
 bool CanDeliverAs(VARTYPE canonical, VARTYPE requested) {
     if (requested == VT_EMPTY || requested == canonical)
         return true;
-    if ((canonical & VT_ARRAY) || (requested & (VT_ARRAY | VT_BYREF)))
+    if (requested & VT_BYREF)
         return false;
-    // Try the conversion on a sample of the canonical type.
+    // Whatever VariantChangeType can make of a sample of the canonical type.
     com::UniqueVariant sample;
-    V_VT(sample.get()) = canonical;
-    if (canonical == VT_BSTR) {
+    if (canonical == (VT_ARRAY | VT_UI1)) {
+        const BYTE zero = '0';
+        if (FAILED(com::BytesToVariant(&zero, 1, sample.get())))
+            return false;
+    } else if (canonical == VT_BSTR) {
+        V_VT(sample.get()) = VT_BSTR;
         V_BSTR(sample.get()) = SysAllocString(L"0");
         if (!V_BSTR(sample.get()))
             return false;
     } else {
+        V_VT(sample.get()) = canonical;
         V_UI4(sample.get()) = 0;
     }
     com::UniqueVariant converted;

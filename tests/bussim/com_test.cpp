@@ -372,6 +372,7 @@ TEST_F(BusSimTest, AddItemsReportsTypesRightsAndErrors) {
     EXPECT_EQ(info.vtCanonicalDataType, VT_UI2) << "profile ident type";
     ASSERT_NE(client_.Add(L"DP/Slave3/DS_Vendorname", VT_BSTR, &error, &info), 0u);
     EXPECT_EQ(info.dwAccessRights, DWORD(OPC_READABLE)) << "marker rights";
+    EXPECT_NE(client_.Add(L"Sim/Slave3/LatencyMs", VT_BSTR, &error), 0u) << "a number delivered as text";
 
     struct Bad {
         const wchar_t* id;
@@ -382,8 +383,8 @@ TEST_F(BusSimTest, AddItemsReportsTypesRightsAndErrors) {
         {L"DP/Slave9/SlotI0S47D8209", VT_EMPTY, OPC_E_UNKNOWNITEMID},
         {L"dp/slave3/SlotI0S47D8209", VT_EMPTY, OPC_E_UNKNOWNITEMID},
         {L"", VT_EMPTY, OPC_E_INVALIDITEMID},
-        {L"DP/Slave3/SlotI0S47D8209", VT_BSTR, OPC_E_BADTYPE},
-        {L"DP/Slave3/DS_Vendorname", VT_ARRAY | VT_UI1, OPC_E_BADTYPE},
+        {L"DP/Slave3/SlotI0S47D8209", VT_R8, OPC_E_BADTYPE},
+        {L"DP/Slave3/DS_Vendorname", VT_ARRAY | VT_I4, OPC_E_BADTYPE},
     };
     for (const Bad& bad : kBad) {
         EXPECT_EQ(client_.Add(bad.id, bad.requested, &error), 0u);
