@@ -53,8 +53,6 @@ HRESULT CopyOut(const com::UniqueVariant& source, VARIANT* out) {
     return FAILED(hr) ? Fail(hr, msg::kVariantCopy) : hr;
 }
 
-std::string TypeName(VARTYPE vt) { return VarTypeName(vt); }
-
 HRESULT FileTimeToDate(const FILETIME& time, DATE* date) {
     SYSTEMTIME system = {};
     if (!FileTimeToSystemTime(&time, &system)) return E_FAIL;
@@ -414,8 +412,8 @@ STDMETHODIMP vkObjectParameter::SetValue(VARIANT vValue) {
                             AnsiText(VariantText(*max_.get())).c_str());
             }
         } else {
-            ReportError(msg::kTypeMismatch, TypeName(v.vt()).c_str(), msg::kOfValue,
-                        TypeName(data_type_).c_str());
+            ReportError(msg::kTypeMismatch, VarTypeName(v.vt()).c_str(), msg::kOfValue,
+                        VarTypeName(data_type_).c_str());
         }
         const HRESULT hr = StoreValue(*v.get());
         dirty_ = true;
@@ -435,7 +433,7 @@ HRESULT vkObjectParameter::StoreValue(const VARIANT& v) {
     const HRESULT hr = VariantChangeType(value_.get(), const_cast<VARIANT*>(&v), 0, data_type_);
     if (FAILED(hr)) {
         value_.reset();
-        return Fail(hr, msg::kConversion, TypeName(data_type_).c_str(), TypeName(V_VT(&v)).c_str());
+        return Fail(hr, msg::kConversion, VarTypeName(data_type_).c_str(), VarTypeName(V_VT(&v)).c_str());
     }
     return hr;
 }
@@ -471,8 +469,8 @@ HRESULT vkObjectParameter::SetBound(const VARIANT& bound, bool is_min) {
             result = S_FALSE;
         }
     } else {
-        ReportError(msg::kTypeMismatch, TypeName(v.vt()).c_str(),
-                    is_min ? msg::kOfMinimum : msg::kOfMaximum, TypeName(data_type_).c_str());
+        ReportError(msg::kTypeMismatch, VarTypeName(v.vt()).c_str(),
+                    is_min ? msg::kOfMinimum : msg::kOfMaximum, VarTypeName(data_type_).c_str());
         result = S_FALSE;
     }
     com::UniqueVariant& field = is_min ? min_ : max_;
@@ -492,8 +490,8 @@ STDMETHODIMP vkObjectParameter::SetDataType(VARTYPE vtDataType, VARIANT vDefault
             const HRESULT hr = VariantChangeType(default_value.get(), default_value.get(), 0, vtDataType);
             if (FAILED(hr)) {
                 if (given != VT_EMPTY || !(vtDataType & VT_ARRAY)) {
-                    return Fail(hr, msg::kConversion, TypeName(base).c_str(),
-                                TypeName(BaseType(given)).c_str());
+                    return Fail(hr, msg::kConversion, VarTypeName(base).c_str(),
+                                VarTypeName(BaseType(given)).c_str());
                 }
                 // No default for an array type: an empty one of the element type.
                 SAFEARRAY* empty = SafeArrayCreateVector(base, 0, 0);

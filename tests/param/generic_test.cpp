@@ -49,15 +49,6 @@ TEST_F(GenericParameterTest, HasTheGenericIdentityAndNoDriveProperties) {
     EXPECT_EQ(props->GetPropertyByName(L"Axolent text", value.put()), E_INVALIDARG) << "no extra rows";
 }
 
-TEST_F(GenericParameterTest, DispatchIsTheModelParameters) {
-    com::ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(param_.query(&dispatch), S_OK);
-    LPOLESTR name = const_cast<LPOLESTR>(L"GetName");
-    DISPID id = 0;
-    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK) << "GetIDsOfNames(GetName)";
-    EXPECT_EQ(id, 1);
-}
-
 TEST_F(GenericParameterTest, DataTypeByNameMustBeValid) {
     auto props = param_.try_query<VKItemProperties>();
     EXPECT_EQ(props->SetPropertyByName(L"DataType", *I2(VT_I8).get()), E_INVALIDARG) << "DataType VT_I8";

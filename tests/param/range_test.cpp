@@ -40,25 +40,4 @@ TEST(IsOutOfRange, BoundOfAnotherTypeIsConvertedNotReinterpreted) {
     EXPECT_TRUE(vk::IsOutOfRange(R8(3.25), R8(2.0), R8(3.0), VT_R8)) << "3.25 in [2.0, 3.0]";
 }
 
-TEST(IsOutOfRange, OtherTypesAreNeverChecked) {
-    VARIANT text;
-    VariantInit(&text);
-    V_VT(&text) = VT_BSTR;
-    V_BSTR(&text) = SysAllocString(L"9");
-    EXPECT_FALSE(vk::IsOutOfRange(text, I2(0), I2(3), VT_BSTR)) << "VT_BSTR \"9\" in [0, 3]";
-    VariantClear(&text);
-}
-
-TEST(VariantText, UsesTheStandardConversion) {
-    EXPECT_EQ(vk::VariantText(I2(5)), L"5");
-    EXPECT_EQ(vk::VariantText(I2(-17)), L"-17");
-    EXPECT_EQ(vk::VariantText(Empty()), L"");
-    VARIANT numbers;
-    VariantInit(&numbers);
-    V_VT(&numbers) = VT_ARRAY | VT_I4;
-    V_ARRAY(&numbers) = SafeArrayCreateVector(VT_I4, 0, 2);
-    EXPECT_EQ(vk::VariantText(numbers), L"") << "an array of VT_I4 has no text";
-    VariantClear(&numbers);
-}
-
 }  // namespace
