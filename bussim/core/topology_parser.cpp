@@ -319,6 +319,9 @@ bool ParseParameter(LineReader* reader, ParameterConfig* p) {
         if (p->value.size() > p->stringLength)
             return reader->Fail("text longer than its length");
     } else if (p->type == kOctetString) {
+        // The number of values of a block is one byte.
+        if (p->value.size() > 255)
+            return reader->Fail("octet string longer than 255 bytes");
         p->stringLength = static_cast<unsigned>(p->value.size());
     }
     if (p->variation && !IsNumericType(p->type))
@@ -432,6 +435,8 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
                 return fail("text before the first param");
             std::string value;
             ok = reader.Integer(0, 65535, &v, "text index") && reader.Text(&value, "text");
+            if (ok && value.size() > 255)
+                return fail("text longer than 255 characters");
             axis->parameters.back().texts[static_cast<uint16_t>(v)] = value;
         } else {
             return fail("unknown directive '" + directive + "'");

@@ -38,10 +38,26 @@ TEST(TopologyParser, ReportsTheLineOfAnError) {
         {"slave 3\naxis 1\nparam 1 octets 5", "line 3: expected [bytes] as value"},
         {"slave 3\naxis 1\nparam 1 u16 1 name \"seventeen chars!!\"", "line 3: name longer than 16 characters"},
         {"slave 3\nlatency fast", "line 2: bad latency 'fast'"},
+        {"slave 3\naxis 1\nparam 1 u8 1e400", "line 3: bad value '1e400'"},
         {"slave 3\nlimits 240", "line 2: missing parameter count"},
         {"slave 3\nlatency 5 ms", "line 2: unexpected 'ms'"},
         {"slave 3\nbaud 12000", "line 2: unknown directive 'baud'"},
     };
+    std::string longText = "slave 3\naxis 1\nparam 1 u8 1\ntext 1 \"" + std::string(256, 'x') + "\"";
+    std::string longOctets = "slave 3\naxis 1\nparam 1 octets [";
+    for (int i = 0; i < 256; ++i)
+        longOctets += "0 ";
+    longOctets += "]";
+    const Bad kTooLong[] = {
+        {longText.c_str(), "line 4: text longer than 255 characters"},
+        {longOctets.c_str(), "line 3: octet string longer than 255 bytes"},
+    };
+    for (const Bad& bad : kTooLong) {
+        Topology topology;
+        std::string error;
+        EXPECT_FALSE(ParseTopology(bad.text, &topology, &error));
+        EXPECT_EQ(error, bad.error);
+    }
     for (const Bad& bad : kBad) {
         Topology topology;
         std::string error;
