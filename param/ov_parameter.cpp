@@ -4,7 +4,7 @@ namespace ov {
 namespace {
 
 const vk::ParameterClass kOvParameterClass = {&CLSID_OV_Parameter, L"OV_Parameter",
-                                              vk::kAxolentProperties};
+                                              &vk::kAxolentProperties};
 
 }  // namespace
 

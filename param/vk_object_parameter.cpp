@@ -18,7 +18,7 @@
 namespace vk {
 namespace {
 
-const ParameterClass kGenericClass = {&CLSID_vkObjectParameter, L"vkObjectParameter", {nullptr, 0}};
+const ParameterClass kGenericClass = {&CLSID_vkObjectParameter, L"vkObjectParameter", nullptr};
 
 // Reports a text and returns hr, so that a failure can end a method in one line.
 template <class... Args>
@@ -129,9 +129,10 @@ vkObjectParameter::vkObjectParameter() : vkObjectParameter(kGenericClass) {}
 
 vkObjectParameter::vkObjectParameter(const ParameterClass& parameter_class)
     : name_(parameter_class.default_name), class_id_(*parameter_class.clsid) {
-    const ExtraPropertyTable& table = parameter_class.extra_properties;
-    extra_properties_.reserve(table.count);
-    for (size_t i = 0; i < table.count; ++i) extra_properties_.push_back({&table.rows[i], {}});
+    if (const ExtraPropertyTable* table = parameter_class.extra_properties) {
+        extra_properties_.reserve(table->count);
+        for (size_t i = 0; i < table->count; ++i) extra_properties_.push_back({&table->rows[i], {}});
+    }
 }
 
 HRESULT vkObjectParameter::FinalConstruct() {

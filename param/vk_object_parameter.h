@@ -46,7 +46,7 @@ HRESULT GetModelParameterTypeInfo(ITypeInfo** out) noexcept;
 struct ParameterClass {
     const CLSID* clsid;
     const wchar_t* default_name;
-    ExtraPropertyTable extra_properties;
+    const ExtraPropertyTable* extra_properties;  // null: none
 };
 
 // The flag bit that forbids renaming and re-parenting.
