@@ -51,13 +51,16 @@ COPCGroup::COPCGroup(std::shared_ptr<GroupTable> table, GroupState state)
 }
 
 HRESULT COPCGroup::FinalConstruct() {
-    slot_ = std::make_shared<UpdateSlot>();
-    slot_->group = this;
-    UpdateThread::Get().Add(slot_);
-    return S_OK;
+    return com::ComBoundary([&] {
+        slot_ = std::make_shared<UpdateSlot>();
+        slot_->group = this;
+        UpdateThread::Get().Add(slot_);
+    });
 }
 
 void COPCGroup::FinalRelease() {
+    if (!slot_)
+        return;
     // Waits for an update that is being prepared; no client call is made under the slot.
     std::lock_guard<std::mutex> held(slot_->mutex);
     slot_->group = nullptr;
