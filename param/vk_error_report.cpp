@@ -80,13 +80,17 @@ HRESULT PublishErrorInfo(const std::wstring& text) {
     return SetErrorInfo(0, info.get());
 }
 
-void ReportError(const char* utf8Format, ...) {
+void ReportError(const char* utf8Format, ...) noexcept {
     if (!utf8Format) return;
     va_list args;
     va_start(args, utf8Format);
-    const std::wstring text = FormatReportV(utf8Format, args);
+    // Like every other failing step, running out of memory just ends the report.
+    try {
+        const std::wstring text = FormatReportV(utf8Format, args);
+        PublishErrorInfo(text);
+    } catch (...) {
+    }
     va_end(args);
-    PublishErrorInfo(text);
 }
 
 }  // namespace vk

@@ -36,6 +36,6 @@ HRESULT PublishErrorInfo(const std::wstring& text);
 
 // FormatReport + PublishErrorInfo. A null format does nothing. The result of
 // the operation that reports is independent of this routine.
-void ReportError(const char* utf8Format, ...);
+void ReportError(const char* utf8Format, ...) noexcept;
 
 }  // namespace vk

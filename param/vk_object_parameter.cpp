@@ -490,13 +490,14 @@ STDMETHODIMP vkObjectParameter::SetDataType(VARTYPE vtDataType, VARIANT vDefault
             const VARTYPE given = default_value.vt();
             const HRESULT hr = VariantChangeType(default_value.get(), default_value.get(), 0, vtDataType);
             if (FAILED(hr)) {
-                if (given != VT_EMPTY || !(vtDataType & VT_ARRAY)) {
+                // No default for an array type: an empty one of the element type.
+                SAFEARRAY* empty = given == VT_EMPTY && (vtDataType & VT_ARRAY)
+                                       ? SafeArrayCreateVector(base, 0, 0)
+                                       : nullptr;
+                if (!empty) {
                     return Fail(hr, msg::kConversion, VarTypeName(base).c_str(),
                                 VarTypeName(BaseType(given)).c_str());
                 }
-                // No default for an array type: an empty one of the element type.
-                SAFEARRAY* empty = SafeArrayCreateVector(base, 0, 0);
-                if (!empty) return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
                 VARIANT array;
                 VariantInit(&array);
                 V_VT(&array) = VT_ARRAY | base;
