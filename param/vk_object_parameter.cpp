@@ -248,6 +248,9 @@ STDMETHODIMP vkObjectParameter::SetParent(IUnknown* pParent) {
         if (FAILED(pParent->QueryInterface(IID_VKModelObject, model_object.put_void())))
             return InterfaceMissing(E_INVALIDARG, "VKModelObject");
         if (parent_ && is_internal()) return Fail(S_FALSE, msg::kInternalParameter);
+        // A proxy dies after this call: only a parent in this apartment can be kept
+        // without a reference. Standard proxies answer IClientSecurity.
+        if (model_object.try_query<IClientSecurity>()) return RPC_E_WRONG_THREAD;
         com::ComPtr<IUnknown> identity;
         const HRESULT hr = pParent->QueryInterface(IID_IUnknown, identity.put_void());
         if (FAILED(hr)) return InterfaceMissing(hr, "IUnknown");

@@ -150,6 +150,32 @@ TEST(CrossApartment, ItemPropertiesCrossTheApartment) {
     EXPECT_EQ(value, -4) << "current value through GetItemProperties";
 }
 
+TEST(CrossApartment, ParentFromAnotherApartmentIsRefused) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    // A model node that lives in COM's host apartment, handed to this one as a proxy.
+    IStream* stream = nullptr;
+    RunInMta([&] {
+        com::ComPtr<VKModelObject> root;
+        ASSERT_EQ(CoCreateInstance(CLSID_ModelObject, nullptr, CLSCTX_INPROC_SERVER, IID_VKModelObject,
+                                   root.put_void()),
+                  S_OK);
+        ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_VKModelObject, root.get(), &stream), S_OK);
+    });
+    ASSERT_NE(stream, nullptr);
+    com::ComPtr<VKModelObject> remote_root;
+    ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_VKModelObject, remote_root.put_void()), S_OK);
+    com::ComPtr<VKModelParameter> param;
+    ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER, IID_VKModelParameter,
+                               param.put_void()),
+              S_OK);
+    EXPECT_EQ(param->SetParent(remote_root.get()), RPC_E_WRONG_THREAD) << "SetParent(proxy)";
+    com::ComPtr<IUnknown> parent;
+    EXPECT_EQ(param->GetParent(parent.put()), E_POINTER) << "a refused parent was kept";
+    param.reset();
+    remote_root.reset();
+    CoUninitialize();
+}
+
 // --- change notifications -------------------------------------------------------
 
 struct Notifications {
