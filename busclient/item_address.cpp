@@ -25,10 +25,4 @@ HRESULT SplitItemAddress(std::wstring_view address, ItemAddress* result) {
     return S_OK;
 }
 
-std::wstring MakeItemAddress(std::wstring_view progId, std::wstring_view itemId) {
-    std::wstring address(kPrefix);
-    address.append(progId).append(L"/").append(itemId);
-    return address;
-}
-
 }  // namespace vkopc

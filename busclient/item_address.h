@@ -19,7 +19,4 @@ struct ItemAddress {
 // the ProgID or an empty ProgID or item ID give E_INVALIDARG.
 HRESULT SplitItemAddress(std::wstring_view address, ItemAddress* result);
 
-// The address that names itemId in the server progId.
-std::wstring MakeItemAddress(std::wstring_view progId, std::wstring_view itemId);
-
 }  // namespace vkopc

@@ -49,19 +49,5 @@ TEST(SplitItemAddress, AcceptsAndRefusesAddresses) {
     }
 }
 
-TEST(SplitItemAddress, NullResultIsRefused) {
-    HRESULT hr = SplitItemAddress(L"opc://P/A", nullptr);
-    EXPECT_EQ(E_POINTER, hr) << "SplitItemAddress(..., NULL) returned " << std::hex << hr;
-}
-
-TEST(MakeItemAddress, RoundTrips) {
-    ItemAddress result;
-    std::wstring address = MakeItemAddress(L"Orvane.BusSimulator", L"DP/Slave4/SlotI0S47D8209");
-    EXPECT_EQ(L"opc://Orvane.BusSimulator/DP/Slave4/SlotI0S47D8209", address);
-    ASSERT_EQ(S_OK, SplitItemAddress(address, &result));
-    EXPECT_EQ(L"Orvane.BusSimulator", result.progId);
-    EXPECT_EQ(L"DP/Slave4/SlotI0S47D8209", result.itemId);
-}
-
 }  // namespace
 }  // namespace vkopc

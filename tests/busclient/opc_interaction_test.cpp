@@ -491,23 +491,6 @@ TEST_F(OPCInteractionTest, InitOfAnUnknownItemLeavesNothingBehind) {
 // ---------------------------------------------------------------------------
 // Synchronous and asynchronous access
 
-TEST_F(OPCInteractionTest, SynchronousWriteAndReadBack) {
-    REQUIRE_SIMULATOR();
-    ComPtr<IvkInteraction2> interaction = Create<IvkInteraction2>();
-    ASSERT_EQ(S_OK, InitItem(interaction.get(), kProfileItem, VT_UI2));
-    UniqueVariant ident;
-    V_VT(ident.get()) = VT_UI2;
-    V_UI2(ident.get()) = 0x3A00;
-    HRESULT hr = interaction->Write(*Text(Address(kProfileItem)).get(), *ident.get());
-    EXPECT_EQ(S_OK, hr) << "Write(MA_ProfileIdentNumber) returned " << std::hex << hr;
-    UniqueVariant value, quality, timeStamp;
-    hr = interaction->Read(*Text(Address(kProfileItem)).get(), value.put(), quality.put(), timeStamp.put());
-    ASSERT_EQ(S_OK, hr) << "Read(MA_ProfileIdentNumber) returned " << std::hex << hr;
-    ASSERT_EQ(VT_UI2, value.vt());
-    EXPECT_EQ(0x3A00, V_UI2(value.get())) << "profile ident read back";
-    EXPECT_EQ(S_OK, interaction->Terminate(*Text(Address(kProfileItem)).get()));
-}
-
 TEST_F(OPCInteractionTest, ParameterRequestThroughTheChannel) {
     // The road of every drive access: write the request telegram, poll the
     // channel with device reads until the response is there.

@@ -104,30 +104,5 @@ TEST(CGrpInfo, ReleaseOrderAndDiagnostics) {
     EXPECT_TRUE(log.empty()) << "second Release touched " << log.size() << " interfaces";
 }
 
-TEST(CGrpInfo, NotAdvisedMeansNoUnadvise) {
-    Log log;
-    FakeConnectionPoint point(&log, S_OK);
-    CGrpInfo group;
-    group.connectionPoint.attach(&point);
-    EXPECT_EQ(L"", group.Release());
-    const Log expected = {"ConnectionPoint.Release"};
-    EXPECT_EQ(expected, log);
-}
-
-TEST(CGrpInfo, FindItemIsCaseSensitiveAndTakesTheFirstInHandleOrder) {
-    CGrpInfo group;
-    for (const wchar_t* id : {L"DP/Slave3/X", L"DP/Slave3/x", L"DP/Slave3/X"}) {
-        const Handle16 handle = group.items.IssueHandle();
-        auto item = std::make_shared<CItemInfo>();
-        item->hClient = handle;
-        item->itemId = id;
-        group.items.Insert(handle, item);
-    }
-    ASSERT_NE(nullptr, group.FindItem(L"DP/Slave3/X"));
-    EXPECT_EQ(1, group.FindItem(L"DP/Slave3/X")->hClient) << "first match in handle order";
-    EXPECT_EQ(2, group.FindItem(L"DP/Slave3/x")->hClient) << "match in other letter case";
-    EXPECT_EQ(nullptr, group.FindItem(L"dp/slave3/x")) << "no match expected";
-}
-
 }  // namespace
 }  // namespace vkopc
