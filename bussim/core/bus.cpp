@@ -6,7 +6,6 @@
 namespace bussim {
 
 const char kVendorNameItem[] = "DS_Vendorname";
-const char kChannelItem[] = "SlotI0S47D8209";
 const char kProfileIdentItem[] = "DS_MSAC2_Parameter/MA_ProfileIdentNumber";
 
 namespace {
@@ -38,9 +37,10 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
         const SlaveConfig& config = topology.slaves[i];
         slaves_.push_back(std::make_unique<Slave>(config, now));
         const std::string slave = "slave " + std::to_string(config.address);
-        Add(config.prefix + kVendorNameItem, ItemType::kString, true, false, Kind::kVendorName, i,
-            "Vendor of " + slave);
-        Add(config.prefix + kChannelItem, ItemType::kBytes, true, true, Kind::kChannel, i,
+        if (config.marker)
+            Add(config.prefix + kVendorNameItem, ItemType::kString, true, false, Kind::kVendorName, i,
+                "Vendor of " + slave);
+        Add(config.prefix + config.channel, ItemType::kBytes, true, true, Kind::kChannel, i,
             "Parameter channel of " + slave);
         Add(config.prefix + kProfileIdentItem, ItemType::kUInt16, true, true, Kind::kProfileIdent, i,
             "Profile ident number of the channel of " + slave);

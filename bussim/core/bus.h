@@ -52,9 +52,8 @@ enum class ItemStatus {
     kNoRequest,
 };
 
-// Item names of a slave, appended to its prefix.
+// Item names of a slave, appended to its prefix (the channel's is configured).
 extern const char kVendorNameItem[];
-extern const char kChannelItem[];
 extern const char kProfileIdentItem[];
 
 class Bus {

@@ -61,6 +61,8 @@ struct SlaveConfig {
     unsigned address = 0;
     std::string prefix;  // item-ID prefix, for example "DP/Slave3/"
     std::string vendor;  // value of the DS_Vendorname item
+    bool marker = true;  // whether the slave has the DS_Vendorname item at all
+    std::string channel = "SlotI0S47D8209";  // item name of the parameter channel
     uint32_t latencyMs = 0;
     uint16_t profileIdent = 0;  // MA_ProfileIdentNumber before it is written
     uint16_t maxBlockLength = 240;

@@ -3,6 +3,9 @@
 //
 //   slave <address> [<prefix>]      a slave; prefix defaults to "DP/Slave<address>/"
 //   vendor <text>                   value of its DS_Vendorname item
+//   marker yes|no                   whether DS_Vendorname exists (default yes; without
+//                                   it clients must find the slave by its channel name)
+//   channel <name>                  item name of the channel (default SlotI0S47D8209)
 //   latency <ms>                    time from request to response
 //   limits <block-length> <max-parameters>
 //                                   the drive's request limits; default: words 0
@@ -407,6 +410,17 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
         } else if (directive == "profile-ident") {
             ok = reader.Integer(0, 65535, &v, "profile ident number");
             slave->profileIdent = static_cast<uint16_t>(v);
+        } else if (directive == "marker") {
+            std::string choice;
+            ok = reader.Text(&choice, "yes or no");
+            if (ok && choice != "yes" && choice != "no")
+                return fail("marker takes yes or no");
+            slave->marker = choice == "yes";
+        } else if (directive == "channel") {
+            ok = reader.Text(&slave->channel, "channel name");
+            if (ok && (slave->channel.empty() || slave->channel == "DS_Vendorname" ||
+                       slave->channel == "DS_MSAC2_Parameter/MA_ProfileIdentNumber"))
+                return fail("channel name empty or taken");
         } else if (directive == "pad-multi") {
             std::string choice;
             ok = reader.Text(&choice, "yes or no");

@@ -69,6 +69,18 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
     EXPECT_EQ(bus_->Read("DP/Slave9/DS_Vendorname", &value), ItemStatus::kUnknownItem);
 }
 
+TEST(BusItems, SlaveWithoutMarkerAndOwnChannelName) {
+    Topology topology;
+    std::string error;
+    ASSERT_TRUE(ParseTopology("slave 8 Line/Node8/\nmarker no\nchannel Slot1\n", &topology, &error)) << error;
+    Bus bus(topology, [] { return uint64_t{0}; });
+    EXPECT_EQ(bus.FindItem("Line/Node8/DS_Vendorname"), nullptr) << "no marker";
+    EXPECT_NE(bus.FindItem("Line/Node8/Slot1"), nullptr) << "channel under its own name";
+    EXPECT_EQ(bus.FindItem("Line/Node8/SlotI0S47D8209"), nullptr);
+    EXPECT_FALSE(ParseTopology("slave 8\nchannel DS_Vendorname\n", &topology, &error));
+    EXPECT_EQ(error, "line 2: channel name empty or taken");
+}
+
 TEST_F(ChannelTest, ProfileIdentGate) {
     const char* channel = "DP/Slave3/SlotI0S47D8209";
     EXPECT_EQ(Number("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber"), 0u) << "initial profile ident";
