@@ -497,6 +497,10 @@ STDMETHODIMP COPCInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* 
                                    VARIANT* pvTimeStamp) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_POINTER, !pvValue || !pvQuality || !pvTimeStamp);
+        // [out]: valid (empty) also when the read fails, as while a response is pending.
+        VariantInit(pvValue);
+        VariantInit(pvQuality);
+        VariantInit(pvTimeStamp);
         ItemLookup found;
         RETURN_IF_FAILED(LookupAddress(vAddress, E_FAIL, &found));
         const unsigned long hItem = found.item->hClient;
@@ -505,10 +509,8 @@ STDMETHODIMP COPCInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* 
         const CItemInfo* item = found.group->items.Find(hItem);
         if (!item)
             return E_FAIL;
-        VariantInit(pvQuality);
         V_VT(pvQuality) = VT_I2;
         V_I2(pvQuality) = static_cast<SHORT>(item->quality);
-        VariantInit(pvTimeStamp);
         V_VT(pvTimeStamp) = VT_DATE;
         V_DATE(pvTimeStamp) = com::FileTimeToDate(item->timeStamp);
         return value.move_to(pvValue);
