@@ -128,6 +128,7 @@ TEST(CrossApartment, ItemPropertiesCrossTheApartment) {
         CoTaskMemFree(descriptions);
         CoTaskMemFree(types);
 
+        EXPECT_TRUE(props.try_query<IOV_Parameter>()) << "IOV_Parameter through the proxy";
         auto param = props.try_query<VKModelParameter>();
         ASSERT_TRUE(param);
         ASSERT_EQ(param->SetValue(*I2(-4).get()), S_OK);

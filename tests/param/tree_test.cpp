@@ -152,4 +152,24 @@ TEST_F(TreeTest, RenameReKeysTheParentsList) {
     EXPECT_EQ(Path(p1.get()), L"Dev/P\u00e4r 3");
 }
 
+TEST_F(TreeTest, ModelServesTheGenericLayerForItsOwnClass) {
+    com::UniqueBstr name(L"Axolent://x");
+    com::ComPtr<IUnknown> created;
+    ASSERT_EQ(root_->CreateParameter(name.get(), nullptr, created.put()), S_OK) << "CreateParameter(generic)";
+    auto persist = created.try_query<IPersistStorage>();
+    ASSERT_TRUE(persist);
+    CLSID clsid = GUID_NULL;
+    ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_vkObjectParameter)) << "class of a generic parameter";
+    EXPECT_FALSE(created.try_query<IOV_Parameter>()) << "a generic parameter is no OV_Parameter";
+
+    auto param = created.try_query<VKModelParameter>();
+    ASSERT_EQ(param->SetValue(*I2(1).get()), S_OK);
+    com::ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK) << "the first value leaves the type text";
+    com::UniqueBstr source;
+    ASSERT_EQ(info->GetSource(source.put()), S_OK);
+    EXPECT_EQ(source.str(), L"VkObjectModel.ObjectParameter.1") << "source is the generic class's ProgID";
+}
+
 }  // namespace
