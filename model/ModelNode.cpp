@@ -197,8 +197,8 @@ STDMETHODIMP CModelNode::SetParent(IUnknown* pParent) {
     return S_OK;
 }
 
-// Unlike VKModelParameter::GetIdentity this adds a reference: an out-pointer
-// belongs to the caller, and a marshaller releases what it has carried.
+// With a reference: an out-pointer belongs to the caller, and a marshaller
+// releases what it has carried.
 STDMETHODIMP CModelNode::GetIdentity(IUnknown** ppIdentity) {
     RETURN_IF_NULL_POINTER(ppIdentity);
     *ppIdentity = identity();
