@@ -59,6 +59,10 @@ int RunPropsCommand(const Options& options) {
             value = L"error " + ErrorText(server.get(), errors[i]);
         else
             value = FormatValue(values[i]);
+        // The canonical data type is a VARTYPE number.
+        if (exitCode == kExitOk && SUCCEEDED(errors[i]) && ids[i] == OPC_PROPERTY_DATATYPE &&
+            V_VT(&values[i]) == VT_I2)
+            value += L" (" + VarTypeName(static_cast<VARTYPE>(V_I2(&values[i]))) + L")";
         wprintf(L"%5lu  %-28ls %-18ls %ls\n", ids ? ids[i] : 0, description,
                 types ? VarTypeName(types[i]).c_str() : L"", value.c_str());
         if (descriptions)

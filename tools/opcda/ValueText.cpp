@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "com/Strings.h"
+#include "com/Time.h"
 #include "com/Variant.h"
 
 namespace {
@@ -181,6 +182,13 @@ std::wstring FormatScalar(const VARIANT& value) {
         return L"\"" + std::wstring(text ? text : L"", text ? SysStringLen(text) : 0) + L"\"";
     }
     case VT_ERROR: return com::HrToString(V_ERROR(&value));
+    case VT_DATE: {
+        FILETIME time;
+        if (!com::DateToFileTime(V_DATE(&value), &time))
+            return com::Format(L"%.10g", V_DATE(&value));
+        std::wstring text = FormatFileTime(time);
+        return text.substr(0, text.size() - 4);  // a DATE carries no time zone
+    }
     default: {
         com::UniqueVariant text;
         if (SUCCEEDED(VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT,
