@@ -25,6 +25,12 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
+CLSID CLSID_BusSim() {
+    CLSID clsid = CLSID_NULL;
+    CLSIDFromProgID(L"Orvane.BusSimulator", &clsid);
+    return clsid;
+}
+
 constexpr HRESULT kNotReady = E_PENDING;
 constexpr HRESULT kNoResponse = HRESULT_FROM_WIN32(ERROR_NO_DATA);
 constexpr HRESULT kChannelClosed = HRESULT_FROM_WIN32(ERROR_NOT_READY);
@@ -290,6 +296,36 @@ TEST(BusSimRegistration, ProgIdsAndCategories) {
     EXPECT_EQ(std::wstring(status->szVendorInfo).find(L"Axolent"), 0u) << "vendor info";
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
+}
+
+// The process ends after its last object: a later client meets a server that
+// started anew.
+TEST(BusSimLifetime, ProcessEndsAfterItsLastObject) {
+    com::ComInitializer com(COINIT_MULTITHREADED);
+    auto startTime = [](ULONGLONG* start) {
+        com::ComPtr<IOPCServer> server;
+        HRESULT hr = CoCreateInstance(CLSID_BusSim(), nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(server.put()));
+        if (FAILED(hr))
+            return hr;
+        OPCSERVERSTATUS* status = nullptr;
+        hr = server->GetStatus(&status);
+        if (FAILED(hr))
+            return hr;
+        *start = ULONGLONG(status->ftStartTime.dwHighDateTime) << 32 | status->ftStartTime.dwLowDateTime;
+        CoTaskMemFree(status->szVendorInfo);
+        CoTaskMemFree(status);
+        return S_OK;
+    };
+    ULONGLONG first = 0;
+    ASSERT_EQ(startTime(&first), S_OK) << "first server";
+    ULONGLONG later = first;
+    // Bounded poll: the process goes about two seconds after the last release;
+    // every look starts a quiet second anew, so look seldom.
+    for (int i = 0; i < 5 && later == first; ++i) {
+        Sleep(2500);
+        ASSERT_EQ(startTime(&later), S_OK) << "server " << i;
+    }
+    EXPECT_NE(later, first) << "a new server process within 12.5 s";
 }
 
 // ---------------------------------------------------------------- browsing
