@@ -71,8 +71,14 @@ HRESULT ToVariant(const ItemValue& value, VARIANT* out) {
 HRESULT FromVariant(const VARIANT& in, ItemType type, ItemValue* out) {
     if (type == ItemType::kBytes) {
         std::vector<BYTE> bytes;
-        if (FAILED(com::VariantToBytes(in, &bytes)))
-            return OPC_E_BADTYPE;
+        if (FAILED(com::VariantToBytes(in, &bytes))) {
+            // Whatever converts to a byte array, as the channel converts to
+            // whatever a client asked for.
+            com::UniqueVariant converted;
+            if (FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&in), 0, VT_ARRAY | VT_UI1)) ||
+                FAILED(com::VariantToBytes(*converted, &bytes)))
+                return OPC_E_BADTYPE;
+        }
         *out = ItemValue::Bytes(std::move(bytes));
         return S_OK;
     }

@@ -547,6 +547,13 @@ TEST_F(BusSimTest, ChannelOpensOnlyWithTheDriveProfile) {
         tooMany.insert(tooMany.end(), {0x10, 0, 0x03, 0x96, 0, 0});
     EXPECT_EQ(client_.WriteBytes(channel, tooMany), kRefused) << "40 parameters to a drive that takes 39";
 
+    EXPECT_EQ(client_.WriteBytes(channel, {}), kRefused) << "an empty request";
+    com::UniqueVariant numbers;
+    V_VT(numbers.get()) = VT_ARRAY | VT_I4;
+    V_ARRAY(numbers.get()) = SafeArrayCreateVector(VT_I4, 0, 2);
+    EXPECT_EQ(client_.Write(channel, *numbers), OPC_E_BADTYPE) << "an array of VT_I4";
+    EXPECT_EQ(client_.WriteNumber(channel, 5), OPC_E_BADTYPE) << "a number";
+
     OPCHANDLE other = client_.Add(L"DP/Slave4/SlotI0S47D8209");
     EXPECT_EQ(client_.WriteBytes(other, ReadNodeAddress(1)), kChannelClosed) << "the gate is per slave";
 }
