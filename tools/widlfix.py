@@ -29,7 +29,7 @@ FC_AUTO_HANDLE = 0x33
 POINTER_TYPES = (FC_RP, FC_UP, FC_OP, FC_FP)
 FC_SIMPLE_POINTER = 0x08
 FC_POINTER_DEREF = 0x10
-MAX_POINTER_LEVELS = 4
+MAX_POINTER_LEVELS = 3
 
 PARAM_IS_OUT = 0x0010
 PARAM_IS_BASETYPE = 0x0040
@@ -137,32 +137,32 @@ def s16(buf, pos):
     return value - 0x10000 if value & 0x8000 else value
 
 
-def owning_reference(types, target):
-    """The FC_RP [pointer_deref] entry whose chain of pointers ends at target.
+def enclosing_pointer(types, target):
+    """The outermost pointer of the chain that widl laid out right before target.
 
-    widl writes each level right before the one it points to: the reference
-    pointer, optionally a unique/object/full pointer to the array, then the
-    pointee. Returns None when target is not laid out that way.
+    widl writes each pointer level immediately before the level it points to:
+    the top-level pointer (FC_RP, or FC_UP for a [unique] top-level pointer)
+    with pointer_deref, optionally a unique/object pointer to an array, then
+    the pointee. Returns None when no pointer entry points at target that way
+    or the outermost one is no pointer-to-pointer.
     """
+    outermost = None
     pos = target
     for _ in range(MAX_POINTER_LEVELS):
         entry = pos - 4
         if entry < 0 or types[entry] not in POINTER_TYPES or types[entry + 1] & FC_SIMPLE_POINTER:
-            return None
+            break
         if entry + 2 + s16(types, entry + 2) != pos:
-            return None
-        if types[entry] == FC_RP:
-            return entry if types[entry + 1] & FC_POINTER_DEREF else None
-        pos = entry
-    return None
+            break
+        outermost = pos = entry
+    if outermost is None or not types[outermost + 1] & FC_POINTER_DEREF:
+        return None
+    return outermost
 
 
-def misdirected(flags, type_offset, types):
-    """A top-level [out] pointer is always a reference pointer: unless the
-    parameter is a simple reference or a base type, its type must be FC_RP."""
-    if type_offset is None or not flags & PARAM_IS_OUT or flags & PARAM_IS_SIMPLE_REF:
-        return False
-    return 0 <= type_offset < len(types) and types[type_offset] != FC_RP
+def out_pointer(flags, type_offset):
+    """Out-parameters described by a full type entry (not a simple reference)."""
+    return type_offset is not None and bool(flags & PARAM_IS_OUT) and not flags & PARAM_IS_SIMPLE_REF
 
 
 def fix_text(text):
@@ -172,19 +172,19 @@ def fix_text(text):
     edits = []
     warnings = []
     for param_pos, flags, type_offset in procedures(proc):
-        if not misdirected(flags, type_offset, types):
+        if not out_pointer(flags, type_offset):
             continue
-        reference = owning_reference(types, type_offset)
-        if reference is None:
-            warnings.append(f'out-parameter at procedure offset {param_pos} (flags {flags:#06x}) '
-                            f'points at type offset {type_offset}, which is no reference pointer; '
-                            'left unchanged')
+        pointer = enclosing_pointer(types, type_offset)
+        if pointer is None:
+            if types[type_offset] not in POINTER_TYPES:
+                warnings.append(f'out-parameter at procedure offset {param_pos} (flags {flags:#06x}) '
+                                f'names type offset {type_offset}, which is no pointer; left unchanged')
             continue
         token = by_offset.get(param_pos + 4)
         if token is None or token.kind != 'short':
             raise FormatError(f'type offset of the parameter at {param_pos} '
                               'is not written as one NdrFcShort')
-        edits.append((token, reference))
+        edits.append((token, pointer))
     for token, new in sorted(edits, key=lambda e: e[0].start, reverse=True):
         replacement = f'NdrFcShort({new:#x})'
         # Keep the generated comment truthful.
