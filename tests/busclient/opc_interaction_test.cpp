@@ -163,7 +163,13 @@ TEST_F(OPCInteractionTest, SameObjectForEveryCreationInTheProcess) {
     EXPECT_EQ(S_OK, hr) << "QueryInterface(IvkInteraction) returned " << std::hex << hr;
     ComPtr<IDispatch> dispatch;
     hr = first.query(&dispatch);
-    EXPECT_EQ(S_OK, hr) << "QueryInterface(IDispatch) returned " << std::hex << hr;
+    ASSERT_EQ(S_OK, hr) << "QueryInterface(IDispatch) returned " << std::hex << hr;
+    // IDispatch is IOPCInteraction's, through the embedded type library.
+    LPOLESTR name = const_cast<LPOLESTR>(L"ConnectToServer");
+    DISPID id = 0;
+    hr = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    EXPECT_EQ(S_OK, hr) << "GetIDsOfNames(ConnectToServer) returned " << std::hex << hr;
+    EXPECT_EQ(9, id) << "DISPID of ConnectToServer";
     // Without a current server there is no address space to pass on.
     ComPtr<IOPCBrowseServerAddressSpace> browse;
     hr = first.query(&browse);
