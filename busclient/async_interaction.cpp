@@ -29,13 +29,14 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
     RETURN_IF_FAILED(StoreCallback(pCallback));
     ItemLookup found;
     RETURN_IF_FAILED(LookupAddress(address, E_FAIL, &found));
+    // Taken now: the item record may go during the outgoing calls below.
+    OPCHANDLE hServerItem = found.item->hServer;
     com::ComPtr<IUnknown> sink;
     if (!m_sink || FAILED(m_sink.query(&sink)))
         return E_POINTER;
     com::ComPtr<IOPCAsyncIO2> asyncIO;
     RETURN_HR_IF(E_FAIL, FAILED(found.group->PrepareAsync(sink.get(), &asyncIO)));
 
-    OPCHANDLE hServerItem = found.item->hServer;
     const DWORD transactionId = static_cast<DWORD>(lTransactionID);
     DWORD cancelId = 0;
     com::CoTaskMem<HRESULT> errors;
