@@ -13,6 +13,7 @@ namespace marshal {
 namespace {
 
 constexpr wchar_t kProxyClsid[] = L"{A619CAEB-807B-446C-A52F-1CA6581DCFD4}";
+constexpr wchar_t kScratchParent[] = L"Software\\Axolent\\OrvaneTest";
 constexpr wchar_t kForeignClsid[] = L"{0F0E0D0C-0B0A-0908-0706-050403020100}";
 
 struct InterfaceEntry {
@@ -94,7 +95,7 @@ TEST(OpcProxyRegistration, PrefixRegistrationPointsEveryOpcInterfaceAtOrvaneOpcP
 class ScratchClassesRoot : public ::testing::Test {
 protected:
     void SetUp() override {
-        scratch_path_ = L"Software\\Axolent\\OrvaneTest\\Classes" + std::to_wstring(GetCurrentProcessId());
+        scratch_path_ = std::wstring(kScratchParent) + L"\\Classes" + std::to_wstring(GetCurrentProcessId());
         RegDeleteTreeW(HKEY_CURRENT_USER, scratch_path_.c_str());
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch_path_.c_str(), 0, nullptr, 0,
                                                  KEY_ALL_ACCESS, nullptr, &scratch_, nullptr));
@@ -116,6 +117,7 @@ protected:
         if (overridden_) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
         if (scratch_) RegCloseKey(scratch_);
         RegDeleteTreeW(HKEY_CURRENT_USER, scratch_path_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);  // only when no other run uses it
     }
 
     using Entry = HRESULT(WINAPI*)();
