@@ -1,0 +1,46 @@
+#pragma once
+
+// Helpers of the out-of-process server tests: they reach Orvane.exe through
+// COM and the proxy DLLs like any OPC client.
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include "com/ComPtr.h"
+#include "opc.h"
+
+// "0x8004000c" for test messages.
+std::string Hex(HRESULT hr);
+std::string Narrow(const std::wstring& text);
+
+// CoCreateInstance of Axolent.Orvane as a local server.
+HRESULT CreateServer(com::ComPtr<IOPCServer>* server);
+
+struct GroupState {
+    DWORD updateRate = 0;
+    BOOL active = FALSE;
+    std::wstring name;
+    LONG timeBias = 0;
+    FLOAT deadband = 0;
+    DWORD lcid = 0;
+    OPCHANDLE clientHandle = 0;
+    OPCHANDLE serverHandle = 0;
+};
+HRESULT GetGroupState(IUnknown* group, GroupState* state);
+
+// The names that CreateGroupEnumerator(OPC_ENUM_ALL, IEnumString) lists.
+std::vector<std::wstring> GroupNames(IOPCServer* server);
+
+// Directory of the test program (= the build's bin folder).
+std::wstring BinDirectory();
+
+// Process ids of running Orvane.exe processes.
+std::vector<DWORD> ServerProcesses();
+// Waits (bounded) until no Orvane.exe runs; false on time-out.
+bool WaitForNoServerProcess(DWORD timeoutMs);
+
+// Reads a REG_SZ (or the default value with name null); false if absent.
+bool ReadRegString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value);
+bool RegKeyExists(HKEY root, const std::wstring& key);
