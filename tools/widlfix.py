@@ -11,12 +11,13 @@ still, at the array of strings, and the caller receives garbage.
 MIDL points such a parameter at the FC_RP [pointer_deref] entry that widl
 emits right before the pointer chain.
 
-A top-level [out] pointer is always a reference pointer, so every
-out-parameter that is neither a simple reference nor a base type must name
-an FC_RP entry. This script parses both format strings of a generated *_p.c
-and re-points each out-parameter that does not at the FC_RP that leads to its
-type; a shape it does not recognise is reported and left alone. A second run
-finds nothing to change.
+A top-level out-pointer must be named by its own entry: FC_RP, or FC_UP for
+an [in, out, unique] one. This script parses both format strings of a
+generated *_p.c and re-points every out-parameter that names the pointee of a
+pointer chain laid out right before it at the outermost pointer of that chain
+(the same slip, also made for [in, out, string] and [in, out, unique, string]
+LPWSTR*). An out-parameter that names no pointer at all is reported and left
+alone. A second run finds nothing to change.
 
 Usage: widlfix.py <file>_p.c [...]
 """
