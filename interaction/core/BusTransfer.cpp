@@ -1,0 +1,317 @@
+#include "BusTransfer.h"
+
+#include <algorithm>
+
+#include "CommLog.h"
+#include "MessageWait.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "com/Result.h"
+#include "com/Strings.h"
+
+namespace orvane::interaction {
+namespace {
+
+void Trace(const std::wstring& text)
+{
+    CommLog::Write(text);
+}
+
+// The item text of an address for trace lines.
+std::wstring AddressText(const VARIANT& address)
+{
+    return V_VT(&address) == VT_BSTR && V_BSTR(&address) ? std::wstring(V_BSTR(&address)) : std::wstring();
+}
+
+// The current local time in whole seconds as an OLE date: the polling deadline is
+// taken and tested at this resolution.
+DATE NowWholeSeconds()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    now.wMilliseconds = 0;
+    DATE date = 0;
+    SystemTimeToVariantTime(&now, &date);
+    return date;
+}
+
+class CompletionCallback : public com::Object<com::Dual<IvkAsyncCallback>> {
+public:
+    STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData, VARIANT vQuality,
+                                   VARIANT vTimeStamp) override
+    {
+        return com::ComBoundary([&] {
+            AsyncCompletions::Get().ReadComplete(lTransactionID, lError, vData, vQuality, vTimeStamp);
+        });
+    }
+    STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override
+    {
+        return com::ComBoundary([&] { AsyncCompletions::Get().WriteComplete(lTransactionID, lError); });
+    }
+};
+
+}  // namespace
+
+com::CriticalSection& ModuleLock()
+{
+    static com::CriticalSection lock;
+    return lock;
+}
+
+AsyncCompletions& AsyncCompletions::Get()
+{
+    static AsyncCompletions completions;
+    return completions;
+}
+
+DWORD AsyncCompletions::NextTransactionId()
+{
+    com::CsLock guard(lock_);
+    const DWORD id = counter_;
+    counter_ = counter_ + 1 == 0xFFFFFFFF ? 0 : counter_ + 1;
+    return id;
+}
+
+void AsyncCompletions::SetTransactionCounter(DWORD next)
+{
+    com::CsLock guard(lock_);
+    counter_ = next;
+}
+
+void AsyncCompletions::Add(PendingRequest* request)
+{
+    com::CsLock guard(lock_);
+    pending_.push_back(request);
+}
+
+void AsyncCompletions::Remove(PendingRequest* request)
+{
+    com::CsLock guard(lock_);
+    pending_.erase(std::remove(pending_.begin(), pending_.end(), request), pending_.end());
+}
+
+PendingRequest* AsyncCompletions::FindWaiting(long transactionId, bool isRead)
+{
+    for (PendingRequest* request : pending_) {
+        if (request->transactionId == static_cast<DWORD>(transactionId) && request->isRead == isRead &&
+            !request->completed)
+            return request;
+    }
+    return nullptr;
+}
+
+void AsyncCompletions::ReadComplete(long transactionId, long error, const VARIANT& data, const VARIANT& quality,
+                                    const VARIANT& timestamp)
+{
+    if (CommLog::On())
+        Trace(com::Format(L"        AsyncReadComplete(%d)", static_cast<int>(transactionId)));
+    com::CsLock guard(lock_);
+    PendingRequest* request = FindWaiting(transactionId, true);
+    if (!request)
+        return;
+    request->completed = true;
+    request->result = error;
+    // A copy that fails leaves the slot empty; the waiter still learns the result.
+    request->value.copy_from(data);
+    request->quality.copy_from(quality);
+    request->timestamp.copy_from(timestamp);
+    SetEvent(request->event.get());
+}
+
+void AsyncCompletions::WriteComplete(long transactionId, long error)
+{
+    if (CommLog::On())
+        Trace(com::Format(L"        AsyncWriteComplete(%d)", static_cast<int>(transactionId)));
+    com::CsLock guard(lock_);
+    PendingRequest* request = FindWaiting(transactionId, false);
+    if (!request)
+        return;
+    request->completed = true;
+    request->result = error;
+    SetEvent(request->event.get());
+}
+
+HRESULT AsyncCompletions::Callback(com::ComPtr<IUnknown>* callback)
+{
+    com::CsLock guard(lock_);
+    if (!callback_) {
+        com::ComPtr<CompletionCallback> made;
+        RETURN_IF_FAILED(com::MakeObject(&made));
+        RETURN_IF_FAILED(made.query(&callback_));
+    }
+    *callback = callback_;
+    return S_OK;
+}
+
+void BusTransfer::SetConnection(com::ComPtr<IvkInteraction2> interaction, com::ComPtr<IvkAsyncInteraction> async)
+{
+    m_interaction = std::move(interaction);
+    m_async = std::move(async);
+}
+
+HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                                                  VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds)
+{
+    com::CsLock guard(ModuleLock());
+    CommunicationScope bracket;
+    RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !m_interaction);
+    VariantInit(quality);
+    VariantInit(timestamp);
+
+    if (CommLog::On())
+        Trace(L"    InteractionObj->Write");
+    RETURN_IF_FAILED(m_interaction->Write(address, *telegram));
+
+    const DATE deadline = NowWholeSeconds() + timeoutSeconds / 86400.0;
+    VariantClear(telegram);
+    com::UniqueVariant value;
+    ULONG polls = 0;
+    if (CommLog::On())
+        Trace(L"    InteractionObj->Read");
+    HRESULT hr = m_interaction->Read(address, value.put(), quality, timestamp);
+    while (FAILED(hr)) {
+        if (polls >= maxPolls || NowWholeSeconds() >= deadline)
+            return RPC_E_TIMEOUT;
+        ++polls;
+        value.reset();
+        VariantClear(quality);
+        VariantClear(timestamp);
+        if (CommLog::On())
+            Trace(L"    InteractionObj->Read");
+        hr = m_interaction->Read(address, value.put(), quality, timestamp);
+        Sleep(1);
+    }
+    return VariantChangeType(telegram, value.get(), 0, VT_ARRAY | VT_UI1);
+}
+
+HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
+                                                       VARIANT* quality, VARIANT* timestamp, ULONG maxPolls,
+                                                       ULONG timeoutSeconds)
+{
+    CommunicationScope bracket;
+    RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !m_async);
+    VariantInit(quality);
+    VariantInit(timestamp);
+    const std::wstring item = AddressText(address);
+
+    if (CommLog::On())
+        Trace(com::Format(L"      call BlockingAsyncWrite (%ls)", item.c_str()));
+    const HRESULT written = BlockingAsyncWrite(address, *telegram);
+    if (CommLog::On())
+        Trace(com::Format(SUCCEEDED(written) ? L"      BlockingAsyncWrite returns (%ls)"
+                                             : L"      BlockingAsyncWrite fails (%ls)",
+                          item.c_str()));
+    RETURN_IF_FAILED(written);
+
+    const DATE deadline = NowWholeSeconds() + timeoutSeconds / 86400.0;
+    VariantClear(telegram);
+    com::UniqueVariant value;
+    ULONG polls = 0;
+    auto read = [&] {
+        if (CommLog::On())
+            Trace(com::Format(L"      call BlockingAsyncRead (%ls)", item.c_str()));
+        const HRESULT hr = BlockingAsyncRead(address, value.put(), quality, timestamp);
+        if (CommLog::On()) {
+            Trace(com::Format(L"      BlockingAsyncRead returns (%ls)", item.c_str()));
+            if (SUCCEEDED(hr) && value.vt() != (VT_ARRAY | VT_UI1))
+                Trace(com::Format(L"        no byte array (%ls)", item.c_str()));
+        }
+        return hr;
+    };
+    HRESULT hr = read();
+    while (FAILED(hr)) {
+        if (polls >= maxPolls || NowWholeSeconds() >= deadline)
+            return RPC_E_TIMEOUT;
+        ++polls;
+        value.reset();
+        VariantClear(quality);
+        VariantClear(timestamp);
+        hr = read();
+        Sleep(1);
+    }
+    return VariantChangeType(telegram, value.get(), 0, VT_ARRAY | VT_UI1);
+}
+
+HRESULT BusTransfer::StartAndWait(PendingRequest& request, const VARIANT& address, const VARIANT* value)
+{
+    AsyncCompletions& completions = AsyncCompletions::Get();
+    request.transactionId = completions.NextTransactionId();
+    const int id = static_cast<int>(request.transactionId);
+    if (CommLog::On())
+        Trace(com::Format(request.isRead ? L"        send AsyncRead(%d)" : L"        send AsyncWrite(%d)", id));
+
+    com::ComPtr<IUnknown> callback;
+    RETURN_IF_FAILED(completions.Callback(&callback));
+    completions.Add(&request);
+    // Removed on every way out: a completion that comes later finds nothing.
+    struct Unlist {
+        PendingRequest& request;
+        ~Unlist() { AsyncCompletions::Get().Remove(&request); }
+    } unlist{request};
+
+    const long transactionId = static_cast<long>(request.transactionId);
+    long cancelId = 0;
+    const HRESULT started = value ? m_async->AsyncWrite(callback.get(), address, *value, transactionId, &cancelId)
+                                  : m_async->AsyncRead(callback.get(), address, transactionId, &cancelId);
+    RETURN_IF_FAILED(started);
+    request.cancelId = cancelId;
+
+    if (!WaitWithMessages(request.event.get(), m_completionTimeout)) {
+        if (CommLog::On())
+            Trace(com::Format(L"        timeout (%d)", id));
+        return E_FAIL;
+    }
+    if (CommLog::On())
+        Trace(com::Format(L"        event was signaled (%d)", id));
+    return S_OK;
+}
+
+HRESULT BusTransfer::BlockingAsyncWrite(const VARIANT& address, const VARIANT& value)
+{
+    RETURN_HR_IF(E_POINTER, !m_async);
+    PendingRequest request;
+    request.isRead = false;
+    request.itemName = AddressText(address);
+    request.event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    RETURN_HR_IF(E_OUTOFMEMORY, !request.event);
+    RETURN_IF_FAILED(StartAndWait(request, address, &value));
+    return request.result;
+}
+
+HRESULT BusTransfer::BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp)
+{
+    RETURN_HR_IF(E_POINTER, !m_async || !value || !quality || !timestamp);
+    PendingRequest request;
+    request.isRead = true;
+    request.itemName = AddressText(address);
+    request.event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    RETURN_HR_IF(E_OUTOFMEMORY, !request.event);
+    const HRESULT hr = StartAndWait(request, address, nullptr);
+    if (FAILED(hr)) {
+        // No completion: the quality says bad.
+        VariantClear(quality);
+        V_VT(quality) = VT_I2;
+        V_I2(quality) = 0;
+        return hr;
+    }
+    // The waiter owns the record again (it is off the list): its values move out.
+    VariantClear(value);
+    VariantClear(quality);
+    VariantClear(timestamp);
+    request.value.move_to(value);
+    request.quality.move_to(quality);
+    request.timestamp.move_to(timestamp);
+    return request.result;
+}
+
+HRESULT TelegramTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                                      VARIANT* timestamp, PollLimit limit)
+{
+    const ULONG maxPolls = limit == PollLimit::Read ? m_settings.maxPollCountRead : m_settings.maxPollCountWrite;
+    return m_asynchronous ? m_transfer.AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                                         maxPolls, m_settings.timeoutSeconds)
+                          : m_transfer.CommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                                    maxPolls, m_settings.timeoutSeconds);
+}
+
+}  // namespace orvane::interaction

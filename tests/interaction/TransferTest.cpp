@@ -1,0 +1,340 @@
+// The bus-server transfers: synchronous polling against the simulator through
+// the real connection object, the blocking asynchronous calls against the simulator
+// and against a scripted connection for completions that the simulator cannot
+// misdeliver, and the message-pumping waits.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "BusTransfer.h"
+#include "MessageWait.h"
+#include "ParameterChannel.h"
+#include "SimSupport.h"
+#include "TestSupport.h"
+#include "Telegram.h"
+#include "com/Object.h"
+
+namespace orvane::interaction::test {
+namespace {
+
+::testing::Environment* const kMta = ::testing::AddGlobalTestEnvironment(new MtaEnvironment);
+
+// Passes every call on to the real connection and counts the bus-server calls.
+class CountingInteraction : public com::Object<IvkInteraction2> {
+public:
+    explicit CountingInteraction(IvkInteraction2* inner) : inner_(inner) {}
+
+    int reads = 0;
+    int writes = 0;
+    HRESULT lastWrite = S_OK;
+
+    STDMETHODIMP Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality, VARIANT* pvTimeStamp) override
+    {
+        ++reads;
+        return inner_->Read(vAddress, pvValue, pvQuality, pvTimeStamp);
+    }
+    STDMETHODIMP Write(VARIANT vAddress, VARIANT vValue) override
+    {
+        ++writes;
+        return lastWrite = inner_->Write(vAddress, vValue);
+    }
+    STDMETHODIMP Init(long, IUnknown*, IUnknown**, VARTYPE*) override { return E_NOTIMPL; }
+    STDMETHODIMP Terminate(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+
+private:
+    com::ComPtr<IvkInteraction2> inner_;
+};
+
+// A connection whose completions are scripted: none, twice, or with an error.
+class ScriptedAsync : public com::Object<IvkAsyncInteraction> {
+public:
+    enum class Mode { Never, Twice, Error };
+    Mode mode = Mode::Never;
+    std::vector<long> transactionIds;
+
+    STDMETHODIMP AsyncRead(IUnknown* pCallback, VARIANT, long lTransactionID, long* plCancelID) override
+    {
+        transactionIds.push_back(lTransactionID);
+        *plCancelID = 7;
+        com::ComPtr<IvkAsyncCallback> callback;
+        pCallback->QueryInterface(__uuidof(IvkAsyncCallback), callback.put_void());
+        VARIANT quality;
+        VariantInit(&quality);
+        V_VT(&quality) = VT_I2;
+        V_I2(&quality) = 0xC0;
+        VARIANT none;
+        VariantInit(&none);
+        switch (mode) {
+        case Mode::Never:
+            break;
+        case Mode::Twice:
+            // A write completion and an unknown ID first: neither may take the read.
+            callback->AsyncWriteComplete(lTransactionID, 0);
+            callback->AsyncReadComplete(lTransactionID + 1, 0, *com::UniqueVariant(LONG(99)), quality, none);
+            callback->AsyncReadComplete(lTransactionID, 0, *com::UniqueVariant(LONG(1)), quality, none);
+            callback->AsyncReadComplete(lTransactionID, E_ACCESSDENIED, *com::UniqueVariant(LONG(2)), quality, none);
+            break;
+        case Mode::Error:
+            callback->AsyncReadComplete(lTransactionID, E_ACCESSDENIED, none, quality, none);
+            break;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP AsyncWrite(IUnknown* pCallback, VARIANT, VARIANT, long lTransactionID, long* plCancelID) override
+    {
+        transactionIds.push_back(lTransactionID);
+        *plCancelID = 8;
+        if (mode != Mode::Never) {
+            com::ComPtr<IvkAsyncCallback> callback;
+            pCallback->QueryInterface(__uuidof(IvkAsyncCallback), callback.put_void());
+            callback->AsyncWriteComplete(lTransactionID, mode == Mode::Error ? E_ACCESSDENIED : 0);
+        }
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+};
+
+// Read request for parameter 964, subindex 0 of axis 0.
+com::UniqueVariant Read964Request()
+{
+    com::UniqueVariant telegram;
+    MakeTelegram({0x05, kRequestRead, 0x00, 0x01, kAttributeValue, 0x01, 0x03, 0xC4, 0x00, 0x00}, telegram.put());
+    return telegram;
+}
+
+class SimTransferTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        sim_ = new SimConnection;
+        opened_ = sim_->Open(3);
+    }
+    static void TearDownTestSuite()
+    {
+        delete sim_;
+        sim_ = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(Hr{S_OK}, Hr{opened_}) << "connection to the simulator's slave 3 (is OrvaneBusSim registered?)";
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 2)}) << "Write LatencyMs 2";
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->profile, 0x3A00)}) << "Write MA_ProfileIdentNumber";
+        ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&counting_, sim_->interaction.get())});
+        transfer_.SetConnection(com::ComPtr<IvkInteraction2>(counting_.get()), sim_->async);
+        transfer_.SetCompletionTimeout(20000);
+    }
+
+    HRESULT Communicate(VARIANT* telegram, ULONG maxPolls, ULONG timeoutSeconds)
+    {
+        com::UniqueVariant quality, timestamp;
+        return transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), telegram, quality.put(), timestamp.put(),
+                                                      maxPolls, timeoutSeconds);
+    }
+
+    static SimConnection* sim_;
+    static HRESULT opened_;
+    com::ComPtr<CountingInteraction> counting_;
+    BusTransfer transfer_;
+};
+SimConnection* SimTransferTest::sim_ = nullptr;
+HRESULT SimTransferTest::opened_ = E_FAIL;
+
+TEST_F(SimTransferTest, SynchronousReadOfParameter964)
+{
+    com::UniqueVariant telegram = Read964Request();
+    com::UniqueVariant quality, timestamp;
+    ASSERT_EQ(Hr{S_OK}, Hr{transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(), quality.put(),
+                                                                  timestamp.put(), 300, 300)});
+    std::vector<BYTE> response;
+    ASSERT_EQ(Hr{S_OK}, Hr{TelegramBytes(*telegram, &response)}) << Describe(*telegram);
+    EXPECT_EQ("05 01 00 01 06 01 00 2a", Hex(response)) << "value 42 of parameter 964";
+    EXPECT_EQ(VT_I2, quality.vt()) << "quality of the last read";
+    EXPECT_EQ(VT_DATE, timestamp.vt()) << "time stamp of the last read";
+    EXPECT_EQ(1, counting_->writes);
+    EXPECT_GE(counting_->reads, 1);
+}
+
+TEST_F(SimTransferTest, PollLimitCountsRepetitions)
+{
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)}) << "a slave that takes ten minutes";
+    com::UniqueVariant telegram = Read964Request();
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Communicate(telegram.get(), 0, 300)}) << "max polls 0";
+    EXPECT_EQ(1, counting_->reads) << "max polls 0: exactly one bus-server read";
+    EXPECT_EQ(VT_EMPTY, telegram.vt()) << "the request is cleared after the write";
+
+    counting_->reads = 0;
+    telegram = Read964Request();
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Communicate(telegram.get(), 3, 300)}) << "max polls 3";
+    EXPECT_EQ(4, counting_->reads) << "max polls 3: the first read and three repetitions";
+}
+
+TEST_F(SimTransferTest, DeadlineOfZeroSecondsEndsAfterTheFirstRead)
+{
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)});
+    com::UniqueVariant telegram = Read964Request();
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Communicate(telegram.get(), 100000, 0)}) << "timeout 0 s";
+    EXPECT_EQ(1, counting_->reads) << "the deadline is the current second";
+}
+
+TEST_F(SimTransferTest, FailingBusWriteIsReturnedWithoutAnyRead)
+{
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->profile, 0)}) << "deselect the drive profile";
+    com::UniqueVariant telegram = Read964Request();
+    const HRESULT hr = Communicate(telegram.get(), 300, 300);
+    EXPECT_TRUE(FAILED(counting_->lastWrite)) << "the simulator must refuse the channel write";
+    EXPECT_EQ(Hr{counting_->lastWrite}, Hr{hr}) << "the write's own HRESULT";
+    EXPECT_EQ(0, counting_->reads) << "no read after a failed write";
+}
+
+TEST_F(SimTransferTest, MissingArgumentsAndConnection)
+{
+    com::UniqueVariant quality, timestamp;
+    EXPECT_EQ(Hr{E_POINTER}, Hr{transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), nullptr, quality.put(),
+                                                                       timestamp.put(), 1, 1)})
+        << "NULL telegram";
+    BusTransfer unconnected;
+    com::UniqueVariant telegram = Read964Request();
+    EXPECT_EQ(Hr{E_POINTER}, Hr{unconnected.CommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(),
+                                                                         quality.put(), timestamp.put(), 1, 1)})
+        << "no connection";
+    EXPECT_EQ(Hr{E_POINTER}, Hr{unconnected.BlockingAsyncWrite(*Text(sim_->channel), *telegram)}) << "no async connection";
+    EXPECT_EQ(0, counting_->writes);
+}
+
+TEST_F(SimTransferTest, AsynchronousTransferThroughTheParameterChannel)
+{
+    Settings settings;
+    TelegramTransfer async(transfer_, settings, true);
+    ParameterChannel channel(async, nullptr);
+    std::vector<BYTE> values;
+    BYTE format = 0;
+    com::UniqueVariant quality, timestamp;
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadSingle(*Text(sim_->channel), 9, 0, kAttributeValue, 1, 964, 2, &values,
+                                              &format, quality.put(), timestamp.put())})
+        << "ReadSingle 964.2 over the asynchronous transfer";
+    EXPECT_EQ(kUnsigned16, format);
+    EXPECT_EQ("02 03", Hex(values)) << "964 subindex 2 (0x0203)";
+    EXPECT_EQ(0, counting_->writes) << "the asynchronous transfer must not use the synchronous calls";
+}
+
+TEST_F(SimTransferTest, AsynchronousReadOfAnOfflineSlaveFailsWithBadQuality)
+{
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetFlag(sim_->offline, true)});
+    com::UniqueVariant telegram = Read964Request();
+    com::UniqueVariant quality, timestamp;
+    const HRESULT hr = transfer_.AsyncCommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(), quality.put(),
+                                                                   timestamp.put(), 2, 300);
+    sim_->SetFlag(sim_->offline, false);
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{hr}) << "an offline slave never answers";
+}
+
+class ScriptedTransferTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&async_)});
+        transfer_.SetConnection(nullptr, com::ComPtr<IvkAsyncInteraction>(async_.get()));
+        transfer_.SetCompletionTimeout(100);
+    }
+    HRESULT Read(VARIANT* value, VARIANT* quality)
+    {
+        com::UniqueVariant timestamp;
+        return transfer_.BlockingAsyncRead(*Text(L"opc://X/Y"), value, quality, timestamp.put());
+    }
+
+    com::ComPtr<ScriptedAsync> async_;
+    BusTransfer transfer_;
+};
+
+TEST_F(ScriptedTransferTest, ReadWithoutCompletionFailsWithQualityBad)
+{
+    com::UniqueVariant value, quality;
+    EXPECT_EQ(Hr{E_FAIL}, Hr{Read(value.put(), quality.put())}) << "no completion within 100 ms";
+    EXPECT_EQ(VT_I2, quality.vt()) << "quality after a timeout";
+    EXPECT_EQ(0, V_I2(quality.get())) << "quality bad";
+    // A completion that comes after the wait gave up finds no record.
+    com::ComPtr<IUnknown> callback;
+    ASSERT_EQ(Hr{S_OK}, Hr{AsyncCompletions::Get().Callback(&callback)});
+    com::ComPtr<IvkAsyncCallback> late;
+    ASSERT_EQ(Hr{S_OK}, Hr{callback.query(&late)});
+    VARIANT none;
+    VariantInit(&none);
+    EXPECT_EQ(Hr{S_OK}, Hr{late->AsyncReadComplete(async_->transactionIds.back(), 0, none, none, none)});
+}
+
+TEST_F(ScriptedTransferTest, OnlyTheFirstMatchingCompletionCounts)
+{
+    async_->mode = ScriptedAsync::Mode::Twice;
+    com::UniqueVariant value, quality;
+    EXPECT_EQ(Hr{S_OK}, Hr{Read(value.put(), quality.put())}) << "the first read completion had error 0";
+    EXPECT_EQ("VT_I4 1", Describe(*value)) << "the value of the first read completion";
+    EXPECT_EQ(0xC0, V_I2(quality.get()));
+}
+
+TEST_F(ScriptedTransferTest, CompletionErrorIsTheResult)
+{
+    async_->mode = ScriptedAsync::Mode::Error;
+    com::UniqueVariant value, quality;
+    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{Read(value.put(), quality.put())}) << "read";
+    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{transfer_.BlockingAsyncWrite(*Text(L"opc://X/Y"), *Text(L"v"))}) << "write";
+    EXPECT_EQ(Hr{E_POINTER}, Hr{transfer_.BlockingAsyncRead(*Text(L"opc://X/Y"), nullptr, quality.put(), value.put())})
+        << "NULL value";
+}
+
+TEST_F(ScriptedTransferTest, TransactionIdsSkipAllOnes)
+{
+    async_->mode = ScriptedAsync::Mode::Error;
+    AsyncCompletions::Get().SetTransactionCounter(0xFFFFFFFD);
+    for (int i = 0; i < 3; ++i)
+        transfer_.BlockingAsyncWrite(*Text(L"opc://X/Y"), *Text(L"v"));
+    ASSERT_EQ(3u, async_->transactionIds.size());
+    EXPECT_EQ(0xFFFFFFFDu, static_cast<DWORD>(async_->transactionIds[0]));
+    EXPECT_EQ(0xFFFFFFFEu, static_cast<DWORD>(async_->transactionIds[1]));
+    EXPECT_EQ(0u, static_cast<DWORD>(async_->transactionIds[2])) << "0xFFFFFFFF is never issued";
+}
+
+TEST(MessageWait, WaitsDispatchAndTimeOut)
+{
+    com::UniqueHandle events[3];
+    for (auto& event : events)
+        event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE handles[3] = {events[0].get(), events[1].get(), events[2].get()};
+
+    EXPECT_FALSE(WaitWithMessages(handles[0], 20)) << "nothing signalled";
+    // A posted message is dispatched, then the wait goes on to its timeout.
+    PostThreadMessageW(GetCurrentThreadId(), WM_USER, 0, 0);
+    EXPECT_FALSE(WaitWithMessages(handles[0], 20)) << "a message alone does not end the wait";
+
+    std::thread signaller([&] {
+        for (HANDLE h : handles)
+            SetEvent(h);
+    });
+    signaller.join();
+    EXPECT_TRUE(WaitWithMessages(handles[1], 1000)) << "signalled";
+    EXPECT_TRUE(WaitAllWithMessages(3, handles, 1000)) << "all three signalled";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(handles[0], 0)) << "taken signals are reset";
+
+    SetEvent(handles[0]);
+    SetEvent(handles[2]);
+    EXPECT_FALSE(WaitAllWithMessages(3, handles, 20)) << "one of three never signalled";
+    EXPECT_TRUE(WaitAllWithMessages(0, nullptr, 0)) << "nothing to wait for";
+}
+
+}  // namespace
+}  // namespace orvane::interaction::test
