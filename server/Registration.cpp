@@ -81,7 +81,9 @@ HRESULT UnregisterServer()
         RETURN_IF_FAILED(PrepareClassScript(&registrar));
         RETURN_IF_FAILED(UnregisterCategories());
         RETURN_IF_FAILED(registrar.UnregisterResource(module, IDR_OPCORVANE));
-        RETURN_IF_FAILED(UnregisterCategories());
+        // Clean-up only: the class key is gone already, and with it what a
+        // failure here could report.
+        UnregisterCategories();
     }
     for (UINT index : kTypeLibs)
         RETURN_IF_FAILED(com::UnregisterModuleTypeLib(module, index));

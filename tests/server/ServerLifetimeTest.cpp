@@ -25,9 +25,9 @@ DWORD StubCounter(const wchar_t* name)
 
 bool InteractionIsTheTestDouble()
 {
-    std::wstring path;
-    return ReadRegString(HKEY_CLASSES_ROOT, kInteractionServerKey, nullptr, &path) &&
-           path.find(L"OV_InteractionStub") != std::wstring::npos;
+    std::wstring name;
+    return ReadRegString(HKEY_CLASSES_ROOT, L"CLSID\\{1E34FA58-D28A-11D5-A939-0060087AB05A}", nullptr, &name) &&
+           name.find(L"test double") != std::wstring::npos;
 }
 
 TEST(ServerLifetime, ProcessEndsAfterTheLastRelease)

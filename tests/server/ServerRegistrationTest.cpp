@@ -50,7 +50,8 @@ void ExpectImplementsCategories()
                                      IID_ICatInformation, info.put_void()));
     for (const CATID& category : kCategories) {
         CATID one = category;
-        EXPECT_EQ(S_OK, info->IsClassOfCategories(kClsid, 1, &one, static_cast<ULONG>(-1), nullptr))
+        CATID noneRequired = GUID_NULL;
+        EXPECT_EQ(S_OK, info->IsClassOfCategories(kClsid, 1, &one, 0, &noneRequired))
             << "IsClassOfCategories for " << Narrow(com::GuidToString(category));
     }
 }
