@@ -1,0 +1,61 @@
+// A client process killed while it holds groups must not take the server down.
+// Wine keeps the dead client's references, so the server process stays; the
+// CTest wrapper restarts the wineserver after this program.
+#include <gtest/gtest.h>
+
+#include "ServerTestSupport.h"
+#include "com/ComPtr.h"
+#include "com/Sync.h"
+
+namespace {
+
+constexpr DWORD kWaitMs = 60000;
+
+TEST(KilledClient, ServerKeepsServingTheOtherClients)
+{
+    com::ComPtr<IOPCServer> mine;
+    ASSERT_EQ(S_OK, CreateServer(&mine));
+    const std::vector<DWORD> servers = ServerProcesses();
+    ASSERT_EQ(1u, servers.size()) << "one Orvane.exe should run";
+
+    const std::wstring eventName = L"OrvaneTestHolderReady" + std::to_wstring(GetCurrentProcessId());
+    com::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    ASSERT_TRUE(ready) << "CreateEvent";
+    std::wstring commandLine = L"\"" + BinDirectory() + L"ServerClientHolder.exe\" " + eventName;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &info))
+        << "CreateProcess(ServerClientHolder.exe)";
+    com::UniqueHandle holder(info.hProcess);
+    CloseHandle(info.hThread);
+    HANDLE waits[] = {ready.get(), holder.get()};
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kWaitMs);
+    if (woke != WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(holder.get(), &code);
+        TerminateProcess(holder.get(), 1);
+        FAIL() << "the holder did not get its groups (wait result " << woke << ", exit code " << code << ")";
+    }
+
+    ASSERT_TRUE(TerminateProcess(holder.get(), 9)) << "TerminateProcess(holder)";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.get(), kWaitMs));
+
+    OPCSERVERSTATUS* status = nullptr;
+    ASSERT_EQ(S_OK, mine->GetStatus(&status)) << "GetStatus after the other client died";
+    EXPECT_EQ(0u, status->dwGroupCount) << "the dead client's groups belong to its own server object";
+    CoTaskMemFree(status->szVendorInfo);
+    CoTaskMemFree(status);
+    com::ComPtr<IUnknown> group;
+    OPCHANDLE handle = 0;
+    DWORD revised = 0;
+    EXPECT_EQ(S_OK, mine->AddGroup(L"AfterKill", TRUE, 500, 1, nullptr, nullptr, 0, &handle, &revised, IID_IUnknown,
+                                   group.put()))
+        << "AddGroup after the other client died";
+    com::ComPtr<IOPCServer> another;
+    EXPECT_EQ(S_OK, CreateServer(&another)) << "a new client after the other one died";
+    EXPECT_EQ(servers, ServerProcesses()) << "the same server process serves on";
+}
+
+}  // namespace
