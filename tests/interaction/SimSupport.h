@@ -34,6 +34,8 @@ public:
     void SetUp() override { ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
     void TearDown() override { CoUninitialize(); }
 };
+// Once per test program, whichever files include this.
+inline ::testing::Environment* const kMtaEnvironment = ::testing::AddGlobalTestEnvironment(new MtaEnvironment);
 
 // The connection object with the items of one slave created in the simulator, the
 // simulator reset and the drive profile selected.

@@ -20,8 +20,6 @@
 namespace orvane::interaction::test {
 namespace {
 
-::testing::Environment* const kMta = ::testing::AddGlobalTestEnvironment(new MtaEnvironment);
-
 // Passes every call on to the real connection and counts the bus-server calls.
 class CountingInteraction : public com::Object<IvkInteraction2> {
 public:

@@ -1,0 +1,64 @@
+#include "OrvaneInteraction.h"
+
+#include "com/ClassFactory.h"
+#include "com/Result.h"
+
+namespace orvane::interaction {
+
+namespace {
+const bool kRegistered = com::AddClassObject<com::ClassFactory<COrvaneInteraction>>(CLSID_OrvaneInteraction);
+}  // namespace
+
+COrvaneInteraction::COrvaneInteraction() : m_core(std::make_unique<InteractionCore>()) {}
+
+STDMETHODIMP COrvaneInteraction::GetModel(IUnknown** ppUnkModelRoot)
+{
+    return com::ComBoundary([&] { return m_core->GetModel(ppUnkModelRoot); });
+}
+
+STDMETHODIMP COrvaneInteraction::ReleaseConnections()
+{
+    return com::ComBoundary([&] { return m_core->ReleaseConnections(); });
+}
+
+// Item access, bulk access, descriptions and identification come with their own
+// work; until then they answer E_NOTIMPL.
+STDMETHODIMP COrvaneInteraction::Read(VARIANT, VARIANT*, VARIANT*, VARIANT*) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::Write(VARIANT, VARIANT) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::Init(long, IUnknown*, IUnknown**, VARTYPE*) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::Terminate(VARIANT) { return E_NOTIMPL; }
+
+STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**, SAFEARRAY**, SAFEARRAY**)
+{
+    return E_NOTIMPL;
+}
+STDMETHODIMP COrvaneInteraction::WriteMultiple(long, SAFEARRAY*, SAFEARRAY*, SAFEARRAY**) { return E_NOTIMPL; }
+
+STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown*, BSTR, VARIANT*) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::WriteProperty(IUnknown*, BSTR, VARIANT) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown*, BSTR, VARTYPE*) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return E_NOTIMPL; }
+
+STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked)
+{
+    return com::ComBoundary([&] { return m_core->CheckNameSpace(plChecked); });
+}
+
+STDMETHODIMP COrvaneInteraction::AsyncReadDeviceIdentification(BSTR, unsigned char) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::AsyncSetupDeviceCommunication(BSTR, BSTR, long) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::AsyncIdentifyDevice(BSTR) { return E_NOTIMPL; }
+
+STDMETHODIMP COrvaneInteraction::AsyncReadComplete(long lTransactionID, long lError, VARIANT vData, VARIANT vQuality,
+                                                   VARIANT vTimeStamp)
+{
+    return com::ComBoundary([&] {
+        AsyncCompletions::Get().ReadComplete(lTransactionID, lError, vData, vQuality, vTimeStamp);
+    });
+}
+
+STDMETHODIMP COrvaneInteraction::AsyncWriteComplete(long lTransactionID, long lError)
+{
+    return com::ComBoundary([&] { AsyncCompletions::Get().WriteComplete(lTransactionID, lError); });
+}
+
+}  // namespace orvane::interaction

@@ -1,0 +1,494 @@
+#include "InteractionCore.h"
+
+#include <cwctype>
+
+#include "CommLog.h"
+#include "ErrorBoxes.h"
+#include "Naming.h"
+#include "com/Bstr.h"
+#include "com/Memory.h"
+#include "com/Result.h"
+#include "com/Strings.h"
+#include "com/Variant.h"
+
+namespace orvane::interaction {
+namespace {
+
+// Value names in "BusServers" that hold the bus server's ProgID begin with this.
+constexpr wchar_t kProgIdValuePrefix[] = L"busserverprogid";
+
+class RegKey {
+public:
+    ~RegKey()
+    {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    LONG Open(HKEY root, const std::wstring& path) { return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key_); }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// A REG_SZ value; false when missing or of another type.
+bool QueryString(HKEY key, const wchar_t* name, std::wstring* text)
+{
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+        return false;
+    *text = buffer.data();
+    return true;
+}
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
+{
+    const size_t length = std::wcslen(prefix);
+    return text.size() >= length && com::EqualsNoCase(std::wstring_view(text).substr(0, length), prefix);
+}
+
+// Every string of an enumerator.
+std::vector<std::wstring> Drain(IEnumString* names)
+{
+    std::vector<std::wstring> result;
+    LPOLESTR name = nullptr;
+    ULONG fetched = 0;
+    while (names->Next(1, &name, &fetched) == S_OK && fetched == 1) {
+        result.emplace_back(name ? name : L"");
+        CoTaskMemFree(name);
+    }
+    return result;
+}
+
+std::wstring FullItemId(IOPCBrowseServerAddressSpace* browse, const std::wstring& name, HRESULT* hr)
+{
+    com::CoTaskMem<wchar_t> id;
+    *hr = browse->GetItemID(const_cast<LPWSTR>(name.c_str()), id.put());
+    return SUCCEEDED(*hr) && id ? std::wstring(id.get()) : std::wstring();
+}
+
+void Trace(const std::wstring& text)
+{
+    if (CommLog::On())
+        CommLog::Write(text);
+}
+
+}  // namespace
+
+InteractionCore::InteractionCore(HKEY root, std::wstring key)
+    : m_root(root), m_key(std::move(key)), m_settings(ReadSettings(root, m_key.c_str()))
+{
+    m_transfer.SetCompletionTimeout(m_settings.timeoutCheckNamespace);
+}
+
+InteractionCore::~InteractionCore() = default;
+
+HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot)
+{
+    RETURN_HR_IF(E_INVALIDARG, !ppUnkModelRoot);
+    *ppUnkModelRoot = nullptr;
+    com::CsLock guard(m_lock);
+    if (!m_modelReady) {
+        const HRESULT hr = SetUpModel();
+        if (FAILED(hr)) {
+            // The next GetModel starts afresh instead of finding half a namespace.
+            DropSetUp();
+            return hr;
+        }
+    }
+    RETURN_IF_FAILED(m_spObjModel->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppUnkModelRoot)));
+    ++m_connections;
+    return S_OK;
+}
+
+HRESULT InteractionCore::ReleaseConnections()
+{
+    std::vector<com::ComPtr<VKModelParameter>> items;
+    com::ComPtr<IvkInteraction2> connection;
+    {
+        com::CsLock guard(m_lock);
+        if (m_connections == 0)
+            return S_OK;
+        m_opcServer.reset();
+        if (--m_connections > 0)
+            return S_OK;
+        m_browse.reset();
+        items.swap(m_busServerItems);
+        m_devices.clear();
+        connection = m_spVkInteraction;
+    }
+    // Outside the lock: these are calls into the bus-server connection object.
+    for (const auto& item : items) {
+        com::UniqueBstr path;
+        if (connection && SUCCEEDED(item->GetAccessPath(path.put())))
+            connection->Terminate(*com::UniqueVariant(path.view()));
+    }
+    return S_OK;
+}
+
+void InteractionCore::DropSetUp()
+{
+    m_busServerNode.reset();
+    m_spObjModel.reset();
+    m_spVkInteraction.reset();
+    m_spVkAsyncInteraction.reset();
+    m_browse.reset();
+    m_opcServer.reset();
+    m_transfer.SetConnection(nullptr, nullptr);
+}
+
+HRESULT InteractionCore::SetUpModel()
+{
+    com::ComPtr<IUnknown> connection;
+    RETURN_IF_FAILED(CreateConnectionObject(&connection));
+    RETURN_IF_FAILED(CreateObjectModel());
+    RegKey settings;
+    if (settings.Open(m_root, m_key) != ERROR_SUCCESS) {
+        ShowErrorBox(IDS_REGISTRY);
+        return E_FAIL;
+    }
+    RETURN_IF_FAILED(ReadBusServerProgId(settings.get()));
+    RETURN_IF_FAILED(QueryConnectionInterfaces(connection.get()));
+    RETURN_IF_FAILED(BuildNamespaceRoot());
+    RETURN_IF_FAILED(OpenBrowsingConnection());
+    RETURN_IF_FAILED(m_busServerNode->SetAccessPath(com::UniqueBstr(BusServerAccessPath(m_busServerProgId)).get()));
+    m_transfer.SetConnection(m_spVkInteraction, m_spVkAsyncInteraction);
+    m_modelReady = true;
+    return S_OK;
+}
+
+HRESULT InteractionCore::CreateConnectionObject(com::ComPtr<IUnknown>* connection)
+{
+    HRESULT hr = CoCreateInstance(CLSID_OPCInteraction, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                  IID_IUnknown, connection->put_void());
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_COCREATE_INTERACTION);
+        return hr;
+    }
+    if (!*connection) {
+        ShowErrorBox(IDS_NO_INTERACTION_OBJECT);
+        return E_POINTER;
+    }
+    com::ComPtr<IvkInteraction2> interaction;
+    if (FAILED(hr = connection->query(&interaction))) {
+        ShowErrorBox(IDS_QI_INTERACTION2);
+        return hr;
+    }
+    if (!interaction) {
+        ShowErrorBox(IDS_NO_INTERACTION2);
+        return E_POINTER;
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::CreateObjectModel()
+{
+    if (m_spObjModel)
+        return S_OK;
+    const HRESULT hr = com::CoCreate(CLSID_ModelObject, &m_spObjModel, CLSCTX_INPROC_SERVER);
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_COCREATE_MODEL);
+        return hr;
+    }
+    if (!m_spObjModel) {
+        ShowErrorBox(IDS_NO_OBJECT_MODEL);
+        return E_POINTER;
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::ReadBusServerProgId(HKEY settings)
+{
+    RegKey servers;
+    if (servers.Open(settings, L"BusServers") != ERROR_SUCCESS) {
+        ShowErrorBox(IDS_NO_SERVER_ENTRY);
+        return E_FAIL;
+    }
+    m_busServerProgId.clear();
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = ARRAYSIZE(name);
+        const LONG error = RegEnumValueW(servers.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (error == ERROR_NO_MORE_ITEMS)
+            break;
+        if (error != ERROR_SUCCESS)
+            continue;  // a name too long for the buffer cannot be ours
+        if (StartsWithNoCase(name, kProgIdValuePrefix)) {
+            QueryString(servers.get(), name, &m_busServerProgId);
+            break;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::QueryConnectionInterfaces(IUnknown* connection)
+{
+    HRESULT hr = connection->QueryInterface(__uuidof(IvkInteraction2), m_spVkInteraction.put_void());
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_QI_INTERACTION2);
+        return hr;
+    }
+    if (!m_spVkInteraction) {
+        ShowErrorBox(IDS_NO_VKINTERACTION);
+        return E_POINTER;
+    }
+    hr = connection->QueryInterface(__uuidof(IvkAsyncInteraction), m_spVkAsyncInteraction.put_void());
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_QI_ASYNC);
+        return hr;
+    }
+    if (!m_spVkAsyncInteraction) {
+        ShowErrorBox(IDS_NO_ASYNC);
+        return E_POINTER;
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::BuildNamespaceRoot()
+{
+    const std::wstring nodeName = BusServerNodeName(m_busServerProgId);
+    com::ComPtr<IUnknown> node;
+    RETURN_IF_FAILED(m_spObjModel->CreateObject(com::UniqueBstr(nodeName).get(), nullptr, node.put()));
+    RETURN_HR_IF(E_POINTER, !node);
+    RETURN_IF_FAILED(node.query(&m_busServerNode));
+
+    com::ComPtr<IUnknown> created;
+    RETURN_IF_FAILED(m_busServerNode->CreateParameter(com::UniqueBstr(L"__root").get(), nullptr, created.put()));
+    RETURN_HR_IF(E_POINTER, !created);
+    com::ComPtr<VKModelParameter> root;
+    RETURN_IF_FAILED(created.query(&root));
+    // Hidden from browsing.
+    if (auto root2 = created.try_query<VKModelParameter2>())
+        RETURN_IF_FAILED(root2->SetFlags(1));
+    VARIANT zero;
+    VariantInit(&zero);
+    V_VT(&zero) = VT_UI1;
+    V_UI1(&zero) = 0;
+    return root->Init(com::UniqueBstr(nodeName + L"/__root").get(), OPC_READABLE, VT_UI1, zero);
+}
+
+HRESULT InteractionCore::OpenBrowsingConnection()
+{
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(m_busServerProgId.c_str(), &clsid);
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_CLSIDFROMPROGID, m_busServerProgId, hr);
+        return E_FAIL;
+    }
+    com::ComPtr<IUnknown> server;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, server.put_void());
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_COCREATE_OPCSERVER, m_busServerProgId, hr);
+        return hr;
+    }
+    if (!server) {
+        ShowErrorBox(IDS_NO_SERVER_OBJECT);
+        return E_POINTER;
+    }
+    if (FAILED(hr = server.query(&m_opcServer))) {
+        ShowErrorBox(IDS_QI_OPCSERVER);
+        return hr;
+    }
+    if (!m_opcServer) {
+        ShowErrorBox(IDS_NO_OPCSERVER);
+        return E_POINTER;
+    }
+    if (FAILED(hr = m_opcServer.query(&m_browse))) {
+        ShowErrorBox(IDS_QI_BROWSE);
+        return hr;
+    }
+    if (!m_browse) {
+        ShowErrorBox(IDS_NO_BROWSE);
+        return E_POINTER;
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created)
+{
+    com::ComPtr<IOPCBrowseServerAddressSpace> browse;
+    {
+        com::CsLock guard(m_lock);
+        if (!m_spObjModel) {
+            ShowErrorBox(IDS_NO_OBJECT_MODEL);
+            return E_POINTER;
+        }
+        browse = m_browse;
+    }
+    if (!browse) {
+        ShowErrorBox(IDS_QI_BROWSE);
+        return E_POINTER;
+    }
+    return DiscoverDevices(browse.get(), created);
+}
+
+HRESULT InteractionCore::CheckNameSpace(long* plChecked)
+{
+    RETURN_IF_NULL_POINTER(plChecked);
+    Trace(L"Browse namespace");
+    if (!modelInitialized()) {
+        std::vector<std::wstring> created;
+        RETURN_IF_FAILED(InitModel(&created));
+    }
+    com::CsLock guard(m_lock);
+    if (!m_nameSpaceChecked) {
+        RETURN_HR_IF(E_POINTER, !m_spObjModel);
+        m_nameSpaceChecked = true;
+    }
+    *plChecked = 1;
+    return S_OK;
+}
+
+HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
+{
+    RETURN_IF_NULL_POINTER(created);
+    created->clear();
+    com::CsLock guard(m_lock);
+    if (!m_spObjModel || !m_busServerNode) {
+        ShowErrorBox(IDS_NO_OBJECT_MODEL);
+        return E_POINTER;
+    }
+    RETURN_IF_FAILED(MarkerBrowse(browse, created));
+    if (created->empty())
+        RETURN_IF_FAILED(PatternBrowse(browse, created));
+    RETURN_IF_FAILED(CollectDevices());
+    m_modelInitialized = true;
+    return S_OK;
+}
+
+HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
+{
+    com::ComPtr<IEnumString> names;
+    const std::wstring filter = std::wstring(L"*") + kVendorMarker;
+    const HRESULT hr = browse->BrowseOPCItemIDs(OPC_FLAT, filter.c_str(), VT_EMPTY, 0, names.put());
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_BROWSE_FAILED);
+        return hr;
+    }
+    if (!names)
+        return S_OK;  // nothing marked: the pattern browse decides
+    for (const std::wstring& name : Drain(names.get())) {
+        HRESULT idResult;
+        const std::wstring id = FullItemId(browse, name, &idResult);
+        std::wstring prefix;
+        if (FAILED(idResult) || !PrefixFromMarker(id, &prefix))
+            continue;
+        CreateDeviceNode(prefix, created);
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
+{
+    RegKey settings;
+    if (settings.Open(m_root, m_key) != ERROR_SUCCESS) {
+        ShowErrorBox(IDS_REGISTRY);
+        return E_FAIL;
+    }
+    RegKey info;
+    if (info.Open(settings.get(), L"BusServerInfo\\" + m_busServerProgId) != ERROR_SUCCESS)
+        return E_FAIL;
+    std::wstring devSpecific, parSpecific;
+    if (!QueryString(info.get(), L"DevSpecific", &devSpecific))
+        return E_FAIL;
+    if (!QueryString(info.get(), L"ParSpecific", &parSpecific))
+        parSpecific = kDefaultChannelItem;
+
+    com::ComPtr<IEnumString> names;
+    const HRESULT hr =
+        browse->BrowseOPCItemIDs(OPC_FLAT, PatternFilter(devSpecific, parSpecific).c_str(), VT_EMPTY, 0, names.put());
+    if (FAILED(hr)) {
+        ShowErrorBox(IDS_BROWSE_FAILED);
+        return hr;
+    }
+    if (!names) {
+        ShowErrorBox(IDS_NO_ENUM);
+        return E_POINTER;
+    }
+    for (const std::wstring& name : Drain(names.get())) {
+        if (!MatchesDevicePattern(name, devSpecific))
+            continue;
+        HRESULT idResult;
+        const std::wstring id = FullItemId(browse, name, &idResult);
+        std::wstring prefix;
+        if (FAILED(idResult) || !PrefixFromChannel(id, parSpecific, &prefix))
+            continue;
+        CreateDeviceNode(prefix, created);
+    }
+    return S_OK;
+}
+
+HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created)
+{
+    const std::wstring name = DeviceNodeName(prefix);
+    const com::UniqueBstr bsName(name);
+    com::ComPtr<IUnknown> made;
+    RETURN_IF_FAILED(m_busServerNode->CreateObject(bsName.get(), nullptr, made.put()));
+    com::ComPtr<VKModelObject> node;
+    if (!made || FAILED(made.query(&node))) {
+        m_busServerNode->DeleteParameter(bsName.get());
+        return E_NOINTERFACE;
+    }
+    RETURN_IF_FAILED(node->SetAccessPath(com::UniqueBstr(BusServerAccessPath(m_busServerProgId) + prefix).get()));
+    created->push_back(name);
+    return S_OK;
+}
+
+HRESULT InteractionCore::CollectDevices()
+{
+    com::ComPtr<VKModelCollection> objects;
+    RETURN_IF_FAILED(m_busServerNode->GetObjects(objects.put()));
+    RETURN_HR_IF(E_POINTER, !objects);
+    long count = 0;
+    RETURN_IF_FAILED(objects->GetCount(&count));
+    std::vector<DeviceRecord> devices;
+    for (long i = 0; i < count; ++i) {
+        com::ComPtr<IUnknown> item;
+        DeviceRecord device;
+        if (FAILED(objects->GetItem(i, item.put())) || !item || FAILED(item.query(&device.node)))
+            continue;
+        com::UniqueBstr name;
+        device.node->GetName(name.put());
+        device.name = name.str();
+        if (CommLog::On())
+            Trace(com::Format(L"  %d. %ls", static_cast<int>(i), device.name.c_str()));
+        devices.push_back(std::move(device));
+    }
+    m_devices = std::move(devices);
+    return S_OK;
+}
+
+ULONG InteractionCore::connectionCount() const
+{
+    com::CsLock guard(m_lock);
+    return m_connections;
+}
+
+size_t InteractionCore::deviceCount() const
+{
+    com::CsLock guard(m_lock);
+    return m_devices.size();
+}
+
+std::wstring InteractionCore::busServerProgId() const
+{
+    com::CsLock guard(m_lock);
+    return m_busServerProgId;
+}
+
+com::ComPtr<VKModelObject> InteractionCore::busServerNode() const
+{
+    com::CsLock guard(m_lock);
+    return m_busServerNode;
+}
+
+bool InteractionCore::modelInitialized() const
+{
+    com::CsLock guard(m_lock);
+    return m_modelInitialized;
+}
+
+}  // namespace orvane::interaction

@@ -1,0 +1,104 @@
+// The state and work of one interaction object behind its COM interfaces: the
+// settings, the object model with the bus-server node, the bus-server connection
+// object used for all parameter traffic, the direct connection used for browsing,
+// the connection count and the device list.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "BusTransfer.h"
+#include "Settings.h"
+#include "com/ComPtr.h"
+#include "com/Sync.h"
+#include "opc.h"
+#include "vkmodel.h"
+#include "vkopcinteraction.h"
+
+namespace orvane::interaction {
+
+// One discovered device: its node under the bus-server node. Identification data
+// and flags are filled in later, when the device is identified.
+struct DeviceRecord {
+    com::ComPtr<VKModelObject> node;
+    std::wstring name;
+    DWORD flags = 0;
+};
+
+class InteractionCore {
+public:
+    // Reads the settings (and sets up the process-wide log) from root\key; the model
+    // set-up reads the bus-server choice from the same key.
+    explicit InteractionCore(HKEY root = HKEY_LOCAL_MACHINE, std::wstring key = kSettingsKey);
+    ~InteractionCore();
+    InteractionCore(const InteractionCore&) = delete;
+    InteractionCore& operator=(const InteractionCore&) = delete;
+
+    // The model root; the first call sets the model and the connections up. Every
+    // success counts one connection.
+    HRESULT GetModel(IUnknown** ppUnkModelRoot);
+    // Balances one GetModel; the last one tears the item and device lists down.
+    HRESULT ReleaseConnections();
+
+    // Device discovery on the direct connection: creates one node per device under
+    // the bus-server node and rebuilds the device list. `created` receives the names
+    // of the nodes made; the device list is rebuilt from the bus-server node's children.
+    HRESULT InitModel(std::vector<std::wstring>* created);
+    // The same on a given browse interface.
+    HRESULT DiscoverDevices(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
+
+    // The first check discovers the devices; later ones answer at once. *plChecked
+    // becomes 1. Device identification is not part of it yet.
+    HRESULT CheckNameSpace(long* plChecked);
+
+    const Settings& settings() const { return m_settings; }
+    BusTransfer& transfer() { return m_transfer; }
+
+    // State as tests look at it.
+    ULONG connectionCount() const;
+    size_t deviceCount() const;
+    std::wstring busServerProgId() const;
+    com::ComPtr<VKModelObject> busServerNode() const;
+    bool modelInitialized() const;
+
+private:
+    HRESULT SetUpModel();  // under m_lock
+    void DropSetUp();      // under m_lock
+    HRESULT CreateConnectionObject(com::ComPtr<IUnknown>* connection);
+    HRESULT CreateObjectModel();
+    HRESULT ReadBusServerProgId(HKEY settings);
+    HRESULT QueryConnectionInterfaces(IUnknown* connection);
+    HRESULT BuildNamespaceRoot();
+    HRESULT OpenBrowsingConnection();
+
+    HRESULT MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
+    HRESULT PatternBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
+    HRESULT CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created);
+    HRESULT CollectDevices();
+
+    const HKEY m_root;
+    const std::wstring m_key;
+    Settings m_settings;
+    BusTransfer m_transfer;
+
+    mutable com::CriticalSection m_lock;  // guards everything below
+    bool m_modelReady = false;            // the set-up ran through
+    bool m_modelInitialized = false;      // discovery ran
+    bool m_nameSpaceChecked = false;
+    ULONG m_connections = 0;
+    std::wstring m_busServerProgId;
+    com::ComPtr<VKModelObject> m_spObjModel;
+    com::ComPtr<VKModelObject> m_busServerNode;
+    com::ComPtr<IvkInteraction2> m_spVkInteraction;
+    com::ComPtr<IvkAsyncInteraction> m_spVkAsyncInteraction;
+    com::ComPtr<IOPCServer> m_opcServer;                  // direct connection, browsing only
+    com::ComPtr<IOPCBrowseServerAddressSpace> m_browse;
+    std::vector<DeviceRecord> m_devices;
+    // Model nodes bound to bus-server items (pass-through and channel items): their
+    // items are removed from the bus server when the last connection goes.
+    std::vector<com::ComPtr<VKModelParameter>> m_busServerItems;
+};
+
+}  // namespace orvane::interaction
