@@ -60,8 +60,10 @@ com::CriticalSection& ModuleLock()
 
 AsyncCompletions& AsyncCompletions::Get()
 {
-    static AsyncCompletions completions;
-    return completions;
+    // Never destroyed: the bus-server connection object may still hold the callback
+    // when the module's statics go at process end.
+    static AsyncCompletions* completions = new AsyncCompletions;
+    return *completions;
 }
 
 DWORD AsyncCompletions::NextTransactionId()

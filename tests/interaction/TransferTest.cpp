@@ -15,6 +15,7 @@
 #include "SimSupport.h"
 #include "TestSupport.h"
 #include "Telegram.h"
+#include "ValueCodec.h"
 #include "com/Object.h"
 
 namespace orvane::interaction::test {
@@ -240,6 +241,64 @@ TEST_F(SimTransferTest, AsynchronousReadOfAnOfflineSlaveFailsWithBadQuality)
                                                                    timestamp.put(), 2, 300);
     sim_->SetFlag(sim_->offline, false);
     EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{hr}) << "an offline slave never answers";
+}
+
+// Every kind of parameter request over the synchronous transfer to the simulated
+// drive of slave 3, axis 1, and back decoded.
+TEST_F(SimTransferTest, ParameterRequestsReachTheDrive)
+{
+    Settings settings;
+    TelegramTransfer sync(transfer_, settings, false);
+    ParameterChannel channel(sync, nullptr);
+    const com::UniqueVariant address = Text(sim_->channel);
+    BYTE reference = 1;
+    auto readU16 = [&](WORD parameter, std::string* hex) {
+        std::vector<BYTE> values;
+        BYTE format = 0;
+        const HRESULT hr = channel.ReadSingle(*address, reference++, 1, kAttributeValue, 1, parameter, 0, &values,
+                                              &format, nullptr, nullptr);
+        *hex = Hex(values);
+        return hr;
+    };
+
+    std::vector<BYTE> bytes;
+    ASSERT_EQ(Hr{S_OK}, Hr{VariantToBytes(kUnsigned16, *com::UniqueVariant(LONG(1234)), &bytes)});
+    EXPECT_EQ(Hr{S_OK}, Hr{channel.WriteSingle(*address, reference++, 1, kAttributeValue, 1, 1000, 0, bytes,
+                                               kUnsigned16)})
+        << "WriteSingle 1000 = 1234";
+    std::string hex;
+    EXPECT_EQ(Hr{S_OK}, Hr{readU16(1000, &hex)}) << "ReadSingle 1000";
+    EXPECT_EQ("04 d2", hex) << "1234 read back";
+
+    // 40 parameters: two requests (39 + 1), one value block each.
+    std::vector<ParameterAddress> parameters(40, ParameterAddress{1000, 0, false});
+    std::vector<BYTE> blocks;
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadMulti(*address, reference++, 1, kAttributeValue, parameters, &blocks, nullptr,
+                                             nullptr)})
+        << "ReadMulti of 40";
+    std::vector<com::UniqueVariant> decoded;
+    ASSERT_EQ(Hr{S_OK}, Hr{DecodeValues(std::vector<VARTYPE>(40, VT_UI2), blocks, std::vector<BYTE>(40, 0), &decoded)});
+    ASSERT_EQ(40u, decoded.size());
+    EXPECT_EQ("VT_UI2 1234", Describe(*decoded[39])) << "the 40th value";
+
+    // Two changes in one request: Unsigned16 1000 = 777, Integer16 1001 = -42.
+    const std::vector<BYTE> changes = {kUnsigned16, 1, 0x03, 0x09, kInteger16, 1, 0xFF, 0xD6};
+    std::vector<HRESULT> results;
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteMulti(*address, reference++, 1, kAttributeValue,
+                                              {ParameterAddress{1000, 0, false}, ParameterAddress{1001, 0, false}},
+                                              changes, &results)})
+        << "WriteMulti";
+    ASSERT_EQ(2u, results.size());
+    EXPECT_EQ(Hr{S_OK}, Hr{results[0]}) << "1000";
+    EXPECT_EQ(Hr{S_OK}, Hr{results[1]}) << "1001";
+    EXPECT_EQ(Hr{S_OK}, Hr{readU16(1000, &hex)});
+    EXPECT_EQ("03 09", hex) << "777 read back";
+    EXPECT_EQ(Hr{S_OK}, Hr{readU16(1001, &hex)});
+    EXPECT_EQ("ff d6", hex) << "-42 read back";
+
+    const HRESULT unknown = readU16(9999, &hex);
+    EXPECT_EQ(0xE0000000u, static_cast<ULONG>(unknown) & 0xFFFFFF00u)
+        << "an unknown parameter is the drive's error answer, got " << Hr{unknown};
 }
 
 class ScriptedTransferTest : public ::testing::Test {
