@@ -112,10 +112,11 @@ HRESULT InteractionCore::ReleaseConnections()
         com::CsLock guard(m_lock);
         if (m_connections == 0)
             return S_OK;
+        // The browse interface stays: a later GetModel finds the model set up and
+        // discovery must still be able to browse.
         m_opcServer.reset();
         if (--m_connections > 0)
             return S_OK;
-        m_browse.reset();
         items.swap(m_busServerItems);
         m_devices.clear();
         connection = m_spVkInteraction;
@@ -351,15 +352,17 @@ HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse, s
         ShowErrorBox(IDS_NO_OBJECT_MODEL);
         return E_POINTER;
     }
-    RETURN_IF_FAILED(MarkerBrowse(browse, created));
-    if (created->empty())
+    size_t found = 0;
+    RETURN_IF_FAILED(MarkerBrowse(browse, created, &found));
+    if (found == 0)
         RETURN_IF_FAILED(PatternBrowse(browse, created));
     RETURN_IF_FAILED(CollectDevices());
     m_modelInitialized = true;
     return S_OK;
 }
 
-HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
+HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created,
+                                      size_t* found)
 {
     com::ComPtr<IEnumString> names;
     const std::wstring filter = std::wstring(L"*") + kVendorMarker;
@@ -376,7 +379,8 @@ HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std:
         std::wstring prefix;
         if (FAILED(idResult) || !PrefixFromMarker(id, &prefix))
             continue;
-        CreateDeviceNode(prefix, created);
+        if (SUCCEEDED(CreateDeviceNode(prefix, created)))
+            ++*found;
     }
     return S_OK;
 }
@@ -425,9 +429,14 @@ HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix, std::vecto
 {
     const std::wstring name = DeviceNodeName(prefix);
     const com::UniqueBstr bsName(name);
+    // A device found again (discovery after a release) keeps its node.
+    com::ComPtr<IUnknown> existing;
+    com::ComPtr<VKModelObject> node;
+    if (m_busServerNode->FindChild(bsName.get(), existing.put()) == S_OK && existing &&
+        SUCCEEDED(existing.query(&node)))
+        return S_OK;
     com::ComPtr<IUnknown> made;
     RETURN_IF_FAILED(m_busServerNode->CreateObject(bsName.get(), nullptr, made.put()));
-    com::ComPtr<VKModelObject> node;
     if (!made || FAILED(made.query(&node))) {
         m_busServerNode->DeleteParameter(bsName.get());
         return E_NOINTERFACE;

@@ -73,7 +73,7 @@ private:
     HRESULT BuildNamespaceRoot();
     HRESULT OpenBrowsingConnection();
 
-    HRESULT MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
+    HRESULT MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created, size_t* found);
     HRESULT PatternBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
     HRESULT CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created);
     HRESULT CollectDevices();

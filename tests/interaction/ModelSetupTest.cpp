@@ -151,6 +151,13 @@ TEST_F(ModelSetupTest, ConnectionCount)
     EXPECT_EQ(Hr{S_OK}, Hr{core->ReleaseConnections()}) << "a third release does nothing";
     EXPECT_EQ(0u, core->connectionCount());
 
+    com::ComPtr<IUnknown> again;
+    ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(again.put())}) << "GetModel after the last release";
+    EXPECT_TRUE(com::IsSameObject(first.get(), again.get())) << "the model lives on";
+    EXPECT_EQ(1u, core->connectionCount());
+    EXPECT_EQ(Hr{S_OK}, Hr{core->InitModel(&created)}) << "discovery still browses";
+    EXPECT_EQ(devices, core->deviceCount());
+
     EXPECT_EQ(Hr{E_INVALIDARG}, Hr{core->GetModel(nullptr)});
 }
 

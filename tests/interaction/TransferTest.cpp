@@ -183,6 +183,22 @@ TEST_F(SimTransferTest, PollLimitCountsRepetitions)
     EXPECT_EQ(4, counting_->reads) << "max polls 3: the first read and three repetitions";
 }
 
+TEST_F(SimTransferTest, MaxPollCountReadZeroGivesOneReadPerRequest)
+{
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)});
+    Settings settings;
+    settings.maxPollCountRead = 0;
+    TelegramTransfer sync(transfer_, settings, false);
+    ParameterChannel channel(sync, nullptr);
+    std::vector<BYTE> values;
+    BYTE format = 0;
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{channel.ReadSingle(*Text(sim_->channel), 1, 0, kAttributeValue, 1, 964, 0, &values,
+                                                       &format, nullptr, nullptr)})
+        << "ReadSingle with MaxPollCountRead 0";
+    EXPECT_EQ(1, counting_->writes);
+    EXPECT_EQ(1, counting_->reads) << "exactly one bus-server read";
+}
+
 TEST_F(SimTransferTest, DeadlineOfZeroSecondsEndsAfterTheFirstRead)
 {
     ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)});
