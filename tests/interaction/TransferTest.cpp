@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BusTransfer.h"
+#include "CommLog.h"
 #include "MessageWait.h"
 #include "ParameterChannel.h"
 #include "SimSupport.h"
@@ -315,6 +316,65 @@ TEST_F(SimTransferTest, ParameterRequestsReachTheDrive)
     const HRESULT unknown = readU16(9999, &hex);
     EXPECT_EQ(0xE0000000u, static_cast<ULONG>(unknown) & 0xFFFFFF00u)
         << "an unknown parameter is the drive's error answer, got " << Hr{unknown};
+}
+
+// The trace of one synchronous and one asynchronous read in the communication log.
+TEST_F(SimTransferTest, TransfersWriteTheirTraceLines)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring directory = std::wstring(temp) + L"ov_transfer_trace";
+    CreateDirectoryW(directory.c_str(), nullptr);
+    CommLog::Configure(1, directory);
+    DeleteFileW(CommLog::FilePath().c_str());
+
+    Settings settings;
+    CommLogTrace trace;
+    TelegramTransfer sync(transfer_, settings, false);
+    TelegramTransfer async(transfer_, settings, true);
+    std::vector<BYTE> values;
+    BYTE format = 0;
+    EXPECT_EQ(Hr{S_OK}, Hr{ParameterChannel(sync, &trace).ReadSingle(*Text(sim_->channel), 5, 0, kAttributeValue, 1,
+                                                                      964, 0, &values, &format, nullptr, nullptr)});
+    EXPECT_EQ(Hr{S_OK}, Hr{ParameterChannel(async, &trace).ReadSingle(*Text(sim_->channel), 6, 0, kAttributeValue, 1,
+                                                                       964, 0, &values, &format, nullptr, nullptr)});
+    CommLog::SwitchOff();
+
+    std::string text;
+    HANDLE file = CreateFileW(CommLog::FilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << "no log file";
+    char buffer[65536];
+    DWORD read = 0;
+    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(CommLog::FilePath().c_str());
+    RemoveDirectoryW(directory.c_str());
+    text.assign(buffer, read);
+
+    const std::string channel(sim_->channel.begin(), sim_->channel.end());
+    const char* expected[] = {
+        ":   communicate (read single) \r\n",
+        ":   --> BusServer: 05,01,00,01,10,01,03,c4,00,00, \r\n",
+        ":     InteractionObj->Write \r\n",
+        ":     InteractionObj->Read \r\n",
+        ":   <-- BusServer: 05,01,00,01,06,01,00,2a, \r\n",
+        ":     --> BusServer: 06,01,00,01,10,01,03,c4,00,00, \r\n",
+        "        send AsyncWrite(",
+        "        AsyncWriteComplete(",
+        "        event was signaled (",
+        "        send AsyncRead(",
+        "        AsyncReadComplete(",
+        ":     <-- BusServer: 06,01,00,01,06,01,00,2a, \r\n",
+    };
+    size_t from = 0;
+    for (const char* line : expected) {
+        const size_t at = text.find(line, from);
+        EXPECT_NE(std::string::npos, at) << "log line containing '" << line << "' (in order) missing from:\n" << text;
+        if (at != std::string::npos)
+            from = at;
+    }
+    EXPECT_NE(std::string::npos, text.find("      call BlockingAsyncWrite (" + channel + ") \r\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("      BlockingAsyncRead returns (" + channel + ") \r\n")) << text;
 }
 
 class ScriptedTransferTest : public ::testing::Test {
