@@ -26,15 +26,25 @@ void Report(UINT textId, const std::wstring& text)
 
 }  // namespace
 
+std::wstring ErrorBoxText(UINT textId)
+{
+    return LoadText(textId);
+}
+
+std::wstring ErrorBoxText(UINT textId, const std::wstring& progId, HRESULT hr)
+{
+    return LoadText(textId) + L"\n\n(ProgID: " + progId + L")\n(hRes: " +
+           com::Format(L"0x%08X", static_cast<unsigned>(hr)) + L")";
+}
+
 void ShowErrorBox(UINT textId)
 {
-    Report(textId, LoadText(textId));
+    Report(textId, ErrorBoxText(textId));
 }
 
 void ShowErrorBox(UINT textId, const std::wstring& progId, HRESULT hr)
 {
-    Report(textId, LoadText(textId) + L"\n\n(ProgID: " + progId + L")\n(hRes: " +
-                       com::Format(L"0x%08X", static_cast<unsigned>(hr)) + L")");
+    Report(textId, ErrorBoxText(textId, progId, hr));
 }
 
 UINT LastErrorBox() { return g_lastBox; }

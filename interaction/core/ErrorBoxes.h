@@ -16,6 +16,11 @@ void ShowErrorBox(UINT textId);
 // "\n\n(ProgID: <ProgID>)\n(hRes: 0x%08X)" follows the text.
 void ShowErrorBox(UINT textId, const std::wstring& progId, HRESULT hr);
 
+// The text of a box: the string `textId`, for boxes 103 and 114 with the ProgID and
+// HRESULT appended.
+std::wstring ErrorBoxText(UINT textId);
+std::wstring ErrorBoxText(UINT textId, const std::wstring& progId, HRESULT hr);
+
 // The text id of the last box reported in this process, 0 before any (tests).
 UINT LastErrorBox();
 void ResetLastErrorBox();

@@ -280,5 +280,20 @@ TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes)
     }
 }
 
+TEST(ErrorBoxTexts, StringTable)
+{
+    EXPECT_EQ("Orvane Error", Narrow(ErrorBoxText(IDS_ERROR_CAPTION)));
+    EXPECT_EQ("OV_Interaction", Narrow(ErrorBoxText(IDS_PROJNAME)));
+    EXPECT_EQ("Registry error (RegOpenKey)\n(configuration incomplete?)", Narrow(ErrorBoxText(IDS_REGISTRY)));
+    EXPECT_EQ("m_spVkAsyncInteraction == NULL", Narrow(ErrorBoxText(IDS_NO_ASYNC)));
+    EXPECT_EQ("CLSIDFromProgID failed\n(probable cause: OPC server not registered)\n\n(ProgID: No.Such.1)\n"
+              "(hRes: 0x800401F3)",
+              Narrow(ErrorBoxText(IDS_CLSIDFROMPROGID, L"No.Such.1", CO_E_CLASSSTRING)));
+    EXPECT_EQ("CoCreate() (OPC server) failed.\n\n(ProgID: A.B)\n(hRes: 0x80040154)",
+              Narrow(ErrorBoxText(IDS_COCREATE_OPCSERVER, L"A.B", REGDB_E_CLASSNOTREG)));
+    for (UINT id = IDS_PROJNAME; id <= IDS_NO_ASYNC; ++id)
+        EXPECT_FALSE(ErrorBoxText(id).empty()) << "string " << id;
+}
+
 }  // namespace
 }  // namespace orvane::interaction::test
