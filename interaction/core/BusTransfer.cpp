@@ -147,8 +147,22 @@ HRESULT AsyncCompletions::Callback(com::ComPtr<IUnknown>* callback)
 
 void BusTransfer::SetConnection(com::ComPtr<IvkInteraction2> interaction, com::ComPtr<IvkAsyncInteraction> async)
 {
-    m_interaction = std::move(interaction);
-    m_async = std::move(async);
+    // The old references end up in the parameters and go after the lock.
+    com::CsLock guard(m_pointerLock);
+    m_interaction.swap(interaction);
+    m_async.swap(async);
+}
+
+com::ComPtr<IvkInteraction2> BusTransfer::Interaction() const
+{
+    com::CsLock guard(m_pointerLock);
+    return m_interaction;
+}
+
+com::ComPtr<IvkAsyncInteraction> BusTransfer::Async() const
+{
+    com::CsLock guard(m_pointerLock);
+    return m_async;
 }
 
 HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
@@ -156,13 +170,14 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
 {
     com::CsLock guard(ModuleLock());
     CommunicationScope bracket;
-    RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !m_interaction);
+    const com::ComPtr<IvkInteraction2> interaction = Interaction();
+    RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !interaction);
     VariantInit(quality);
     VariantInit(timestamp);
 
     if (CommLog::On())
         Trace(L"    InteractionObj->Write");
-    RETURN_IF_FAILED(m_interaction->Write(address, *telegram));
+    RETURN_IF_FAILED(interaction->Write(address, *telegram));
 
     const DATE deadline = NowWholeSeconds() + timeoutSeconds / 86400.0;
     VariantClear(telegram);
@@ -170,7 +185,7 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
     ULONG polls = 0;
     if (CommLog::On())
         Trace(L"    InteractionObj->Read");
-    HRESULT hr = m_interaction->Read(address, value.put(), quality, timestamp);
+    HRESULT hr = interaction->Read(address, value.put(), quality, timestamp);
     while (FAILED(hr)) {
         if (polls >= maxPolls || NowWholeSeconds() >= deadline)
             return RPC_E_TIMEOUT;
@@ -180,7 +195,7 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
         VariantClear(timestamp);
         if (CommLog::On())
             Trace(L"    InteractionObj->Read");
-        hr = m_interaction->Read(address, value.put(), quality, timestamp);
+        hr = interaction->Read(address, value.put(), quality, timestamp);
         Sleep(1);
     }
     return VariantChangeType(telegram, value.get(), 0, VT_ARRAY | VT_UI1);
@@ -191,7 +206,7 @@ HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, V
                                                        ULONG timeoutSeconds)
 {
     CommunicationScope bracket;
-    RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !m_async);
+    RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !Async());
     VariantInit(quality);
     VariantInit(timestamp);
     const std::wstring item = AddressText(address);
@@ -234,7 +249,8 @@ HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, V
     return VariantChangeType(telegram, value.get(), 0, VT_ARRAY | VT_UI1);
 }
 
-HRESULT BusTransfer::StartAndWait(PendingRequest& request, const VARIANT& address, const VARIANT* value)
+HRESULT BusTransfer::StartAndWait(IvkAsyncInteraction* async, PendingRequest& request, const VARIANT& address,
+                                  const VARIANT* value)
 {
     AsyncCompletions& completions = AsyncCompletions::Get();
     request.transactionId = completions.NextTransactionId();
@@ -253,8 +269,8 @@ HRESULT BusTransfer::StartAndWait(PendingRequest& request, const VARIANT& addres
 
     const long transactionId = static_cast<long>(request.transactionId);
     long cancelId = 0;
-    const HRESULT started = value ? m_async->AsyncWrite(callback.get(), address, *value, transactionId, &cancelId)
-                                  : m_async->AsyncRead(callback.get(), address, transactionId, &cancelId);
+    const HRESULT started = value ? async->AsyncWrite(callback.get(), address, *value, transactionId, &cancelId)
+                                  : async->AsyncRead(callback.get(), address, transactionId, &cancelId);
     RETURN_IF_FAILED(started);
     request.cancelId = cancelId;
 
@@ -270,25 +286,27 @@ HRESULT BusTransfer::StartAndWait(PendingRequest& request, const VARIANT& addres
 
 HRESULT BusTransfer::BlockingAsyncWrite(const VARIANT& address, const VARIANT& value)
 {
-    RETURN_HR_IF(E_POINTER, !m_async);
+    const com::ComPtr<IvkAsyncInteraction> async = Async();
+    RETURN_HR_IF(E_POINTER, !async);
     PendingRequest request;
     request.isRead = false;
     request.itemName = AddressText(address);
     request.event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     RETURN_HR_IF(E_OUTOFMEMORY, !request.event);
-    RETURN_IF_FAILED(StartAndWait(request, address, &value));
+    RETURN_IF_FAILED(StartAndWait(async.get(), request, address, &value));
     return request.result;
 }
 
 HRESULT BusTransfer::BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp)
 {
-    RETURN_HR_IF(E_POINTER, !m_async || !value || !quality || !timestamp);
+    const com::ComPtr<IvkAsyncInteraction> async = Async();
+    RETURN_HR_IF(E_POINTER, !async || !value || !quality || !timestamp);
     PendingRequest request;
     request.isRead = true;
     request.itemName = AddressText(address);
     request.event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     RETURN_HR_IF(E_OUTOFMEMORY, !request.event);
-    const HRESULT hr = StartAndWait(request, address, nullptr);
+    const HRESULT hr = StartAndWait(async.get(), request, address, nullptr);
     if (FAILED(hr)) {
         // No completion: the quality says bad.
         VariantClear(quality);

@@ -86,8 +86,14 @@ public:
     HRESULT BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp);
 
 private:
-    HRESULT StartAndWait(PendingRequest& request, const VARIANT& address, const VARIANT* value);
+    HRESULT StartAndWait(IvkAsyncInteraction* async, PendingRequest& request, const VARIANT& address,
+                         const VARIANT* value);
+    com::ComPtr<IvkInteraction2> Interaction() const;
+    com::ComPtr<IvkAsyncInteraction> Async() const;
 
+    // Set while transfers of other threads may run: each transfer works on its own
+    // reference, taken under this lock (never held during a call).
+    mutable com::CriticalSection m_pointerLock;  // guards the two pointers
     com::ComPtr<IvkInteraction2> m_interaction;   // the "InteractionObj"
     com::ComPtr<IvkAsyncInteraction> m_async;
     DWORD m_completionTimeout = 30000;
