@@ -58,11 +58,14 @@ int RunServer()
 
     RunMessageLoop();
     module.RevokeClassObjects();
-    // A client that came in between the monitor's decision and the revocation
-    // is served until its objects are gone.
-    while (module.GetLockCount() > 0)
-        Sleep(100);
-    Sleep(1000);  // calls still on their way out finish
+    // A client that got the class object before the revocation may still
+    // create objects: serve them until the process has been idle for a second
+    // (which also lets calls on their way out finish).
+    do {
+        while (module.GetLockCount() > 0)
+            Sleep(100);
+        Sleep(1000);
+    } while (module.GetLockCount() > 0);
     module.RunTermFuncs();
     return 0;
 }
