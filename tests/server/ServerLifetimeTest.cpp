@@ -23,12 +23,34 @@ DWORD StubCounter(const wchar_t* name)
     return value;
 }
 
-bool InteractionIsTheTestDouble()
-{
-    std::wstring name;
-    return ReadRegString(HKEY_CLASSES_ROOT, L"CLSID\\{1E34FA58-D28A-11D5-A939-0060087AB05A}", nullptr, &name) &&
-           name.find(L"test double") != std::wstring::npos;
-}
+// Points the interaction class at another DLL for the life of the object.
+class ScopedInteractionServer {
+public:
+    explicit ScopedInteractionServer(const std::wstring& path)
+    {
+        saved_ = ReadRegString(HKEY_CLASSES_ROOT, kInteractionServerKey, nullptr, &original_);
+        if (saved_)
+            Set(path);
+    }
+    ~ScopedInteractionServer() { Restore(); }
+    bool saved() const { return saved_; }
+    void Restore()
+    {
+        if (saved_)
+            Set(original_);
+        saved_ = false;
+    }
+
+private:
+    static void Set(const std::wstring& path)
+    {
+        RegSetKeyValueW(HKEY_CLASSES_ROOT, kInteractionServerKey, nullptr, REG_SZ, path.c_str(),
+                        static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    }
+
+    bool saved_ = false;
+    std::wstring original_;
+};
 
 TEST(ServerLifetime, ProcessEndsAfterTheLastRelease)
 {
@@ -59,8 +81,9 @@ TEST(ServerLifetime, ProcessEndsAfterTheLastRelease)
 
 TEST(ServerLifetime, ServerBalancesGetModelWithReleaseConnections)
 {
-    if (!InteractionIsTheTestDouble())
-        GTEST_SKIP() << "the real interaction component is registered";
+    // The test double counts the calls.
+    ScopedInteractionServer stub(BinDirectory() + L"OV_InteractionStub.dll");
+    ASSERT_TRUE(stub.saved()) << "the interaction component is not registered";
     const DWORD getModel = StubCounter(L"GetModel");
     const DWORD released = StubCounter(L"ReleaseConnections");
     com::ComPtr<IOPCServer> server;
@@ -72,9 +95,6 @@ TEST(ServerLifetime, ServerBalancesGetModelWithReleaseConnections)
 
 TEST(ServerLifetime, CreationFailsWithoutTheInteractionObject)
 {
-    std::wstring original;
-    ASSERT_TRUE(ReadRegString(HKEY_CLASSES_ROOT, kInteractionServerKey, nullptr, &original))
-        << "the interaction component is not registered";
     ASSERT_TRUE(WaitForNoServerProcess(kProcessWaitMs)) << "an earlier server process did not end";
 
     // The server inherits this environment when COM starts it for us.
@@ -84,23 +104,14 @@ TEST(ServerLifetime, CreationFailsWithoutTheInteractionObject)
     DeleteFileW(log.c_str());
     SetEnvironmentVariableW(L"ORVANE_LOG", log.c_str());
 
-    const std::wstring missing = BinDirectory() + L"NoSuchInteraction.dll";
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetKeyValueW(HKEY_CLASSES_ROOT, kInteractionServerKey, nullptr, REG_SZ, missing.c_str(),
-                              static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))));
-    auto restoreRegistration = [&original] {
-        RegSetKeyValueW(HKEY_CLASSES_ROOT, kInteractionServerKey, nullptr, REG_SZ, original.c_str(),
-                        static_cast<DWORD>((original.size() + 1) * sizeof(wchar_t)));
-    };
-    com::ScopeExit restore(restoreRegistration);
-
+    ScopedInteractionServer missing(BinDirectory() + L"NoSuchInteraction.dll");
+    ASSERT_TRUE(missing.saved()) << "the interaction component is not registered";
     com::ComPtr<IOPCServer> server;
     const HRESULT hr = CreateServer(&server);
     EXPECT_TRUE(FAILED(hr)) << "CoCreateInstance without an interaction object returned " << Hex(hr);
     EXPECT_EQ(nullptr, server.get());
 
-    restoreRegistration();
-    restore.dismiss();
+    missing.Restore();
     // The process served no object and ends on its own; its log is complete then.
     ASSERT_TRUE(WaitForNoServerProcess(kProcessWaitMs)) << "the server did not end after the failed creation";
     std::ifstream file(log.c_str(), std::ios::binary);
