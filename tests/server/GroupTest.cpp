@@ -331,6 +331,11 @@ TEST_F(Groups, BadInputLeavesTheServerWorking)
     EXPECT_EQ(longName, state.name);
 
     EXPECT_EQ(E_INVALIDARG, server_->GetGroupByName(L"", IID_IUnknown, group.put()));
+    // Null pointers a client cannot send are refused by its proxy; the server never sees them.
+    EXPECT_TRUE(FAILED(server_->GetStatus(nullptr))) << "GetStatus(null)";
+    EXPECT_TRUE(FAILED(server_->AddGroup(nullptr, FALSE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
+                                         IID_IUnknown, group.put())))
+        << "AddGroup(null name)";
     EXPECT_EQ(2u, GroupCount()) << "the server still counts its groups after the refused calls";
 }
 
