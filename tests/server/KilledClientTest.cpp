@@ -13,6 +13,7 @@ constexpr DWORD kWaitMs = 60000;
 
 TEST(KilledClient, ServerKeepsServingTheOtherClients)
 {
+    ASSERT_TRUE(WaitForNoServerProcess(kWaitMs)) << "an earlier server process did not end";
     com::ComPtr<IOPCServer> mine;
     ASSERT_EQ(S_OK, CreateServer(&mine));
     const std::vector<DWORD> servers = ServerProcesses();
