@@ -119,6 +119,36 @@ TEST_F(InteractionObjectTest, ModelOverTheSimulator)
         << "the bus-server node";
     EXPECT_EQ(Hr{S_OK}, Hr{object_->ReleaseConnections()});
     EXPECT_EQ(Hr{S_OK}, Hr{object_->ReleaseConnections()}) << "unbalanced release is harmless";
+
+    long checked = 0;
+    com::ComPtr<IOPCOVI_NameSpace> nameSpace;
+    ASSERT_EQ(Hr{S_OK}, Hr{object_.query(&nameSpace)});
+    EXPECT_EQ(Hr{S_OK}, Hr{nameSpace->CheckNameSpace(&checked)}) << "CheckNameSpace discovers the simulated slaves";
+    EXPECT_EQ(1, checked);
+    com::ComPtr<IUnknown> device;
+    EXPECT_EQ(Hr{S_OK}, Hr{model->FindObject(com::UniqueBstr(L"Orvane_BusSimulator/DP_Slave3_").get(), device.put())})
+        << "device node of slave 3";
+}
+
+TEST_F(InteractionObjectTest, GetModelThroughIDispatch)
+{
+    com::ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(Hr{S_OK}, Hr{object_.query(&dispatch)});
+    IUnknown* root = nullptr;
+    VARIANT argument;
+    VariantInit(&argument);
+    V_VT(&argument) = VT_BYREF | VT_UNKNOWN;
+    V_UNKNOWNREF(&argument) = &root;
+    DISPPARAMS parameters = {&argument, nullptr, 1, 0};
+    ASSERT_EQ(Hr{S_OK}, Hr{dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr)})
+        << "Invoke(DISPID 1 GetModel)";
+    ASSERT_NE(nullptr, root) << "GetModel through IDispatch gave no root";
+    com::ComPtr<VKModelObject> model;
+    EXPECT_EQ(Hr{S_OK}, Hr{root->QueryInterface(__uuidof(VKModelObject), model.put_void())});
+    root->Release();
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(Hr{S_OK}, Hr{dispatch->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr)})
+        << "Invoke(DISPID 2 ReleaseConnections)";
 }
 
 }  // namespace
