@@ -8,6 +8,7 @@
 #include "com/Strings.h"
 #include "com/Version.h"
 #include "orvane.h"
+#include "vkopc.h"
 
 namespace {
 
@@ -167,6 +168,16 @@ TEST_F(ServerObject, InterfacesOfTheServerObject)
     ASSERT_EQ(S_OK, server_->GetStatus(&status)) << "GetStatus after CheckNameSpace";
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
+
+    com::ComPtr<ICBaseServer> base;
+    ASSERT_EQ(S_OK, server_.query(&base)) << "QueryInterface(ICBaseServer)";
+    UINT typeInfoCount = 0;
+    EXPECT_EQ(S_OK, base->GetTypeInfoCount(&typeInfoCount)) << "ICBaseServer::GetTypeInfoCount";
+    EXPECT_EQ(1u, typeInfoCount);
+    com::ComPtr<ISupportErrorInfo> errorInfo;
+    ASSERT_EQ(S_OK, server_.query(&errorInfo));
+    EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_ICBaseServer));
+    EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IOPCServer));
 
     // Two IOPCServer queries are two tear-offs of one object.
     com::ComPtr<IOPCServer> again;
