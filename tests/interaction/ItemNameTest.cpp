@@ -1,0 +1,81 @@
+// Drive parameter item names and the data types of VARIANT types.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ItemName.h"
+#include "TestSupport.h"
+
+namespace orvane::interaction::test {
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+TEST(ItemName, Accepted)
+{
+    struct Case {
+        const wchar_t* name;
+        WORD parameter, subindex;
+        bool unindexed;
+        VARTYPE vt;
+        ULONG length;
+        const char* options;
+    } cases[] = {
+        {L"pari964s0d18", 964, 0, false, VT_UI2, 1, ""},
+        {L"PARI964S2D18", 964, 2, false, VT_UI2, 1, ""},
+        {L"pari1000d18", 1000, 0, true, VT_UI2, 1, ""},
+        {L"pari1006s0d8l16", 1006, 0, false, VT_BSTR, 16, ""},
+        {L"pari1009s0d8209", 1009, 0, false, VT_ARRAY | VT_UI1, 1, ""},
+        {L"pari1005s3d3xni", 1005, 3, true, VT_I4, 1, "ni"},
+        {L"pari20s0d2xNIx", 20, 0, true, VT_I2, 1, "NIx"},
+        {L"pari20s0d2xab", 20, 0, false, VT_I2, 1, "ab"},
+        {L"pari65535s65535d18", 65535, 65535, false, VT_UI2, 1, ""},
+    };
+    for (const Case& c : cases) {
+        ParameterItemName parsed;
+        ASSERT_EQ(Hr{S_OK}, Hr{ParseParameterItemName(c.name, &parsed)}) << Narrow(c.name);
+        EXPECT_EQ(c.parameter, parsed.parameter) << Narrow(c.name) << ": parameter";
+        EXPECT_EQ(c.subindex, parsed.subindex) << Narrow(c.name) << ": subindex";
+        EXPECT_EQ(c.unindexed, parsed.unindexed) << Narrow(c.name) << ": unindexed";
+        EXPECT_EQ(c.vt, parsed.vt) << Narrow(c.name) << ": VARIANT type";
+        EXPECT_EQ(c.length, parsed.length) << Narrow(c.name) << ": length";
+        EXPECT_EQ(c.options, Narrow(parsed.options)) << Narrow(c.name) << ": options";
+    }
+}
+
+TEST(ItemName, Refused)
+{
+    for (const wchar_t* name : {L"", L"pari1d", L"DS_Vendorname", L"pari964s0", L"pari964s0d", L"paris0d18",
+                                L"pari964sd18", L"pari65536s0d18", L"pari964s0d18z", L"pari964s0d18l", L"pari-1s0d18",
+                                L"xpari964s0d18", L"pari964 s0d18"}) {
+        ParameterItemName parsed;
+        EXPECT_EQ(Hr{E_INVALIDARG}, Hr{ParseParameterItemName(name, &parsed)}) << "'" << Narrow(name) << "'";
+    }
+    ParameterItemName parsed;
+    EXPECT_EQ(Hr{S_OK}, Hr{ParseParameterItemName(L"pari1d2", &parsed)}) << "seven characters are enough";
+}
+
+TEST(ItemName, DataTypesOfVariantTypes)
+{
+    struct Case {
+        VARTYPE vt;
+        BYTE dataType;
+    } cases[] = {
+        {VT_I2, 3},  {VT_I4, 4}, {VT_R4, 8},  {VT_R8, 8},  {VT_CY, 42},  {VT_DATE, 50},
+        {VT_BSTR, 9}, {VT_BOOL, 1}, {VT_I1, 2}, {VT_UI1, 5}, {VT_UI2, 6}, {VT_UI4, 7}, {VT_ARRAY | VT_UI1, 10},
+    };
+    for (const Case& c : cases) {
+        BYTE dataType = 0;
+        EXPECT_EQ(Hr{S_OK}, Hr{DataTypeForVarType(c.vt, &dataType)}) << VtName(c.vt);
+        EXPECT_EQ(c.dataType, dataType) << VtName(c.vt);
+    }
+    BYTE dataType = 0;
+    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_EMPTY, VT_I8, VT_UI8, VT_INT, VT_VARIANT, VT_ARRAY | VT_I2})
+        EXPECT_EQ(Hr{E_INVALIDARG}, Hr{DataTypeForVarType(vt, &dataType)}) << "VARTYPE " << vt;
+}
+
+}  // namespace
+}  // namespace orvane::interaction::test
