@@ -1,5 +1,18 @@
 #include "Options.h"
 
+namespace {
+
+// A mistyped option must not be ignored silently (a write would go to the default server).
+bool IsKnownOption(const std::wstring& name)
+{
+    for (const wchar_t* known : {L"progid", L"node", L"filter", L"type"})
+        if (name == known)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 std::wstring Options::Get(const std::wstring& name, const std::wstring& fallback) const
 {
     auto it = values.find(name);
@@ -13,6 +26,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* erro
         if (arg == L"--flat") {  // the one option without a value
             options->values[L"flat"] = L"";
         } else if (arg.rfind(L"--", 0) == 0) {
+            if (!IsKnownOption(arg.substr(2))) {
+                *error = L"unknown option " + arg;
+                return false;
+            }
             if (i + 1 >= argc) {
                 *error = L"option " + arg + L" needs a value";
                 return false;

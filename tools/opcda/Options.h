@@ -14,5 +14,5 @@ struct Options {
     std::wstring Get(const std::wstring& name, const std::wstring& fallback = L"") const;
 };
 
-// False with a message for an option without its value.
+// False with a message for an unknown option or one without its value.
 bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* error);

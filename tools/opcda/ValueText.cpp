@@ -1,6 +1,7 @@
 #include "ValueText.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cwchar>
 #include <limits>
@@ -50,14 +51,19 @@ HRESULT ParseInteger(const std::wstring& text, VARTYPE type, VARIANT* out) {
     if (text.empty())
         return E_INVALIDARG;
     const bool negative = text[0] == L'-';
+    // Decimal unless "0x": base 0 would read "010" as octal 8 and refuse "08".
+    const size_t digits = (negative || text[0] == L'+') ? 1 : 0;
+    const bool hex = text.size() > digits + 1 && text[digits] == L'0' &&
+                     (text[digits + 1] == L'x' || text[digits + 1] == L'X');
+    const int base = hex ? 16 : 10;
     wchar_t* end = nullptr;
     errno = 0;
     long long signedValue = 0;
     unsigned long long unsignedValue = 0;
     if (negative)
-        signedValue = wcstoll(text.c_str(), &end, 0);
+        signedValue = wcstoll(text.c_str(), &end, base);
     else
-        unsignedValue = wcstoull(text.c_str(), &end, 0);
+        unsignedValue = wcstoull(text.c_str(), &end, base);
     if (errno != 0 || !end || *end != L'\0')
         return E_INVALIDARG;
     auto fits = [&](long long min, unsigned long long max) {
@@ -127,6 +133,9 @@ HRESULT ParseScalar(const std::wstring& rawText, VARTYPE type, VARIANT* out) {
         errno = 0;
         const double number = wcstod(text.c_str(), &end);
         if (text.empty() || errno != 0 || !end || *end != L'\0')
+            return E_INVALIDARG;
+        // A finite number beyond float's range would turn into infinity.
+        if (type == VT_R4 && std::isfinite(number) && std::fabs(number) > std::numeric_limits<float>::max())
             return E_INVALIDARG;
         V_VT(out) = type;
         if (type == VT_R4)
@@ -260,9 +269,11 @@ HRESULT ParseValue(const std::wstring& text, VARTYPE type, VARIANT* value, std::
     VariantInit(value);
     if (!(type & VT_ARRAY)) {
         const HRESULT hr = ParseScalar(text, type, value);
-        if (FAILED(hr))
-            *message = L"\"" + text + L"\" is not a value of type " + VarTypeName(type);
-        return FAILED(hr) ? E_INVALIDARG : S_OK;
+        if (SUCCEEDED(hr))
+            return S_OK;
+        VariantInit(value);  // a failed parse may have set the type already
+        *message = L"\"" + text + L"\" is not a value of type " + VarTypeName(type);
+        return E_INVALIDARG;
     }
     const VARTYPE elementType = type & VT_TYPEMASK;
     const std::vector<std::wstring> parts = SplitList(text);
