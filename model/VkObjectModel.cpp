@@ -7,9 +7,8 @@
 #include "ChangeNotifier.h"
 #include "ModelNode.h"
 #include "com/ClassFactory.h"
+#include "com/InprocServer.h"
 #include "com/Module.h"
-#include "com/Registrar.h"
-#include "com/Result.h"
 #include "resource.h"
 #include "vk_object_parameter.h"
 
@@ -20,24 +19,11 @@ const bool kClassesAdded =
     com::AddClassObject<com::ClassFactory<model::CChangeNotifier>>(CLSID_ChangeNotifier) &&
     vk::RegisterObjectParameterClass();
 
-HRESULT RunScripts(bool do_register) {
-    HMODULE module = com::Module::Get().handle();
-    com::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddModuleReplacement(module));
-    for (UINT id : {IDR_MODELOBJECT, IDR_CHANGENOTIFIER, IDR_OBJECTPARAMETER}) {
-        RETURN_IF_FAILED(do_register ? registrar.RegisterResource(module, id)
-                                     : registrar.UnregisterResource(module, id));
-    }
-    return S_OK;
-}
+const com::InprocServer kServer({IDR_MODELOBJECT, IDR_CHANGENOTIFIER, IDR_OBJECTPARAMETER});
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    // At process exit (reserved != null) other DLLs may already be gone.
-    if (reason == DLL_PROCESS_DETACH && !reserved) com::Module::Get().RunTermFuncs();
-    return TRUE;
-}
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 
@@ -45,17 +31,6 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     return com::Module::Get().GetClassObject(rclsid, riid, ppv);
 }
 
-STDAPI DllRegisterServer() {
-    return com::ComBoundary([]() -> HRESULT {
-        RETURN_IF_FAILED(RunScripts(true));
-        return com::RegisterModuleTypeLib(com::Module::Get().handle());
-    });
-}
+STDAPI DllRegisterServer() { return kServer.Register(); }
 
-STDAPI DllUnregisterServer() {
-    return com::ComBoundary([]() -> HRESULT {
-        const HRESULT scripts = RunScripts(false);
-        const HRESULT typelib = com::UnregisterModuleTypeLib(com::Module::Get().handle());
-        return FAILED(scripts) ? scripts : typelib;
-    });
-}
+STDAPI DllUnregisterServer() { return kServer.Unregister(); }

@@ -3,9 +3,8 @@
 #include <windows.h>
 
 #include "com/ClassFactory.h"
+#include "com/InprocServer.h"
 #include "com/Module.h"
-#include "com/Registrar.h"
-#include "com/Result.h"
 #include "ov_parameter.h"
 #include "resource.h"
 
@@ -17,21 +16,12 @@ constexpr CATID kCatidParameterClasses = {
 
 const bool kClassesAdded = com::AddClassObject<com::ClassFactory<ov::COV_Parameter>>(CLSID_OV_Parameter);
 
-HRESULT RunScript(bool do_register) {
-    HMODULE module = com::Module::Get().handle();
-    com::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddModuleReplacement(module));
-    return do_register ? registrar.RegisterResource(module, IDR_OV_PARAMETER)
-                       : registrar.UnregisterResource(module, IDR_OV_PARAMETER);
-}
+const com::InprocServer kServer =
+    com::InprocServer({IDR_OV_PARAMETER}).ImplementsCategories(CLSID_OV_Parameter, {kCatidParameterClasses});
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    // At process exit (reserved != null) other DLLs may already be gone.
-    if (reason == DLL_PROCESS_DETACH && !reserved) com::Module::Get().RunTermFuncs();
-    return TRUE;
-}
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 
@@ -39,22 +29,6 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     return com::Module::Get().GetClassObject(rclsid, riid, ppv);
 }
 
-STDAPI DllRegisterServer() {
-    return com::ComBoundary([]() -> HRESULT {
-        RETURN_IF_FAILED(RunScript(true));
-        RETURN_IF_FAILED(com::RegisterModuleTypeLib(com::Module::Get().handle()));
-        return com::RegisterImplCategories(CLSID_OV_Parameter, {kCatidParameterClasses});
-    });
-}
+STDAPI DllRegisterServer() { return kServer.Register(); }
 
-STDAPI DllUnregisterServer() {
-    return com::ComBoundary([]() -> HRESULT {
-        // Every step runs; the first failure is reported.
-        const HRESULT categories = com::UnregisterImplCategories(CLSID_OV_Parameter, {kCatidParameterClasses});
-        const HRESULT typelib = com::UnregisterModuleTypeLib(com::Module::Get().handle());
-        const HRESULT script = RunScript(false);
-        for (HRESULT hr : {categories, typelib, script})
-            if (FAILED(hr)) return hr;
-        return S_OK;
-    });
-}
+STDAPI DllUnregisterServer() { return kServer.Unregister(); }

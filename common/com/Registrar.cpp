@@ -535,15 +535,23 @@ HRESULT RegisterCategories(std::initializer_list<CategoryInfo> categories) {
 }
 
 HRESULT RegisterImplCategories(REFCLSID clsid, std::initializer_list<CATID> categories) {
+    return RegisterImplCategories(clsid, std::vector<CATID>(categories));
+}
+
+HRESULT UnregisterImplCategories(REFCLSID clsid, std::initializer_list<CATID> categories) {
+    return UnregisterImplCategories(clsid, std::vector<CATID>(categories));
+}
+
+HRESULT RegisterImplCategories(REFCLSID clsid, const std::vector<CATID>& categories) {
     return ComBoundary([&]() -> HRESULT {
         ComPtr<ICatRegister> reg;
         RETURN_IF_FAILED(CatRegister(&reg));
-        std::vector<CATID> ids(categories);
+        std::vector<CATID> ids(categories);  // the interface takes a non-const array
         return reg->RegisterClassImplCategories(clsid, static_cast<ULONG>(ids.size()), ids.data());
     });
 }
 
-HRESULT UnregisterImplCategories(REFCLSID clsid, std::initializer_list<CATID> categories) {
+HRESULT UnregisterImplCategories(REFCLSID clsid, const std::vector<CATID>& categories) {
     return ComBoundary([&]() -> HRESULT {
         ComPtr<ICatRegister> reg;
         RETURN_IF_FAILED(CatRegister(&reg));

@@ -104,6 +104,8 @@ struct CategoryInfo {
 HRESULT RegisterCategories(std::initializer_list<CategoryInfo> categories);
 HRESULT RegisterImplCategories(REFCLSID clsid, std::initializer_list<CATID> categories);
 HRESULT UnregisterImplCategories(REFCLSID clsid, std::initializer_list<CATID> categories);
+HRESULT RegisterImplCategories(REFCLSID clsid, const std::vector<CATID>& categories);
+HRESULT UnregisterImplCategories(REFCLSID clsid, const std::vector<CATID>& categories);
 
 // The type library embedded as resource TYPELIB index (LoadTypeLibEx(REGKIND_NONE) +
 // RegisterTypeLib / UnRegisterTypeLib).
