@@ -32,7 +32,7 @@ std::wstring FormatReportV(const char* utf8Format, va_list args);
 
 // Publishes text as error information: GUID of VKModelParameter, source the
 // ProgID of the model's generic parameter class, no help file.
-HRESULT PublishErrorInfo(const std::wstring& text);
+void PublishErrorInfo(const std::wstring& text);
 
 // FormatReport + PublishErrorInfo. A null format does nothing. The result of
 // the operation that reports is independent of this routine.
