@@ -74,14 +74,11 @@ bool PrintTree(IOPCServer* server, IOPCBrowseServerAddressSpace* browse, const s
 }  // namespace
 
 int RunBrowseCommand(const Options& options) {
-    const std::wstring progId = options.Get(L"progid", L"Axolent.Orvane");
+    const std::wstring progId = ServerProgId(options);
     const std::wstring filter = options.Get(L"filter");
     com::ComPtr<IOPCServer> server;
-    std::wstring message;
-    if (FAILED(ConnectServer(progId, options.Get(L"node"), &server, &message))) {
-        fwprintf(stderr, L"opcda browse: %ls\n", message.c_str());
+    if (!ConnectCommandServer(options, &server))
         return kExitConnect;
-    }
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     HRESULT hr = server.query(&browse);
     if (FAILED(hr)) {

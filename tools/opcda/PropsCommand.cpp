@@ -15,13 +15,10 @@ int RunPropsCommand(const Options& options) {
         return kExitUsage;
     }
     const std::wstring& itemId = options.arguments[0];
-    const std::wstring progId = options.Get(L"progid", L"Axolent.Orvane");
+    const std::wstring progId = ServerProgId(options);
     com::ComPtr<IOPCServer> server;
-    std::wstring message;
-    if (FAILED(ConnectServer(progId, options.Get(L"node"), &server, &message))) {
-        fwprintf(stderr, L"opcda props: %ls\n", message.c_str());
+    if (!ConnectCommandServer(options, &server))
         return kExitConnect;
-    }
     com::ComPtr<IOPCItemProperties> properties;
     HRESULT hr = server.query(&properties);
     if (FAILED(hr)) {

@@ -13,13 +13,10 @@ int RunReadCommand(const Options& options) {
         fwprintf(stderr, L"opcda read: name at least one item\n");
         return kExitUsage;
     }
-    const std::wstring progId = options.Get(L"progid", L"Axolent.Orvane");
     com::ComPtr<IOPCServer> server;
-    std::wstring message;
-    if (FAILED(ConnectServer(progId, options.Get(L"node"), &server, &message))) {
-        fwprintf(stderr, L"opcda read: %ls\n", message.c_str());
+    if (!ConnectCommandServer(options, &server))
         return kExitConnect;
-    }
+    std::wstring message;
     ItemGroup group(server.get());
     if (FAILED(group.Open(options.arguments, &message))) {
         fwprintf(stderr, L"opcda read: %ls\n", message.c_str());

@@ -1,5 +1,7 @@
 #include "ServerConnection.h"
 
+#include <cstdio>
+
 #include "com/Strings.h"
 
 namespace {
@@ -69,4 +71,18 @@ HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node, com:
     }
     server->attach(static_cast<IOPCServer*>(result.pItf));
     return S_OK;
+}
+
+std::wstring ServerProgId(const Options& options)
+{
+    return options.Get(L"progid", L"Axolent.Orvane");
+}
+
+bool ConnectCommandServer(const Options& options, com::ComPtr<IOPCServer>* server)
+{
+    std::wstring message;
+    if (SUCCEEDED(ConnectServer(ServerProgId(options), options.Get(L"node"), server, &message)))
+        return true;
+    fwprintf(stderr, L"opcda %ls: %ls\n", options.command.c_str(), message.c_str());
+    return false;
 }

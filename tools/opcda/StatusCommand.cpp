@@ -34,14 +34,11 @@ std::wstring FormatTime(const FILETIME& time)
 
 int RunStatusCommand(const Options& options)
 {
-    const std::wstring progId = options.Get(L"progid", L"Axolent.Orvane");
+    const std::wstring progId = ServerProgId(options);
     const std::wstring node = options.Get(L"node");
     com::ComPtr<IOPCServer> server;
-    std::wstring message;
-    if (FAILED(ConnectServer(progId, node, &server, &message))) {
-        fwprintf(stderr, L"opcda status: %ls\n", message.c_str());
+    if (!ConnectCommandServer(options, &server))
         return kExitConnect;
-    }
     OPCSERVERSTATUS* status = nullptr;
     const HRESULT hr = server->GetStatus(&status);
     if (FAILED(hr) || !status) {

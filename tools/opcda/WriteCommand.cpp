@@ -32,13 +32,10 @@ int RunWriteCommand(const Options& options) {
                  options.Get(L"type").c_str());
         return kExitUsage;
     }
-    const std::wstring progId = options.Get(L"progid", L"Axolent.Orvane");
     com::ComPtr<IOPCServer> server;
-    std::wstring message;
-    if (FAILED(ConnectServer(progId, options.Get(L"node"), &server, &message))) {
-        fwprintf(stderr, L"opcda write: %ls\n", message.c_str());
+    if (!ConnectCommandServer(options, &server))
         return kExitConnect;
-    }
+    std::wstring message;
     ItemGroup group(server.get());
     if (FAILED(group.Open(ids, &message))) {
         fwprintf(stderr, L"opcda write: %ls\n", message.c_str());
