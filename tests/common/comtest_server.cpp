@@ -1,7 +1,9 @@
-// A minimal in-process server for the tests: one ordinary class and one singleton.
+// A minimal in-process server for the tests: one ordinary class and one singleton, registered
+// through com::InprocServer.
 #include <windows.h>
 
 #include "com/ClassFactory.h"
+#include "com/InprocServer.h"
 #include "com/Object.h"
 
 namespace {
@@ -29,10 +31,23 @@ public:
 const bool kPlain = com::AddClassObject<com::ClassFactory<CPlain>>(kClsidPlain);
 const bool kSingle = com::AddClassObject<com::SingletonClassFactory<CSingle>>(kClsidSingleton);
 
+// {6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A12}
+const CATID kCatidTest = {0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x12}};
+
+const com::InprocServer kServer = com::InprocServer({101})
+                                      .Replace(L"MARKER", L"comtest_server")
+                                      .ImplementsCategories(kClsidPlain, {kCatidTest});
+
 }  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     return com::Module::Get().GetClassObject(clsid, riid, ppv);
 }
+
+STDAPI DllRegisterServer() { return kServer.Register(); }
+
+STDAPI DllUnregisterServer() { return kServer.Unregister(); }

@@ -89,7 +89,10 @@ protected:
         ASSERT_NE(nullptr, dll_) << "LoadLibrary(comtest_server.dll) error " << ::GetLastError();
         get_class_object_ = reinterpret_cast<decltype(get_class_object_)>(::GetProcAddress(dll_, "DllGetClassObject"));
         can_unload_now_ = reinterpret_cast<decltype(can_unload_now_)>(::GetProcAddress(dll_, "DllCanUnloadNow"));
-        ASSERT_TRUE(get_class_object_ && can_unload_now_) << "exports of comtest_server.dll";
+        register_ = reinterpret_cast<decltype(register_)>(::GetProcAddress(dll_, "DllRegisterServer"));
+        unregister_ = reinterpret_cast<decltype(unregister_)>(::GetProcAddress(dll_, "DllUnregisterServer"));
+        ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_ && unregister_)
+            << "exports of comtest_server.dll";
     }
     void TearDown() override {
         if (dll_) ::FreeLibrary(dll_);
@@ -101,7 +104,57 @@ protected:
     HMODULE dll_ = nullptr;
     HRESULT(STDAPICALLTYPE* get_class_object_)(REFCLSID, REFIID, void**) = nullptr;
     HRESULT(STDAPICALLTYPE* can_unload_now_)() = nullptr;
+    HRESULT(STDAPICALLTYPE* register_)() = nullptr;
+    HRESULT(STDAPICALLTYPE* unregister_)() = nullptr;
 };
+
+// What comtest_server.dll registers through com::InprocServer.
+const wchar_t kPlainKey[] = L"CLSID\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A10}";
+const wchar_t kCategoryKey[] =
+    L"CLSID\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A10}\\Implemented Categories\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A12}";
+const wchar_t kTypeLibKey[] = L"TypeLib\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A00}";
+
+bool KeyExists(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+std::wstring ReadText(const std::wstring& path, const wchar_t* name) {
+    wchar_t text[MAX_PATH] = {};
+    DWORD size = sizeof(text);
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    return text;
+}
+
+TEST_F(DllServer, RegistrationWritesScriptTypeLibraryAndCategoriesAndTakesThemAway) {
+    ASSERT_EQ(S_OK, register_()) << "DllRegisterServer";
+    const std::wstring server = ReadText(std::wstring(kPlainKey) + L"\\InprocServer32", nullptr);
+    wchar_t long_path[MAX_PATH] = {};
+    ::GetLongPathNameW(server.c_str(), long_path, MAX_PATH);  // the script writes the short form
+    EXPECT_NE(nullptr, wcsstr(long_path, L"comtest_server.dll")) << "InprocServer32: " << com::WideToUtf8(server);
+    EXPECT_EQ(L"comtest_server", ReadText(kPlainKey, L"Marker")) << "replacement %MARKER%";
+    EXPECT_TRUE(KeyExists(kCategoryKey)) << "implemented category after DllRegisterServer";
+    EXPECT_TRUE(KeyExists(kTypeLibKey)) << "type library after DllRegisterServer";
+
+    EXPECT_EQ(S_OK, unregister_()) << "DllUnregisterServer";
+    EXPECT_FALSE(KeyExists(kPlainKey)) << "class key after DllUnregisterServer";
+    EXPECT_FALSE(KeyExists(kTypeLibKey)) << "type library after DllUnregisterServer";
+}
+
+// A module whose registration is half gone must still be removable: every step runs.
+TEST_F(DllServer, UnregistrationGoesOnPastAFailedStep) {
+    ASSERT_EQ(S_OK, register_()) << "DllRegisterServer";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kTypeLibKey)) << "removing the type library key";
+    ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kTypeLibKey);
+    const HRESULT hr = unregister_();
+    EXPECT_FALSE(KeyExists(kCategoryKey)) << "implemented category after DllUnregisterServer returned " << std::hex << hr;
+    EXPECT_FALSE(KeyExists(kPlainKey)) << "class key after DllUnregisterServer returned " << std::hex << hr;
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kPlainKey);
+    ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kPlainKey);
+}
 
 TEST_F(DllServer, CanUnloadNowIsHonestAboutObjectsFactoriesAndLocks) {
     EXPECT_EQ(S_OK, can_unload_now_()) << "DllCanUnloadNow with nothing alive";
