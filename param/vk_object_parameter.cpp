@@ -582,7 +582,7 @@ STDMETHODIMP vkObjectParameter::QueryAvailableProperties(DWORD* pdwCount, DWORD*
         *ppvtDataTypes = nullptr;
         const size_t count = kLastServedStandardId + extra_properties_.size();
         com::CoTaskMem<DWORD> ids;
-        com::CoTaskMem<LPWSTR> descriptions;
+        com::CoTaskMemStrings descriptions;
         com::CoTaskMem<VARTYPE> types;
         if (!ids.alloc(count) || !descriptions.alloc(count) || !types.alloc(count))
             return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
@@ -599,10 +599,7 @@ STDMETHODIMP vkObjectParameter::QueryAvailableProperties(DWORD* pdwCount, DWORD*
                 description = row->description;
                 types[i] = row->type;
             }
-            if (FAILED(com::CoTaskMemString(description, &descriptions[i]))) {
-                for (size_t j = 0; j < i; ++j) CoTaskMemFree(descriptions[j]);
-                return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
-            }
+            if (FAILED(descriptions.Set(i, description))) return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
         }
         *pdwCount = static_cast<DWORD>(count);
         *ppPropertyIDs = ids.release();
@@ -644,7 +641,7 @@ STDMETHODIMP vkObjectParameter::GetPropertyNames(DWORD dwCount, DWORD* pdwProper
         *ppNames = nullptr;
         *ppErrors = nullptr;
         if (dwCount == 0 || !pdwPropertyIDs) return E_INVALIDARG;
-        com::CoTaskMem<LPWSTR> names;
+        com::CoTaskMemStrings names;
         com::CoTaskMem<HRESULT> errors;
         if (!names.alloc(dwCount) || !errors.alloc(dwCount)) return E_OUTOFMEMORY;
         for (DWORD i = 0; i < dwCount; ++i) {
@@ -655,10 +652,7 @@ STDMETHODIMP vkObjectParameter::GetPropertyNames(DWORD dwCount, DWORD* pdwProper
             else if (const ExtraProperty* extra = FindExtraProperty(id))
                 name = extra->row->name;
             errors[i] = name ? S_OK : kOpcInvalidPid;
-            if (name && FAILED(com::CoTaskMemString(name, &names[i]))) {
-                for (DWORD j = 0; j < i; ++j) CoTaskMemFree(names[j]);
-                return E_OUTOFMEMORY;
-            }
+            if (name && FAILED(names.Set(i, name))) return E_OUTOFMEMORY;
         }
         *ppNames = names.release();
         *ppErrors = errors.release();

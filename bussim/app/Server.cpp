@@ -455,16 +455,11 @@ STDMETHODIMP COPCBusServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdw
         RETURN_IF_FAILED(FindItemInfo(szItemID, &info));
         const size_t n = std::size(kProperties);
         com::CoTaskMem<DWORD> ids;
-        com::CoTaskMem<LPWSTR> descriptions;
+        com::CoTaskMemStrings descriptions;
         com::CoTaskMem<VARTYPE> types;
         RETURN_HR_IF(E_OUTOFMEMORY, !ids.alloc(n) || !descriptions.alloc(n) || !types.alloc(n));
         for (size_t i = 0; i < n; ++i) {
-            HRESULT hr = com::CoTaskMemString(kProperties[i].description, &descriptions[i]);
-            if (FAILED(hr)) {
-                for (size_t k = 0; k < i; ++k)
-                    CoTaskMemFree(descriptions[k]);
-                return hr;
-            }
+            RETURN_IF_FAILED(descriptions.Set(i, kProperties[i].description));
             ids[i] = kProperties[i].id;
             types[i] = PropertyType(kProperties[i].id, *info);
         }

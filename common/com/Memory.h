@@ -70,4 +70,39 @@ private:
 // A zero-terminated copy in task memory: E_POINTER / E_OUTOFMEMORY / S_OK.
 HRESULT CoTaskMemString(std::wstring_view text, LPWSTR* out) noexcept;
 
+// A task-memory array of task-memory strings, as names and descriptions are handed to callers.
+// Until release(), every string set so far goes with the array, so that a failure half-way
+// leaves nothing behind.
+class CoTaskMemStrings {
+public:
+    CoTaskMemStrings() noexcept = default;
+    CoTaskMemStrings(const CoTaskMemStrings&) = delete;
+    CoTaskMemStrings& operator=(const CoTaskMemStrings&) = delete;
+    ~CoTaskMemStrings() { reset(); }
+
+    // count null entries; false when out of memory.
+    bool alloc(size_t count) noexcept {
+        reset();
+        if (!array_.alloc(count)) return false;
+        count_ = count;
+        return true;
+    }
+    // Entry i (once per entry) becomes a copy of text; E_OUTOFMEMORY leaves it null.
+    HRESULT Set(size_t i, std::wstring_view text) noexcept { return CoTaskMemString(text, &array_[i]); }
+    LPWSTR operator[](size_t i) const noexcept { return array_[i]; }
+    LPWSTR* release() noexcept {
+        count_ = 0;
+        return array_.release();
+    }
+    void reset() noexcept {
+        for (size_t i = 0; i < count_; ++i) ::CoTaskMemFree(array_[i]);
+        count_ = 0;
+        array_.reset();
+    }
+
+private:
+    CoTaskMem<LPWSTR> array_;
+    size_t count_ = 0;  // entries to free
+};
+
 }  // namespace com

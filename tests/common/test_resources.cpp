@@ -87,6 +87,28 @@ TEST(CoTaskMemOwner, FreesUnlessReleased) {
     ::CoTaskMemFree(text);
 }
 
+TEST(CoTaskMemStrings, HandsOutTheStringsAndNullEntriesOnRelease) {
+    com::CoTaskMemStrings names;
+    ASSERT_TRUE(names.alloc(3)) << "alloc(3)";
+    EXPECT_EQ(nullptr, names[1]) << "an entry not set";
+    ASSERT_EQ(S_OK, names.Set(0, L"Item Value")) << "Set(0)";
+    ASSERT_EQ(S_OK, names.Set(2, std::wstring_view(L"Quality", 4))) << "Set(2) of a part of a text";
+    LPWSTR* raw = names.release();
+    ASSERT_NE(nullptr, raw) << "release()";
+    EXPECT_STREQ(L"Item Value", raw[0]);
+    EXPECT_EQ(nullptr, raw[1]) << "entry 1 after release";
+    EXPECT_STREQ(L"Qual", raw[2]);
+    EXPECT_EQ(nullptr, names.release()) << "a second release";
+    for (int i = 0; i < 3; ++i) ::CoTaskMemFree(raw[i]);
+    ::CoTaskMemFree(raw);
+
+    // reset() (as on a failure half-way) takes the strings set so far with the array.
+    ASSERT_TRUE(names.alloc(2));
+    ASSERT_EQ(S_OK, names.Set(0, L"kept until reset"));
+    names.reset();
+    EXPECT_EQ(nullptr, names.release()) << "release after reset";
+}
+
 TEST(Streams, HGlobalRoundTrip) {
     const BYTE bytes[] = {1, 2, 3};
     com::ComPtr<IStream> stream;
