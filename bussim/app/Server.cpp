@@ -6,6 +6,7 @@
 #include "com/Enum.h"
 #include "com/Memory.h"
 #include "com/Strings.h"
+#include "com/Time.h"
 #include "com/Version.h"
 
 namespace bussim {
@@ -86,12 +87,10 @@ HRESULT PropertyValue(DWORD id, const ItemInfo& item, VARIANT* out) {
         V_VT(out) = VT_I2;
         V_I2(out) = item.type == ItemType::kBytes ? OPC_QUALITY_BAD : OPC_QUALITY_GOOD;
         return S_OK;
-    case OPC_PROPERTY_TIMESTAMP: {
-        SYSTEMTIME now;
-        GetSystemTime(&now);
+    case OPC_PROPERTY_TIMESTAMP:
         V_VT(out) = VT_DATE;
-        return SystemTimeToVariantTime(&now, &V_DATE(out)) ? S_OK : E_FAIL;
-    }
+        V_DATE(out) = com::NowUtcDate();
+        return S_OK;
     case OPC_PROPERTY_ACCESS_RIGHTS:
         V_VT(out) = VT_I4;
         V_I4(out) = static_cast<LONG>(AccessRights(item));
