@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/busclient/test_objects.h"
+#include "../tests/busclient/TestObjects.h"
 #include "BusTransfer.h"
 #include "ParameterChannel.h"
 #include "Settings.h"

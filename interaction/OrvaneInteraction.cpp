@@ -9,16 +9,16 @@ namespace {
 const bool kRegistered = com::AddClassObject<com::ClassFactory<COrvaneInteraction>>(CLSID_OrvaneInteraction);
 }  // namespace
 
-COrvaneInteraction::COrvaneInteraction() : m_core(std::make_unique<InteractionCore>()) {}
+COrvaneInteraction::COrvaneInteraction() : core_(std::make_unique<InteractionCore>()) {}
 
 STDMETHODIMP COrvaneInteraction::GetModel(IUnknown** ppUnkModelRoot)
 {
-    return com::ComBoundary([&] { return m_core->GetModel(ppUnkModelRoot); });
+    return com::ComBoundary([&] { return core_->GetModel(ppUnkModelRoot); });
 }
 
 STDMETHODIMP COrvaneInteraction::ReleaseConnections()
 {
-    return com::ComBoundary([&] { return m_core->ReleaseConnections(); });
+    return com::ComBoundary([&] { return core_->ReleaseConnections(); });
 }
 
 // Item access, bulk access, descriptions and identification come with their own
@@ -41,7 +41,7 @@ STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return E_N
 
 STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked)
 {
-    return com::ComBoundary([&] { return m_core->CheckNameSpace(plChecked); });
+    return com::ComBoundary([&] { return core_->CheckNameSpace(plChecked); });
 }
 
 STDMETHODIMP COrvaneInteraction::AsyncReadDeviceIdentification(BSTR, unsigned char) { return E_NOTIMPL; }

@@ -66,7 +66,7 @@ public:
     STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override;
 
 private:
-    std::unique_ptr<InteractionCore> m_core;
+    std::unique_ptr<InteractionCore> core_;
 };
 
 }  // namespace orvane::interaction

@@ -10,7 +10,7 @@
 #include "com/InprocServer.h"
 #include "com/Module.h"
 #include "resource.h"
-#include "vk_object_parameter.h"
+#include "VkObjectParameter.h"
 
 namespace {
 

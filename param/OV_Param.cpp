@@ -5,7 +5,7 @@
 #include "com/ClassFactory.h"
 #include "com/InprocServer.h"
 #include "com/Module.h"
-#include "ov_parameter.h"
+#include "OV_Parameter.h"
 #include "resource.h"
 
 namespace {

@@ -186,7 +186,7 @@ STDMETHODIMP COPCBusServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwReque
         state.timeBias = pTimeBias ? *pTimeBias : LocalTimeBias();
         state.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
         state.lcid = dwLCID;
-        com::ComPtr<COPCGroup> group;
+        com::ComPtr<CSimGroup> group;
         RETURN_IF_FAILED(com::MakeObject(&group, groups_, state));
         OPCHANDLE handle = 0;
         RETURN_IF_FAILED(groups_->Add(group, state.name, &handle));
@@ -217,7 +217,7 @@ STDMETHODIMP COPCBusServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOW
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !ppUnk || !szName);
         *ppUnk = nullptr;
-        com::ComPtr<COPCGroup> group;
+        com::ComPtr<CSimGroup> group;
         RETURN_HR_IF(E_INVALIDARG, !groups_->FindByName(szName, &group));
         return group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     });
@@ -253,7 +253,7 @@ STDMETHODIMP COPCBusServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
 
 STDMETHODIMP COPCBusServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     return com::ComBoundary([&]() -> HRESULT {
-        com::ComPtr<COPCGroup> group;
+        com::ComPtr<CSimGroup> group;
         RETURN_HR_IF(E_FAIL, !groups_->Remove(hServerGroup, &group));
         // The group goes from the server now; it lives on while the client holds it.
         ULONG remaining = group.detach()->Release();
@@ -268,7 +268,7 @@ STDMETHODIMP COPCBusServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID r
         RETURN_HR_IF(E_INVALIDARG, dwScope < OPC_ENUM_PRIVATE_CONNECTIONS || dwScope > OPC_ENUM_ALL);
         // The simulator has no public groups.
         bool privateGroups = dwScope != OPC_ENUM_PUBLIC_CONNECTIONS && dwScope != OPC_ENUM_PUBLIC;
-        std::vector<com::ComPtr<COPCGroup>> groups;
+        std::vector<com::ComPtr<CSimGroup>> groups;
         if (privateGroups)
             groups = groups_->All();
         HRESULT hr;

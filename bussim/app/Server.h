@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Group.h"
-#include "address_space.h"
+#include "SimGroup.h"
+#include "AddressSpace.h"
 #include "com/Object.h"
 #include "com/Sync.h"
 

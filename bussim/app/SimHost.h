@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "address_space.h"
-#include "bus.h"
+#include "AddressSpace.h"
+#include "Bus.h"
 
 namespace bussim {
 

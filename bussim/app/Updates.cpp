@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "Group.h"
+#include "SimGroup.h"
 #include "com/ComInit.h"
 
 namespace bussim {

@@ -15,11 +15,11 @@
 
 namespace bussim {
 
-class COPCGroup;
+class CSimGroup;
 
 struct UpdateSlot {
     std::mutex mutex;  // held while the thread looks at the group
-    COPCGroup* group;  // cleared by the group when its last reference goes
+    CSimGroup* group;  // cleared by the group when its last reference goes
 };
 
 class UpdateThread {

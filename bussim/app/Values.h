@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "bus.h"
+#include "Bus.h"
 
 namespace bussim {
 

@@ -148,21 +148,21 @@ HRESULT AsyncCompletions::Callback(com::ComPtr<IUnknown>* callback)
 void BusTransfer::SetConnection(com::ComPtr<IvkInteraction2> interaction, com::ComPtr<IvkAsyncInteraction> async)
 {
     // The old references end up in the parameters and go after the lock.
-    com::CsLock guard(m_pointerLock);
-    m_interaction.swap(interaction);
-    m_async.swap(async);
+    com::CsLock guard(pointerLock_);
+    interaction_.swap(interaction);
+    async_.swap(async);
 }
 
 com::ComPtr<IvkInteraction2> BusTransfer::Interaction() const
 {
-    com::CsLock guard(m_pointerLock);
-    return m_interaction;
+    com::CsLock guard(pointerLock_);
+    return interaction_;
 }
 
 com::ComPtr<IvkAsyncInteraction> BusTransfer::Async() const
 {
-    com::CsLock guard(m_pointerLock);
-    return m_async;
+    com::CsLock guard(pointerLock_);
+    return async_;
 }
 
 HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
@@ -274,7 +274,7 @@ HRESULT BusTransfer::StartAndWait(IvkAsyncInteraction* async, PendingRequest& re
     RETURN_IF_FAILED(started);
     request.cancelId = cancelId;
 
-    if (!WaitWithMessages(request.event.get(), m_completionTimeout)) {
+    if (!WaitWithMessages(request.event.get(), completionTimeout_)) {
         if (CommLog::On())
             Trace(com::Format(L"        timeout (%d)", id));
         return E_FAIL;
@@ -327,11 +327,11 @@ HRESULT BusTransfer::BlockingAsyncRead(const VARIANT& address, VARIANT* value, V
 HRESULT TelegramTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
                                       VARIANT* timestamp, PollLimit limit)
 {
-    const ULONG maxPolls = limit == PollLimit::Read ? m_settings.maxPollCountRead : m_settings.maxPollCountWrite;
-    return m_asynchronous ? m_transfer.AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
-                                                                         maxPolls, m_settings.timeoutSeconds)
-                          : m_transfer.CommunicateWithAxolentServer(address, telegram, quality, timestamp,
-                                                                    maxPolls, m_settings.timeoutSeconds);
+    const ULONG maxPolls = limit == PollLimit::Read ? settings_.maxPollCountRead : settings_.maxPollCountWrite;
+    return asynchronous_ ? transfer_.AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                                         maxPolls, settings_.timeoutSeconds)
+                          : transfer_.CommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                                    maxPolls, settings_.timeoutSeconds);
 }
 
 }  // namespace orvane::interaction

@@ -73,7 +73,7 @@ private:
 class BusTransfer {
 public:
     void SetConnection(com::ComPtr<IvkInteraction2> interaction, com::ComPtr<IvkAsyncInteraction> async);
-    void SetCompletionTimeout(DWORD milliseconds) { m_completionTimeout = milliseconds; }
+    void SetCompletionTimeout(DWORD milliseconds) { completionTimeout_ = milliseconds; }
 
     // `telegram` holds the request on entry and the response on return; `quality` and
     // `timestamp` receive what the last bus-server read returned.
@@ -93,10 +93,10 @@ private:
 
     // Set while transfers of other threads may run: each transfer works on its own
     // reference, taken under this lock (never held during a call).
-    mutable com::CriticalSection m_pointerLock;  // guards the two pointers
-    com::ComPtr<IvkInteraction2> m_interaction;   // the "InteractionObj"
-    com::ComPtr<IvkAsyncInteraction> m_async;
-    DWORD m_completionTimeout = 30000;
+    mutable com::CriticalSection pointerLock_;  // guards the two pointers
+    com::ComPtr<IvkInteraction2> interaction_;   // the "InteractionObj"
+    com::ComPtr<IvkAsyncInteraction> async_;
+    DWORD completionTimeout_ = 30000;
 };
 
 // A transfer as the parameter requests use it, with the poll limits and answer
@@ -104,16 +104,16 @@ private:
 class TelegramTransfer : public ITelegramTransfer {
 public:
     TelegramTransfer(BusTransfer& transfer, const Settings& settings, bool asynchronous)
-        : m_transfer(transfer), m_settings(settings), m_asynchronous(asynchronous) {}
+        : transfer_(transfer), settings_(settings), asynchronous_(asynchronous) {}
 
     HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality, VARIANT* timestamp,
                         PollLimit limit) override;
-    bool IsAsynchronous() const override { return m_asynchronous; }
+    bool IsAsynchronous() const override { return asynchronous_; }
 
 private:
-    BusTransfer& m_transfer;
-    const Settings& m_settings;
-    bool m_asynchronous;
+    BusTransfer& transfer_;
+    const Settings& settings_;
+    bool asynchronous_;
 };
 
 }  // namespace orvane::interaction

@@ -79,9 +79,9 @@ void Trace(const std::wstring& text)
 }  // namespace
 
 InteractionCore::InteractionCore(HKEY root, std::wstring key)
-    : m_root(root), m_key(std::move(key)), m_settings(ReadSettings(root, m_key.c_str()))
+    : root_(root), key_(std::move(key)), settings_(ReadSettings(root, key_.c_str()))
 {
-    m_transfer.SetCompletionTimeout(m_settings.timeoutCheckNamespace);
+    transfer_.SetCompletionTimeout(settings_.timeoutCheckNamespace);
 }
 
 InteractionCore::~InteractionCore() = default;
@@ -90,8 +90,8 @@ HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot)
 {
     RETURN_HR_IF(E_INVALIDARG, !ppUnkModelRoot);
     *ppUnkModelRoot = nullptr;
-    com::CsLock guard(m_lock);
-    if (!m_modelReady) {
+    com::CsLock guard(lock_);
+    if (!modelReady_) {
         const HRESULT hr = SetUpModel();
         if (FAILED(hr)) {
             // The next GetModel starts afresh instead of finding half a namespace.
@@ -100,7 +100,7 @@ HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot)
         }
     }
     RETURN_IF_FAILED(m_spObjModel->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppUnkModelRoot)));
-    ++m_connections;
+    ++connections_;
     return S_OK;
 }
 
@@ -109,16 +109,16 @@ HRESULT InteractionCore::ReleaseConnections()
     std::vector<com::ComPtr<VKModelParameter>> items;
     com::ComPtr<IvkInteraction2> connection;
     {
-        com::CsLock guard(m_lock);
-        if (m_connections == 0)
+        com::CsLock guard(lock_);
+        if (connections_ == 0)
             return S_OK;
         // The browse interface stays: a later GetModel finds the model set up and
         // discovery must still be able to browse.
-        m_opcServer.reset();
-        if (--m_connections > 0)
+        opcServer_.reset();
+        if (--connections_ > 0)
             return S_OK;
-        items.swap(m_busServerItems);
-        m_devices.clear();
+        items.swap(busServerItems_);
+        devices_.clear();
         connection = m_spVkInteraction;
     }
     // Outside the lock: these are calls into the bus-server connection object.
@@ -132,13 +132,13 @@ HRESULT InteractionCore::ReleaseConnections()
 
 void InteractionCore::DropSetUp()
 {
-    m_busServerNode.reset();
+    busServerNode_.reset();
     m_spObjModel.reset();
     m_spVkInteraction.reset();
     m_spVkAsyncInteraction.reset();
-    m_browse.reset();
-    m_opcServer.reset();
-    m_transfer.SetConnection(nullptr, nullptr);
+    browse_.reset();
+    opcServer_.reset();
+    transfer_.SetConnection(nullptr, nullptr);
 }
 
 HRESULT InteractionCore::SetUpModel()
@@ -147,7 +147,7 @@ HRESULT InteractionCore::SetUpModel()
     RETURN_IF_FAILED(CreateConnectionObject(&connection));
     RETURN_IF_FAILED(CreateObjectModel());
     RegKey settings;
-    if (settings.Open(m_root, m_key) != ERROR_SUCCESS) {
+    if (settings.Open(root_, key_) != ERROR_SUCCESS) {
         ShowErrorBox(IDS_REGISTRY);
         return E_FAIL;
     }
@@ -155,9 +155,9 @@ HRESULT InteractionCore::SetUpModel()
     RETURN_IF_FAILED(QueryConnectionInterfaces(connection.get()));
     RETURN_IF_FAILED(BuildNamespaceRoot());
     RETURN_IF_FAILED(OpenBrowsingConnection());
-    RETURN_IF_FAILED(m_busServerNode->SetAccessPath(com::UniqueBstr(BusServerAccessPath(m_busServerProgId)).get()));
-    m_transfer.SetConnection(m_spVkInteraction, m_spVkAsyncInteraction);
-    m_modelReady = true;
+    RETURN_IF_FAILED(busServerNode_->SetAccessPath(com::UniqueBstr(BusServerAccessPath(busServerProgId_)).get()));
+    transfer_.SetConnection(m_spVkInteraction, m_spVkAsyncInteraction);
+    modelReady_ = true;
     return S_OK;
 }
 
@@ -208,7 +208,7 @@ HRESULT InteractionCore::ReadBusServerProgId(HKEY settings)
         ShowErrorBox(IDS_NO_SERVER_ENTRY);
         return E_FAIL;
     }
-    m_busServerProgId.clear();
+    busServerProgId_.clear();
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = ARRAYSIZE(name);
@@ -218,7 +218,7 @@ HRESULT InteractionCore::ReadBusServerProgId(HKEY settings)
         if (error != ERROR_SUCCESS)
             continue;  // a name too long for the buffer cannot be ours
         if (StartsWithNoCase(name, kProgIdValuePrefix)) {
-            QueryString(servers.get(), name, &m_busServerProgId);
+            QueryString(servers.get(), name, &busServerProgId_);
             break;
         }
     }
@@ -250,14 +250,14 @@ HRESULT InteractionCore::QueryConnectionInterfaces(IUnknown* connection)
 
 HRESULT InteractionCore::BuildNamespaceRoot()
 {
-    const std::wstring nodeName = BusServerNodeName(m_busServerProgId);
+    const std::wstring nodeName = BusServerNodeName(busServerProgId_);
     com::ComPtr<IUnknown> node;
     RETURN_IF_FAILED(m_spObjModel->CreateObject(com::UniqueBstr(nodeName).get(), nullptr, node.put()));
     RETURN_HR_IF(E_POINTER, !node);
-    RETURN_IF_FAILED(node.query(&m_busServerNode));
+    RETURN_IF_FAILED(node.query(&busServerNode_));
 
     com::ComPtr<IUnknown> created;
-    RETURN_IF_FAILED(m_busServerNode->CreateParameter(com::UniqueBstr(L"__root").get(), nullptr, created.put()));
+    RETURN_IF_FAILED(busServerNode_->CreateParameter(com::UniqueBstr(L"__root").get(), nullptr, created.put()));
     RETURN_HR_IF(E_POINTER, !created);
     com::ComPtr<VKModelParameter> root;
     RETURN_IF_FAILED(created.query(&root));
@@ -274,34 +274,34 @@ HRESULT InteractionCore::BuildNamespaceRoot()
 HRESULT InteractionCore::OpenBrowsingConnection()
 {
     CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(m_busServerProgId.c_str(), &clsid);
+    HRESULT hr = CLSIDFromProgID(busServerProgId_.c_str(), &clsid);
     if (FAILED(hr)) {
-        ShowErrorBox(IDS_CLSIDFROMPROGID, m_busServerProgId, hr);
+        ShowErrorBox(IDS_CLSIDFROMPROGID, busServerProgId_, hr);
         return E_FAIL;
     }
     com::ComPtr<IUnknown> server;
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, server.put_void());
     if (FAILED(hr)) {
-        ShowErrorBox(IDS_COCREATE_OPCSERVER, m_busServerProgId, hr);
+        ShowErrorBox(IDS_COCREATE_OPCSERVER, busServerProgId_, hr);
         return hr;
     }
     if (!server) {
         ShowErrorBox(IDS_NO_SERVER_OBJECT);
         return E_POINTER;
     }
-    if (FAILED(hr = server.query(&m_opcServer))) {
+    if (FAILED(hr = server.query(&opcServer_))) {
         ShowErrorBox(IDS_QI_OPCSERVER);
         return hr;
     }
-    if (!m_opcServer) {
+    if (!opcServer_) {
         ShowErrorBox(IDS_NO_OPCSERVER);
         return E_POINTER;
     }
-    if (FAILED(hr = m_opcServer.query(&m_browse))) {
+    if (FAILED(hr = opcServer_.query(&browse_))) {
         ShowErrorBox(IDS_QI_BROWSE);
         return hr;
     }
-    if (!m_browse) {
+    if (!browse_) {
         ShowErrorBox(IDS_NO_BROWSE);
         return E_POINTER;
     }
@@ -312,12 +312,12 @@ HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created)
 {
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     {
-        com::CsLock guard(m_lock);
+        com::CsLock guard(lock_);
         if (!m_spObjModel) {
             ShowErrorBox(IDS_NO_OBJECT_MODEL);
             return E_POINTER;
         }
-        browse = m_browse;
+        browse = browse_;
     }
     if (!browse) {
         ShowErrorBox(IDS_QI_BROWSE);
@@ -334,10 +334,10 @@ HRESULT InteractionCore::CheckNameSpace(long* plChecked)
         std::vector<std::wstring> created;
         RETURN_IF_FAILED(InitModel(&created));
     }
-    com::CsLock guard(m_lock);
-    if (!m_nameSpaceChecked) {
+    com::CsLock guard(lock_);
+    if (!nameSpaceChecked_) {
         RETURN_HR_IF(E_POINTER, !m_spObjModel);
-        m_nameSpaceChecked = true;
+        nameSpaceChecked_ = true;
     }
     *plChecked = 1;
     return S_OK;
@@ -347,8 +347,8 @@ HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse, s
 {
     RETURN_IF_NULL_POINTER(created);
     created->clear();
-    com::CsLock guard(m_lock);
-    if (!m_spObjModel || !m_busServerNode) {
+    com::CsLock guard(lock_);
+    if (!m_spObjModel || !busServerNode_) {
         ShowErrorBox(IDS_NO_OBJECT_MODEL);
         return E_POINTER;
     }
@@ -357,7 +357,7 @@ HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse, s
     if (found == 0)
         RETURN_IF_FAILED(PatternBrowse(browse, created));
     RETURN_IF_FAILED(CollectDevices());
-    m_modelInitialized = true;
+    modelInitialized_ = true;
     return S_OK;
 }
 
@@ -388,12 +388,12 @@ HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std:
 HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
 {
     RegKey settings;
-    if (settings.Open(m_root, m_key) != ERROR_SUCCESS) {
+    if (settings.Open(root_, key_) != ERROR_SUCCESS) {
         ShowErrorBox(IDS_REGISTRY);
         return E_FAIL;
     }
     RegKey info;
-    if (info.Open(settings.get(), L"BusServerInfo\\" + m_busServerProgId) != ERROR_SUCCESS)
+    if (info.Open(settings.get(), L"BusServerInfo\\" + busServerProgId_) != ERROR_SUCCESS)
         return E_FAIL;
     std::wstring devSpecific, parSpecific;
     if (!QueryString(info.get(), L"DevSpecific", &devSpecific))
@@ -432,16 +432,16 @@ HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix, std::vecto
     // A device found again (discovery after a release) keeps its node.
     com::ComPtr<IUnknown> existing;
     com::ComPtr<VKModelObject> node;
-    if (m_busServerNode->FindChild(bsName.get(), existing.put()) == S_OK && existing &&
+    if (busServerNode_->FindChild(bsName.get(), existing.put()) == S_OK && existing &&
         SUCCEEDED(existing.query(&node)))
         return S_OK;
     com::ComPtr<IUnknown> made;
-    RETURN_IF_FAILED(m_busServerNode->CreateObject(bsName.get(), nullptr, made.put()));
+    RETURN_IF_FAILED(busServerNode_->CreateObject(bsName.get(), nullptr, made.put()));
     if (!made || FAILED(made.query(&node))) {
-        m_busServerNode->DeleteParameter(bsName.get());
+        busServerNode_->DeleteParameter(bsName.get());
         return E_NOINTERFACE;
     }
-    RETURN_IF_FAILED(node->SetAccessPath(com::UniqueBstr(BusServerAccessPath(m_busServerProgId) + prefix).get()));
+    RETURN_IF_FAILED(node->SetAccessPath(com::UniqueBstr(BusServerAccessPath(busServerProgId_) + prefix).get()));
     created->push_back(name);
     return S_OK;
 }
@@ -449,7 +449,7 @@ HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix, std::vecto
 HRESULT InteractionCore::CollectDevices()
 {
     com::ComPtr<VKModelCollection> objects;
-    RETURN_IF_FAILED(m_busServerNode->GetObjects(objects.put()));
+    RETURN_IF_FAILED(busServerNode_->GetObjects(objects.put()));
     RETURN_HR_IF(E_POINTER, !objects);
     long count = 0;
     RETURN_IF_FAILED(objects->GetCount(&count));
@@ -466,38 +466,38 @@ HRESULT InteractionCore::CollectDevices()
             Trace(com::Format(L"  %d. %ls", static_cast<int>(i), device.name.c_str()));
         devices.push_back(std::move(device));
     }
-    m_devices = std::move(devices);
+    devices_ = std::move(devices);
     return S_OK;
 }
 
 ULONG InteractionCore::connectionCount() const
 {
-    com::CsLock guard(m_lock);
-    return m_connections;
+    com::CsLock guard(lock_);
+    return connections_;
 }
 
 size_t InteractionCore::deviceCount() const
 {
-    com::CsLock guard(m_lock);
-    return m_devices.size();
+    com::CsLock guard(lock_);
+    return devices_.size();
 }
 
 std::wstring InteractionCore::busServerProgId() const
 {
-    com::CsLock guard(m_lock);
-    return m_busServerProgId;
+    com::CsLock guard(lock_);
+    return busServerProgId_;
 }
 
 com::ComPtr<VKModelObject> InteractionCore::busServerNode() const
 {
-    com::CsLock guard(m_lock);
-    return m_busServerNode;
+    com::CsLock guard(lock_);
+    return busServerNode_;
 }
 
 bool InteractionCore::modelInitialized() const
 {
-    com::CsLock guard(m_lock);
-    return m_modelInitialized;
+    com::CsLock guard(lock_);
+    return modelInitialized_;
 }
 
 }  // namespace orvane::interaction

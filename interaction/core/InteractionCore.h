@@ -53,8 +53,8 @@ public:
     // becomes 1. Device identification is not part of it yet.
     HRESULT CheckNameSpace(long* plChecked);
 
-    const Settings& settings() const { return m_settings; }
-    BusTransfer& transfer() { return m_transfer; }
+    const Settings& settings() const { return settings_; }
+    BusTransfer& transfer() { return transfer_; }
 
     // State as tests look at it.
     ULONG connectionCount() const;
@@ -64,8 +64,8 @@ public:
     bool modelInitialized() const;
 
 private:
-    HRESULT SetUpModel();  // under m_lock
-    void DropSetUp();      // under m_lock
+    HRESULT SetUpModel();  // under lock_
+    void DropSetUp();      // under lock_
     HRESULT CreateConnectionObject(com::ComPtr<IUnknown>* connection);
     HRESULT CreateObjectModel();
     HRESULT ReadBusServerProgId(HKEY settings);
@@ -78,27 +78,27 @@ private:
     HRESULT CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created);
     HRESULT CollectDevices();
 
-    const HKEY m_root;
-    const std::wstring m_key;
-    Settings m_settings;
-    BusTransfer m_transfer;
+    const HKEY root_;
+    const std::wstring key_;
+    Settings settings_;
+    BusTransfer transfer_;
 
-    mutable com::CriticalSection m_lock;  // guards everything below
-    bool m_modelReady = false;            // the set-up ran through
-    bool m_modelInitialized = false;      // discovery ran
-    bool m_nameSpaceChecked = false;
-    ULONG m_connections = 0;
-    std::wstring m_busServerProgId;
+    mutable com::CriticalSection lock_;  // guards everything below
+    bool modelReady_ = false;            // the set-up ran through
+    bool modelInitialized_ = false;      // discovery ran
+    bool nameSpaceChecked_ = false;
+    ULONG connections_ = 0;
+    std::wstring busServerProgId_;
     com::ComPtr<VKModelObject> m_spObjModel;
-    com::ComPtr<VKModelObject> m_busServerNode;
+    com::ComPtr<VKModelObject> busServerNode_;
     com::ComPtr<IvkInteraction2> m_spVkInteraction;
     com::ComPtr<IvkAsyncInteraction> m_spVkAsyncInteraction;
-    com::ComPtr<IOPCServer> m_opcServer;                  // direct connection, browsing only
-    com::ComPtr<IOPCBrowseServerAddressSpace> m_browse;
-    std::vector<DeviceRecord> m_devices;
+    com::ComPtr<IOPCServer> opcServer_;                  // direct connection, browsing only
+    com::ComPtr<IOPCBrowseServerAddressSpace> browse_;
+    std::vector<DeviceRecord> devices_;
     // Model nodes bound to bus-server items (pass-through and channel items): their
     // items are removed from the bus server when the last connection goes.
-    std::vector<com::ComPtr<VKModelParameter>> m_busServerItems;
+    std::vector<com::ComPtr<VKModelParameter>> busServerItems_;
 };
 
 }  // namespace orvane::interaction

@@ -107,17 +107,17 @@ HRESULT ParameterChannel::Exchange(const wchar_t* what, const VARIANT& address,
                                    const std::vector<BYTE>& request, PollLimit limit,
                                    std::vector<BYTE>* response, VARIANT* quality, VARIANT* timestamp)
 {
-    const bool async = m_transfer.IsAsynchronous();
+    const bool async = transfer_.IsAsynchronous();
     if (Tracing()) {
-        m_log->Write(what);
-        m_log->Write(HexDump(async ? L"    --> BusServer: " : L"  --> BusServer: ", request));
+        log_->Write(what);
+        log_->Write(HexDump(async ? L"    --> BusServer: " : L"  --> BusServer: ", request));
     }
     com::UniqueVariant telegram;
     RETURN_IF_FAILED(MakeTelegram(request, telegram.put()));
-    RETURN_IF_FAILED(m_transfer.Communicate(address, telegram.get(), quality, timestamp, limit));
+    RETURN_IF_FAILED(transfer_.Communicate(address, telegram.get(), quality, timestamp, limit));
     RETURN_IF_FAILED(TelegramBytes(*telegram, response));
     if (Tracing())
-        m_log->Write(HexDump(async ? L"    <-- BusServer: " : L"  <-- BusServer: ", *response));
+        log_->Write(HexDump(async ? L"    <-- BusServer: " : L"  <-- BusServer: ", *response));
     return S_OK;
 }
 

@@ -47,7 +47,7 @@ struct ParameterAddress {
 class ParameterChannel {
 public:
     // `log` may be null: no trace.
-    ParameterChannel(ITelegramTransfer& transfer, ITraceLog* log) : m_transfer(transfer), m_log(log) {}
+    ParameterChannel(ITelegramTransfer& transfer, ITraceLog* log) : transfer_(transfer), log_(log) {}
 
     // One parameter. `values` receives the value bytes of the response, `format` its
     // format byte. A negative response gives DriveError(low byte of the error number).
@@ -78,10 +78,10 @@ public:
 private:
     HRESULT Exchange(const wchar_t* what, const VARIANT& address, const std::vector<BYTE>& request,
                      PollLimit limit, std::vector<BYTE>* response, VARIANT* quality, VARIANT* timestamp);
-    bool Tracing() const { return m_log && m_log->Enabled(); }
+    bool Tracing() const { return log_ && log_->Enabled(); }
 
-    ITelegramTransfer& m_transfer;
-    ITraceLog* m_log;
+    ITelegramTransfer& transfer_;
+    ITraceLog* log_;
 };
 
 // A run of parameters of a multi-parameter change that goes out as one request.

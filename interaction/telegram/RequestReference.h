@@ -8,15 +8,15 @@ namespace orvane::interaction {
 
 class RequestReference {
 public:
-    BYTE Current() const { return m_value; }
+    BYTE Current() const { return value_; }
 
     // Runs 1..254 and never hits 0 or 255: the profile reserves 0, and a channel
     // buffer still holding 0x00 or 0xFF bytes (nothing answered yet, or erased
     // memory) can then never pass for the echo of a live request.
-    void Advance() { m_value = m_value >= 254 ? 1 : static_cast<BYTE>(m_value + 1); }
+    void Advance() { value_ = value_ >= 254 ? 1 : static_cast<BYTE>(value_ + 1); }
 
 private:
-    BYTE m_value = 1;
+    BYTE value_ = 1;
 };
 
 }  // namespace orvane::interaction

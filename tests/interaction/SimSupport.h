@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "../busclient/test_objects.h"
+#include "../busclient/TestObjects.h"
 #include "com/ComPtr.h"
 #include "com/Variant.h"
 #include "vkopcinteraction.h"

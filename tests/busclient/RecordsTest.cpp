@@ -1,0 +1,108 @@
+#include "Records.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vkopc {
+namespace {
+
+using Log = std::vector<std::string>;
+
+// Small stand-ins whose Release reports what the test sets, to check the
+// order in which a record lets go of its interfaces and what it reports.
+template <class I>
+class Fake : public I {
+public:
+    Fake(Log* log, std::string name, ULONG releaseResult)
+        : log_(log), name_(std::move(name)), releaseResult_(releaseResult) {}
+    virtual ~Fake() = default;
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override {
+        log_->push_back(name_ + ".Release");
+        return releaseResult_;
+    }
+
+protected:
+    Log* log_;
+    std::string name_;
+    ULONG releaseResult_;
+};
+
+class FakeItemMgt : public Fake<IOPCItemMgt> {
+public:
+    using Fake::Fake;
+    STDMETHODIMP AddItems(DWORD, OPCITEMDEF*, OPCITEMRESULT**, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP ValidateItems(DWORD, OPCITEMDEF*, BOOL, OPCITEMRESULT**, HRESULT**) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP RemoveItems(DWORD, OPCHANDLE*, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetActiveState(DWORD, OPCHANDLE*, BOOL, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetClientHandles(DWORD, OPCHANDLE*, OPCHANDLE*, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetDatatypes(DWORD, OPCHANDLE*, VARTYPE*, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateEnumerator(REFIID, LPUNKNOWN*) override { return E_NOTIMPL; }
+};
+
+class FakeSyncIO : public Fake<IOPCSyncIO> {
+public:
+    using Fake::Fake;
+    STDMETHODIMP Read(OPCDATASOURCE, DWORD, OPCHANDLE*, OPCITEMSTATE**, HRESULT**) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Write(DWORD, OPCHANDLE*, VARIANT*, HRESULT**) override { return E_NOTIMPL; }
+};
+
+class FakeConnectionPoint : public Fake<IConnectionPoint> {
+public:
+    FakeConnectionPoint(Log* log, HRESULT unadviseResult)
+        : Fake(log, "ConnectionPoint", 1), unadviseResult_(unadviseResult) {}
+    STDMETHODIMP GetConnectionInterface(IID*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
+    STDMETHODIMP Advise(IUnknown*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP Unadvise(DWORD cookie) override {
+        log_->push_back("ConnectionPoint.Unadvise(" + std::to_string(cookie) + ")");
+        return unadviseResult_;
+    }
+    STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+private:
+    HRESULT unadviseResult_;
+};
+
+TEST(CGrpInfo, ReleaseOrderAndDiagnostics) {
+    Log log;
+    FakeItemMgt itemMgt(&log, "ItemMgt", static_cast<ULONG>(-1));
+    FakeSyncIO syncIO(&log, "SyncIO", 0);
+    FakeConnectionPoint point(&log, E_FAIL);
+    CGrpInfo group;
+    group.itemMgt.attach(&itemMgt);
+    group.syncIO.attach(&syncIO);
+    group.connectionPoint.attach(&point);
+    group.advised = true;
+    group.adviseCookie = 5;
+
+    const std::wstring text = group.Release();
+    EXPECT_EQ(L"IOPCItemMgt::Release() failed: FFFFFFFF\n"
+              L"Can not unadvise callback interface: 80004005\n",
+              text)
+        << "diagnostics of CGrpInfo::Release";
+    const Log expected = {"ItemMgt.Release", "SyncIO.Release", "ConnectionPoint.Unadvise(5)",
+                          "ConnectionPoint.Release"};
+    EXPECT_EQ(expected, log) << "release order";
+    EXPECT_FALSE(group.advised) << "advised flag after Release";
+    EXPECT_FALSE(group.itemMgt) << "IOPCItemMgt kept after Release";
+    EXPECT_FALSE(group.connectionPoint) << "IConnectionPoint kept after Release";
+
+    // A second release (the destructor's) finds nothing left to release.
+    log.clear();
+    EXPECT_EQ(L"", group.Release());
+    EXPECT_TRUE(log.empty()) << "second Release touched " << log.size() << " interfaces";
+}
+
+}  // namespace
+}  // namespace vkopc
