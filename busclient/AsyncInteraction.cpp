@@ -10,8 +10,7 @@ namespace vkopc {
 
 HRESULT COPCInteraction::StoreCallback(IUnknown* pCallback) {
     // The callback given first serves every request until teardown.
-    if (callback_)
-        return S_OK;
+    if (callback_) return S_OK;
     if (!pCallback ||
         FAILED(pCallback->QueryInterface(__uuidof(IvkAsyncCallback), callback_.put_void())) ||
         !callback_) {
@@ -24,16 +23,14 @@ HRESULT COPCInteraction::StoreCallback(IUnknown* pCallback) {
 HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
                                     const VARIANT* value, long lTransactionID, long* plCancelID) {
     RETURN_IF_NULL_POINTER(plCancelID);
-    if (V_VT(&address) != VT_BSTR)
-        return E_INVALIDARG;
+    if (V_VT(&address) != VT_BSTR) return E_INVALIDARG;
     RETURN_IF_FAILED(StoreCallback(pCallback));
     ItemLookup found;
     RETURN_IF_FAILED(LookupAddress(address, E_FAIL, &found));
     // Taken now: the item record may go during the outgoing calls below.
     OPCHANDLE hServerItem = found.item->hServer;
     com::ComPtr<IUnknown> sink;
-    if (!sink_ || FAILED(sink_.query(&sink)))
-        return E_POINTER;
+    if (!sink_ || FAILED(sink_.query(&sink))) return E_POINTER;
     com::ComPtr<IOPCAsyncIO2> asyncIO;
     RETURN_HR_IF(E_FAIL, FAILED(found.group->PrepareAsync(sink.get(), &asyncIO)));
 
@@ -48,27 +45,23 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
         hr = asyncIO->Read(1, &hServerItem, transactionId, &cancelId, errors.put());
     }
     *plCancelID = static_cast<long>(cancelId);
-    if (FAILED(hr))
-        return E_FAIL;
+    if (FAILED(hr)) return E_FAIL;
     // With S_FALSE the item was refused and no completion will come: the
     // caller must not wait for one.
-    if (hr != S_OK && (!errors || errors[0] != S_OK))
-        return E_FAIL;
+    if (hr != S_OK && (!errors || errors[0] != S_OK)) return E_FAIL;
     return S_OK;
 }
 
 STDMETHODIMP COPCInteraction::AsyncRead(IUnknown* pCallback, VARIANT Adresss, long lTransactionID,
                                         long* plCancelID) {
-    return com::ComBoundary([&] {
-        return StartAsync(pCallback, Adresss, nullptr, lTransactionID, plCancelID);
-    });
+    return com::ComBoundary(
+        [&] { return StartAsync(pCallback, Adresss, nullptr, lTransactionID, plCancelID); });
 }
 
 STDMETHODIMP COPCInteraction::AsyncWrite(IUnknown* pCallback, VARIANT Adresss, VARIANT vValue,
                                          long lTransactionID, long* plCancelID) {
-    return com::ComBoundary([&] {
-        return StartAsync(pCallback, Adresss, &vValue, lTransactionID, plCancelID);
-    });
+    return com::ComBoundary(
+        [&] { return StartAsync(pCallback, Adresss, &vValue, lTransactionID, plCancelID); });
 }
 
 STDMETHODIMP COPCInteraction::OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
@@ -83,11 +76,9 @@ STDMETHODIMP COPCInteraction::OnReadComplete(DWORD dwTransid, OPCHANDLE, HRESULT
                                              FILETIME* pftTimeStamps, HRESULT*) {
     return com::ComBoundary([&]() -> HRESULT {
         com::ComPtr<IvkAsyncCallback> callback = callback_;
-        if (!callback)
-            return E_POINTER;
+        if (!callback) return E_POINTER;
         // Every request names one item; anything else is not ours to pass on.
-        if (dwCount != 1)
-            return E_INVALIDARG;
+        if (dwCount != 1) return E_INVALIDARG;
         RETURN_HR_IF(E_POINTER, !pvValues || !pwQualities || !pftTimeStamps);
         com::UniqueVariant value;
         RETURN_IF_FAILED(value.copy_from(pvValues[0]));
@@ -109,17 +100,13 @@ STDMETHODIMP COPCInteraction::OnWriteComplete(DWORD dwTransid, OPCHANDLE, HRESUL
                                               DWORD dwCount, OPCHANDLE*, HRESULT*) {
     return com::ComBoundary([&]() -> HRESULT {
         com::ComPtr<IvkAsyncCallback> callback = callback_;
-        if (!callback)
-            return E_POINTER;
-        if (dwCount != 1)
-            return E_INVALIDARG;
+        if (!callback) return E_POINTER;
+        if (dwCount != 1) return E_INVALIDARG;
         const HRESULT hr = callback->AsyncWriteComplete(static_cast<long>(dwTransid), hrMastererr);
         return FAILED(hr) ? hr : S_OK;
     });
 }
 
-STDMETHODIMP COPCInteraction::OnCancelComplete(DWORD, OPCHANDLE) {
-    return S_OK;
-}
+STDMETHODIMP COPCInteraction::OnCancelComplete(DWORD, OPCHANDLE) { return S_OK; }
 
 }  // namespace vkopc

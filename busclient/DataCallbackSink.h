@@ -24,8 +24,7 @@ public:
                               VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                               HRESULT* pErrors) override {
         com::ComPtr<IOPCDataCallback> owner(owner_);
-        if (!owner)
-            return S_OK;
+        if (!owner) return S_OK;
         return owner->OnDataChange(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                                    phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
     }
@@ -34,8 +33,7 @@ public:
                                 VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                                 HRESULT* pErrors) override {
         com::ComPtr<IOPCDataCallback> owner(owner_);
-        if (!owner)
-            return S_OK;
+        if (!owner) return S_OK;
         return owner->OnReadComplete(dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                                      phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
     }
@@ -43,15 +41,13 @@ public:
                                  DWORD dwCount, OPCHANDLE* pClienthandles,
                                  HRESULT* pErrors) override {
         com::ComPtr<IOPCDataCallback> owner(owner_);
-        if (!owner)
-            return S_OK;
+        if (!owner) return S_OK;
         return owner->OnWriteComplete(dwTransid, hGroup, hrMastererr, dwCount, pClienthandles,
                                       pErrors);
     }
     STDMETHODIMP OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) override {
         com::ComPtr<IOPCDataCallback> owner(owner_);
-        if (!owner)
-            return S_OK;
+        if (!owner) return S_OK;
         return owner->OnCancelComplete(dwTransid, hGroup);
     }
 

@@ -21,14 +21,12 @@ public:
     // Issues count fresh handles in ascending counter order. Fails (false,
     // nothing issued) when fewer than count handles are free.
     bool IssueHandles(size_t count, std::vector<Handle16>* handles) {
-        if (count > kMaxHandles - records_.size())
-            return false;
+        if (count > kMaxHandles - records_.size()) return false;
         handles->clear();
         handles->reserve(count);
         while (handles->size() < count) {
             ++counter_;
-            if (counter_ == 0 || records_.count(counter_) != 0)
-                continue;
+            if (counter_ == 0 || records_.count(counter_) != 0) continue;
             handles->push_back(counter_);
         }
         return true;
@@ -52,19 +50,16 @@ public:
     // A reference that keeps the record alive across an outgoing COM call,
     // during which a re-entrant call may remove it from the collection.
     std::shared_ptr<Record> Share(uint32_t handle) const {
-        if (handle == 0 || handle > 0xFFFF)
-            return nullptr;
+        if (handle == 0 || handle > 0xFFFF) return nullptr;
         auto it = records_.find(static_cast<Handle16>(handle));
         return it == records_.end() ? nullptr : it->second;
     }
 
     // Removes and hands back the record so that the caller decides when it dies.
     std::shared_ptr<Record> Take(uint32_t handle) {
-        if (handle == 0 || handle > 0xFFFF)
-            return nullptr;
+        if (handle == 0 || handle > 0xFFFF) return nullptr;
         auto it = records_.find(static_cast<Handle16>(handle));
-        if (it == records_.end())
-            return nullptr;
+        if (it == records_.end()) return nullptr;
         std::shared_ptr<Record> record = std::move(it->second);
         records_.erase(it);
         return record;

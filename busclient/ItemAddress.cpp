@@ -10,8 +10,7 @@ constexpr std::wstring_view kPrefix = L"opc://";
 }
 
 HRESULT SplitItemAddress(std::wstring_view address, ItemAddress* result) {
-    if (!result)
-        return E_POINTER;
+    if (!result) return E_POINTER;
     std::wstring text(address);
     std::replace(text.begin(), text.end(), L'\\', L'/');
     if (text.size() < kPrefix.size() ||

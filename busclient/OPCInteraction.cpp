@@ -27,9 +27,7 @@ std::wstring ToString(BSTR text) {
 
 // IOPCInteraction reports the failure of any step as E_FAIL; only its own
 // argument checks answer otherwise.
-HRESULT AsInteractionResult(HRESULT hr) {
-    return SUCCEEDED(hr) ? S_OK : E_FAIL;
-}
+HRESULT AsInteractionResult(HRESULT hr) { return SUCCEEDED(hr) ? S_OK : E_FAIL; }
 
 }  // namespace
 
@@ -41,21 +39,17 @@ STDMETHODIMP_(ULONG) COPCInteraction::Release() {
     return InternalRelease();
 }
 
-HRESULT COPCInteraction::FinalConstruct() {
-    return com::MakeObject(&sink_, this);
-}
+HRESULT COPCInteraction::FinalConstruct() { return com::MakeObject(&sink_, this); }
 
 void COPCInteraction::FinalRelease() {
     ForgetSingleton(this);
-    if (sink_)
-        sink_->Detach();
+    if (sink_) sink_->Detach();
     Teardown();
 }
 
 HRESULT COPCInteraction::QueryInterfaceHook(REFIID riid, void** ppv) {
     if (riid == __uuidof(IOPCBrowseServerAddressSpace)) {
-        if (!serverUnknown_)
-            return E_NOINTERFACE;
+        if (!serverUnknown_) return E_NOINTERFACE;
         return serverUnknown_->QueryInterface(riid, ppv);
     }
     return E_NOINTERFACE;
@@ -85,8 +79,7 @@ HRESULT COPCInteraction::Connect(const std::wstring& progId, const std::wstring&
     RETURN_IF_FAILED(query.hr);
 
     const Handle16 handle = servers_.IssueHandle();
-    if (handle == 0)
-        return E_FAIL;
+    if (handle == 0) return E_FAIL;
     auto server = std::make_shared<CSvrInfo>();
     server->hServer = handle;
     server->hostName = hostName;
@@ -99,8 +92,7 @@ HRESULT COPCInteraction::Connect(const std::wstring& progId, const std::wstring&
     unknown.query(&server->persistFile);
     unknown.query(&server->connectionPointContainer);
     unknown.query(&server->itemProperties);
-    if (!server->server)
-        return E_NOINTERFACE;
+    if (!server->server) return E_NOINTERFACE;
     servers_.Insert(handle, server);
     currentServer_ = server.get();
     *out = std::move(server);
@@ -110,8 +102,7 @@ HRESULT COPCInteraction::Connect(const std::wstring& progId, const std::wstring&
 HRESULT COPCInteraction::AddGroup(const std::shared_ptr<CSvrInfo>& server, const std::wstring& name,
                                   Handle16* hGroup) {
     const Handle16 handle = server->groups.IssueHandle();
-    if (handle == 0)
-        return E_FAIL;
+    if (handle == 0) return E_FAIL;
     LONG timeBias = 0;
     FLOAT deadband = kGroupDeadband;
     OPCHANDLE hServerGroup = 0;
@@ -121,8 +112,7 @@ HRESULT COPCInteraction::AddGroup(const std::shared_ptr<CSvrInfo>& server, const
     RETURN_IF_FAILED(opcServer->AddGroup(name.c_str(), FALSE, kGroupUpdateRate, handle, &timeBias,
                                          &deadband, kGroupLocale, &hServerGroup, &revisedRate,
                                          __uuidof(IOPCGroupStateMgt), stateMgt.put_unknown()));
-    if (!stateMgt)
-        return E_NOINTERFACE;
+    if (!stateMgt) return E_NOINTERFACE;
     auto group = std::make_shared<CGrpInfo>();
     const HRESULT hr = stateMgt.query(&group->itemMgt);
     if (FAILED(hr)) {
@@ -147,11 +137,9 @@ HRESULT COPCInteraction::AddItems(const std::shared_ptr<CGrpInfo>& group,
                                   const std::vector<std::wstring>& ids, VARTYPE requestedType,
                                   std::vector<Handle16>* handles) {
     handles->assign(ids.size(), 0);
-    if (ids.empty())
-        return S_OK;
+    if (ids.empty()) return S_OK;
     std::vector<Handle16> clientHandles;
-    if (!group->items.IssueHandles(ids.size(), &clientHandles))
-        return E_FAIL;
+    if (!group->items.IssueHandles(ids.size(), &clientHandles)) return E_FAIL;
     std::vector<OPCITEMDEF> defs(ids.size());
     for (size_t i = 0; i < ids.size(); ++i) {
         defs[i].szAccessPath = const_cast<LPWSTR>(L"");
@@ -164,8 +152,8 @@ HRESULT COPCInteraction::AddItems(const std::shared_ptr<CGrpInfo>& group,
     }
     ItemResults results(ids.size());
     com::ComPtr<IOPCItemMgt> itemMgt = group->itemMgt;
-    RETURN_IF_FAILED(itemMgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(),
-                                       results.put(), results.errors.put()));
+    RETURN_IF_FAILED(itemMgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.put(),
+                                       results.errors.put()));
     HRESULT hr = S_OK;
     for (size_t i = 0; i < ids.size(); ++i) {
         const HRESULT itemResult = results.Error(i);
@@ -194,16 +182,14 @@ HRESULT COPCInteraction::RemoveItems(const std::shared_ptr<CGrpInfo>& group,
     std::vector<OPCHANDLE> serverHandles(count);
     for (size_t i = 0; i < count; ++i) {
         const CItemInfo* item = group->items.Find(phItems[i]);
-        if (!item)
-            return E_INVALIDARG;
+        if (!item) return E_INVALIDARG;
         serverHandles[i] = item->hServer;
     }
-    if (count == 0)
-        return S_OK;
+    if (count == 0) return S_OK;
     com::CoTaskMem<HRESULT> errors;
     com::ComPtr<IOPCItemMgt> itemMgt = group->itemMgt;
-    RETURN_IF_FAILED(itemMgt->RemoveItems(static_cast<DWORD>(count), serverHandles.data(),
-                                          errors.put()));
+    RETURN_IF_FAILED(
+        itemMgt->RemoveItems(static_cast<DWORD>(count), serverHandles.data(), errors.put()));
     HRESULT hr = S_OK;
     for (size_t i = 0; i < count; ++i) {
         const HRESULT itemResult = errors ? errors[i] : E_FAIL;
@@ -222,8 +208,7 @@ HRESULT COPCInteraction::SyncRead(const std::shared_ptr<CGrpInfo>& group,
     std::vector<OPCHANDLE> serverHandles(count);
     for (size_t i = 0; i < count; ++i) {
         const CItemInfo* item = group->items.Find(phItems[i]);
-        if (!item)
-            return E_INVALIDARG;
+        if (!item) return E_INVALIDARG;
         serverHandles[i] = item->hServer;
     }
     ItemStates states(count);
@@ -261,8 +246,7 @@ HRESULT COPCInteraction::SyncWrite(const std::shared_ptr<CGrpInfo>& group,
     std::vector<OPCHANDLE> serverHandles(count);
     for (size_t i = 0; i < count; ++i) {
         const CItemInfo* item = group->items.Find(phItems[i]);
-        if (!item)
-            return E_INVALIDARG;
+        if (!item) return E_INVALIDARG;
         serverHandles[i] = item->hServer;
     }
     std::vector<com::UniqueVariant> values(count);
@@ -272,15 +256,13 @@ HRESULT COPCInteraction::SyncWrite(const std::shared_ptr<CGrpInfo>& group,
         raw[i] = *values[i].get();
     }
     com::CoTaskMem<HRESULT> errors;
-    const HRESULT hr = syncIO->Write(static_cast<DWORD>(count), serverHandles.data(), raw.data(),
-                                     errors.put());
+    const HRESULT hr =
+        syncIO->Write(static_cast<DWORD>(count), serverHandles.data(), raw.data(), errors.put());
     RETURN_IF_FAILED(hr);
-    if (hr == S_OK)
-        return S_OK;
+    if (hr == S_OK) return S_OK;
     for (size_t i = 0; i < count; ++i) {
         const HRESULT itemResult = errors ? errors[i] : E_FAIL;
-        if (itemResult != S_OK)
-            return FAILED(itemResult) ? itemResult : E_FAIL;
+        if (itemResult != S_OK) return FAILED(itemResult) ? itemResult : E_FAIL;
     }
     return S_OK;
 }
@@ -288,8 +270,7 @@ HRESULT COPCInteraction::SyncWrite(const std::shared_ptr<CGrpInfo>& group,
 HRESULT COPCInteraction::DropGroup(const std::shared_ptr<CSvrInfo>& server, Handle16 hGroup,
                                    BOOL force) {
     std::shared_ptr<CGrpInfo> group = server->groups.Share(hGroup);
-    if (!group)
-        return E_INVALIDARG;
+    if (!group) return E_INVALIDARG;
     com::ComPtr<IOPCServer> opcServer = server->server;
     RETURN_IF_FAILED(opcServer->RemoveGroup(group->hServer, force));
     server->groups.Take(hGroup);
@@ -316,8 +297,7 @@ void COPCInteraction::Teardown() {
                 RemoveItems(group, &hItem, 1);
                 group->items.Take(hItem);
             }
-            if (FAILED(DropGroup(server, hGroup, FALSE)))
-                server->groups.Take(hGroup);
+            if (FAILED(DropGroup(server, hGroup, FALSE))) server->groups.Take(hGroup);
         }
         DropServer(server->hServer);
     }
@@ -332,8 +312,7 @@ void COPCInteraction::Teardown() {
 
 std::shared_ptr<CSvrInfo> COPCInteraction::FindServerByProgId(const std::wstring& progId) const {
     for (const auto& entry : servers_) {
-        if (com::EqualsNoCase(entry.second->progId, progId))
-            return entry.second;
+        if (com::EqualsNoCase(entry.second->progId, progId)) return entry.second;
     }
     return nullptr;
 }
@@ -353,23 +332,18 @@ HRESULT COPCInteraction::RefreshServerUnknown(const CSvrInfo& server) {
 
 HRESULT COPCInteraction::LookupAddress(const VARIANT& address, HRESULT noServerResult,
                                        ItemLookup* found) {
-    if (V_VT(&address) != VT_BSTR)
-        return E_INVALIDARG;
+    if (V_VT(&address) != VT_BSTR) return E_INVALIDARG;
     ItemAddress parts;
     RETURN_IF_FAILED(SplitItemAddress(ToString(V_BSTR(&address)), &parts));
     std::shared_ptr<CSvrInfo> server = FindServerByProgId(parts.progId);
-    if (!server)
-        return noServerResult;
+    if (!server) return noServerResult;
     currentServer_ = server.get();
-    if (server->groups.Empty())
-        return E_FAIL;
+    if (server->groups.Empty()) return E_FAIL;
     RETURN_HR_IF(E_FAIL, FAILED(RefreshServerUnknown(*server)));
     std::shared_ptr<CGrpInfo> group = server->groups.Share(automaticGroup_);
-    if (!group)
-        return E_FAIL;
+    if (!group) return E_FAIL;
     CItemInfo* item = group->FindItem(parts.itemId);
-    if (!item)
-        return E_INVALIDARG;
+    if (!item) return E_INVALIDARG;
     found->server = std::move(server);
     found->group = std::move(group);
     found->item = item;
@@ -382,7 +356,8 @@ HRESULT COPCInteraction::LookupAddress(const VARIANT& address, HRESULT noServerR
 STDMETHODIMP COPCInteraction::ConnectToServer(BSTR szServerProgId, BSTR szHostName) {
     return com::ComBoundary([&]() -> HRESULT {
         std::shared_ptr<CSvrInfo> server;
-        return AsInteractionResult(Connect(ToString(szServerProgId), ToString(szHostName), &server));
+        return AsInteractionResult(
+            Connect(ToString(szServerProgId), ToString(szHostName), &server));
     });
 }
 
@@ -392,8 +367,7 @@ STDMETHODIMP COPCInteraction::OPCServerAddgroup(BSTR nameParam, unsigned long* p
         *phGroup = 0;
         const std::wstring name = ToString(nameParam);
         std::shared_ptr<CSvrInfo> server = CurrentServer();
-        if (name.empty() || !server)
-            return E_FAIL;
+        if (name.empty() || !server) return E_FAIL;
         Handle16 handle = 0;
         RETURN_IF_FAILED(AsInteractionResult(AddGroup(server, name, &handle)));
         *phGroup = handle;
@@ -406,22 +380,18 @@ STDMETHODIMP COPCInteraction::OPCItemmgtAdditems(unsigned long hGroup, int nNumO
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, nNumOfItems < 0);
         RETURN_HR_IF(E_POINTER, nNumOfItems > 0 && (!szItemNames || !phItems));
-        for (int i = 0; i < nNumOfItems; ++i)
-            phItems[i] = 0;
+        for (int i = 0; i < nNumOfItems; ++i) phItems[i] = 0;
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
-        if (!group)
-            return E_FAIL;
+        if (!group) return E_FAIL;
         // Empty names are skipped and take no handle slot.
         std::vector<std::wstring> ids;
         for (int i = 0; i < nNumOfItems; ++i) {
             std::wstring id = ToString(szItemNames[i]);
-            if (!id.empty())
-                ids.push_back(std::move(id));
+            if (!id.empty()) ids.push_back(std::move(id));
         }
         std::vector<Handle16> handles;
         const HRESULT hr = AddItems(group, ids, VT_BSTR, &handles);
-        for (size_t i = 0; i < handles.size(); ++i)
-            phItems[i] = handles[i];
+        for (size_t i = 0; i < handles.size(); ++i) phItems[i] = handles[i];
         return AsInteractionResult(hr);
     });
 }
@@ -432,8 +402,7 @@ STDMETHODIMP COPCInteraction::OPCItemmgtRemoveitems(unsigned long hGroup, unsign
         RETURN_HR_IF(E_INVALIDARG, ItemNumber < 0);
         RETURN_HR_IF(E_POINTER, ItemNumber > 0 && !phItems);
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
-        if (!group)
-            return E_FAIL;
+        if (!group) return E_FAIL;
         return AsInteractionResult(RemoveItems(group, phItems, static_cast<size_t>(ItemNumber)));
     });
 }
@@ -442,11 +411,9 @@ STDMETHODIMP COPCInteraction::OPCServerRemovegroup(unsigned long hGroup) {
     return com::ComBoundary([&]() -> HRESULT {
         std::shared_ptr<CSvrInfo> server = CurrentServer();
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
-        if (!server || !group)
-            return E_FAIL;
+        if (!server || !group) return E_FAIL;
         std::vector<unsigned long> handles;
-        for (const auto& entry : group->items)
-            handles.push_back(entry.first);
+        for (const auto& entry : group->items) handles.push_back(entry.first);
         RETURN_IF_FAILED(AsInteractionResult(RemoveItems(group, handles.data(), handles.size())));
         return AsInteractionResult(DropGroup(server, group->hClient, TRUE));
     });
@@ -458,8 +425,7 @@ STDMETHODIMP COPCInteraction::OPCSyncioRead(unsigned long hGroup, int numItems,
         RETURN_HR_IF(E_INVALIDARG, numItems <= 0);
         RETURN_HR_IF(E_POINTER, !phItems || !pValues);
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
-        if (!group)
-            return E_FAIL;
+        if (!group) return E_FAIL;
         return AsInteractionResult(SyncRead(group, phItems, numItems, pValues));
     });
 }
@@ -470,8 +436,7 @@ STDMETHODIMP COPCInteraction::OPCSyncioWrite(unsigned long hGroup, int numItems,
         RETURN_HR_IF(E_INVALIDARG, numItems <= 0);
         RETURN_HR_IF(E_POINTER, !phItems || !pValues);
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
-        if (!group)
-            return E_FAIL;
+        if (!group) return E_FAIL;
         return AsInteractionResult(SyncWrite(group, phItems, numItems, pValues));
     });
 }
@@ -480,11 +445,9 @@ STDMETHODIMP COPCInteraction::GetServerInterface(IUnknown** ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppUnk);
         *ppUnk = nullptr;
-        if (!currentServer_ || !currentServer_->server)
-            return E_FAIL;
+        if (!currentServer_ || !currentServer_->server) return E_FAIL;
         com::ComPtr<IUnknown> unknown;
-        if (currentServer_->server.query(&unknown) != S_OK)
-            return E_FAIL;
+        if (currentServer_->server.query(&unknown) != S_OK) return E_FAIL;
         *ppUnk = unknown.detach();
         return S_OK;
     });
@@ -507,8 +470,7 @@ STDMETHODIMP COPCInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* 
         com::UniqueVariant value;
         RETURN_IF_FAILED(SyncRead(found.group, &hItem, 1, value.put()));
         const CItemInfo* item = found.group->items.Find(hItem);
-        if (!item)
-            return E_FAIL;
+        if (!item) return E_FAIL;
         V_VT(pvQuality) = VT_I2;
         V_I2(pvQuality) = static_cast<SHORT>(item->quality);
         V_VT(pvTimeStamp) = VT_DATE;
@@ -526,16 +488,16 @@ STDMETHODIMP COPCInteraction::Write(VARIANT vAddress, VARIANT vValue) {
     });
 }
 
-STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
-                                   IUnknown** ppReplacement, VARTYPE* pvtAddressType) {
+STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnknown** ppReplacement,
+                                   VARTYPE* pvtAddressType) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_POINTER, !ppReplacement || !pvtAddressType);
         *ppReplacement = nullptr;
         *pvtAddressType = VT_BSTR;
         parameter_.reset();
         RETURN_IF_NULL_POINTER(pParameter);
-        RETURN_IF_FAILED(pParameter->QueryInterface(__uuidof(VKModelParameter),
-                                                    parameter_.put_void()));
+        RETURN_IF_FAILED(
+            pParameter->QueryInterface(__uuidof(VKModelParameter), parameter_.put_void()));
         com::ComPtr<VKModelParameter> parameter = parameter_;
         com::UniqueBstr accessPath;
         long accessRights = 0;
@@ -551,8 +513,7 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
         if (server) {
             currentServer_ = server.get();
         } else {
-            if (FAILED(Connect(parts.progId, kLocalServer, &server)))
-                return E_FAIL;
+            if (FAILED(Connect(parts.progId, kLocalServer, &server))) return E_FAIL;
             connectedNow = true;
             RefreshServerUnknown(*server);
         }
@@ -561,8 +522,7 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
         bool groupAddedNow = false;
         if (server->groups.Empty()) {
             if (FAILED(AddGroup(server, kAutomaticGroupName, &hGroup))) {
-                if (connectedNow)
-                    DropServer(server->hServer);
+                if (connectedNow) DropServer(server->hServer);
                 return E_POINTER;
             }
             automaticGroup_ = hGroup;
@@ -581,8 +541,7 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
                 server->groups.Take(hGroup);
             }
             // A connection made for this item alone is not left open without groups.
-            if (connectedNow && server->groups.Empty())
-                DropServer(server->hServer);
+            if (connectedNow && server->groups.Empty()) DropServer(server->hServer);
             return E_FAIL;
         }
         // A copy: the record may go while the call runs (a re-entrant Terminate).
@@ -603,11 +562,9 @@ STDMETHODIMP COPCInteraction::Terminate(VARIANT vAddress) {
         com::CoTaskMem<HRESULT> errors;
         RETURN_IF_FAILED(itemMgt->RemoveItems(1, &hServerItem, errors.put()));
         found.group->items.Take(hItem);
-        if (!found.group->items.Empty())
-            return S_OK;
+        if (!found.group->items.Empty()) return S_OK;
         RETURN_IF_FAILED(DropGroup(found.server, found.group->hClient, FALSE));
-        if (!found.server->groups.Empty())
-            return S_OK;
+        if (!found.server->groups.Empty()) return S_OK;
         DropServer(found.server->hServer);
         serverUnknown_.reset();
         currentServer_ = nullptr;

@@ -35,10 +35,9 @@ struct ItemLookup {
     CItemInfo* item = nullptr;  // owned by group
 };
 
-class COPCInteraction
-    : public com::Object<com::Dual<IOPCInteraction>, VkInteractionDual,
-                         com::Dual<IvkAsyncInteraction>, IOPCDataCallback>,
-      public COPCClientObject {
+class COPCInteraction : public com::Object<com::Dual<IOPCInteraction>, VkInteractionDual,
+                                           com::Dual<IvkAsyncInteraction>, IOPCDataCallback>,
+                        public COPCClientObject {
 public:
     static constexpr bool kAggregatable = false;
 

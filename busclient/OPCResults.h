@@ -14,8 +14,7 @@ public:
     explicit ItemResults(size_t count) : count_(count) {}
     ~ItemResults() {
         if (OPCITEMRESULT* results = results_.get()) {
-            for (size_t i = 0; i < count_; ++i)
-                CoTaskMemFree(results[i].pBlob);
+            for (size_t i = 0; i < count_; ++i) CoTaskMemFree(results[i].pBlob);
         }
     }
     ItemResults(const ItemResults&) = delete;
@@ -39,8 +38,7 @@ public:
     explicit ItemStates(size_t count) : count_(count) {}
     ~ItemStates() {
         if (OPCITEMSTATE* states = states_.get()) {
-            for (size_t i = 0; i < count_; ++i)
-                VariantClear(&states[i].vDataValue);
+            for (size_t i = 0; i < count_; ++i) VariantClear(&states[i].vDataValue);
         }
     }
     ItemStates(const ItemStates&) = delete;

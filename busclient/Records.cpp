@@ -20,16 +20,13 @@ template <class T>
 void ReleaseChecked(com::ComPtr<T>& pointer, const wchar_t* what, std::wstring* text) {
     if (T* raw = pointer.detach()) {
         const LONG result = static_cast<LONG>(raw->Release());
-        if (result < 0)
-            AppendFailure(text, what, result);
+        if (result < 0) AppendFailure(text, what, result);
     }
 }
 
 }  // namespace
 
-CGrpInfo::~CGrpInfo() {
-    Release();
-}
+CGrpInfo::~CGrpInfo() { Release(); }
 
 std::wstring CGrpInfo::Release() {
     std::wstring text;
@@ -42,8 +39,7 @@ std::wstring CGrpInfo::Release() {
     ReleaseChecked(dataObject, L"IDataObject::Release() failed: ", &text);
     if (advised && connectionPoint) {
         const HRESULT hr = connectionPoint->Unadvise(adviseCookie);
-        if (FAILED(hr))
-            AppendFailure(&text, L"Can not unadvise callback interface: ", hr);
+        if (FAILED(hr)) AppendFailure(&text, L"Can not unadvise callback interface: ", hr);
     }
     advised = false;
     adviseCookie = 0;
@@ -54,22 +50,18 @@ std::wstring CGrpInfo::Release() {
 }
 
 HRESULT CGrpInfo::GetSyncIO(com::ComPtr<IOPCSyncIO>* out) {
-    if (!syncIO)
-        RETURN_IF_FAILED(itemMgt.query(&syncIO));
+    if (!syncIO) RETURN_IF_FAILED(itemMgt.query(&syncIO));
     *out = syncIO;
     return S_OK;
 }
 
 HRESULT CGrpInfo::PrepareAsync(IUnknown* sink, com::ComPtr<IOPCAsyncIO2>* out) {
-    if (!asyncIO2)
-        RETURN_IF_FAILED(itemMgt.query(&asyncIO2));
-    if (!connectionPointContainer)
-        RETURN_IF_FAILED(itemMgt.query(&connectionPointContainer));
+    if (!asyncIO2) RETURN_IF_FAILED(itemMgt.query(&asyncIO2));
+    if (!connectionPointContainer) RETURN_IF_FAILED(itemMgt.query(&connectionPointContainer));
     if (!connectionPoint) {
-        RETURN_IF_FAILED(connectionPointContainer->FindConnectionPoint(
-            __uuidof(IOPCDataCallback), connectionPoint.put()));
-        if (!connectionPoint)
-            return E_FAIL;
+        RETURN_IF_FAILED(connectionPointContainer->FindConnectionPoint(__uuidof(IOPCDataCallback),
+                                                                       connectionPoint.put()));
+        if (!connectionPoint) return E_FAIL;
     }
     if (!advised) {
         // Marked before the call: a completion may re-enter while Advise runs.
@@ -89,15 +81,12 @@ HRESULT CGrpInfo::PrepareAsync(IUnknown* sink, com::ComPtr<IOPCAsyncIO2>* out) {
 
 CItemInfo* CGrpInfo::FindItem(const std::wstring& itemId) const {
     for (const auto& entry : items) {
-        if (entry.second->itemId == itemId)
-            return entry.second.get();
+        if (entry.second->itemId == itemId) return entry.second.get();
     }
     return nullptr;
 }
 
-CSvrInfo::~CSvrInfo() {
-    Release();
-}
+CSvrInfo::~CSvrInfo() { Release(); }
 
 std::wstring CSvrInfo::Release() {
     std::wstring text;

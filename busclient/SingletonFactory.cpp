@@ -22,10 +22,8 @@ ULONG_PTR g_apartment = 0;              // the apartment g_instance lives in
 ULONG_PTR CurrentApartment() {
     APTTYPE type = APTTYPE_CURRENT;
     APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-    if (FAILED(CoGetApartmentType(&type, &qualifier)))
-        return 0;
-    if (type == APTTYPE_STA || type == APTTYPE_MAINSTA)
-        return GetCurrentThreadId();
+    if (FAILED(CoGetApartmentType(&type, &qualifier))) return 0;
+    if (type == APTTYPE_STA || type == APTTYPE_MAINSTA) return GetCurrentThreadId();
     return static_cast<ULONG_PTR>(-1);
 }
 
@@ -41,8 +39,7 @@ public:
             if (g_instance) {
                 // The object is apartment-threaded; a raw pointer must not
                 // leave its apartment.
-                if (apartment != g_apartment)
-                    return RPC_E_WRONG_THREAD;
+                if (apartment != g_apartment) return RPC_E_WRONG_THREAD;
                 return g_instance->QueryInterface(riid, ppv);
             }
             com::ComPtr<COPCInteraction> made;
@@ -55,8 +52,7 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override { return com::ModuleLockServer(lock); }
 };
 
-const bool kRegistered =
-    com::AddClassObject<COPCInteractionFactory>(CLSID_OPCInteraction);
+const bool kRegistered = com::AddClassObject<COPCInteractionFactory>(CLSID_OPCInteraction);
 
 }  // namespace
 
@@ -67,8 +63,7 @@ com::CriticalSection& SingletonLock() {
 
 void ForgetSingleton(COPCInteraction* object) {
     com::CsLock guard(SingletonLock());
-    if (g_instance == object)
-        g_instance = nullptr;
+    if (g_instance == object) g_instance = nullptr;
 }
 
 }  // namespace vkopc

@@ -11,7 +11,9 @@ const com::InprocServer kServer({IDR_OPCINTERACTION});
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    return com::InprocDllMain(reason, reserved);
+}
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 

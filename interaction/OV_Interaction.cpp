@@ -9,8 +9,7 @@
 
 namespace {
 
-const com::InprocServer& Server()
-{
+const com::InprocServer& Server() {
     static const com::InprocServer server = [] {
         com::InprocServer s({IDR_ORVANEINTERACTION});
         s.Replace(L"INTERACT_PROGID", L"Orvane.OrvaneInteraction")
@@ -24,12 +23,13 @@ const com::InprocServer& Server()
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    return com::InprocDllMain(reason, reserved);
+}
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
-{
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     return com::Module::Get().GetClassObject(rclsid, riid, ppv);
 }
 

@@ -6,18 +6,17 @@
 namespace orvane::interaction {
 
 namespace {
-const bool kRegistered = com::AddClassObject<com::ClassFactory<COrvaneInteraction>>(CLSID_OrvaneInteraction);
+const bool kRegistered =
+    com::AddClassObject<com::ClassFactory<COrvaneInteraction>>(CLSID_OrvaneInteraction);
 }  // namespace
 
 COrvaneInteraction::COrvaneInteraction() : core_(std::make_unique<InteractionCore>()) {}
 
-STDMETHODIMP COrvaneInteraction::GetModel(IUnknown** ppUnkModelRoot)
-{
+STDMETHODIMP COrvaneInteraction::GetModel(IUnknown** ppUnkModelRoot) {
     return com::ComBoundary([&] { return core_->GetModel(ppUnkModelRoot); });
 }
 
-STDMETHODIMP COrvaneInteraction::ReleaseConnections()
-{
+STDMETHODIMP COrvaneInteraction::ReleaseConnections() {
     return com::ComBoundary([&] { return core_->ReleaseConnections(); });
 }
 
@@ -28,36 +27,39 @@ STDMETHODIMP COrvaneInteraction::Write(VARIANT, VARIANT) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::Init(long, IUnknown*, IUnknown**, VARTYPE*) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::Terminate(VARIANT) { return E_NOTIMPL; }
 
-STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**, SAFEARRAY**, SAFEARRAY**)
-{
+STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**,
+                                              SAFEARRAY**, SAFEARRAY**) {
     return E_NOTIMPL;
 }
-STDMETHODIMP COrvaneInteraction::WriteMultiple(long, SAFEARRAY*, SAFEARRAY*, SAFEARRAY**) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::WriteMultiple(long, SAFEARRAY*, SAFEARRAY*, SAFEARRAY**) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown*, BSTR, VARIANT*) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::WriteProperty(IUnknown*, BSTR, VARIANT) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown*, BSTR, VARTYPE*) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return E_NOTIMPL; }
 
-STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked)
-{
+STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked) {
     return com::ComBoundary([&] { return core_->CheckNameSpace(plChecked); });
 }
 
-STDMETHODIMP COrvaneInteraction::AsyncReadDeviceIdentification(BSTR, unsigned char) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::AsyncSetupDeviceCommunication(BSTR, BSTR, long) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::AsyncReadDeviceIdentification(BSTR, unsigned char) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COrvaneInteraction::AsyncSetupDeviceCommunication(BSTR, BSTR, long) {
+    return E_NOTIMPL;
+}
 STDMETHODIMP COrvaneInteraction::AsyncIdentifyDevice(BSTR) { return E_NOTIMPL; }
 
-STDMETHODIMP COrvaneInteraction::AsyncReadComplete(long lTransactionID, long lError, VARIANT vData, VARIANT vQuality,
-                                                   VARIANT vTimeStamp)
-{
+STDMETHODIMP COrvaneInteraction::AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
+                                                   VARIANT vQuality, VARIANT vTimeStamp) {
     return com::ComBoundary([&] {
         AsyncCompletions::Get().ReadComplete(lTransactionID, lError, vData, vQuality, vTimeStamp);
     });
 }
 
-STDMETHODIMP COrvaneInteraction::AsyncWriteComplete(long lTransactionID, long lError)
-{
+STDMETHODIMP COrvaneInteraction::AsyncWriteComplete(long lTransactionID, long lError) {
     return com::ComBoundary([&] { AsyncCompletions::Get().WriteComplete(lTransactionID, lError); });
 }
 

@@ -25,8 +25,9 @@ struct PropertyAccess2Entry : com::Dual<IvkPropertyAccess2> {
 
 // IDispatch is IOrvaneInteraction's (the first entry).
 class COrvaneInteraction
-    : public com::Object<com::Dual<IOrvaneInteraction>, Interaction2Entry, com::Dual<IvkBulkInteraction>,
-                         PropertyAccess2Entry, IOPCOVI_NameSpace, IOPCOVI_AsyncIdent, com::Dual<IvkAsyncCallback>> {
+    : public com::Object<com::Dual<IOrvaneInteraction>, Interaction2Entry,
+                         com::Dual<IvkBulkInteraction>, PropertyAccess2Entry, IOPCOVI_NameSpace,
+                         IOPCOVI_AsyncIdent, com::Dual<IvkAsyncCallback>> {
 public:
     COrvaneInteraction();
 
@@ -35,14 +36,17 @@ public:
     STDMETHODIMP ReleaseConnections() override;
 
     // IvkInteraction2
-    STDMETHODIMP Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality, VARIANT* pvTimeStamp) override;
+    STDMETHODIMP Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality,
+                      VARIANT* pvTimeStamp) override;
     STDMETHODIMP Write(VARIANT vAddress, VARIANT vValue) override;
-    STDMETHODIMP Init(long lCookie, IUnknown* pParameter, IUnknown** ppReplacement, VARTYPE* pvtAddressType) override;
+    STDMETHODIMP Init(long lCookie, IUnknown* pParameter, IUnknown** ppReplacement,
+                      VARTYPE* pvtAddressType) override;
     STDMETHODIMP Terminate(VARIANT vAddress) override;
 
     // IvkBulkInteraction
-    STDMETHODIMP ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY** psaValues, SAFEARRAY** psaQualities,
-                              SAFEARRAY** psaTimeStamps, SAFEARRAY** psaErrors) override;
+    STDMETHODIMP ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY** psaValues,
+                              SAFEARRAY** psaQualities, SAFEARRAY** psaTimeStamps,
+                              SAFEARRAY** psaErrors) override;
     STDMETHODIMP WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY* saValues,
                                SAFEARRAY** psaErrors) override;
 
@@ -57,12 +61,13 @@ public:
 
     // IOPCOVI_AsyncIdent
     STDMETHODIMP AsyncReadDeviceIdentification(BSTR bsDevName, unsigned char byParameters) override;
-    STDMETHODIMP AsyncSetupDeviceCommunication(BSTR strServerProgID, BSTR bsDevName, long bReadIdentification) override;
+    STDMETHODIMP AsyncSetupDeviceCommunication(BSTR strServerProgID, BSTR bsDevName,
+                                               long bReadIdentification) override;
     STDMETHODIMP AsyncIdentifyDevice(BSTR bsDevName) override;
 
     // IvkAsyncCallback
-    STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData, VARIANT vQuality,
-                                   VARIANT vTimeStamp) override;
+    STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
+                                   VARIANT vQuality, VARIANT vTimeStamp) override;
     STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override;
 
 private:

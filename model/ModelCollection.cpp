@@ -50,7 +50,8 @@ public:
             RETURN_IF_NULL_POINTER(psaNames);
             *psaNames = nullptr;
             const NamedItems& list = items();
-            com::UniqueSafeArray names(::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(list.size())));
+            com::UniqueSafeArray names(
+                ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(list.size())));
             RETURN_IF_NULL_ALLOC(names.get());
             for (size_t i = 0; i < list.size(); ++i) {
                 com::UniqueBstr name(list.at(i).name);
@@ -128,7 +129,8 @@ public:
     using CModelCollectionT::CModelCollectionT;
 
     STDMETHODIMP ReKey(BSTR bsOldName, BSTR bsNewName) override {
-        return com::ComBoundary([&] { return owner()->ReKeyParameter(View(bsOldName), View(bsNewName)); });
+        return com::ComBoundary(
+            [&] { return owner()->ReKeyParameter(View(bsOldName), View(bsNewName)); });
     }
 };
 
@@ -139,9 +141,11 @@ HRESULT CreateModelCollection(CModelNode* owner, ListKind kind, VKModelCollectio
     *out = nullptr;
     void** slot = reinterpret_cast<void**>(out);
     if (kind == ListKind::kParameters) {
-        return com::CreateInstance<CParameterCollection>(nullptr, IID_VKModelCollection, slot, owner, kind);
+        return com::CreateInstance<CParameterCollection>(nullptr, IID_VKModelCollection, slot,
+                                                         owner, kind);
     }
-    return com::CreateInstance<CObjectCollection>(nullptr, IID_VKModelCollection, slot, owner, kind);
+    return com::CreateInstance<CObjectCollection>(nullptr, IID_VKModelCollection, slot, owner,
+                                                  kind);
 }
 
 }  // namespace model

@@ -140,9 +140,7 @@ HRESULT CModelNode::ReKeyParameter(std::wstring_view old_name, std::wstring_view
 
 // --- VKModelObject -------------------------------------------------------
 
-STDMETHODIMP CModelNode::GetName(BSTR* pbsName) {
-    return com::AllocBstr(name_, pbsName);
-}
+STDMETHODIMP CModelNode::GetName(BSTR* pbsName) { return com::AllocBstr(name_, pbsName); }
 
 STDMETHODIMP CModelNode::SetName(BSTR bsName) {
     return com::ComBoundary([&]() -> HRESULT {
@@ -207,7 +205,8 @@ STDMETHODIMP CModelNode::GetIdentity(IUnknown** ppIdentity) {
 }
 
 STDMETHODIMP CModelNode::GetClassID(BSTR* pbsClassID) {
-    return com::ComBoundary([&] { return com::AllocBstr(com::GuidToString(CLSID_ModelObject, true), pbsClassID); });
+    return com::ComBoundary(
+        [&] { return com::AllocBstr(com::GuidToString(CLSID_ModelObject, true), pbsClassID); });
 }
 
 STDMETHODIMP CModelNode::GetSeparators(BSTR* pbsSeparators) {
@@ -321,8 +320,8 @@ HRESULT CModelNode::AddChildNode(std::wstring_view name, com::ComPtr<IUnknown>* 
 HRESULT CModelNode::AddForeignChild(std::wstring_view name, REFCLSID clsid,
                                     com::ComPtr<IUnknown>* out) {
     com::ComPtr<IUnknown> unknown;
-    RETURN_IF_FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                        unknown.put_void()));
+    RETURN_IF_FAILED(
+        ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, unknown.put_void()));
     com::ComPtr<VKModelObject> node;
     RETURN_IF_FAILED(unknown->QueryInterface(IID_VKModelObject, node.put_void()));
     com::UniqueBstr text(name);
@@ -417,7 +416,8 @@ STDMETHODIMP CModelNode::Clear() {
 // --- VKItemProperties ----------------------------------------------------
 
 STDMETHODIMP CModelNode::QueryAvailableProperties(DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                                  LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+                                                  LPWSTR** ppDescriptions,
+                                                  VARTYPE** ppvtDataTypes) {
     RETURN_HR_IF(E_INVALIDARG, !pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes);
     *pdwCount = 0;
     *ppPropertyIDs = nullptr;

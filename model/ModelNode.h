@@ -71,7 +71,8 @@ public:
 
     // VKItemProperties: a node holds no values, so it lists no properties.
     STDMETHODIMP QueryAvailableProperties(DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                          LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+                                          LPWSTR** ppDescriptions,
+                                          VARTYPE** ppvtDataTypes) override;
     STDMETHODIMP GetItemProperties(DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
                                    HRESULT** ppErrors) override;
     STDMETHODIMP GetPropertyNames(DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppNames,

@@ -23,7 +23,9 @@ const com::InprocServer kServer({IDR_MODELOBJECT, IDR_CHANGENOTIFIER, IDR_OBJECT
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    return com::InprocDllMain(reason, reserved);
+}
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 

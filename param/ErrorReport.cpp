@@ -17,7 +17,8 @@ constexpr UINT kAnsiCodePage = 1252;
 
 }  // namespace
 
-AnsiText::AnsiText(const wchar_t* text) : text_(text ? com::WideToAnsi(text, kAnsiCodePage) : std::string()) {}
+AnsiText::AnsiText(const wchar_t* text)
+    : text_(text ? com::WideToAnsi(text, kAnsiCodePage) : std::string()) {}
 
 AnsiText AnsiText::FromUtf8(const char* text) {
     AnsiText ansi;

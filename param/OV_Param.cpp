@@ -14,14 +14,18 @@ namespace {
 constexpr CATID kCatidParameterClasses = {
     0xAA3DF0E0, 0x806C, 0x11D3, {0xBD, 0x83, 0x00, 0x10, 0x5A, 0x31, 0x85, 0xC3}};
 
-const bool kClassesAdded = com::AddClassObject<com::ClassFactory<ov::COV_Parameter>>(CLSID_OV_Parameter);
+const bool kClassesAdded =
+    com::AddClassObject<com::ClassFactory<ov::COV_Parameter>>(CLSID_OV_Parameter);
 
 const com::InprocServer kServer =
-    com::InprocServer({IDR_OV_PARAMETER}).ImplementsCategories(CLSID_OV_Parameter, {kCatidParameterClasses});
+    com::InprocServer({IDR_OV_PARAMETER})
+        .ImplementsCategories(CLSID_OV_Parameter, {kCatidParameterClasses});
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) { return com::InprocDllMain(reason, reserved); }
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    return com::InprocDllMain(reason, reserved);
+}
 
 STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 

@@ -11,7 +11,8 @@ const vk::ParameterClass kOvParameterClass = {&CLSID_OV_Parameter, L"OV_Paramete
 COV_Parameter::COV_Parameter() : vkObjectParameter(kOvParameterClass) {}
 
 void* COV_Parameter::FindInterface(REFIID riid) noexcept {
-    if (riid == IID_IOV_Parameter || riid == IID_IDispatch) return static_cast<IOV_Parameter*>(this);
+    if (riid == IID_IOV_Parameter || riid == IID_IDispatch)
+        return static_cast<IOV_Parameter*>(this);
     return vkObjectParameter::FindInterface(riid);
 }
 

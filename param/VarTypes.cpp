@@ -7,10 +7,10 @@ namespace {
 
 // Indexed by the base type; 15, 20 and 21 have no name of their own.
 constexpr const char* kBaseNames[] = {
-    "VT_EMPTY", "VT_NULL",  "VT_I2",    "VT_I4",   "VT_R4",      "VT_R8",
-    "VT_CY",    "VT_DATE",  "VT_BSTR",  "VT_DISPATCH", "VT_ERROR", "VT_BOOL",
-    "VT_VARIANT", "VT_UNKNOWN", "VT_DECIMAL", "", "VT_I1", "VT_UI1",
-    "VT_UI2",   "VT_UI4",   "",         "",        "VT_INT",     "VT_UINT",
+    "VT_EMPTY",   "VT_NULL", "VT_I2",       "VT_I4",    "VT_R4",   "VT_R8",      "VT_CY",
+    "VT_DATE",    "VT_BSTR", "VT_DISPATCH", "VT_ERROR", "VT_BOOL", "VT_VARIANT", "VT_UNKNOWN",
+    "VT_DECIMAL", "",        "VT_I1",       "VT_UI1",   "VT_UI2",  "VT_UI4",     "",
+    "",           "VT_INT",  "VT_UINT",
 };
 
 }  // namespace
@@ -38,12 +38,17 @@ bool IsValidDataType(VARTYPE vt) {
 
 bool TakesPartInRangeCheck(VARTYPE vt) {
     switch (vt) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_INT:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UINT:
-    case VT_R4: case VT_R8:
-        return true;
-    default:
-        return false;
+        case VT_I1:
+        case VT_I2:
+        case VT_I4:
+        case VT_INT:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_UINT:
+        case VT_R4:
+        case VT_R8: return true;
+        default: return false;
     }
 }
 

@@ -82,7 +82,8 @@ HRESULT GetModelParameterTypeInfo(ITypeInfo** out) noexcept {
     com::CsLock guard(cache->lock);
     if (!cache->info) {
         com::ComPtr<ITypeLib> library;
-        RETURN_IF_FAILED(LoadRegTypeLib(LIBID_VKOBJECTMODELLib, 1, 0, LOCALE_NEUTRAL, library.put()));
+        RETURN_IF_FAILED(
+            LoadRegTypeLib(LIBID_VKOBJECTMODELLib, 1, 0, LOCALE_NEUTRAL, library.put()));
         RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID_VKModelParameter2, cache->info.put()));
         com::Module::Get().AddTermFunc([] {
             com::CsLock guard(cache->lock);
@@ -131,7 +132,8 @@ vkObjectParameter::vkObjectParameter(const ParameterClass& parameter_class)
     : name_(parameter_class.default_name), class_id_(*parameter_class.clsid) {
     if (const ExtraPropertyTable* table = parameter_class.extra_properties) {
         extra_properties_.reserve(table->count);
-        for (size_t i = 0; i < table->count; ++i) extra_properties_.push_back({&table->rows[i], {}});
+        for (size_t i = 0; i < table->count; ++i)
+            extra_properties_.push_back({&table->rows[i], {}});
     }
 }
 
@@ -224,7 +226,8 @@ STDMETHODIMP vkObjectParameter::SetName(BSTR bsName) {
 }
 
 STDMETHODIMP vkObjectParameter::GetAccessPath(BSTR* pbsAccessPath) {
-    return com::ComBoundary([&] { return pbsAccessPath ? AllocText(access_path_, pbsAccessPath) : NullResult(); });
+    return com::ComBoundary(
+        [&] { return pbsAccessPath ? AllocText(access_path_, pbsAccessPath) : NullResult(); });
 }
 
 STDMETHODIMP vkObjectParameter::SetAccessPath(BSTR bsAccessPath) {
@@ -236,7 +239,8 @@ STDMETHODIMP vkObjectParameter::GetParent(IUnknown** ppParent) {
         if (!ppParent) return NullResult();
         *ppParent = nullptr;
         if (!parent_) return Fail(E_POINTER, msg::kNoParent);
-        const HRESULT hr = parent_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppParent));
+        const HRESULT hr =
+            parent_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppParent));
         return FAILED(hr) ? InterfaceMissing(hr, "IUnknown") : hr;
     });
 }
@@ -349,7 +353,8 @@ STDMETHODIMP vkObjectParameter::SetInteractionCLSID(BSTR bsCLSID) {
 }
 
 STDMETHODIMP vkObjectParameter::GetFormat(BSTR* pbsFormat) {
-    return com::ComBoundary([&] { return pbsFormat ? AllocText(format_, pbsFormat) : NullResult(); });
+    return com::ComBoundary(
+        [&] { return pbsFormat ? AllocText(format_, pbsFormat) : NullResult(); });
 }
 
 STDMETHODIMP vkObjectParameter::SetFormat(BSTR bsFormat) {
@@ -437,7 +442,8 @@ HRESULT vkObjectParameter::StoreValue(const VARIANT& v) {
     const HRESULT hr = VariantChangeType(value_.get(), const_cast<VARIANT*>(&v), 0, data_type_);
     if (FAILED(hr)) {
         value_.reset();
-        return Fail(hr, msg::kConversion, VarTypeName(data_type_).c_str(), VarTypeName(V_VT(&v)).c_str());
+        return Fail(hr, msg::kConversion, VarTypeName(data_type_).c_str(),
+                    VarTypeName(V_VT(&v)).c_str());
     }
     return hr;
 }
@@ -486,12 +492,14 @@ HRESULT vkObjectParameter::SetBound(const VARIANT& bound, bool is_min) {
 STDMETHODIMP vkObjectParameter::SetDataType(VARTYPE vtDataType, VARIANT vDefault) {
     return com::ComBoundary([&]() -> HRESULT {
         const VARTYPE base = BaseType(vtDataType);
-        if (!IsValidDataType(vtDataType)) return Fail(E_INVALIDARG, msg::kInvalidDataType, int{base});
+        if (!IsValidDataType(vtDataType))
+            return Fail(E_INVALIDARG, msg::kInvalidDataType, int{base});
         com::UniqueVariant default_value;
         RETURN_IF_FAILED(Dereference(vDefault, &default_value));
         if (default_value.vt() != vtDataType) {
             const VARTYPE given = default_value.vt();
-            const HRESULT hr = VariantChangeType(default_value.get(), default_value.get(), 0, vtDataType);
+            const HRESULT hr =
+                VariantChangeType(default_value.get(), default_value.get(), 0, vtDataType);
             if (FAILED(hr)) {
                 // No default for an array type: an empty one of the element type.
                 SAFEARRAY* empty = given == VT_EMPTY && (vtDataType & VT_ARRAY)
@@ -540,33 +548,31 @@ HRESULT vkObjectParameter::ReadExtraProperty(const ExtraProperty& property, VARI
 // One served property into an initialised VARIANT; standard ids 1-6 only.
 HRESULT vkObjectParameter::ReadProperty(DWORD id, VARIANT* value) const {
     switch (id) {
-    case 1:
-        V_VT(value) = VT_I2;
-        V_I2(value) = static_cast<SHORT>(data_type_);
-        return S_OK;
-    case 2:
-        return value_.copy_to(value);
-    case 3:
-        V_VT(value) = VT_I2;
-        V_I2(value) = static_cast<SHORT>(quality_);
-        return S_OK;
-    case 4: {
-        DATE date = 0;
-        RETURN_IF_FAILED(FileTimeToDate(time_stamp_, &date));
-        V_VT(value) = VT_DATE;
-        V_DATE(value) = date;
-        return S_OK;
-    }
-    case 5:
-        V_VT(value) = VT_I4;
-        V_I4(value) = access_rights_;
-        return S_OK;
-    case 6:
-        V_VT(value) = VT_R4;
-        V_R4(value) = 0.0f;
-        return S_OK;
-    default:
-        return kOpcInvalidPid;
+        case 1:
+            V_VT(value) = VT_I2;
+            V_I2(value) = static_cast<SHORT>(data_type_);
+            return S_OK;
+        case 2: return value_.copy_to(value);
+        case 3:
+            V_VT(value) = VT_I2;
+            V_I2(value) = static_cast<SHORT>(quality_);
+            return S_OK;
+        case 4: {
+            DATE date = 0;
+            RETURN_IF_FAILED(FileTimeToDate(time_stamp_, &date));
+            V_VT(value) = VT_DATE;
+            V_DATE(value) = date;
+            return S_OK;
+        }
+        case 5:
+            V_VT(value) = VT_I4;
+            V_I4(value) = access_rights_;
+            return S_OK;
+        case 6:
+            V_VT(value) = VT_R4;
+            V_R4(value) = 0.0f;
+            return S_OK;
+        default: return kOpcInvalidPid;
     }
 }
 
@@ -599,7 +605,8 @@ STDMETHODIMP vkObjectParameter::QueryAvailableProperties(DWORD* pdwCount, DWORD*
                 description = row->description;
                 types[i] = row->type;
             }
-            if (FAILED(descriptions.Set(i, description))) return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
+            if (FAILED(descriptions.Set(i, description)))
+                return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
         }
         *pdwCount = static_cast<DWORD>(count);
         *ppPropertyIDs = ids.release();
@@ -618,7 +625,8 @@ STDMETHODIMP vkObjectParameter::GetItemProperties(DWORD dwCount, DWORD* pdwPrope
         if (dwCount == 0 || !pdwPropertyIDs) return Fail(E_INVALIDARG, msg::kNullResult);
         com::CoTaskMem<VARIANT> values;
         com::CoTaskMem<HRESULT> errors;
-        if (!values.alloc(dwCount) || !errors.alloc(dwCount)) return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
+        if (!values.alloc(dwCount) || !errors.alloc(dwCount))
+            return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
         for (DWORD i = 0; i < dwCount; ++i) {
             VariantInit(&values[i]);
             const DWORD id = pdwPropertyIDs[i];
@@ -681,29 +689,26 @@ STDMETHODIMP vkObjectParameter::GetPropertyByName(LPCWSTR szName, VARIANT* pvVal
 HRESULT vkObjectParameter::WriteStandardProperty(DWORD id, const VARIANT& value) {
     const VARTYPE vt = V_VT(&value);
     switch (id) {
-    case 1:
-        // A type no value could be converted to is refused like any wrong type.
-        RETURN_HR_IF(E_INVALIDARG, vt != VT_I2 || !IsValidDataType(static_cast<VARTYPE>(V_I2(&value))));
-        data_type_ = static_cast<VARTYPE>(V_I2(&value));
-        return S_OK;
-    case 2:
-        return value_.copy_from(value);
-    case 3:
-        RETURN_HR_IF(E_INVALIDARG, vt != VT_I2);
-        quality_ = static_cast<WORD>(V_I2(&value));
-        return S_OK;
-    case 4:
-        RETURN_HR_IF(E_INVALIDARG, vt != VT_DATE);
-        return DateToFileTime(V_DATE(&value), &time_stamp_);
-    case 5:
-        RETURN_HR_IF(E_INVALIDARG, vt != VT_I4);
-        access_rights_ = V_I4(&value);
-        return S_OK;
-    case 6:
-        RETURN_HR_IF(E_INVALIDARG, vt != VT_R4);
-        return S_OK;
-    default:
-        return kOpcInvalidPid;
+        case 1:
+            // A type no value could be converted to is refused like any wrong type.
+            RETURN_HR_IF(E_INVALIDARG,
+                         vt != VT_I2 || !IsValidDataType(static_cast<VARTYPE>(V_I2(&value))));
+            data_type_ = static_cast<VARTYPE>(V_I2(&value));
+            return S_OK;
+        case 2: return value_.copy_from(value);
+        case 3:
+            RETURN_HR_IF(E_INVALIDARG, vt != VT_I2);
+            quality_ = static_cast<WORD>(V_I2(&value));
+            return S_OK;
+        case 4:
+            RETURN_HR_IF(E_INVALIDARG, vt != VT_DATE);
+            return DateToFileTime(V_DATE(&value), &time_stamp_);
+        case 5:
+            RETURN_HR_IF(E_INVALIDARG, vt != VT_I4);
+            access_rights_ = V_I4(&value);
+            return S_OK;
+        case 6: RETURN_HR_IF(E_INVALIDARG, vt != VT_R4); return S_OK;
+        default: return kOpcInvalidPid;
     }
 }
 

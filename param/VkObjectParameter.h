@@ -53,9 +53,10 @@ struct ParameterClass {
 inline constexpr USHORT kInternalFlag = 0x0002;
 
 class vkObjectParameter
-    : public com::Object<ModelParameterDispatch, VKItemProperties,
-                         com::SupportErrorInfo<VKModelParameter, VKModelParameter2, IPersistStorage>,
-                         IPersistStorage> {
+    : public com::Object<
+          ModelParameterDispatch, VKItemProperties,
+          com::SupportErrorInfo<VKModelParameter, VKModelParameter2, IPersistStorage>,
+          IPersistStorage> {
 public:
     // The model's generic class: ClassID {AB96C8C1-…}, no extra properties.
     vkObjectParameter();
@@ -69,7 +70,8 @@ public:
     STDMETHODIMP SetParent(IUnknown* pParent) override;
     STDMETHODIMP GetPath(BSTR* pbsPath) override;
     STDMETHODIMP GetRelativePath(IUnknown* pAncestor, BSTR* pbsPath) override;
-    STDMETHODIMP Init(BSTR bsAccessPath, long lAccessRights, VARTYPE vtDataType, VARIANT vDefault) override;
+    STDMETHODIMP Init(BSTR bsAccessPath, long lAccessRights, VARTYPE vtDataType,
+                      VARIANT vDefault) override;
     STDMETHODIMP GetInit(BSTR* pbsAccessPath, long* plAccessRights, VARTYPE* pvtDataType,
                          VARIANT* pvDefault) override;
     STDMETHODIMP GetTag(long* plTag) override;
@@ -93,7 +95,8 @@ public:
 
     // VKItemProperties
     STDMETHODIMP QueryAvailableProperties(DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                          LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
+                                          LPWSTR** ppDescriptions,
+                                          VARTYPE** ppvtDataTypes) override;
     STDMETHODIMP GetItemProperties(DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
                                    HRESULT** ppErrors) override;
     STDMETHODIMP GetPropertyNames(DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppNames,

@@ -13,7 +13,7 @@
 
 #include <string>
 
-extern "C" const ProxyFileInfo *aProxyFileList[];
+extern "C" const ProxyFileInfo* aProxyFileList[];
 extern "C" const CLSID CLSID_PSFactoryBuffer;
 
 namespace {
@@ -30,14 +30,14 @@ enum : DWORD {
 class RegKey {
 public:
     RegKey() = default;
-    RegKey(const RegKey &) = delete;
-    RegKey &operator=(const RegKey &) = delete;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
     ~RegKey() { Reset(); }
 
     HKEY get() const { return key_; }
     explicit operator bool() const { return key_ != nullptr; }
 
-    LSTATUS Create(HKEY parent, const std::wstring &path, bool *created = nullptr) {
+    LSTATUS Create(HKEY parent, const std::wstring& path, bool* created = nullptr) {
         Reset();
         DWORD disposition = 0;
         const LSTATUS status = RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0,
@@ -46,7 +46,7 @@ public:
         return status;
     }
 
-    LSTATUS Open(HKEY parent, const std::wstring &path, REGSAM access = KEY_READ) {
+    LSTATUS Open(HKEY parent, const std::wstring& path, REGSAM access = KEY_READ) {
         Reset();
         return RegOpenKeyExW(parent, path.c_str(), 0, access, &key_);
     }
@@ -62,9 +62,9 @@ private:
 
 HRESULT FromStatus(LSTATUS status) { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
 
-#define RETURN_IF_REG_FAILED(expr)                              \
-    do {                                                        \
-        const LSTATUS status_ = (expr);                         \
+#define RETURN_IF_REG_FAILED(expr)                                \
+    do {                                                          \
+        const LSTATUS status_ = (expr);                           \
         if (status_ != ERROR_SUCCESS) return FromStatus(status_); \
     } while (0)
 
@@ -77,17 +77,17 @@ std::wstring GuidString(REFGUID guid) {
 std::wstring InterfacePath(REFIID iid) { return L"Interface\\" + GuidString(iid); }
 std::wstring ClsidPath() { return L"CLSID\\" + GuidString(CLSID_PSFactoryBuffer); }
 
-LSTATUS SetString(HKEY key, const wchar_t *name, const std::wstring &value) {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 // The default value of HKCR\<path>; false if the key or the value is missing.
-bool ReadDefault(const std::wstring &path, std::wstring *value) {
+bool ReadDefault(const std::wstring& path, std::wstring* value) {
     wchar_t text[256] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS)
         return false;
     *value = text;
     return true;
@@ -96,15 +96,17 @@ bool ReadDefault(const std::wstring &path, std::wstring *value) {
 DWORD ReadMarker(HKEY key) {
     DWORD marker = 0;
     DWORD size = sizeof(marker);
-    if (RegGetValueW(key, nullptr, kMarkerName, RRF_RT_REG_DWORD, nullptr, &marker, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(key, nullptr, kMarkerName, RRF_RT_REG_DWORD, nullptr, &marker, &size) !=
+        ERROR_SUCCESS)
         return 0;
     return marker;
 }
 
 std::wstring ModulePath() {
     HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ModulePath), &module);
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ModulePath), &module);
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
@@ -116,7 +118,7 @@ std::wstring ModulePath() {
     }
 }
 
-std::wstring Widen(const char *text) {
+std::wstring Widen(const char* text) {
     std::wstring result;
     for (; *text; ++text) result += static_cast<wchar_t>(static_cast<unsigned char>(*text));
     return result;
@@ -133,11 +135,12 @@ HRESULT RegisterProxyClass() {
     return S_OK;
 }
 
-HRESULT RegisterInterface(REFIID iid, const char *name, ULONG methodCount) {
+HRESULT RegisterInterface(REFIID iid, const char* name, ULONG methodCount) {
     const std::wstring path = InterfacePath(iid);
     const std::wstring clsid = GuidString(CLSID_PSFactoryBuffer);
     std::wstring current;
-    if (ReadDefault(path + L"\\ProxyStubClsid32", &current) && _wcsicmp(current.c_str(), clsid.c_str()) != 0)
+    if (ReadDefault(path + L"\\ProxyStubClsid32", &current) &&
+        _wcsicmp(current.c_str(), clsid.c_str()) != 0)
         return S_OK;  // another proxy/stub serves this interface
 
     bool created = false;
@@ -147,7 +150,7 @@ HRESULT RegisterInterface(REFIID iid, const char *name, ULONG methodCount) {
     if (created) marker |= kCreatedKey;
     // Record ownership first: an interrupted registration is still undone completely.
     RETURN_IF_REG_FAILED(RegSetValueExW(key.get(), kMarkerName, 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE *>(&marker), sizeof(marker)));
+                                        reinterpret_cast<const BYTE*>(&marker), sizeof(marker)));
     if (marker & kCreatedKey) RETURN_IF_REG_FAILED(SetString(key.get(), nullptr, Widen(name)));
 
     RegKey proxyStub;
@@ -161,7 +164,7 @@ HRESULT RegisterInterface(REFIID iid, const char *name, ULONG methodCount) {
     if (marker & kCreatedNumMethods)
         RETURN_IF_REG_FAILED(SetString(numMethods.get(), nullptr, std::to_wstring(methodCount)));
     RETURN_IF_REG_FAILED(RegSetValueExW(key.get(), kMarkerName, 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE *>(&marker), sizeof(marker)));
+                                        reinterpret_cast<const BYTE*>(&marker), sizeof(marker)));
     return S_OK;
 }
 
@@ -181,8 +184,8 @@ HRESULT UnregisterInterface(REFIID iid) {
     RegDeleteValueW(key.get(), kMarkerName);
 
     DWORD subKeys = 0, values = 0;
-    RETURN_IF_REG_FAILED(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
-                                          &values, nullptr, nullptr, nullptr, nullptr));
+    RETURN_IF_REG_FAILED(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                          nullptr, &values, nullptr, nullptr, nullptr, nullptr));
     key.Reset();
     if (subKeys == 0 && values == 0) RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
     return S_OK;
@@ -190,10 +193,10 @@ HRESULT UnregisterInterface(REFIID iid) {
 
 // Calls f(iid, name, method count) for every interface of the proxy file list.
 template <class F>
-HRESULT ForEachInterface(F &&f) {
-    for (const ProxyFileInfo *const *file = aProxyFileList; *file; ++file) {
+HRESULT ForEachInterface(F&& f) {
+    for (const ProxyFileInfo* const* file = aProxyFileList; *file; ++file) {
         for (unsigned short i = 0; i < (*file)->TableSize; ++i) {
-            const CInterfaceStubHeader &header = (*file)->pStubVtblList[i]->header;
+            const CInterfaceStubHeader& header = (*file)->pStubVtblList[i]->header;
             const HRESULT hr = f(*header.piid, (*file)->pNamesArray[i], header.DispatchTableCount);
             if (FAILED(hr)) return hr;
         }
@@ -210,7 +213,8 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer() {
-    const HRESULT hr = ForEachInterface([](REFIID iid, const char *, ULONG) { return UnregisterInterface(iid); });
+    const HRESULT hr =
+        ForEachInterface([](REFIID iid, const char*, ULONG) { return UnregisterInterface(iid); });
     if (FAILED(hr)) return hr;
     const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidPath().c_str());
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : FromStatus(status);

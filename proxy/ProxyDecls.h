@@ -10,9 +10,10 @@
 extern "C" {
 #endif
 
-HRESULT STDMETHODCALLTYPE IUnknown_QueryInterface_Proxy(IUnknown *This, REFIID riid, void **ppvObject);
-ULONG STDMETHODCALLTYPE IUnknown_AddRef_Proxy(IUnknown *This);
-ULONG STDMETHODCALLTYPE IUnknown_Release_Proxy(IUnknown *This);
+HRESULT STDMETHODCALLTYPE IUnknown_QueryInterface_Proxy(IUnknown* This, REFIID riid,
+                                                        void** ppvObject);
+ULONG STDMETHODCALLTYPE IUnknown_AddRef_Proxy(IUnknown* This);
+ULONG STDMETHODCALLTYPE IUnknown_Release_Proxy(IUnknown* This);
 
 #ifdef __cplusplus
 }

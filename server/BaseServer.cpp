@@ -11,55 +11,41 @@ namespace {
 
 enum class Scope { kPrivate, kPublic, kAll, kInvalid };
 
-Scope ScopeOf(OPCENUMSCOPE scope)
-{
+Scope ScopeOf(OPCENUMSCOPE scope) {
     switch (scope) {
-    case OPC_ENUM_PRIVATE_CONNECTIONS:
-    case OPC_ENUM_PRIVATE:
-        return Scope::kPrivate;
-    case OPC_ENUM_PUBLIC_CONNECTIONS:
-    case OPC_ENUM_PUBLIC:
-        return Scope::kPublic;
-    case OPC_ENUM_ALL_CONNECTIONS:
-    case OPC_ENUM_ALL:
-        return Scope::kAll;
-    default:
-        return Scope::kInvalid;
+        case OPC_ENUM_PRIVATE_CONNECTIONS:
+        case OPC_ENUM_PRIVATE: return Scope::kPrivate;
+        case OPC_ENUM_PUBLIC_CONNECTIONS:
+        case OPC_ENUM_PUBLIC: return Scope::kPublic;
+        case OPC_ENUM_ALL_CONNECTIONS:
+        case OPC_ENUM_ALL: return Scope::kAll;
+        default: return Scope::kInvalid;
     }
 }
 
-COPCGroup* GroupOf(IUnknown* unknown)
-{
+COPCGroup* GroupOf(IUnknown* unknown) {
     // Every element of the container is a COPCGroup made by AddGroup; IOPCGroup is its primary interface.
     com::ComPtr<IOPCGroup> group;
-    if (FAILED(unknown->QueryInterface(IID_IOPCGroup, group.put_void())))
-        return nullptr;
+    if (FAILED(unknown->QueryInterface(IID_IOPCGroup, group.put_void()))) return nullptr;
     return static_cast<COPCGroup*>(static_cast<com::Dual<IOPCGroup, 2>*>(group.get()));
 }
 
 }  // namespace
 
-CBaseServer::CBaseServer(com::ComPtr<CUnknownCont> groups, com::ComPtr<VKModelObject> model, DWORD tick)
-    : groups_(std::move(groups)), model_(std::move(model)), tick_(tick)
-{
-}
+CBaseServer::CBaseServer(com::ComPtr<CUnknownCont> groups, com::ComPtr<VKModelObject> model,
+                         DWORD tick)
+    : groups_(std::move(groups)), model_(std::move(model)), tick_(tick) {}
 
-bool CBaseServer::closed() const
-{
+bool CBaseServer::closed() const {
     com::CsLock guard(lock_);
     return closed_;
 }
 
-DWORD CBaseServer::GroupCount() const
-{
-    return static_cast<DWORD>(groups_->Count());
-}
+DWORD CBaseServer::GroupCount() const { return static_cast<DWORD>(groups_->Count()); }
 
-HRESULT CBaseServer::NameForNewGroup(LPCWSTR szName, std::wstring* name) const
-{
+HRESULT CBaseServer::NameForNewGroup(LPCWSTR szName, std::wstring* name) const {
     if (*szName) {
-        if (groups_->ContainsKey(ContainerKey(szName)))
-            return OPC_E_DUPLICATENAME;
+        if (groups_->ContainsKey(ContainerKey(szName))) return OPC_E_DUPLICATENAME;
         *name = szName;
         return S_OK;
     }
@@ -74,10 +60,9 @@ HRESULT CBaseServer::NameForNewGroup(LPCWSTR szName, std::wstring* name) const
 }
 
 HRESULT CBaseServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                              OPCHANDLE hClientGroup, const LONG* pTimeBias, const FLOAT* pPercentDeadband,
-                              DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
-                              REFIID riid, LPUNKNOWN* ppUnk)
-{
+                              OPCHANDLE hClientGroup, const LONG* pTimeBias,
+                              const FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
+                              DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) {
     RETURN_IF_NULL_POINTER(szName);
     RETURN_HR_IF(E_INVALIDARG, !phServerGroup || !pRevisedUpdateRate || !ppUnk);
     *phServerGroup = 0;
@@ -95,11 +80,11 @@ HRESULT CBaseServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
         group->SetOwner(shared_from_this());
         RETURN_IF_FAILED(RenameGroup(group.get(), name.c_str()));
         const BOOL active = bActive ? TRUE : FALSE;
-        stateResult = group->SetState(&dwRequestedUpdateRate, pRevisedUpdateRate, &active, pTimeBias,
-                                      pPercentDeadband, &dwLCID, &hClientGroup);
+        stateResult = group->SetState(&dwRequestedUpdateRate, pRevisedUpdateRate, &active,
+                                      pTimeBias, pPercentDeadband, &dwLCID, &hClientGroup);
         RETURN_IF_FAILED(stateResult);
         RETURN_HR_IF(OPC_E_DUPLICATENAME, !groups_->Add(ContainerKey(name.c_str()),
-                                                         group->GetControllingUnknown(), &handle));
+                                                        group->GetControllingUnknown(), &handle));
         group->SetServerHandle(handle);
         group->SetModel(model_);
         group->SetAsyncMode(asyncMode_);
@@ -115,8 +100,7 @@ HRESULT CBaseServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
     return stateResult;
 }
 
-HRESULT CBaseServer::RenameGroup(COPCGroup* group, LPCWSTR newName)
-{
+HRESULT CBaseServer::RenameGroup(COPCGroup* group, LPCWSTR newName) {
     com::CsLock guard(lock_);
     RETURN_HR_IF(E_FAIL, closed_);
     const std::string newKey = ContainerKey(newName);
@@ -128,8 +112,7 @@ HRESULT CBaseServer::RenameGroup(COPCGroup* group, LPCWSTR newName)
     return S_OK;
 }
 
-HRESULT CBaseServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
-{
+HRESULT CBaseServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
     RETURN_IF_NULL_POINTER(ppUnk);
     *ppUnk = nullptr;
     RETURN_HR_IF(E_INVALIDARG, !szName);
@@ -148,14 +131,12 @@ HRESULT CBaseServer::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUn
     return found.object->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
 }
 
-HRESULT CBaseServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce)
-{
+HRESULT CBaseServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     CUnknownCont::Element found;
     {
         com::CsLock guard(lock_);
         RETURN_HR_IF(E_INVALIDARG, !groups_->FindByHandle(hServerGroup, &found));
-        if (COPCGroup* group = GroupOf(found.object.get()))
-            group->SetActiveInternal(FALSE);
+        if (COPCGroup* group = GroupOf(found.object.get())) group->SetActiveInternal(FALSE);
         // The group thread is asked to stop here once groups have one.
         groups_->RemoveByHandle(hServerGroup);
     }
@@ -169,38 +150,32 @@ HRESULT CBaseServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce)
     return remaining > 0 ? OPC_S_INUSE : S_OK;
 }
 
-HRESULT CBaseServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk)
-{
+HRESULT CBaseServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) {
     RETURN_IF_NULL_POINTER(ppUnk);
     *ppUnk = nullptr;
     const Scope scope = ScopeOf(dwScope);
     RETURN_HR_IF(E_INVALIDARG, scope == Scope::kInvalid);
     // Public groups are not offered: public scopes see none.
     std::vector<CUnknownCont::Element> groups;
-    if (scope != Scope::kPublic)
-        groups = groups_->Snapshot();
-    if (groups.empty())
-        return S_FALSE;
+    if (scope != Scope::kPublic) groups = groups_->Snapshot();
+    if (groups.empty()) return S_FALSE;
 
     if (riid == IID_IEnumUnknown) {
         std::vector<com::ComPtr<IUnknown>> items;
-        for (auto& element : groups)
-            items.push_back(std::move(element.object));
+        for (auto& element : groups) items.push_back(std::move(element.object));
         return com::CreateEnumUnknown(std::move(items), reinterpret_cast<IEnumUnknown**>(ppUnk));
     }
     if (riid == IID_IEnumString) {
         std::vector<std::wstring> names;
         for (const auto& element : groups) {
-            if (COPCGroup* group = GroupOf(element.object.get()))
-                names.push_back(group->name());
+            if (COPCGroup* group = GroupOf(element.object.get())) names.push_back(group->name());
         }
         return com::CreateEnumString(std::move(names), reinterpret_cast<IEnumString**>(ppUnk));
     }
     return E_NOINTERFACE;
 }
 
-void CBaseServer::Close()
-{
+void CBaseServer::Close() {
     {
         com::CsLock guard(lock_);
         closed_ = true;

@@ -27,9 +27,10 @@ public:
     CBaseServer(const CBaseServer&) = delete;
     CBaseServer& operator=(const CBaseServer&) = delete;
 
-    HRESULT AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
-                     const LONG* pTimeBias, const FLOAT* pPercentDeadband, DWORD dwLCID,
-                     OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk);
+    HRESULT AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
+                     OPCHANDLE hClientGroup, const LONG* pTimeBias, const FLOAT* pPercentDeadband,
+                     DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID riid,
+                     LPUNKNOWN* ppUnk);
     HRESULT GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
     HRESULT RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce);
     HRESULT CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk);

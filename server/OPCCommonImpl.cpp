@@ -4,14 +4,12 @@
 #include "com/Module.h"
 #include "com/Result.h"
 
-LCID COPCCommonImpl::locale() const
-{
+LCID COPCCommonImpl::locale() const {
     com::CsLock guard(lock_);
     return locale_;
 }
 
-STDMETHODIMP COPCCommonImpl::SetLocaleID(LCID dwLcid)
-{
+STDMETHODIMP COPCCommonImpl::SetLocaleID(LCID dwLcid) {
     if (dwLcid != LOCALE_SYSTEM_DEFAULT && !IsValidLocale(dwLcid, LCID_SUPPORTED))
         return E_INVALIDARG;
     com::CsLock guard(lock_);
@@ -19,15 +17,13 @@ STDMETHODIMP COPCCommonImpl::SetLocaleID(LCID dwLcid)
     return S_OK;
 }
 
-STDMETHODIMP COPCCommonImpl::GetLocaleID(LCID* pdwLcid)
-{
+STDMETHODIMP COPCCommonImpl::GetLocaleID(LCID* pdwLcid) {
     RETURN_HR_IF(E_INVALIDARG, !pdwLcid);
     *pdwLcid = locale();
     return S_OK;
 }
 
-STDMETHODIMP COPCCommonImpl::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid)
-{
+STDMETHODIMP COPCCommonImpl::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
     RETURN_HR_IF(E_INVALIDARG, !pdwCount || !pdwLcid);
     *pdwCount = 0;
     *pdwLcid = nullptr;
@@ -39,15 +35,14 @@ STDMETHODIMP COPCCommonImpl::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdw
     return S_OK;
 }
 
-STDMETHODIMP COPCCommonImpl::GetErrorString(HRESULT dwError, LPWSTR* ppString)
-{
+STDMETHODIMP COPCCommonImpl::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
     return com::ComBoundary([&] {
-        return GetErrorStringFor(com::Module::Get().handle(), messages_.get(), dwError, locale(), ppString);
+        return GetErrorStringFor(com::Module::Get().handle(), messages_.get(), dwError, locale(),
+                                 ppString);
     });
 }
 
-STDMETHODIMP COPCCommonImpl::SetClientName(LPCWSTR szName)
-{
+STDMETHODIMP COPCCommonImpl::SetClientName(LPCWSTR szName) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !szName);
         com::CsLock guard(lock_);

@@ -5,67 +5,55 @@
 #include "com/Memory.h"
 #include "com/Result.h"
 
-void COPCGroup::SetOwner(std::shared_ptr<CBaseServer> owner)
-{
+void COPCGroup::SetOwner(std::shared_ptr<CBaseServer> owner) {
     com::CsLock guard(lock_);
-    if (owner)
-        tick_ = owner->tick();
+    if (owner) tick_ = owner->tick();
     owner_ = std::move(owner);
 }
 
-void COPCGroup::SetModel(com::ComPtr<VKModelObject> model)
-{
+void COPCGroup::SetModel(com::ComPtr<VKModelObject> model) {
     com::CsLock guard(lock_);
     model_ = std::move(model);
 }
 
-void COPCGroup::SetServerHandle(DWORD handle)
-{
+void COPCGroup::SetServerHandle(DWORD handle) {
     com::CsLock guard(lock_);
     serverHandle_ = handle;
 }
 
-void COPCGroup::SetActiveInternal(BOOL active)
-{
+void COPCGroup::SetActiveInternal(BOOL active) {
     com::CsLock guard(lock_);
     active_ = active;
     // The asynchronous-services object learns of the change with the group thread.
 }
 
-std::wstring COPCGroup::name() const
-{
+std::wstring COPCGroup::name() const {
     com::CsLock guard(lock_);
     return name_;
 }
 
-std::shared_ptr<CBaseServer> COPCGroup::owner() const
-{
+std::shared_ptr<CBaseServer> COPCGroup::owner() const {
     com::CsLock guard(lock_);
     return owner_;
 }
 
-HRESULT COPCGroup::FinalConstruct()
-{
+HRESULT COPCGroup::FinalConstruct() {
     TIME_ZONE_INFORMATION zone;
-    if (GetTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID)
-        timeBias_ = zone.Bias;
+    if (GetTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID) timeBias_ = zone.Bias;
     return com::MakeObject(&items_);
 }
 
-void COPCGroup::FinalRelease()
-{
+void COPCGroup::FinalRelease() {
     // Items unbind themselves when the item-management part goes; then the container.
     stateMgt_.reset();
     asyncServices_.reset();
     model_.reset();
-    if (items_)
-        items_->Clear();
+    if (items_) items_->Clear();
     items_.reset();
     owner_.reset();
 }
 
-HRESULT COPCGroup::QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, void** ppv)
-{
+HRESULT COPCGroup::QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, void** ppv) {
     com::ComPtr<IUnknown> inner;
     {
         com::CsLock guard(lock_);
@@ -78,20 +66,17 @@ HRESULT COPCGroup::QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, voi
     return inner->QueryInterface(riid, ppv);
 }
 
-HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv)
-{
-    if (riid == IID_IOPCGroupStateMgt)
-        return QueryCachedPart(&stateMgt_, riid, ppv);
+HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv) {
+    if (riid == IID_IOPCGroupStateMgt) return QueryCachedPart(&stateMgt_, riid, ppv);
     // IOPCItemMgt and IOPCSyncIO arrive with the items.
-    if (riid == IID_IDataObject || riid == IID_IOPCAsyncIO || riid == IID_IConnectionPointContainer ||
-        riid == IID_IOPCAsyncIO2) {
+    if (riid == IID_IDataObject || riid == IID_IOPCAsyncIO ||
+        riid == IID_IConnectionPointContainer || riid == IID_IOPCAsyncIO2) {
         com::ComPtr<IUnknown> services;
         {
             com::CsLock guard(lock_);
             services = asyncServices_;
         }
-        if (services)
-            return services->QueryInterface(riid, ppv);
+        if (services) return services->QueryInterface(riid, ppv);
     }
     *ppv = nullptr;
     return E_NOINTERFACE;
@@ -99,8 +84,7 @@ HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv)
 
 HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                             FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
-                            OPCHANDLE* phServerGroup)
-{
+                            OPCHANDLE* phServerGroup) {
     if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID ||
         !phClientGroup || !phServerGroup)
         return E_INVALIDARG;
@@ -119,61 +103,47 @@ HRESULT COPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, L
 }
 
 HRESULT COPCGroup::SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
-                            const BOOL* pActive, const LONG* pTimeBias, const FLOAT* pPercentDeadband,
-                            const DWORD* pLCID, const OPCHANDLE* phClientGroup)
-{
+                            const BOOL* pActive, const LONG* pTimeBias,
+                            const FLOAT* pPercentDeadband, const DWORD* pLCID,
+                            const OPCHANDLE* phClientGroup) {
     // Checked before anything changes: a refused call leaves the group as it was.
-    if (pPercentDeadband && !IsValidPercentDeadband(*pPercentDeadband))
-        return E_INVALIDARG;
+    if (pPercentDeadband && !IsValidPercentDeadband(*pPercentDeadband)) return E_INVALIDARG;
 
     HRESULT result = S_OK;
     com::CsLock guard(lock_);
     if (pRequestedUpdateRate) {
         const RevisedRate rate = ReviseUpdateRate(*pRequestedUpdateRate, tick_);
         updateRate_ = rate.revised;
-        if (rate.changed)
-            result = OPC_S_UNSUPPORTEDRATE;
+        if (rate.changed) result = OPC_S_UNSUPPORTEDRATE;
         // A running group thread reloads the rate on WM_USER.
     }
-    if (pRevisedUpdateRate)
-        *pRevisedUpdateRate = updateRate_;
-    if (pActive)
-        active_ = *pActive ? TRUE : FALSE;
-    if (pTimeBias)
-        timeBias_ = *pTimeBias;
+    if (pRevisedUpdateRate) *pRevisedUpdateRate = updateRate_;
+    if (pActive) active_ = *pActive ? TRUE : FALSE;
+    if (pTimeBias) timeBias_ = *pTimeBias;
     if (pPercentDeadband)
         percentDeadband_ = *pPercentDeadband;  // items get it as VT_R8 once they exist
-    if (pLCID)
-        lcid_ = *pLCID;
-    if (phClientGroup)
-        clientHandle_ = *phClientGroup;
+    if (pLCID) lcid_ = *pLCID;
+    if (phClientGroup) clientHandle_ = *phClientGroup;
     return result;
 }
 
-HRESULT COPCGroup::SetName(LPCWSTR szName)
-{
-    if (!szName || !*szName)
-        return E_INVALIDARG;
+HRESULT COPCGroup::SetName(LPCWSTR szName) {
+    if (!szName || !*szName) return E_INVALIDARG;
     const std::shared_ptr<CBaseServer> server = owner();
-    if (!server)
-        return E_FAIL;
+    if (!server) return E_FAIL;
     return server->RenameGroup(this, szName);
 }
 
-void COPCGroup::StoreName(const std::wstring& name)
-{
+void COPCGroup::StoreName(const std::wstring& name) {
     com::CsLock guard(lock_);
     name_ = name;
 }
 
-HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
-{
-    if (riid == GUID_NULL || !ppUnk)
-        return E_INVALIDARG;
+HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+    if (riid == GUID_NULL || !ppUnk) return E_INVALIDARG;
     *ppUnk = nullptr;
     const std::shared_ptr<CBaseServer> server = owner();
-    if (!server)
-        return E_FAIL;
+    if (!server) return E_FAIL;
 
     DWORD rate;
     OPCHANDLE clientHandle;
@@ -191,12 +161,11 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
     OPCHANDLE serverHandle = 0;
     DWORD revised = 0;
     com::ComPtr<IUnknown> clone;
-    const HRESULT hr = server->AddGroup(szName ? szName : L"", FALSE, rate, clientHandle, &timeBias,
-                                        &deadband, lcid, &serverHandle, &revised, IID_IUnknown,
-                                        clone.put());
+    const HRESULT hr =
+        server->AddGroup(szName ? szName : L"", FALSE, rate, clientHandle, &timeBias, &deadband,
+                         lcid, &serverHandle, &revised, IID_IUnknown, clone.put());
     if (hr != S_OK) {
-        if (SUCCEEDED(hr))
-            server->RemoveGroup(serverHandle, TRUE);
+        if (SUCCEEDED(hr)) server->RemoveGroup(serverHandle, TRUE);
         return hr;
     }
     // The items are copied here (bound items, container order) once groups hold items.
@@ -208,50 +177,43 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
     return query;
 }
 
-STDMETHODIMP COPCGroup::GetItems(IUnknown** ppItems)
-{
+STDMETHODIMP COPCGroup::GetItems(IUnknown** ppItems) {
     RETURN_IF_NULL_POINTER(ppItems);
     com::CsLock guard(lock_);
     *ppItems = nullptr;
-    if (!items_)
-        return E_POINTER;
+    if (!items_) return E_POINTER;
     return items_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppItems));
 }
 
-STDMETHODIMP COPCGroup::GetClientHandle(unsigned long* phClientGroup)
-{
+STDMETHODIMP COPCGroup::GetClientHandle(unsigned long* phClientGroup) {
     RETURN_IF_NULL_POINTER(phClientGroup);
     com::CsLock guard(lock_);
     *phClientGroup = clientHandle_;
     return S_OK;
 }
 
-STDMETHODIMP COPCGroup::GetServerHandle(unsigned long* phServerGroup)
-{
+STDMETHODIMP COPCGroup::GetServerHandle(unsigned long* phServerGroup) {
     RETURN_IF_NULL_POINTER(phServerGroup);
     com::CsLock guard(lock_);
     *phServerGroup = serverHandle_;
     return S_OK;
 }
 
-STDMETHODIMP COPCGroup::GetActive(long* pbActive)
-{
+STDMETHODIMP COPCGroup::GetActive(long* pbActive) {
     RETURN_IF_NULL_POINTER(pbActive);
     com::CsLock guard(lock_);
     *pbActive = active_;
     return S_OK;
 }
 
-STDMETHODIMP COPCGroup::GetAsyncMode(long* plAsyncMode)
-{
+STDMETHODIMP COPCGroup::GetAsyncMode(long* plAsyncMode) {
     RETURN_IF_NULL_POINTER(plAsyncMode);
     com::CsLock guard(lock_);
     *plAsyncMode = asyncMode_;
     return S_OK;
 }
 
-STDMETHODIMP COPCGroup::SetAsyncMode(long lAsyncMode)
-{
+STDMETHODIMP COPCGroup::SetAsyncMode(long lAsyncMode) {
     com::CsLock guard(lock_);
     asyncMode_ = lAsyncMode;
     return S_OK;
@@ -259,8 +221,7 @@ STDMETHODIMP COPCGroup::SetAsyncMode(long lAsyncMode)
 
 STDMETHODIMP COPCGroupStateMgtImpl::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
                                              LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
-                                             OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup)
-{
+                                             OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup) {
     return com::ComBoundary([&] {
         return group_->GetState(pUpdateRate, pActive, ppName, pTimeBias, pPercentDeadband, pLCID,
                                 phClientGroup, phServerGroup);
@@ -268,21 +229,19 @@ STDMETHODIMP COPCGroupStateMgtImpl::GetState(DWORD* pUpdateRate, BOOL* pActive, 
 }
 
 STDMETHODIMP COPCGroupStateMgtImpl::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
-                                             BOOL* pActive, LONG* pTimeBias, FLOAT* pPercentDeadband,
-                                             DWORD* pLCID, OPCHANDLE* phClientGroup)
-{
+                                             BOOL* pActive, LONG* pTimeBias,
+                                             FLOAT* pPercentDeadband, DWORD* pLCID,
+                                             OPCHANDLE* phClientGroup) {
     return com::ComBoundary([&] {
         return group_->SetState(pRequestedUpdateRate, pRevisedUpdateRate, pActive, pTimeBias,
                                 pPercentDeadband, pLCID, phClientGroup);
     });
 }
 
-STDMETHODIMP COPCGroupStateMgtImpl::SetName(LPCWSTR szName)
-{
+STDMETHODIMP COPCGroupStateMgtImpl::SetName(LPCWSTR szName) {
     return com::ComBoundary([&] { return group_->SetName(szName); });
 }
 
-STDMETHODIMP COPCGroupStateMgtImpl::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
-{
+STDMETHODIMP COPCGroupStateMgtImpl::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
     return com::ComBoundary([&] { return group_->CloneGroup(szName, riid, ppUnk); });
 }

@@ -38,9 +38,9 @@ public:
     HRESULT GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                      FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
                      OPCHANDLE* phServerGroup);
-    HRESULT SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, const BOOL* pActive,
-                     const LONG* pTimeBias, const FLOAT* pPercentDeadband, const DWORD* pLCID,
-                     const OPCHANDLE* phClientGroup);
+    HRESULT SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
+                     const BOOL* pActive, const LONG* pTimeBias, const FLOAT* pPercentDeadband,
+                     const DWORD* pLCID, const OPCHANDLE* phClientGroup);
     HRESULT SetName(LPCWSTR szName);
     HRESULT CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk);
 

@@ -11,31 +11,25 @@
 
 namespace {
 
-std::wstring LoadModuleString(UINT id)
-{
+std::wstring LoadModuleString(UINT id) {
     const wchar_t* text = nullptr;
-    const int length = LoadStringW(com::Module::Get().handle(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    const int length =
+        LoadStringW(com::Module::Get().handle(), id, reinterpret_cast<LPWSTR>(&text), 0);
     return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
-HRESULT CreateInteractionOnce(com::ComPtr<IOrvaneInteraction>* out)
-{
-    HRESULT hr = CoCreateInstance(CLSID_OrvaneInteraction, nullptr, CLSCTX_ALL, IID_IOrvaneInteraction,
-                                  out->put_void());
-    if (SUCCEEDED(hr) && !*out)
-        hr = E_POINTER;
+HRESULT CreateInteractionOnce(com::ComPtr<IOrvaneInteraction>* out) {
+    HRESULT hr = CoCreateInstance(CLSID_OrvaneInteraction, nullptr, CLSCTX_ALL,
+                                  IID_IOrvaneInteraction, out->put_void());
+    if (SUCCEEDED(hr) && !*out) hr = E_POINTER;
     return hr;
 }
 
 }  // namespace
 
-OPCOrvane::OPCOrvane()
-{
-    AddConnectionPoint(IID_IOPCShutdown);
-}
+OPCOrvane::OPCOrvane() { AddConnectionPoint(IID_IOPCShutdown); }
 
-HRESULT OPCOrvane::CreateInteraction()
-{
+HRESULT OPCOrvane::CreateInteraction() {
     HRESULT hr = CreateInteractionOnce(&interaction_);
     if (FAILED(hr)) {
         // The drive module may still be starting up: one more try after a second.
@@ -52,8 +46,7 @@ HRESULT OPCOrvane::CreateInteraction()
     return hr;
 }
 
-HRESULT OPCOrvane::FinalConstruct()
-{
+HRESULT OPCOrvane::FinalConstruct() {
     CoFileTimeNow(&startTime_);
     RETURN_IF_FAILED(CreateInteraction());
 
@@ -82,24 +75,18 @@ HRESULT OPCOrvane::FinalConstruct()
     return S_OK;
 }
 
-void OPCOrvane::FinalRelease()
-{
+void OPCOrvane::FinalRelease() {
     // Groups first: their items unbind through the interaction component.
-    if (core_)
-        core_->Close();
+    if (core_) core_->Close();
     core_.reset();
-    if (interaction_)
-        interaction_->ReleaseConnections();
+    if (interaction_) interaction_->ReleaseConnections();
     model_.reset();
     interaction_.reset();
 }
 
-HRESULT OPCOrvane::QueryInterfaceHook(REFIID riid, void** ppv)
-{
-    if (riid == IID_IOPCServer)
-        return com::CreateTearOff<COPCServerImpl>(this, riid, ppv);
-    if (riid == IID_IOPCCommon)
-        return com::CreateTearOff<COPCCommonImpl>(this, riid, ppv);
+HRESULT OPCOrvane::QueryInterfaceHook(REFIID riid, void** ppv) {
+    if (riid == IID_IOPCServer) return com::CreateTearOff<COPCServerImpl>(this, riid, ppv);
+    if (riid == IID_IOPCCommon) return com::CreateTearOff<COPCCommonImpl>(this, riid, ppv);
     // IOPCBrowseServerAddressSpace, IOPCItemProperties and IPersistFile arrive
     // as tear-offs of their own with browsing, item properties and the
     // configuration file.
@@ -107,20 +94,16 @@ HRESULT OPCOrvane::QueryInterfaceHook(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP OPCOrvane::CheckNameSpace(long* plChecked)
-{
+STDMETHODIMP OPCOrvane::CheckNameSpace(long* plChecked) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(plChecked);
-        if (!interaction_)
-            return S_OK;
+        if (!interaction_) return S_OK;
         auto nameSpace = interaction_.try_query<IOPCOVI_NameSpace>();
-        if (!nameSpace)
-            return S_OK;
+        if (!nameSpace) return S_OK;
         return nameSpace->CheckNameSpace(plChecked);
     });
 }
 
-STDMETHODIMP OPCOrvane::InterfaceSupportsErrorInfo(REFIID riid)
-{
+STDMETHODIMP OPCOrvane::InterfaceSupportsErrorInfo(REFIID riid) {
     return riid == IID_ICBaseServer ? S_OK : S_FALSE;
 }

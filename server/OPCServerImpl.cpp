@@ -7,31 +7,29 @@
 #include "com/Result.h"
 
 STDMETHODIMP COPCServerImpl::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                                      OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
-                                      DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
-                                      REFIID riid, LPUNKNOWN* ppUnk)
-{
+                                      OPCHANDLE hClientGroup, LONG* pTimeBias,
+                                      FLOAT* pPercentDeadband, DWORD dwLCID,
+                                      OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
+                                      REFIID riid, LPUNKNOWN* ppUnk) {
     return com::ComBoundary([&] {
-        return owner()->core().AddGroup(szName, bActive, dwRequestedUpdateRate, hClientGroup, pTimeBias,
-                                        pPercentDeadband, dwLCID, phServerGroup, pRevisedUpdateRate, riid,
-                                        ppUnk);
+        return owner()->core().AddGroup(szName, bActive, dwRequestedUpdateRate, hClientGroup,
+                                        pTimeBias, pPercentDeadband, dwLCID, phServerGroup,
+                                        pRevisedUpdateRate, riid, ppUnk);
     });
 }
 
-STDMETHODIMP COPCServerImpl::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString)
-{
+STDMETHODIMP COPCServerImpl::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
     return com::ComBoundary([&] {
-        return GetErrorStringFor(com::Module::Get().handle(), messages_.get(), dwError, dwLocale, ppString);
+        return GetErrorStringFor(com::Module::Get().handle(), messages_.get(), dwError, dwLocale,
+                                 ppString);
     });
 }
 
-STDMETHODIMP COPCServerImpl::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
-{
+STDMETHODIMP COPCServerImpl::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
     return com::ComBoundary([&] { return owner()->core().GetGroupByName(szName, riid, ppUnk); });
 }
 
-STDMETHODIMP COPCServerImpl::GetStatus(OPCSERVERSTATUS** ppServerStatus)
-{
+STDMETHODIMP COPCServerImpl::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !ppServerStatus);
         *ppServerStatus = nullptr;
@@ -55,12 +53,12 @@ STDMETHODIMP COPCServerImpl::GetStatus(OPCSERVERSTATUS** ppServerStatus)
     });
 }
 
-STDMETHODIMP COPCServerImpl::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce)
-{
+STDMETHODIMP COPCServerImpl::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     return com::ComBoundary([&] { return owner()->core().RemoveGroup(hServerGroup, bForce); });
 }
 
-STDMETHODIMP COPCServerImpl::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk)
-{
-    return com::ComBoundary([&] { return owner()->core().CreateGroupEnumerator(dwScope, riid, ppUnk); });
+STDMETHODIMP COPCServerImpl::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
+                                                   LPUNKNOWN* ppUnk) {
+    return com::ComBoundary(
+        [&] { return owner()->core().CreateGroupEnumerator(dwScope, riid, ppUnk); });
 }

@@ -7,29 +7,25 @@
 
 namespace {
 
-ServerStartup& Startup()
-{
+ServerStartup& Startup() {
     static ServerStartup startup;
     return startup;
 }
 
 }  // namespace
 
-void InitServerStartup()
-{
+void InitServerStartup() {
     ServerStartup& startup = Startup();
     CoFileTimeNow(&startup.startTime);
     com::ModuleVersion version;
     const HRESULT hr = com::ReadModuleVersion(com::Module::Get().path(), &version);
     if (FAILED(hr)) {
-        LOG_ERROR(L"Orvane: version resource not readable (%#lx); status reports version 0.0.0", hr);
+        LOG_ERROR(L"Orvane: version resource not readable (%#lx); status reports version 0.0.0",
+                  hr);
         return;
     }
     startup.version = version.version;
     startup.vendor = version.company;
 }
 
-const ServerStartup& GetServerStartup()
-{
-    return Startup();
-}
+const ServerStartup& GetServerStartup() { return Startup(); }

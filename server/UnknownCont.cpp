@@ -4,63 +4,46 @@
 
 #include "com/Result.h"
 
-bool CUnknownCont::Add(const std::string& key, IUnknown* object, DWORD* handle)
-{
+bool CUnknownCont::Add(const std::string& key, IUnknown* object, DWORD* handle) {
     com::CsLock guard(lock_);
-    if (!object || elements_.count(key))
-        return false;
+    if (!object || elements_.count(key)) return false;
     const DWORD newHandle = handles_.Add(std::make_shared<std::string>(key));
-    if (newHandle == 0)
-        return false;
+    if (newHandle == 0) return false;
     Element element;
     element.handle = newHandle;
     element.object = com::ComPtr<IUnknown>(object);
     elements_.emplace(key, std::move(element));
-    if (handle)
-        *handle = newHandle;
+    if (handle) *handle = newHandle;
     return true;
 }
 
-bool CUnknownCont::FindByKey(const std::string& key, Element* found) const
-{
+bool CUnknownCont::FindByKey(const std::string& key, Element* found) const {
     com::CsLock guard(lock_);
     auto it = elements_.find(key);
-    if (it == elements_.end())
-        return false;
-    if (found)
-        *found = it->second;
+    if (it == elements_.end()) return false;
+    if (found) *found = it->second;
     return true;
 }
 
-bool CUnknownCont::FindByHandle(DWORD handle, Element* found, std::string* key) const
-{
+bool CUnknownCont::FindByHandle(DWORD handle, Element* found, std::string* key) const {
     com::CsLock guard(lock_);
     std::shared_ptr<std::string> elementKey;
-    if (!handles_.Find(handle, &elementKey))
-        return false;
+    if (!handles_.Find(handle, &elementKey)) return false;
     auto it = elements_.find(*elementKey);
-    if (it == elements_.end())
-        return false;
-    if (found)
-        *found = it->second;
-    if (key)
-        *key = *elementKey;
+    if (it == elements_.end()) return false;
+    if (found) *found = it->second;
+    if (key) *key = *elementKey;
     return true;
 }
 
-bool CUnknownCont::ContainsKey(const std::string& key) const
-{
-    return FindByKey(key, nullptr);
-}
+bool CUnknownCont::ContainsKey(const std::string& key) const { return FindByKey(key, nullptr); }
 
-bool CUnknownCont::RemoveByHandle(DWORD handle)
-{
+bool CUnknownCont::RemoveByHandle(DWORD handle) {
     com::ComPtr<IUnknown> removed;
     {
         com::CsLock guard(lock_);
         std::shared_ptr<std::string> key;
-        if (!handles_.Find(handle, &key))
-            return false;
+        if (!handles_.Find(handle, &key)) return false;
         auto it = elements_.find(*key);
         if (it != elements_.end()) {
             removed = std::move(it->second.object);
@@ -71,14 +54,12 @@ bool CUnknownCont::RemoveByHandle(DWORD handle)
     return true;
 }
 
-bool CUnknownCont::RemoveByKey(const std::string& key)
-{
+bool CUnknownCont::RemoveByKey(const std::string& key) {
     com::ComPtr<IUnknown> removed;
     {
         com::CsLock guard(lock_);
         auto it = elements_.find(key);
-        if (it == elements_.end())
-            return false;
+        if (it == elements_.end()) return false;
         handles_.Remove(it->second.handle);
         removed = std::move(it->second.object);
         elements_.erase(it);
@@ -86,39 +67,32 @@ bool CUnknownCont::RemoveByKey(const std::string& key)
     return true;
 }
 
-bool CUnknownCont::Rekey(const std::string& oldKey, const std::string& newKey)
-{
+bool CUnknownCont::Rekey(const std::string& oldKey, const std::string& newKey) {
     com::CsLock guard(lock_);
     auto it = elements_.find(oldKey);
-    if (it == elements_.end() || elements_.count(newKey))
-        return false;
+    if (it == elements_.end() || elements_.count(newKey)) return false;
     Element element = std::move(it->second);
     elements_.erase(it);
     std::shared_ptr<std::string> key;
-    if (handles_.Find(element.handle, &key))
-        *key = newKey;  // the handle stays the element's
+    if (handles_.Find(element.handle, &key)) *key = newKey;  // the handle stays the element's
     elements_.emplace(newKey, std::move(element));
     return true;
 }
 
-size_t CUnknownCont::Count() const
-{
+size_t CUnknownCont::Count() const {
     com::CsLock guard(lock_);
     return elements_.size();
 }
 
-std::vector<CUnknownCont::Element> CUnknownCont::Snapshot() const
-{
+std::vector<CUnknownCont::Element> CUnknownCont::Snapshot() const {
     com::CsLock guard(lock_);
     std::vector<Element> result;
     result.reserve(elements_.size());
-    for (const auto& entry : elements_)
-        result.push_back(entry.second);
+    for (const auto& entry : elements_) result.push_back(entry.second);
     return result;
 }
 
-void CUnknownCont::Clear()
-{
+void CUnknownCont::Clear() {
     std::map<std::string, Element> old;
     {
         com::CsLock guard(lock_);
@@ -127,35 +101,30 @@ void CUnknownCont::Clear()
     }
 }
 
-STDMETHODIMP CUnknownCont::GetElement(long lIndex, IUnknown** ppUnk)
-{
+STDMETHODIMP CUnknownCont::GetElement(long lIndex, IUnknown** ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppUnk);
         *ppUnk = nullptr;
         com::CsLock guard(lock_);
-        if (lIndex < 0 || static_cast<size_t>(lIndex) >= elements_.size())
-            return E_FAIL;
+        if (lIndex < 0 || static_cast<size_t>(lIndex) >= elements_.size()) return E_FAIL;
         auto it = elements_.begin();
         std::advance(it, lIndex);
         return it->second.object.copy_to(ppUnk);
     });
 }
 
-STDMETHODIMP CUnknownCont::GetCount(long* plCount)
-{
+STDMETHODIMP CUnknownCont::GetCount(long* plCount) {
     RETURN_IF_NULL_POINTER(plCount);
     *plCount = static_cast<long>(Count());
     return S_OK;
 }
 
-STDMETHODIMP CUnknownCont::GetElementByHandle(unsigned long hHandle, IUnknown** ppUnk)
-{
+STDMETHODIMP CUnknownCont::GetElementByHandle(unsigned long hHandle, IUnknown** ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppUnk);
         *ppUnk = nullptr;
         Element element;
-        if (!FindByHandle(hHandle, &element))
-            return E_INVALIDARG;
+        if (!FindByHandle(hHandle, &element)) return E_INVALIDARG;
         return element.object.copy_to(ppUnk);
     });
 }

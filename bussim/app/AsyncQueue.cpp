@@ -11,11 +11,9 @@ AsyncQueue& AsyncQueue::Get() {
 
 DWORD AsyncQueue::Post(const void* owner, Job job) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!thread_.joinable())
-        thread_ = std::thread([this] { Run(); });
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     DWORD id = nextCancelId_++;
-    if (nextCancelId_ == 0)
-        nextCancelId_ = 1;
+    if (nextCancelId_ == 0) nextCancelId_ = 1;
     queue_.push_back(Entry{owner, id, false, std::move(job)});
     wake_.notify_one();
     return id;
@@ -38,8 +36,7 @@ void AsyncQueue::Stop() {
         stopping_ = true;
         wake_.notify_one();
     }
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void AsyncQueue::Run() {
@@ -50,8 +47,7 @@ void AsyncQueue::Run() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty())
-                return;
+            if (queue_.empty()) return;
             entry = std::move(queue_.front());
             queue_.pop_front();
         }

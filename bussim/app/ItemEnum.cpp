@@ -35,11 +35,9 @@ public:
                 const ItemAttributes& from = (*items_)[position_ + i];
                 OPCITEMATTRIBUTES& to = out[i];
                 HRESULT hr = com::CoTaskMemString(L"", &to.szAccessPath);
-                if (SUCCEEDED(hr))
-                    hr = com::CoTaskMemString(from.itemId, &to.szItemID);
+                if (SUCCEEDED(hr)) hr = com::CoTaskMemString(from.itemId, &to.szItemID);
                 if (FAILED(hr)) {
-                    for (size_t k = 0; k <= i; ++k)
-                        FreeAttributes(&out[k]);
+                    for (size_t k = 0; k <= i; ++k) FreeAttributes(&out[k]);
                     return hr;
                 }
                 to.bActive = from.active;
@@ -77,8 +75,9 @@ public:
                 com::CsLock guard(lock_);
                 position = position_;
             }
-            return com::CreateInstance<CItemAttributesEnum>(nullptr, __uuidof(IEnumOPCItemAttributes),
-                                                            reinterpret_cast<void**>(ppEnum), items_, position);
+            return com::CreateInstance<CItemAttributesEnum>(
+                nullptr, __uuidof(IEnumOPCItemAttributes), reinterpret_cast<void**>(ppEnum), items_,
+                position);
         });
     }
 
@@ -96,7 +95,8 @@ HRESULT CreateItemAttributesEnum(std::vector<ItemAttributes> items, IEnumOPCItem
     return com::ComBoundary([&]() -> HRESULT {
         auto shared = std::make_shared<const Items>(std::move(items));
         return com::CreateInstance<CItemAttributesEnum>(nullptr, __uuidof(IEnumOPCItemAttributes),
-                                                        reinterpret_cast<void**>(out), shared, size_t{0});
+                                                        reinterpret_cast<void**>(out), shared,
+                                                        size_t{0});
     });
 }
 

@@ -16,8 +16,8 @@ constexpr DWORD kFastestRate = 10;
 const LCID kLocales[] = {0x409, 0x407};
 
 bool IsSupportedLocale(LCID lcid) {
-    return lcid == 0x409 || lcid == 0x407 || lcid == LOCALE_SYSTEM_DEFAULT || lcid == LOCALE_USER_DEFAULT ||
-           lcid == LOCALE_NEUTRAL;
+    return lcid == 0x409 || lcid == 0x407 || lcid == LOCALE_SYSTEM_DEFAULT ||
+           lcid == LOCALE_USER_DEFAULT || lcid == LOCALE_NEUTRAL;
 }
 
 LONG LocalTimeBias() {
@@ -42,21 +42,20 @@ const Property kProperties[] = {
 
 VARTYPE PropertyType(DWORD id, const ItemInfo& item) {
     switch (id) {
-    case OPC_PROPERTY_DATATYPE: return VT_I2;
-    case OPC_PROPERTY_VALUE: return CanonicalType(item.type);
-    case OPC_PROPERTY_QUALITY: return VT_I2;
-    case OPC_PROPERTY_TIMESTAMP: return VT_DATE;
-    case OPC_PROPERTY_ACCESS_RIGHTS: return VT_I4;
-    case OPC_PROPERTY_SCAN_RATE: return VT_R4;
-    case OPC_PROPERTY_DESCRIPTION: return VT_BSTR;
-    default: return VT_EMPTY;
+        case OPC_PROPERTY_DATATYPE: return VT_I2;
+        case OPC_PROPERTY_VALUE: return CanonicalType(item.type);
+        case OPC_PROPERTY_QUALITY: return VT_I2;
+        case OPC_PROPERTY_TIMESTAMP: return VT_DATE;
+        case OPC_PROPERTY_ACCESS_RIGHTS: return VT_I4;
+        case OPC_PROPERTY_SCAN_RATE: return VT_R4;
+        case OPC_PROPERTY_DESCRIPTION: return VT_BSTR;
+        default: return VT_EMPTY;
     }
 }
 
 bool IsProperty(DWORD id) {
     for (const Property& p : kProperties) {
-        if (p.id == id)
-            return true;
+        if (p.id == id) return true;
     }
     return false;
 }
@@ -72,42 +71,40 @@ HRESULT FindItemInfo(LPCWSTR szItemID, const ItemInfo** info) {
 HRESULT PropertyValue(DWORD id, const ItemInfo& item, VARIANT* out) {
     VariantInit(out);
     switch (id) {
-    case OPC_PROPERTY_DATATYPE:
-        V_VT(out) = VT_I2;
-        V_I2(out) = static_cast<SHORT>(CanonicalType(item.type));
-        return S_OK;
-    case OPC_PROPERTY_VALUE: {
-        if (item.type == ItemType::kBytes)
-            return kChannelNoResponse;
-        ItemValue value;
-        RETURN_IF_FAILED(StatusToHresult(SimHost::Get().bus().Read(item.id, &value)));
-        return ToVariant(value, out);
-    }
-    case OPC_PROPERTY_QUALITY:
-        V_VT(out) = VT_I2;
-        V_I2(out) = item.type == ItemType::kBytes ? OPC_QUALITY_BAD : OPC_QUALITY_GOOD;
-        return S_OK;
-    case OPC_PROPERTY_TIMESTAMP:
-        V_VT(out) = VT_DATE;
-        V_DATE(out) = com::NowUtcDate();
-        return S_OK;
-    case OPC_PROPERTY_ACCESS_RIGHTS:
-        V_VT(out) = VT_I4;
-        V_I4(out) = static_cast<LONG>(AccessRights(item));
-        return S_OK;
-    case OPC_PROPERTY_SCAN_RATE:
-        V_VT(out) = VT_R4;
-        V_R4(out) = 10.0f;
-        return S_OK;
-    case OPC_PROPERTY_DESCRIPTION: {
-        std::wstring text = com::Utf8ToWide(item.description);
-        V_BSTR(out) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        RETURN_IF_NULL_ALLOC(V_BSTR(out));
-        V_VT(out) = VT_BSTR;
-        return S_OK;
-    }
-    default:
-        return OPC_E_INVALID_PID;
+        case OPC_PROPERTY_DATATYPE:
+            V_VT(out) = VT_I2;
+            V_I2(out) = static_cast<SHORT>(CanonicalType(item.type));
+            return S_OK;
+        case OPC_PROPERTY_VALUE: {
+            if (item.type == ItemType::kBytes) return kChannelNoResponse;
+            ItemValue value;
+            RETURN_IF_FAILED(StatusToHresult(SimHost::Get().bus().Read(item.id, &value)));
+            return ToVariant(value, out);
+        }
+        case OPC_PROPERTY_QUALITY:
+            V_VT(out) = VT_I2;
+            V_I2(out) = item.type == ItemType::kBytes ? OPC_QUALITY_BAD : OPC_QUALITY_GOOD;
+            return S_OK;
+        case OPC_PROPERTY_TIMESTAMP:
+            V_VT(out) = VT_DATE;
+            V_DATE(out) = com::NowUtcDate();
+            return S_OK;
+        case OPC_PROPERTY_ACCESS_RIGHTS:
+            V_VT(out) = VT_I4;
+            V_I4(out) = static_cast<LONG>(AccessRights(item));
+            return S_OK;
+        case OPC_PROPERTY_SCAN_RATE:
+            V_VT(out) = VT_R4;
+            V_R4(out) = 10.0f;
+            return S_OK;
+        case OPC_PROPERTY_DESCRIPTION: {
+            std::wstring text = com::Utf8ToWide(item.description);
+            V_BSTR(out) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            RETURN_IF_NULL_ALLOC(V_BSTR(out));
+            V_VT(out) = VT_BSTR;
+            return S_OK;
+        }
+        default: return OPC_E_INVALID_PID;
     }
 }
 
@@ -120,7 +117,9 @@ HRESULT ErrorText(HRESULT error, std::wstring* text) {
     };
     static const Known kKnown[] = {
         {OPC_E_INVALIDHANDLE, L"The value of the handle is invalid."},
-        {OPC_E_BADTYPE, L"The server cannot convert the data between the requested data type and the canonical data type."},
+        {OPC_E_BADTYPE,
+         L"The server cannot convert the data between the requested data type and the canonical "
+         L"data type."},
         {OPC_E_PUBLIC, L"The requested operation cannot be done on a public group."},
         {OPC_E_BADRIGHTS, L"The item's access rights do not allow the operation."},
         {OPC_E_UNKNOWNITEMID, L"The item is no longer available in the server address space."},
@@ -129,15 +128,20 @@ HRESULT ErrorText(HRESULT error, std::wstring* text) {
         {OPC_E_UNKNOWNPATH, L"The item's access path is not known to the server."},
         {OPC_E_RANGE, L"The value was out of range."},
         {OPC_E_DUPLICATENAME, L"Duplicate name not allowed."},
-        {OPC_S_UNSUPPORTEDRATE, L"The server does not support the requested data rate but will use the closest available rate."},
+        {OPC_S_UNSUPPORTEDRATE,
+         L"The server does not support the requested data rate but will use the closest available "
+         L"rate."},
         {OPC_S_CLAMP, L"A value passed to write was accepted but the output was clamped."},
         {OPC_S_INUSE, L"The operation cannot be performed because the object is being referenced."},
         {OPC_E_INVALIDCONFIGFILE, L"The server's configuration file is an invalid format."},
         {OPC_E_NOTFOUND, L"The requested object (e.g. a public group) was not found."},
         {kChannelNotReady, L"The slave has not answered the request on its parameter channel yet."},
-        {kChannelNoResponse, L"There is no response to fetch: no request was written since the last one was read."},
-        {kChannelClosed, L"The parameter channel is closed: MA_ProfileIdentNumber has not been set to 0x3A00."},
-        {kRequestRefused, L"The slave refused the request: it exceeds the drive's block length or parameter count."},
+        {kChannelNoResponse,
+         L"There is no response to fetch: no request was written since the last one was read."},
+        {kChannelClosed,
+         L"The parameter channel is closed: MA_ProfileIdentNumber has not been set to 0x3A00."},
+        {kRequestRefused,
+         L"The slave refused the request: it exceeds the drive's block length or parameter count."},
     };
     for (const Known& known : kKnown) {
         if (known.code == error) {
@@ -146,14 +150,14 @@ HRESULT ErrorText(HRESULT error, std::wstring* text) {
         }
     }
     wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    if (length == 0)
-        return E_INVALIDARG;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    if (length == 0) return E_INVALIDARG;
     std::wstring message(buffer, length);
     LocalFree(buffer);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     *text = message;
     return S_OK;
@@ -169,19 +173,22 @@ void COPCBusServer::FinalRelease() {
 // ------------------------------------------------------------------ IOPCServer
 
 STDMETHODIMP COPCBusServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                                     OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID,
-                                     OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID riid,
-                                     LPUNKNOWN* ppUnk) {
+                                     OPCHANDLE hClientGroup, LONG* pTimeBias,
+                                     FLOAT* pPercentDeadband, DWORD dwLCID,
+                                     OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
+                                     REFIID riid, LPUNKNOWN* ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !phServerGroup || !pRevisedUpdateRate || !ppUnk);
         *ppUnk = nullptr;
         *phServerGroup = 0;
         *pRevisedUpdateRate = 0;
-        RETURN_HR_IF(E_INVALIDARG, pPercentDeadband && (*pPercentDeadband < 0 || *pPercentDeadband > 100));
+        RETURN_HR_IF(E_INVALIDARG,
+                     pPercentDeadband && (*pPercentDeadband < 0 || *pPercentDeadband > 100));
         GroupState state;
         state.name = szName && *szName ? std::wstring(szName) : groups_->UniqueName();
         state.active = bActive ? TRUE : FALSE;
-        state.updateRate = dwRequestedUpdateRate < kFastestRate ? kFastestRate : dwRequestedUpdateRate;
+        state.updateRate =
+            dwRequestedUpdateRate < kFastestRate ? kFastestRate : dwRequestedUpdateRate;
         state.hClientGroup = hClientGroup;
         state.timeBias = pTimeBias ? *pTimeBias : LocalTimeBias();
         state.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
@@ -243,8 +250,7 @@ STDMETHODIMP COPCBusServer::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
             status[0].wBuildNumber = version.version.build;
         }
         std::wstring vendor = std::wstring(kVendorName) + L" Orvane Bus Simulator";
-        if (!host.configured())
-            vendor += L" (topology: " + host.loadError() + L")";
+        if (!host.configured()) vendor += L" (topology: " + host.loadError() + L")";
         RETURN_IF_FAILED(com::CoTaskMemString(vendor, &status[0].szVendorInfo));
         *ppServerStatus = status.release();
         return S_OK;
@@ -261,30 +267,32 @@ STDMETHODIMP COPCBusServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     });
 }
 
-STDMETHODIMP COPCBusServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) {
+STDMETHODIMP COPCBusServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
+                                                  LPUNKNOWN* ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !ppUnk);
         *ppUnk = nullptr;
-        RETURN_HR_IF(E_INVALIDARG, dwScope < OPC_ENUM_PRIVATE_CONNECTIONS || dwScope > OPC_ENUM_ALL);
+        RETURN_HR_IF(E_INVALIDARG,
+                     dwScope < OPC_ENUM_PRIVATE_CONNECTIONS || dwScope > OPC_ENUM_ALL);
         // The simulator has no public groups.
         bool privateGroups = dwScope != OPC_ENUM_PUBLIC_CONNECTIONS && dwScope != OPC_ENUM_PUBLIC;
         std::vector<com::ComPtr<CSimGroup>> groups;
-        if (privateGroups)
-            groups = groups_->All();
+        if (privateGroups) groups = groups_->All();
         HRESULT hr;
         if (riid == IID_IEnumString) {
             std::vector<std::wstring> names;
-            for (const auto& group : groups)
-                names.push_back(group->Name());
+            for (const auto& group : groups) names.push_back(group->Name());
             hr = com::CreateEnumString(std::move(names), reinterpret_cast<IEnumString**>(ppUnk));
         } else if (riid == IID_IEnumUnknown) {
             std::vector<com::ComPtr<IUnknown>> unknowns;
             for (const auto& group : groups) {
                 com::ComPtr<IUnknown> unknown;
-                RETURN_IF_FAILED(group->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.put())));
+                RETURN_IF_FAILED(
+                    group->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.put())));
                 unknowns.push_back(unknown);
             }
-            hr = com::CreateEnumUnknown(std::move(unknowns), reinterpret_cast<IEnumUnknown**>(ppUnk));
+            hr = com::CreateEnumUnknown(std::move(unknowns),
+                                        reinterpret_cast<IEnumUnknown**>(ppUnk));
         } else {
             return E_NOINTERFACE;
         }
@@ -296,16 +304,14 @@ STDMETHODIMP COPCBusServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID r
 // ------------------------------------------------------------------ IOPCCommon
 
 STDMETHODIMP COPCBusServer::SetLocaleID(LCID dwLcid) {
-    if (!IsSupportedLocale(dwLcid))
-        return E_INVALIDARG;
+    if (!IsSupportedLocale(dwLcid)) return E_INVALIDARG;
     com::CsLock guard(lock_);
     lcid_ = dwLcid;
     return S_OK;
 }
 
 STDMETHODIMP COPCBusServer::GetLocaleID(LCID* pdwLcid) {
-    if (!pdwLcid)
-        return E_INVALIDARG;
+    if (!pdwLcid) return E_INVALIDARG;
     com::CsLock guard(lock_);
     *pdwLcid = lcid_;
     return S_OK;
@@ -318,8 +324,7 @@ STDMETHODIMP COPCBusServer::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwL
         *pdwLcid = nullptr;
         com::CoTaskMem<LCID> locales;
         RETURN_HR_IF(E_OUTOFMEMORY, !locales.alloc(std::size(kLocales)));
-        for (size_t i = 0; i < std::size(kLocales); ++i)
-            locales[i] = kLocales[i];
+        for (size_t i = 0; i < std::size(kLocales); ++i) locales[i] = kLocales[i];
         *pdwCount = static_cast<DWORD>(std::size(kLocales));
         *pdwLcid = locales.release();
         return S_OK;
@@ -347,52 +352,54 @@ STDMETHODIMP COPCBusServer::SetClientName(LPCWSTR szName) {
 // ------------------------------------------------- IOPCBrowseServerAddressSpace
 
 STDMETHODIMP COPCBusServer::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
-    if (!pNameSpaceType)
-        return E_INVALIDARG;
+    if (!pNameSpaceType) return E_INVALIDARG;
     *pNameSpaceType = OPC_NS_HIERARCHIAL;
     return S_OK;
 }
 
-STDMETHODIMP COPCBusServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) {
+STDMETHODIMP COPCBusServer::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
+                                                 LPCWSTR szString) {
     return com::ComBoundary([&]() -> HRESULT {
         const AddressSpace& space = SimHost::Get().addressSpace();
         std::string name = szString ? com::WideToUtf8(szString) : std::string();
         com::CsLock guard(lock_);
         switch (dwBrowseDirection) {
-        case OPC_BROWSE_UP:
-            RETURN_HR_IF(E_FAIL, position_.empty());
-            position_.pop_back();
-            return S_OK;
-        case OPC_BROWSE_DOWN: {
-            RETURN_HR_IF(E_INVALIDARG, name.empty());
-            AddressSpace::Position next = position_;
-            next.push_back(name);
-            RETURN_HR_IF(E_INVALIDARG, !space.IsBranch(next));
-            position_ = next;
-            return S_OK;
-        }
-        case OPC_BROWSE_TO: {
-            AddressSpace::Position next = AddressSpace::Split(name);
-            RETURN_HR_IF(E_INVALIDARG, !space.IsBranch(next));
-            position_ = next;
-            return S_OK;
-        }
-        default:
-            return E_INVALIDARG;
+            case OPC_BROWSE_UP:
+                RETURN_HR_IF(E_FAIL, position_.empty());
+                position_.pop_back();
+                return S_OK;
+            case OPC_BROWSE_DOWN: {
+                RETURN_HR_IF(E_INVALIDARG, name.empty());
+                AddressSpace::Position next = position_;
+                next.push_back(name);
+                RETURN_HR_IF(E_INVALIDARG, !space.IsBranch(next));
+                position_ = next;
+                return S_OK;
+            }
+            case OPC_BROWSE_TO: {
+                AddressSpace::Position next = AddressSpace::Split(name);
+                RETURN_HR_IF(E_INVALIDARG, !space.IsBranch(next));
+                position_ = next;
+                return S_OK;
+            }
+            default: return E_INVALIDARG;
         }
     });
 }
 
-STDMETHODIMP COPCBusServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
-                                             VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
+STDMETHODIMP COPCBusServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType,
+                                             LPCWSTR szFilterCriteria, VARTYPE vtDataTypeFilter,
+                                             DWORD dwAccessRightsFilter,
                                              LPENUMSTRING* ppIEnumString) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !ppIEnumString);
         *ppIEnumString = nullptr;
-        RETURN_HR_IF(E_INVALIDARG, dwBrowseFilterType != OPC_BRANCH && dwBrowseFilterType != OPC_LEAF &&
+        RETURN_HR_IF(E_INVALIDARG, dwBrowseFilterType != OPC_BRANCH &&
+                                       dwBrowseFilterType != OPC_LEAF &&
                                        dwBrowseFilterType != OPC_FLAT);
         RETURN_HR_IF(E_INVALIDARG, dwAccessRightsFilter & ~DWORD(OPC_READABLE | OPC_WRITEABLE));
-        const std::string filter = szFilterCriteria ? com::WideToUtf8(szFilterCriteria) : std::string();
+        const std::string filter =
+            szFilterCriteria ? com::WideToUtf8(szFilterCriteria) : std::string();
         AddressSpace::Position position;
         {
             com::CsLock guard(lock_);
@@ -406,12 +413,12 @@ STDMETHODIMP COPCBusServer::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, L
             return (AccessRights(item) & dwAccessRightsFilter) == dwAccessRightsFilter;
         };
         const AddressSpace& space = SimHost::Get().addressSpace();
-        std::vector<std::string> found = dwBrowseFilterType == OPC_BRANCH ? space.Branches(position, filter)
-                                         : dwBrowseFilterType == OPC_LEAF ? space.Leaves(position, filter, accept)
-                                                                          : space.Flat(position, filter, accept);
+        std::vector<std::string> found =
+            dwBrowseFilterType == OPC_BRANCH ? space.Branches(position, filter)
+            : dwBrowseFilterType == OPC_LEAF ? space.Leaves(position, filter, accept)
+                                             : space.Flat(position, filter, accept);
         std::vector<std::wstring> names;
-        for (const std::string& name : found)
-            names.push_back(com::Utf8ToWide(name));
+        for (const std::string& name : found) names.push_back(com::Utf8ToWide(name));
         RETURN_IF_FAILED(com::CreateEnumString(std::move(names), ppIEnumString));
         return found.empty() ? S_FALSE : S_OK;
     });
@@ -426,26 +433,27 @@ STDMETHODIMP COPCBusServer::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
             com::CsLock guard(lock_);
             position = position_;
         }
-        std::optional<std::string> id =
-            SimHost::Get().addressSpace().ItemId(position, szItemDataID ? com::WideToUtf8(szItemDataID) : "");
+        std::optional<std::string> id = SimHost::Get().addressSpace().ItemId(
+            position, szItemDataID ? com::WideToUtf8(szItemDataID) : "");
         RETURN_HR_IF(E_INVALIDARG, !id);
         return com::CoTaskMemString(com::Utf8ToWide(*id), szItemID);
     });
 }
 
 STDMETHODIMP COPCBusServer::BrowseAccessPaths(LPCWSTR /*szItemID*/, LPENUMSTRING* ppIEnumString) {
-    if (ppIEnumString)
-        *ppIEnumString = nullptr;
+    if (ppIEnumString) *ppIEnumString = nullptr;
     // Items of the simulator have no access paths.
     return E_NOTIMPL;
 }
 
 // ------------------------------------------------------------ IOPCItemProperties
 
-STDMETHODIMP COPCBusServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                                     LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+STDMETHODIMP COPCBusServer::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
+                                                     DWORD** ppPropertyIDs, LPWSTR** ppDescriptions,
+                                                     VARTYPE** ppvtDataTypes) {
     return com::ComBoundary([&]() -> HRESULT {
-        RETURN_HR_IF(E_INVALIDARG, !pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes);
+        RETURN_HR_IF(E_INVALIDARG,
+                     !pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes);
         *pdwCount = 0;
         *ppPropertyIDs = nullptr;
         *ppDescriptions = nullptr;
@@ -485,8 +493,7 @@ STDMETHODIMP COPCBusServer::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DW
         HRESULT result = S_OK;
         for (DWORD i = 0; i < dwCount; ++i) {
             errors[i] = PropertyValue(pdwPropertyIDs[i], *info, &values[i]);
-            if (errors[i] != S_OK)
-                result = S_FALSE;
+            if (errors[i] != S_OK) result = S_FALSE;
         }
         *ppvData = values.release();
         *ppErrors = errors.release();

@@ -24,14 +24,16 @@ public:
     COPCBusServer();
 
     // IOPCServer
-    STDMETHODIMP AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
-                          LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
-                          DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) override;
+    STDMETHODIMP AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
+                          OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                          DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
+                          REFIID riid, LPUNKNOWN* ppUnk) override;
     STDMETHODIMP GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) override;
     STDMETHODIMP GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
     STDMETHODIMP GetStatus(OPCSERVERSTATUS** ppServerStatus) override;
     STDMETHODIMP RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) override;
-    STDMETHODIMP CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) override;
+    STDMETHODIMP CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
+                                       LPUNKNOWN* ppUnk) override;
 
     // IOPCCommon
     STDMETHODIMP SetLocaleID(LCID dwLcid) override;
@@ -42,7 +44,8 @@ public:
 
     // IOPCBrowseServerAddressSpace
     STDMETHODIMP QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) override;
-    STDMETHODIMP ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) override;
+    STDMETHODIMP ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
+                                      LPCWSTR szString) override;
     STDMETHODIMP BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
                                   VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
                                   LPENUMSTRING* ppIEnumString) override;
@@ -51,11 +54,12 @@ public:
 
     // IOPCItemProperties
     STDMETHODIMP QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                          LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override;
-    STDMETHODIMP GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
-                                   HRESULT** ppErrors) override;
-    STDMETHODIMP LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
-                               HRESULT** ppErrors) override;
+                                          LPWSTR** ppDescriptions,
+                                          VARTYPE** ppvtDataTypes) override;
+    STDMETHODIMP GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                   VARIANT** ppvData, HRESULT** ppErrors) override;
+    STDMETHODIMP LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                               LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
 
 protected:
     void FinalRelease() override;

@@ -16,8 +16,7 @@ constexpr DWORD kFastestRate = 10;
 // Per-item results: S_OK when every entry succeeded, else S_FALSE.
 HRESULT Summary(const HRESULT* errors, DWORD count) {
     for (DWORD i = 0; i < count; ++i) {
-        if (errors[i] != S_OK)
-            return S_FALSE;
+        if (errors[i] != S_OK) return S_FALSE;
     }
     return S_OK;
 }
@@ -26,8 +25,7 @@ HRESULT Summary(const HRESULT* errors, DWORD count) {
 // it: for a single item that item's own result, so that a client looking only
 // at the master error learns it.
 HRESULT MasterError(const std::vector<HRESULT>& errors) {
-    if (errors.size() == 1)
-        return errors[0];
+    if (errors.size() == 1) return errors[0];
     return Summary(errors.data(), static_cast<DWORD>(errors.size()));
 }
 
@@ -38,8 +36,8 @@ FILETIME Now() {
 }
 
 bool SupportedLocale(DWORD lcid) {
-    return lcid == 0 || lcid == LOCALE_SYSTEM_DEFAULT || lcid == LOCALE_USER_DEFAULT || lcid == 0x409 ||
-           lcid == 0x407;
+    return lcid == 0 || lcid == LOCALE_SYSTEM_DEFAULT || lcid == LOCALE_USER_DEFAULT ||
+           lcid == 0x409 || lcid == 0x407;
 }
 
 }  // namespace
@@ -59,8 +57,7 @@ HRESULT CSimGroup::FinalConstruct() {
 }
 
 void CSimGroup::FinalRelease() {
-    if (!slot_)
-        return;
+    if (!slot_) return;
     // Waits for an update that is being prepared; no client call is made under the slot.
     std::lock_guard<std::mutex> held(slot_->mutex);
     slot_->group = nullptr;
@@ -79,17 +76,13 @@ void CSimGroup::SetNameInternal(const std::wstring& name) {
 // ---------------------------------------------------------------- IOPCItemMgt
 
 HRESULT CSimGroup::CheckItemDef(const OPCITEMDEF& def, OPCITEMRESULT* result, ItemPtr* item) {
-    if (!def.szItemID || !*def.szItemID)
-        return OPC_E_INVALIDITEMID;
-    if (def.szAccessPath && *def.szAccessPath)
-        return OPC_E_UNKNOWNPATH;
+    if (!def.szItemID || !*def.szItemID) return OPC_E_INVALIDITEMID;
+    if (def.szAccessPath && *def.szAccessPath) return OPC_E_UNKNOWNPATH;
     std::string id = com::WideToUtf8(def.szItemID);
     const ItemInfo* info = SimHost::Get().bus().FindItem(id);
-    if (!info)
-        return OPC_E_UNKNOWNITEMID;
+    if (!info) return OPC_E_UNKNOWNITEMID;
     VARTYPE canonical = CanonicalType(info->type);
-    if (!CanDeliverAs(canonical, def.vtRequestedDataType))
-        return OPC_E_BADTYPE;
+    if (!CanDeliverAs(canonical, def.vtRequestedDataType)) return OPC_E_BADTYPE;
     result->vtCanonicalDataType = canonical;
     result->dwAccessRights = AccessRights(*info);
     auto made = std::make_shared<Item>();
@@ -103,8 +96,8 @@ HRESULT CSimGroup::CheckItemDef(const OPCITEMDEF& def, OPCITEMRESULT* result, It
     return S_OK;
 }
 
-HRESULT CSimGroup::ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add, OPCITEMRESULT** ppResults,
-                                 HRESULT** ppErrors) {
+HRESULT CSimGroup::ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add,
+                                 OPCITEMRESULT** ppResults, HRESULT** ppErrors) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppResults);
         RETURN_IF_NULL_POINTER(ppErrors);
@@ -131,8 +124,8 @@ HRESULT CSimGroup::ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add
     });
 }
 
-STDMETHODIMP CSimGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
-                                 HRESULT** ppErrors) {
+STDMETHODIMP CSimGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
+                                 OPCITEMRESULT** ppAddResults, HRESULT** ppErrors) {
     return ValidateOrAdd(dwCount, pItemArray, true, ppAddResults, ppErrors);
 }
 
@@ -145,15 +138,15 @@ STDMETHODIMP CSimGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOO
 // Runs `change` for every handle; the per-item result is OPC_E_INVALIDHANDLE
 // for an unknown one.
 template <class Change>
-static HRESULT ForEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors, Change change) {
+static HRESULT ForEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors,
+                             Change change) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppErrors);
         *ppErrors = nullptr;
         RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !phServer);
         com::CoTaskMem<HRESULT> errors;
         RETURN_HR_IF(E_OUTOFMEMORY, !errors.alloc(dwCount));
-        for (DWORD i = 0; i < dwCount; ++i)
-            errors[i] = change(i, phServer[i]);
+        for (DWORD i = 0; i < dwCount; ++i) errors[i] = change(i, phServer[i]);
         *ppErrors = errors.release();
         return Summary(*ppErrors, dwCount);
     });
@@ -165,14 +158,13 @@ STDMETHODIMP CSimGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT*
     });
 }
 
-STDMETHODIMP CSimGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
+STDMETHODIMP CSimGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
+                                       HRESULT** ppErrors) {
     return ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD, OPCHANDLE h) {
         ItemPtr item;
-        if (!FindItem(h, &item))
-            return OPC_E_INVALIDHANDLE;
+        if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
         com::CsLock guard(lock_);
-        if (bActive && !item->active)
-            item->sent = false;
+        if (bActive && !item->active) item->sent = false;
         item->active = bActive ? TRUE : FALSE;
         return S_OK;
     });
@@ -180,29 +172,24 @@ STDMETHODIMP CSimGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL 
 
 STDMETHODIMP CSimGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
                                          HRESULT** ppErrors) {
-    if (!phClient)
-        return E_INVALIDARG;
+    if (!phClient) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD i, OPCHANDLE h) {
         ItemPtr item;
-        if (!FindItem(h, &item))
-            return OPC_E_INVALIDHANDLE;
+        if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
         com::CsLock guard(lock_);
         item->hClient = phClient[i];
         return S_OK;
     });
 }
 
-STDMETHODIMP CSimGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
-                                     HRESULT** ppErrors) {
-    if (!pRequestedDatatypes)
-        return E_INVALIDARG;
+STDMETHODIMP CSimGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer,
+                                     VARTYPE* pRequestedDatatypes, HRESULT** ppErrors) {
+    if (!pRequestedDatatypes) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD i, OPCHANDLE h) {
         ItemPtr item;
-        if (!FindItem(h, &item))
-            return OPC_E_INVALIDHANDLE;
+        if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
         com::CsLock guard(lock_);
-        if (!CanDeliverAs(item->canonical, pRequestedDatatypes[i]))
-            return OPC_E_BADTYPE;
+        if (!CanDeliverAs(item->canonical, pRequestedDatatypes[i])) return OPC_E_BADTYPE;
         item->requested = pRequestedDatatypes[i];
         return S_OK;
     });
@@ -230,7 +217,8 @@ STDMETHODIMP CSimGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
             }
         }
         bool empty = all.empty();
-        RETURN_IF_FAILED(CreateItemAttributesEnum(std::move(all), reinterpret_cast<IEnumOPCItemAttributes**>(ppUnk)));
+        RETURN_IF_FAILED(CreateItemAttributesEnum(
+            std::move(all), reinterpret_cast<IEnumOPCItemAttributes**>(ppUnk)));
         // An empty enumerator still comes with S_FALSE: nothing to enumerate.
         return empty ? S_FALSE : S_OK;
     });
@@ -242,8 +230,9 @@ STDMETHODIMP CSimGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppNa
                                  FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
                                  OPCHANDLE* phServerGroup) {
     return com::ComBoundary([&]() -> HRESULT {
-        RETURN_HR_IF(E_INVALIDARG, !pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband ||
-                                       !pLCID || !phClientGroup || !phServerGroup);
+        RETURN_HR_IF(E_INVALIDARG, !pUpdateRate || !pActive || !ppName || !pTimeBias ||
+                                       !pPercentDeadband || !pLCID || !phClientGroup ||
+                                       !phServerGroup);
         *ppName = nullptr;
         com::CsLock guard(lock_);
         RETURN_IF_FAILED(com::CoTaskMemString(state_.name, ppName));
@@ -258,12 +247,13 @@ STDMETHODIMP CSimGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppNa
     });
 }
 
-STDMETHODIMP CSimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
-                                 LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
-                                 OPCHANDLE* phClientGroup) {
+STDMETHODIMP CSimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
+                                 BOOL* pActive, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                                 DWORD* pLCID, OPCHANDLE* phClientGroup) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !pRevisedUpdateRate);
-        RETURN_HR_IF(E_INVALIDARG, pPercentDeadband && (*pPercentDeadband < 0 || *pPercentDeadband > 100));
+        RETURN_HR_IF(E_INVALIDARG,
+                     pPercentDeadband && (*pPercentDeadband < 0 || *pPercentDeadband > 100));
         RETURN_HR_IF(E_INVALIDARG, pLCID && !SupportedLocale(*pLCID));
         com::CsLock guard(lock_);
         HRESULT result = S_OK;
@@ -277,20 +267,14 @@ STDMETHODIMP CSimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpd
         *pRevisedUpdateRate = state_.updateRate;
         if (pActive && *pActive && !state_.active) {
             // An activated group tells its client every active value once.
-            for (const auto& entry : items_.Snapshot())
-                entry.second->sent = false;
+            for (const auto& entry : items_.Snapshot()) entry.second->sent = false;
             nextUpdateMs_ = 0;
         }
-        if (pActive)
-            state_.active = *pActive ? TRUE : FALSE;
-        if (pTimeBias)
-            state_.timeBias = *pTimeBias;
-        if (pPercentDeadband)
-            state_.percentDeadband = *pPercentDeadband;
-        if (pLCID)
-            state_.lcid = *pLCID;
-        if (phClientGroup)
-            state_.hClientGroup = *phClientGroup;
+        if (pActive) state_.active = *pActive ? TRUE : FALSE;
+        if (pTimeBias) state_.timeBias = *pTimeBias;
+        if (pPercentDeadband) state_.percentDeadband = *pPercentDeadband;
+        if (pLCID) state_.lcid = *pLCID;
+        if (phClientGroup) state_.hClientGroup = *phClientGroup;
         return result;
     });
 }
@@ -334,8 +318,7 @@ STDMETHODIMP CSimGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk
         RETURN_IF_FAILED(table_->Add(clone, state.name, &handle));
         clone->SetServerHandle(handle);
         HRESULT hr = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
-        if (FAILED(hr))
-            table_->Remove(handle, nullptr);
+        if (FAILED(hr)) table_->Remove(handle, nullptr);
         return hr;
     });
 }
@@ -359,8 +342,7 @@ void CSimGroup::ReadDevice(const ItemPtr& item, ReadResult* result) {
         return;
     }
     result->error = ToVariant(value, result->value.get());
-    if (FAILED(result->error))
-        return;
+    if (FAILED(result->error)) return;
     result->quality = OPC_QUALITY_GOOD;
     {
         com::CsLock guard(lock_);
@@ -446,32 +428,30 @@ STDMETHODIMP CSimGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* p
 namespace {
 
 bool SameValue(const VARIANT& a, const VARIANT& b) {
-    if (V_VT(&a) != V_VT(&b))
-        return false;
+    if (V_VT(&a) != V_VT(&b)) return false;
     switch (V_VT(&a)) {
-    case VT_EMPTY:
-        return true;
-    case VT_ARRAY | VT_UI1: {
-        std::vector<BYTE> x, y;
-        return SUCCEEDED(com::VariantToBytes(a, &x)) && SUCCEEDED(com::VariantToBytes(b, &y)) && x == y;
-    }
-    case VT_BSTR:
-        return SysStringLen(V_BSTR(&a)) == SysStringLen(V_BSTR(&b)) &&
-               std::wmemcmp(V_BSTR(&a), V_BSTR(&b), SysStringLen(V_BSTR(&a))) == 0;
-    default: {
-        com::UniqueVariant x, y;
-        return SUCCEEDED(VariantChangeType(x.get(), const_cast<VARIANT*>(&a), 0, VT_R8)) &&
-               SUCCEEDED(VariantChangeType(y.get(), const_cast<VARIANT*>(&b), 0, VT_R8)) &&
-               V_R8(x.get()) == V_R8(y.get());
-    }
+        case VT_EMPTY: return true;
+        case VT_ARRAY | VT_UI1: {
+            std::vector<BYTE> x, y;
+            return SUCCEEDED(com::VariantToBytes(a, &x)) && SUCCEEDED(com::VariantToBytes(b, &y)) &&
+                   x == y;
+        }
+        case VT_BSTR:
+            return SysStringLen(V_BSTR(&a)) == SysStringLen(V_BSTR(&b)) &&
+                   std::wmemcmp(V_BSTR(&a), V_BSTR(&b), SysStringLen(V_BSTR(&a))) == 0;
+        default: {
+            com::UniqueVariant x, y;
+            return SUCCEEDED(VariantChangeType(x.get(), const_cast<VARIANT*>(&a), 0, VT_R8)) &&
+                   SUCCEEDED(VariantChangeType(y.get(), const_cast<VARIANT*>(&b), 0, VT_R8)) &&
+                   V_R8(x.get()) == V_R8(y.get());
+        }
     }
 }
 
 // The arrays of one OnDataChange.
 struct DataChange {
     ~DataChange() {
-        for (VARIANT& v : values)
-            VariantClear(&v);
+        for (VARIANT& v : values) VariantClear(&v);
     }
     std::vector<OPCHANDLE> clients;
     std::vector<VARIANT> values;
@@ -488,8 +468,7 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
     {
         auto snapshot = items_.Snapshot();
         com::CsLock guard(lock_);
-        if (!state_.active || !enabled_ || nowMs < nextUpdateMs_)
-            return nullptr;
+        if (!state_.active || !enabled_ || nowMs < nextUpdateMs_) return nullptr;
         nextUpdateMs_ = nowMs + state_.updateRate;
         hGroup = state_.hClientGroup;
         for (const auto& entry : snapshot) {
@@ -498,8 +477,7 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
         }
     }
     auto sinks = Callbacks();
-    if (sinks.empty() || active.empty())
-        return nullptr;
+    if (sinks.empty() || active.empty()) return nullptr;
     auto change = std::make_shared<DataChange>();
     bool allGood = true;
     for (const ItemPtr& item : active) {
@@ -512,7 +490,8 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
             ReadDevice(item, &result);
         {
             com::CsLock guard(lock_);
-            if (item->sent && item->sentQuality == result.quality && SameValue(*item->sentValue, *result.value))
+            if (item->sent && item->sentQuality == result.quality &&
+                SameValue(*item->sentValue, *result.value))
                 continue;
             item->sent = true;
             item->sentQuality = result.quality;
@@ -525,14 +504,14 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
         change->times.push_back(result.timeStamp);
         change->errors.push_back(result.error);
     }
-    if (change->clients.empty())
-        return nullptr;
+    if (change->clients.empty()) return nullptr;
     HRESULT masterQuality = allGood ? S_OK : S_FALSE;
     return [sinks, change, hGroup, masterQuality] {
         const DWORD count = static_cast<DWORD>(change->clients.size());
         for (const auto& sink : sinks)
-            sink->OnDataChange(0, hGroup, masterQuality, MasterError(change->errors), count, change->clients.data(),
-                               change->values.data(), change->qualities.data(), change->times.data(),
+            sink->OnDataChange(0, hGroup, masterQuality, MasterError(change->errors), count,
+                               change->clients.data(), change->values.data(),
+                               change->qualities.data(), change->times.data(),
                                change->errors.data());
     };
 }
@@ -540,23 +519,20 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
 // ------------------------------------------------------------------ writing
 
 HRESULT CSimGroup::WriteDevice(const ItemPtr& item, const VARIANT& value) {
-    if (!(item->rights & OPC_WRITEABLE))
-        return OPC_E_BADRIGHTS;
+    if (!(item->rights & OPC_WRITEABLE)) return OPC_E_BADRIGHTS;
     const ItemInfo* info = SimHost::Get().bus().FindItem(item->itemId);
-    if (!info)
-        return OPC_E_UNKNOWNITEMID;
+    if (!info) return OPC_E_UNKNOWNITEMID;
     ItemValue converted;
     RETURN_IF_FAILED(FromVariant(value, info->type, &converted));
     return StatusToHresult(SimHost::Get().bus().Write(item->itemId, converted));
 }
 
-STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
-    if (!pItemValues)
-        return E_INVALIDARG;
+STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                              HRESULT** ppErrors) {
+    if (!pItemValues) return E_INVALIDARG;
     return ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD i, OPCHANDLE h) {
         ItemPtr item;
-        if (!FindItem(h, &item))
-            return OPC_E_INVALIDHANDLE;
+        if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
         return WriteDevice(item, pItemValues[i]);
     });
 }
@@ -593,14 +569,15 @@ void CSimGroup::CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bo
     HRESULT masterQuality = allGood ? S_OK : S_FALSE;
     for (const auto& sink : Callbacks()) {
         if (dataChange)
-            sink->OnDataChange(transactionId, hGroup, masterQuality, MasterError(errors), count, clients.data(),
-                               values.data(), qualities.data(), times.data(), errors.data());
+            sink->OnDataChange(transactionId, hGroup, masterQuality, MasterError(errors), count,
+                               clients.data(), values.data(), qualities.data(), times.data(),
+                               errors.data());
         else
-            sink->OnReadComplete(transactionId, hGroup, masterQuality, MasterError(errors), count, clients.data(),
-                                 values.data(), qualities.data(), times.data(), errors.data());
+            sink->OnReadComplete(transactionId, hGroup, masterQuality, MasterError(errors), count,
+                                 clients.data(), values.data(), qualities.data(), times.data(),
+                                 errors.data());
     }
-    for (VARIANT& v : values)
-        VariantClear(&v);
+    for (VARIANT& v : values) VariantClear(&v);
 }
 
 void CSimGroup::CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
@@ -619,11 +596,12 @@ void CSimGroup::CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
         hGroup = state_.hClientGroup;
     }
     for (const auto& sink : Callbacks())
-        sink->OnWriteComplete(transactionId, hGroup, MasterError(errors), count, clients.data(), errors.data());
+        sink->OnWriteComplete(transactionId, hGroup, MasterError(errors), count, clients.data(),
+                              errors.data());
 }
 
-STDMETHODIMP CSimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
-                             HRESULT** ppErrors) {
+STDMETHODIMP CSimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
+                             DWORD* pdwCancelID, HRESULT** ppErrors) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !pdwCancelID || !ppErrors);
         *pdwCancelID = 0;
@@ -633,15 +611,12 @@ STDMETHODIMP CSimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransac
         std::vector<ItemPtr> valid;
         HRESULT hr = ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD, OPCHANDLE h) {
             ItemPtr item;
-            if (!FindItem(h, &item))
-                return OPC_E_INVALIDHANDLE;
-            if (!(item->rights & OPC_READABLE))
-                return OPC_E_BADRIGHTS;
+            if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
+            if (!(item->rights & OPC_READABLE)) return OPC_E_BADRIGHTS;
             valid.push_back(item);
             return S_OK;
         });
-        if (FAILED(hr) || valid.empty())
-            return hr;
+        if (FAILED(hr) || valid.empty()) return hr;
         com::ComPtr<CSimGroup> self(this);
         *pdwCancelID = AsyncQueue::Get().Post(this, [self, dwTransactionID, valid](bool cancelled) {
             if (cancelled)
@@ -653,8 +628,8 @@ STDMETHODIMP CSimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransac
     });
 }
 
-STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                              DWORD* pdwCancelID, HRESULT** ppErrors) {
+STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                              DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !pdwCancelID || !ppErrors);
         *pdwCancelID = 0;
@@ -665,27 +640,24 @@ STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItem
         auto values = std::make_shared<std::vector<com::UniqueVariant>>();
         HRESULT hr = ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD i, OPCHANDLE h) {
             ItemPtr item;
-            if (!FindItem(h, &item))
-                return OPC_E_INVALIDHANDLE;
-            if (!(item->rights & OPC_WRITEABLE))
-                return OPC_E_BADRIGHTS;
+            if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
+            if (!(item->rights & OPC_WRITEABLE)) return OPC_E_BADRIGHTS;
             com::UniqueVariant copy;
             HRESULT copied = copy.copy_from(pItemValues[i]);
-            if (FAILED(copied))
-                return copied;
+            if (FAILED(copied)) return copied;
             valid.push_back(item);
             values->push_back(std::move(copy));
             return S_OK;
         });
-        if (FAILED(hr) || valid.empty())
-            return hr;
+        if (FAILED(hr) || valid.empty()) return hr;
         com::ComPtr<CSimGroup> self(this);
-        *pdwCancelID = AsyncQueue::Get().Post(this, [self, dwTransactionID, valid, values](bool cancelled) {
-            if (cancelled)
-                self->SendCancel(dwTransactionID);
-            else
-                self->CompleteWrite(dwTransactionID, valid, values.get());
-        });
+        *pdwCancelID =
+            AsyncQueue::Get().Post(this, [self, dwTransactionID, valid, values](bool cancelled) {
+                if (cancelled)
+                    self->SendCancel(dwTransactionID);
+                else
+                    self->CompleteWrite(dwTransactionID, valid, values.get());
+            });
         return hr;
     });
 }
@@ -696,11 +668,11 @@ void CSimGroup::SendCancel(DWORD transactionId) {
         com::CsLock guard(lock_);
         hGroup = state_.hClientGroup;
     }
-    for (const auto& sink : Callbacks())
-        sink->OnCancelComplete(transactionId, hGroup);
+    for (const auto& sink : Callbacks()) sink->OnCancelComplete(transactionId, hGroup);
 }
 
-STDMETHODIMP CSimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
+STDMETHODIMP CSimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
+                                 DWORD* pdwCancelID) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, !pdwCancelID);
         *pdwCancelID = 0;
@@ -712,19 +684,19 @@ STDMETHODIMP CSimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, 
             com::CsLock guard(lock_);
             RETURN_HR_IF(E_FAIL, !state_.active);
             for (const auto& [handle, item] : snapshot) {
-                if (item->active && (item->rights & OPC_READABLE))
-                    active.push_back(item);
+                if (item->active && (item->rights & OPC_READABLE)) active.push_back(item);
             }
         }
         // Nothing active to refresh.
         RETURN_HR_IF(E_FAIL, active.empty());
         com::ComPtr<CSimGroup> self(this);
-        *pdwCancelID = AsyncQueue::Get().Post(this, [self, dwTransactionID, active](bool cancelled) {
-            if (cancelled)
-                self->SendCancel(dwTransactionID);
-            else
-                self->CompleteRead(dwTransactionID, active, true);
-        });
+        *pdwCancelID =
+            AsyncQueue::Get().Post(this, [self, dwTransactionID, active](bool cancelled) {
+                if (cancelled)
+                    self->SendCancel(dwTransactionID);
+                else
+                    self->CompleteRead(dwTransactionID, active, true);
+            });
         return S_OK;
     });
 }
@@ -740,8 +712,7 @@ STDMETHODIMP CSimGroup::SetEnable(BOOL bEnable) {
 }
 
 STDMETHODIMP CSimGroup::GetEnable(BOOL* pbEnable) {
-    if (!pbEnable)
-        return E_INVALIDARG;
+    if (!pbEnable) return E_INVALIDARG;
     com::CsLock guard(lock_);
     *pbEnable = enabled_;
     return S_OK;
@@ -749,12 +720,12 @@ STDMETHODIMP CSimGroup::GetEnable(BOOL* pbEnable) {
 
 // ---------------------------------------------------------------- GroupTable
 
-HRESULT GroupTable::Add(const com::ComPtr<CSimGroup>& group, const std::wstring& name, OPCHANDLE* handle) {
+HRESULT GroupTable::Add(const com::ComPtr<CSimGroup>& group, const std::wstring& name,
+                        OPCHANDLE* handle) {
     com::CsLock guard(lock_);
     RETURN_HR_IF(E_FAIL, closed_);
     for (const auto& entry : groups_.Snapshot()) {
-        if (entry.second->Name() == name)
-            return OPC_E_DUPLICATENAME;
+        if (entry.second->Name() == name) return OPC_E_DUPLICATENAME;
     }
     *handle = groups_.Add(group);
     return *handle ? S_OK : E_OUTOFMEMORY;
@@ -778,8 +749,7 @@ bool GroupTable::Remove(OPCHANDLE handle, com::ComPtr<CSimGroup>* group) {
 HRESULT GroupTable::Rename(CSimGroup* group, const std::wstring& name) {
     com::CsLock guard(lock_);
     for (const auto& entry : groups_.Snapshot()) {
-        if (entry.second.get() != group && entry.second->Name() == name)
-            return OPC_E_DUPLICATENAME;
+        if (entry.second.get() != group && entry.second->Name() == name) return OPC_E_DUPLICATENAME;
     }
     group->SetNameInternal(name);
     return S_OK;
@@ -790,17 +760,14 @@ std::wstring GroupTable::UniqueName() {
     while (true) {
         std::wstring name = com::Format(L"Group%u", nextName_++);
         bool used = false;
-        for (const auto& entry : groups_.Snapshot())
-            used = used || entry.second->Name() == name;
-        if (!used)
-            return name;
+        for (const auto& entry : groups_.Snapshot()) used = used || entry.second->Name() == name;
+        if (!used) return name;
     }
 }
 
 std::vector<com::ComPtr<CSimGroup>> GroupTable::All() {
     std::vector<com::ComPtr<CSimGroup>> all;
-    for (const auto& entry : groups_.Snapshot())
-        all.push_back(entry.second);
+    for (const auto& entry : groups_.Snapshot()) all.push_back(entry.second);
     return all;
 }
 

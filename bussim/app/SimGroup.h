@@ -48,7 +48,8 @@ public:
     STDMETHODIMP ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate,
                                OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) override;
     STDMETHODIMP RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) override;
-    STDMETHODIMP SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) override;
+    STDMETHODIMP SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
+                                HRESULT** ppErrors) override;
     STDMETHODIMP SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
                                   HRESULT** ppErrors) override;
     STDMETHODIMP SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
@@ -60,21 +61,24 @@ public:
                           FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
                           OPCHANDLE* phServerGroup) override;
     STDMETHODIMP SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
-                          LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup) override;
+                          LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                          OPCHANDLE* phClientGroup) override;
     STDMETHODIMP SetName(LPCWSTR szName) override;
     STDMETHODIMP CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
 
     // IOPCSyncIO
-    STDMETHODIMP Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
-                      HRESULT** ppErrors) override;
-    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) override;
+    STDMETHODIMP Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                      OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) override;
+    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                       HRESULT** ppErrors) override;
 
     // IOPCAsyncIO2
     STDMETHODIMP Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                       HRESULT** ppErrors) override;
-    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                       DWORD* pdwCancelID, HRESULT** ppErrors) override;
-    STDMETHODIMP Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) override;
+    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                       DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    STDMETHODIMP Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
+                          DWORD* pdwCancelID) override;
     STDMETHODIMP Cancel2(DWORD dwCancelID) override;
     STDMETHODIMP SetEnable(BOOL bEnable) override;
     STDMETHODIMP GetEnable(BOOL* pbEnable) override;
@@ -112,8 +116,8 @@ private:
     };
 
     HRESULT CheckItemDef(const OPCITEMDEF& def, OPCITEMRESULT* result, ItemPtr* item);
-    HRESULT ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add, OPCITEMRESULT** ppResults,
-                          HRESULT** ppErrors);
+    HRESULT ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add,
+                          OPCITEMRESULT** ppResults, HRESULT** ppErrors);
     bool FindItem(OPCHANDLE hServer, ItemPtr* item) const { return items_.Find(hServer, item); }
     void ReadDevice(const ItemPtr& item, ReadResult* result);
     void ReadCache(const ItemPtr& item, ReadResult* result);
@@ -121,7 +125,8 @@ private:
     HRESULT WriteDevice(const ItemPtr& item, const VARIANT& value);
     std::vector<com::ComPtr<IOPCDataCallback>> Callbacks() const;
     void CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bool dataChange);
-    void CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items, std::vector<com::UniqueVariant>* values);
+    void CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
+                       std::vector<com::UniqueVariant>* values);
     void SendCancel(DWORD transactionId);
 
     const std::shared_ptr<GroupTable> table_;

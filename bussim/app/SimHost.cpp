@@ -16,8 +16,8 @@ uint64_t NowMs() { return GetTickCount64(); }
 std::wstring RegistryTopologyPath() {
     wchar_t buffer[MAX_PATH];
     DWORD size = sizeof buffer;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kTopologyValue, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kTopologyValue, RRF_RT_REG_SZ, nullptr,
+                     buffer, &size) != ERROR_SUCCESS)
         return L"";
     return buffer;
 }
@@ -43,10 +43,8 @@ SimHost::SimHost() {
 void SimHost::Load(const std::wstring& commandLinePath) {
     configured_ = false;
     path_ = commandLinePath;
-    if (path_.empty())
-        path_ = RegistryTopologyPath();
-    if (path_.empty())
-        path_ = DefaultTopologyPath();
+    if (path_.empty()) path_ = RegistryTopologyPath();
+    if (path_.empty()) path_ = DefaultTopologyPath();
     std::ifstream in(path_.c_str(), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -64,7 +62,8 @@ void SimHost::Load(const std::wstring& commandLinePath) {
         LOG_ERROR(L"OrvaneBusSim: topology not loaded: %ls", error_.c_str());
         topology = Topology{};
     } else {
-        LOG_INFO(L"OrvaneBusSim: topology %ls, %u slaves", path_.c_str(), unsigned(topology.slaves.size()));
+        LOG_INFO(L"OrvaneBusSim: topology %ls, %u slaves", path_.c_str(),
+                 unsigned(topology.slaves.size()));
     }
     bus_ = std::make_unique<Bus>(topology, NowMs);
     addressSpace_ = std::make_unique<AddressSpace>(bus_->Items());

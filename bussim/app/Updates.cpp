@@ -14,11 +14,9 @@ UpdateThread& UpdateThread::Get() {
 
 void UpdateThread::Add(const std::shared_ptr<UpdateSlot>& slot) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_)
-        return;
+    if (stopping_) return;
     slots_.push_back(slot);
-    if (!thread_.joinable())
-        thread_ = std::thread([this] { Run(); });
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
 }
 
 void UpdateThread::Stop() {
@@ -27,8 +25,7 @@ void UpdateThread::Stop() {
         stopping_ = true;
         wake_.notify_one();
     }
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void UpdateThread::Run() {
@@ -38,8 +35,7 @@ void UpdateThread::Run() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stopping_; });
-            if (stopping_)
-                return;
+            if (stopping_) return;
             std::vector<std::weak_ptr<UpdateSlot>> kept;
             for (const auto& weak : slots_) {
                 if (auto slot = weak.lock()) {
@@ -54,11 +50,9 @@ void UpdateThread::Run() {
             Send send;
             {
                 std::lock_guard<std::mutex> held(slot->mutex);
-                if (slot->group)
-                    send = slot->group->PrepareUpdate(now);
+                if (slot->group) send = slot->group->PrepareUpdate(now);
             }
-            if (send)
-                send();
+            if (send) send();
         }
     }
 }

@@ -11,10 +11,12 @@ namespace bussim {
 
 // Result codes of the parameter channel that a client sees as item errors.
 // Each is negative, so that a polling client keeps polling.
-constexpr HRESULT kChannelNotReady = E_PENDING;                                // response not there yet
-constexpr HRESULT kChannelNoResponse = HRESULT_FROM_WIN32(ERROR_NO_DATA);     // nothing asked / fetched
-constexpr HRESULT kChannelClosed = HRESULT_FROM_WIN32(ERROR_NOT_READY);       // profile ident not 0x3A00
-constexpr HRESULT kRequestRefused = HRESULT_FROM_WIN32(ERROR_BAD_LENGTH);     // beyond the drive's limits
+constexpr HRESULT kChannelNotReady = E_PENDING;  // response not there yet
+constexpr HRESULT kChannelNoResponse =
+    HRESULT_FROM_WIN32(ERROR_NO_DATA);                                   // nothing asked / fetched
+constexpr HRESULT kChannelClosed = HRESULT_FROM_WIN32(ERROR_NOT_READY);  // profile ident not 0x3A00
+constexpr HRESULT kRequestRefused =
+    HRESULT_FROM_WIN32(ERROR_BAD_LENGTH);  // beyond the drive's limits
 
 VARTYPE CanonicalType(ItemType type);
 DWORD AccessRights(const ItemInfo& item);

@@ -28,7 +28,8 @@ namespace {
 const bool kRegistered = com::AddClassObject<com::ClassFactory<COPCBusServer>>(kClsidBusSimulator);
 
 // The registry script of the application and its class.
-const wchar_t kScript[] = LR"(
+const wchar_t kScript[] =
+    LR"(
 HKCR
 {
     NoRemove AppID
@@ -94,7 +95,8 @@ HRESULT Register() {
 }
 
 HRESULT Unregister() {
-    com::UnregisterImplCategories(kClsidBusSimulator, {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp});
+    com::UnregisterImplCategories(kClsidBusSimulator,
+                                  {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp});
     com::Registrar registrar;
     RETURN_IF_FAILED(PrepareRegistrar(&registrar));
     return registrar.UnregisterScript(kScript);
@@ -109,13 +111,11 @@ int Run(const std::wstring& topologyPath) {
     com::Module& module = com::Module::Get();
     HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                                       RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
-    if (FAILED(hr))
-        LOG_WARNING(L"OrvaneBusSim: CoInitializeSecurity failed with %#lx", hr);
+    if (FAILED(hr)) LOG_WARNING(L"OrvaneBusSim: CoInitializeSecurity failed with %#lx", hr);
     RETURN_IF_FAILED(module.StartShutdownMonitor(GetCurrentThreadId()));
     RETURN_IF_FAILED(module.RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
-        DispatchMessageW(&msg);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     module.RevokeClassObjects();
     AsyncQueue::Get().Stop();
     UpdateThread::Get().Stop();
@@ -128,18 +128,14 @@ int Run(const std::wstring& topologyPath) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     com::ComInitializer com(COINIT_MULTITHREADED);
-    if (!com.succeeded())
-        return com.hr();
+    if (!com.succeeded()) return com.hr();
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::wstring topology;
     for (int i = 1; argv && i < argc; ++i) {
-        if (bussim::IsSwitch(argv[i], L"RegServer"))
-            return bussim::Register();
-        if (bussim::IsSwitch(argv[i], L"UnregServer"))
-            return bussim::Unregister();
-        if (bussim::IsSwitch(argv[i], L"Topology") && i + 1 < argc)
-            topology = argv[++i];
+        if (bussim::IsSwitch(argv[i], L"RegServer")) return bussim::Register();
+        if (bussim::IsSwitch(argv[i], L"UnregServer")) return bussim::Unregister();
+        if (bussim::IsSwitch(argv[i], L"Topology") && i + 1 < argc) topology = argv[++i];
     }
     LocalFree(argv);
     return bussim::Run(topology);

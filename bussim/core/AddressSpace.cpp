@@ -10,8 +10,7 @@ namespace {
 bool MatchSet(const std::string& pattern, size_t p, char c, size_t* end) {
     size_t i = p + 1;
     bool negate = i < pattern.size() && pattern[i] == '!';
-    if (negate)
-        ++i;
+    if (negate) ++i;
     bool found = false;
     bool first = true;
     while (i < pattern.size() && (pattern[i] != ']' || first)) {
@@ -22,8 +21,7 @@ bool MatchSet(const std::string& pattern, size_t p, char c, size_t* end) {
             high = pattern[i + 2];
             i += 2;
         }
-        if (c >= low && c <= high)
-            found = true;
+        if (c >= low && c <= high) found = true;
         ++i;
     }
     *end = i < pattern.size() ? i + 1 : i;
@@ -34,33 +32,26 @@ bool Match(const std::string& text, size_t t, const std::string& pattern, size_t
     while (p < pattern.size()) {
         char pc = pattern[p];
         if (pc == '*') {
-            while (p < pattern.size() && pattern[p] == '*')
-                ++p;
-            if (p == pattern.size())
-                return true;
+            while (p < pattern.size() && pattern[p] == '*') ++p;
+            if (p == pattern.size()) return true;
             for (size_t k = t; k <= text.size(); ++k) {
-                if (Match(text, k, pattern, p))
-                    return true;
+                if (Match(text, k, pattern, p)) return true;
             }
             return false;
         }
-        if (t >= text.size())
-            return false;
+        if (t >= text.size()) return false;
         char c = text[t];
         if (pc == '?') {
             ++p;
         } else if (pc == '#') {
-            if (!std::isdigit(static_cast<unsigned char>(c)))
-                return false;
+            if (!std::isdigit(static_cast<unsigned char>(c))) return false;
             ++p;
         } else if (pc == '[') {
             size_t end;
-            if (!MatchSet(pattern, p, c, &end))
-                return false;
+            if (!MatchSet(pattern, p, c, &end)) return false;
             p = end;
         } else {
-            if (pc != c)
-                return false;
+            if (pc != c) return false;
             ++p;
         }
         ++t;
@@ -80,8 +71,7 @@ AddressSpace::AddressSpace(const std::vector<ItemInfo>& items) {
         Node* node = &root_;
         for (size_t i = 0; i + 1 < path.size(); ++i) {
             std::unique_ptr<Node>& child = node->branches[path[i]];
-            if (!child)
-                child = std::make_unique<Node>();
+            if (!child) child = std::make_unique<Node>();
             node = child.get();
         }
         node->leaves[path.back()] = item;
@@ -94,8 +84,7 @@ AddressSpace::Position AddressSpace::Split(const std::string& path) {
     size_t start = 0;
     while (start < path.size()) {
         size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
+        if (end == std::string::npos) end = path.size();
         parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
@@ -104,8 +93,7 @@ AddressSpace::Position AddressSpace::Split(const std::string& path) {
 
 std::string AddressSpace::Join(const Position& position) {
     std::string path;
-    for (const std::string& part : position)
-        path += (path.empty() ? "" : "/") + part;
+    for (const std::string& part : position) path += (path.empty() ? "" : "/") + part;
     return path;
 }
 
@@ -113,19 +101,18 @@ const AddressSpace::Node* AddressSpace::FindBranch(const Position& position) con
     const Node* node = &root_;
     for (const std::string& name : position) {
         auto it = node->branches.find(name);
-        if (it == node->branches.end())
-            return nullptr;
+        if (it == node->branches.end()) return nullptr;
         node = it->second.get();
     }
     return node;
 }
 
-std::vector<std::string> AddressSpace::Branches(const Position& position, const std::string& filter) const {
+std::vector<std::string> AddressSpace::Branches(const Position& position,
+                                                const std::string& filter) const {
     std::vector<std::string> names;
     if (const Node* node = FindBranch(position)) {
         for (const auto& [name, child] : node->branches) {
-            if (MatchesFilter(name, filter))
-                names.push_back(name);
+            if (MatchesFilter(name, filter)) names.push_back(name);
         }
     }
     return names;
@@ -136,42 +123,38 @@ std::vector<std::string> AddressSpace::Leaves(const Position& position, const st
     std::vector<std::string> names;
     if (const Node* node = FindBranch(position)) {
         for (const auto& [name, item] : node->leaves) {
-            if (MatchesFilter(name, filter) && (!accept || accept(item)))
-                names.push_back(name);
+            if (MatchesFilter(name, filter) && (!accept || accept(item))) names.push_back(name);
         }
     }
     return names;
 }
 
-void AddressSpace::CollectFlat(const Node& node, const std::string& filter, const ItemFilter& accept,
-                               std::vector<std::string>* out) const {
+void AddressSpace::CollectFlat(const Node& node, const std::string& filter,
+                               const ItemFilter& accept, std::vector<std::string>* out) const {
     for (const auto& [name, item] : node.leaves) {
-        if (MatchesFilter(item.id, filter) && (!accept || accept(item)))
-            out->push_back(item.id);
+        if (MatchesFilter(item.id, filter) && (!accept || accept(item))) out->push_back(item.id);
     }
-    for (const auto& [name, child] : node.branches)
-        CollectFlat(*child, filter, accept, out);
+    for (const auto& [name, child] : node.branches) CollectFlat(*child, filter, accept, out);
 }
 
 std::vector<std::string> AddressSpace::Flat(const Position& position, const std::string& filter,
                                             const ItemFilter& accept) const {
     std::vector<std::string> ids;
-    if (const Node* node = FindBranch(position))
-        CollectFlat(*node, filter, accept, &ids);
+    if (const Node* node = FindBranch(position)) CollectFlat(*node, filter, accept, &ids);
     std::sort(ids.begin(), ids.end());
     return ids;
 }
 
-std::optional<std::string> AddressSpace::ItemId(const Position& position, const std::string& name) const {
+std::optional<std::string> AddressSpace::ItemId(const Position& position,
+                                                const std::string& name) const {
     Position full = position;
-    for (const std::string& part : Split(name))
-        full.push_back(part);
+    for (const std::string& part : Split(name)) full.push_back(part);
     std::string id = Join(full);
-    if (items_.count(id) || (!full.empty() && IsBranch(full)) || (name.empty() && IsBranch(position)))
+    if (items_.count(id) || (!full.empty() && IsBranch(full)) ||
+        (name.empty() && IsBranch(position)))
         return id;
     // A full item ID (as a flat browse returns it) stands for itself.
-    if (items_.count(name))
-        return name;
+    if (items_.count(name)) return name;
     return std::nullopt;
 }
 

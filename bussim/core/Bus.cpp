@@ -12,18 +12,17 @@ namespace {
 
 ItemStatus FromChannel(ChannelStatus status) {
     switch (status) {
-    case ChannelStatus::kOk: return ItemStatus::kOk;
-    case ChannelStatus::kProfileNotSelected: return ItemStatus::kProfileNotSelected;
-    case ChannelStatus::kRequestRefused: return ItemStatus::kRequestRefused;
-    case ChannelStatus::kNotReady: return ItemStatus::kNotReady;
-    case ChannelStatus::kNoRequest: return ItemStatus::kNoRequest;
+        case ChannelStatus::kOk: return ItemStatus::kOk;
+        case ChannelStatus::kProfileNotSelected: return ItemStatus::kProfileNotSelected;
+        case ChannelStatus::kRequestRefused: return ItemStatus::kRequestRefused;
+        case ChannelStatus::kNotReady: return ItemStatus::kNotReady;
+        case ChannelStatus::kNoRequest: return ItemStatus::kNoRequest;
     }
     return ItemStatus::kBadValue;
 }
 
 bool ParseUnsigned(const std::string& text, unsigned long max, unsigned long* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
     char* end = nullptr;
     *value = std::strtoul(text.c_str(), &end, 0);
     return *end == '\0' && *value <= max;
@@ -38,31 +37,37 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
         slaves_.push_back(std::make_unique<Slave>(config, now));
         const std::string slave = "slave " + std::to_string(config.address);
         if (config.marker)
-            Add(config.prefix + kVendorNameItem, ItemType::kString, true, false, Kind::kVendorName, i,
-                "Vendor of " + slave);
+            Add(config.prefix + kVendorNameItem, ItemType::kString, true, false, Kind::kVendorName,
+                i, "Vendor of " + slave);
         Add(config.prefix + config.channel, ItemType::kBytes, true, true, Kind::kChannel, i,
             "Parameter channel of " + slave);
-        Add(config.prefix + kProfileIdentItem, ItemType::kUInt16, true, true, Kind::kProfileIdent, i,
-            "Profile ident number of the channel of " + slave);
+        Add(config.prefix + kProfileIdentItem, ItemType::kUInt16, true, true, Kind::kProfileIdent,
+            i, "Profile ident number of the channel of " + slave);
     }
-    Add("Sim/Reset", ItemType::kBool, true, true, Kind::kReset, 0, "TRUE restores the configured bus");
+    Add("Sim/Reset", ItemType::kBool, true, true, Kind::kReset, 0,
+        "TRUE restores the configured bus");
     for (size_t i = 0; i < topology.slaves.size(); ++i) {
         const std::string slave = " of slave " + std::to_string(topology.slaves[i].address);
         std::string base = "Sim/Slave" + std::to_string(topology.slaves[i].address) + "/";
-        Add(base + "LatencyMs", ItemType::kUInt32, true, true, Kind::kLatency, i, "Response latency in ms" + slave);
-        Add(base + "Offline", ItemType::kBool, true, true, Kind::kOffline, i, "TRUE: requests are never answered");
+        Add(base + "LatencyMs", ItemType::kUInt32, true, true, Kind::kLatency, i,
+            "Response latency in ms" + slave);
+        Add(base + "Offline", ItemType::kBool, true, true, Kind::kOffline, i,
+            "TRUE: requests are never answered");
         Add(base + "Faults", ItemType::kString, true, true, Kind::kFaults, i,
             "Injected errors: <parameter>[@<axis>]=<error>;...");
-        Add(base + "Requests", ItemType::kUInt32, true, false, Kind::kRequests, i, "Requests" + slave);
-        Add(base + "RequestBytes", ItemType::kUInt32, true, false, Kind::kRequestBytes, i, "Request bytes" + slave);
-        Add(base + "Responses", ItemType::kUInt32, true, false, Kind::kResponses, i, "Responses fetched" + slave);
+        Add(base + "Requests", ItemType::kUInt32, true, false, Kind::kRequests, i,
+            "Requests" + slave);
+        Add(base + "RequestBytes", ItemType::kUInt32, true, false, Kind::kRequestBytes, i,
+            "Request bytes" + slave);
+        Add(base + "Responses", ItemType::kUInt32, true, false, Kind::kResponses, i,
+            "Responses fetched" + slave);
         Add(base + "ResponseBytes", ItemType::kUInt32, true, false, Kind::kResponseBytes, i,
             "Response bytes" + slave);
     }
 }
 
-void Bus::Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind, size_t slave,
-              const std::string& description) {
+void Bus::Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind,
+              size_t slave, const std::string& description) {
     index_[id] = infos_.size();
     infos_.push_back(ItemInfo{id, type, readable, writable, description});
     entries_.push_back(Entry{kind, slave});
@@ -75,8 +80,7 @@ const ItemInfo* Bus::FindItem(const std::string& id) const {
 
 ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
     auto it = index_.find(id);
-    if (it == index_.end())
-        return ItemStatus::kUnknownItem;
+    if (it == index_.end()) return ItemStatus::kUnknownItem;
     const Entry& entry = entries_[it->second];
     if (entry.kind == Kind::kReset) {
         *value = ItemValue::Bool(false);
@@ -86,58 +90,54 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
     Slave& slave = *slaves_[entry.slave];
     const SlaveCounters& counters = slave.Counters();
     switch (entry.kind) {
-    case Kind::kVendorName: *value = ItemValue::Text(slave.Config().vendor); break;
-    case Kind::kChannel: {
-        std::vector<uint8_t> response;
-        ChannelStatus status = slave.ReadChannel(clock_(), &response);
-        if (status != ChannelStatus::kOk)
-            return FromChannel(status);
-        *value = ItemValue::Bytes(std::move(response));
-        break;
-    }
-    case Kind::kProfileIdent: *value = ItemValue::UInt16(slave.ProfileIdent()); break;
-    case Kind::kReset: break;
-    case Kind::kLatency: *value = ItemValue::UInt32(slave.LatencyMs()); break;
-    case Kind::kOffline: *value = ItemValue::Bool(slave.Offline()); break;
-    case Kind::kFaults: *value = ItemValue::Text(FormatFaults(slave.GetDrive().Faults())); break;
-    case Kind::kRequests: *value = ItemValue::UInt32(counters.requests); break;
-    case Kind::kRequestBytes: *value = ItemValue::UInt32(counters.requestBytes); break;
-    case Kind::kResponses: *value = ItemValue::UInt32(counters.responses); break;
-    case Kind::kResponseBytes: *value = ItemValue::UInt32(counters.responseBytes); break;
+        case Kind::kVendorName: *value = ItemValue::Text(slave.Config().vendor); break;
+        case Kind::kChannel: {
+            std::vector<uint8_t> response;
+            ChannelStatus status = slave.ReadChannel(clock_(), &response);
+            if (status != ChannelStatus::kOk) return FromChannel(status);
+            *value = ItemValue::Bytes(std::move(response));
+            break;
+        }
+        case Kind::kProfileIdent: *value = ItemValue::UInt16(slave.ProfileIdent()); break;
+        case Kind::kReset: break;
+        case Kind::kLatency: *value = ItemValue::UInt32(slave.LatencyMs()); break;
+        case Kind::kOffline: *value = ItemValue::Bool(slave.Offline()); break;
+        case Kind::kFaults:
+            *value = ItemValue::Text(FormatFaults(slave.GetDrive().Faults()));
+            break;
+        case Kind::kRequests: *value = ItemValue::UInt32(counters.requests); break;
+        case Kind::kRequestBytes: *value = ItemValue::UInt32(counters.requestBytes); break;
+        case Kind::kResponses: *value = ItemValue::UInt32(counters.responses); break;
+        case Kind::kResponseBytes: *value = ItemValue::UInt32(counters.responseBytes); break;
     }
     return ItemStatus::kOk;
 }
 
 ItemStatus Bus::Write(const std::string& id, const ItemValue& value) {
     auto it = index_.find(id);
-    if (it == index_.end())
-        return ItemStatus::kUnknownItem;
+    if (it == index_.end()) return ItemStatus::kUnknownItem;
     const ItemInfo& info = infos_[it->second];
     const Entry& entry = entries_[it->second];
-    if (!info.writable)
-        return ItemStatus::kNotWritable;
-    if (value.type != info.type)
-        return ItemStatus::kBadValue;
+    if (!info.writable) return ItemStatus::kNotWritable;
+    if (value.type != info.type) return ItemStatus::kBadValue;
     if (entry.kind == Kind::kReset) {
-        if (value.flag)
-            Reset();
+        if (value.flag) Reset();
         return ItemStatus::kOk;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     Slave& slave = *slaves_[entry.slave];
     switch (entry.kind) {
-    case Kind::kChannel: return FromChannel(slave.WriteChannel(value.bytes, clock_()));
-    case Kind::kProfileIdent: slave.SetProfileIdent(static_cast<uint16_t>(value.number)); break;
-    case Kind::kLatency: slave.SetLatencyMs(value.number); break;
-    case Kind::kOffline: slave.SetOffline(value.flag); break;
-    case Kind::kFaults: {
-        FaultMap faults;
-        if (!ParseFaults(value.text, &faults))
-            return ItemStatus::kBadValue;
-        slave.GetDrive().SetFaults(std::move(faults));
-        break;
-    }
-    default: return ItemStatus::kNotWritable;
+        case Kind::kChannel: return FromChannel(slave.WriteChannel(value.bytes, clock_()));
+        case Kind::kProfileIdent: slave.SetProfileIdent(static_cast<uint16_t>(value.number)); break;
+        case Kind::kLatency: slave.SetLatencyMs(value.number); break;
+        case Kind::kOffline: slave.SetOffline(value.flag); break;
+        case Kind::kFaults: {
+            FaultMap faults;
+            if (!ParseFaults(value.text, &faults)) return ItemStatus::kBadValue;
+            slave.GetDrive().SetFaults(std::move(faults));
+            break;
+        }
+        default: return ItemStatus::kNotWritable;
     }
     return ItemStatus::kOk;
 }
@@ -145,8 +145,7 @@ ItemStatus Bus::Write(const std::string& id, const ItemValue& value) {
 void Bus::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t now = clock_();
-    for (auto& slave : slaves_)
-        slave->Reset(now);
+    for (auto& slave : slaves_) slave->Reset(now);
 }
 
 bool ParseFaults(const std::string& text, FaultMap* faults) {
@@ -154,19 +153,14 @@ bool ParseFaults(const std::string& text, FaultMap* faults) {
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find(';', start);
-        if (end == std::string::npos)
-            end = text.size();
+        if (end == std::string::npos) end = text.size();
         std::string entry = text.substr(start, end - start);
         start = end + 1;
-        while (!entry.empty() && entry.back() == ' ')
-            entry.pop_back();
-        while (!entry.empty() && entry.front() == ' ')
-            entry.erase(0, 1);
-        if (entry.empty())
-            continue;
+        while (!entry.empty() && entry.back() == ' ') entry.pop_back();
+        while (!entry.empty() && entry.front() == ' ') entry.erase(0, 1);
+        if (entry.empty()) continue;
         size_t equals = entry.find('=');
-        if (equals == std::string::npos)
-            return false;
+        if (equals == std::string::npos) return false;
         std::string target = entry.substr(0, equals);
         size_t at = target.find('@');
         unsigned long parameter, axis = 0, error;
@@ -189,8 +183,7 @@ std::string FormatFaults(const FaultMap& faults) {
             std::snprintf(entry, sizeof entry, "%u=0x%02X", key.second, error);
         else
             std::snprintf(entry, sizeof entry, "%u@%d=0x%02X", key.second, key.first, error);
-        if (!text.empty())
-            text += ';';
+        if (!text.empty()) text += ';';
         text += entry;
     }
     return text;

@@ -25,11 +25,36 @@ struct ItemValue {
     bool flag = false;
     std::string text;
 
-    static ItemValue Bytes(std::vector<uint8_t> b) { ItemValue v; v.type = ItemType::kBytes; v.bytes = std::move(b); return v; }
-    static ItemValue UInt16(uint16_t n) { ItemValue v; v.type = ItemType::kUInt16; v.number = n; return v; }
-    static ItemValue UInt32(uint32_t n) { ItemValue v; v.type = ItemType::kUInt32; v.number = n; return v; }
-    static ItemValue Bool(bool b) { ItemValue v; v.type = ItemType::kBool; v.flag = b; return v; }
-    static ItemValue Text(std::string t) { ItemValue v; v.type = ItemType::kString; v.text = std::move(t); return v; }
+    static ItemValue Bytes(std::vector<uint8_t> b) {
+        ItemValue v;
+        v.type = ItemType::kBytes;
+        v.bytes = std::move(b);
+        return v;
+    }
+    static ItemValue UInt16(uint16_t n) {
+        ItemValue v;
+        v.type = ItemType::kUInt16;
+        v.number = n;
+        return v;
+    }
+    static ItemValue UInt32(uint32_t n) {
+        ItemValue v;
+        v.type = ItemType::kUInt32;
+        v.number = n;
+        return v;
+    }
+    static ItemValue Bool(bool b) {
+        ItemValue v;
+        v.type = ItemType::kBool;
+        v.flag = b;
+        return v;
+    }
+    static ItemValue Text(std::string t) {
+        ItemValue v;
+        v.type = ItemType::kString;
+        v.text = std::move(t);
+        return v;
+    }
 };
 
 struct ItemInfo {
@@ -74,19 +99,28 @@ public:
 
 private:
     enum class Kind {
-        kVendorName, kChannel, kProfileIdent, kReset, kLatency, kOffline, kFaults,
-        kRequests, kRequestBytes, kResponses, kResponseBytes,
+        kVendorName,
+        kChannel,
+        kProfileIdent,
+        kReset,
+        kLatency,
+        kOffline,
+        kFaults,
+        kRequests,
+        kRequestBytes,
+        kResponses,
+        kResponseBytes,
     };
     struct Entry {
         Kind kind;
         size_t slave;
     };
 
-    void Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind, size_t slave,
-             const std::string& description);
+    void Add(const std::string& id, ItemType type, bool readable, bool writable, Kind kind,
+             size_t slave, const std::string& description);
 
     Clock clock_;
-    std::vector<ItemInfo> infos_;  // constant after construction
+    std::vector<ItemInfo> infos_;          // constant after construction
     std::map<std::string, size_t> index_;  // item ID -> position in infos_/entries_
     std::vector<Entry> entries_;
     std::mutex mutex_;  // guards slaves_

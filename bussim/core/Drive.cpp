@@ -41,8 +41,7 @@ std::vector<uint8_t> MakeBlock(uint8_t format, uint8_t count, const std::vector<
     block.push_back(format);
     block.push_back(count);
     block.insert(block.end(), values.begin(), values.end());
-    if (values.size() % 2)
-        block.push_back(0);
+    if (values.size() % 2) block.push_back(0);
     return block;
 }
 
@@ -55,21 +54,17 @@ std::vector<uint8_t> ErrorBlock(uint16_t error) {
 double Limit(const ParameterConfig& p, bool upper) {
     const std::optional<double>& configured = upper ? p.maximum : p.minimum;
     double typeLimit = upper ? TypeMaximum(p.type) : TypeMinimum(p.type);
-    if (!configured)
-        return typeLimit;
+    if (!configured) return typeLimit;
     return upper ? std::min(*configured, typeLimit) : std::max(*configured, typeLimit);
 }
 
 // A limit as the 4-byte field of the description block: the value as a
 // 32-bit number (two's complement for signed types, IEEE single for floats).
 uint32_t LimitField(const ParameterConfig& p, bool upper) {
-    if (!IsNumericType(p.type))
-        return 0;
+    if (!IsNumericType(p.type)) return 0;
     double value = Limit(p, upper);
-    if (p.type == kFloatingPoint)
-        return FloatBits(static_cast<float>(value));
-    if (value < 0)
-        return static_cast<uint32_t>(static_cast<int32_t>(value));
+    if (p.type == kFloatingPoint) return FloatBits(static_cast<float>(value));
+    if (value < 0) return static_cast<uint32_t>(static_cast<int32_t>(value));
     return static_cast<uint32_t>(value);
 }
 
@@ -91,22 +86,20 @@ void Drive::Reset(uint64_t nowMs) {
 
 bool Drive::AxisExists(uint8_t axis) const {
     // Axis 0 addresses the drive unit itself and always exists.
-    return axis == 0 || std::any_of(axes_.begin(), axes_.end(), [&](const AxisConfig& a) { return a.number == axis; });
+    return axis == 0 || std::any_of(axes_.begin(), axes_.end(),
+                                    [&](const AxisConfig& a) { return a.number == axis; });
 }
 
 ParameterConfig* Drive::Find(uint8_t axis, uint16_t number) {
     // The global parameters of axis 0 are reachable through every axis.
     for (uint8_t table : {axis, uint8_t{0}}) {
         for (AxisConfig& a : axes_) {
-            if (a.number != table)
-                continue;
+            if (a.number != table) continue;
             for (ParameterConfig& p : a.parameters) {
-                if (p.number == number)
-                    return &p;
+                if (p.number == number) return &p;
             }
         }
-        if (axis == 0)
-            break;
+        if (axis == 0) break;
     }
     return nullptr;
 }
@@ -133,21 +126,20 @@ DriveOutcome Drive::Process(const std::vector<uint8_t>& request, uint64_t nowMs)
     std::vector<Address> addresses(count);
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* a = &request[4 + 6 * i];
-        addresses[i] = {a[0], a[1], static_cast<uint16_t>(a[2] << 8 | a[3]), static_cast<uint16_t>(a[4] << 8 | a[5])};
+        addresses[i] = {a[0], a[1], static_cast<uint16_t>(a[2] << 8 | a[3]),
+                        static_cast<uint16_t>(a[4] << 8 | a[5])};
     }
 
     std::vector<Answer> answers(count);
     auto failAll = [&](size_t from, uint16_t error) {
-        for (size_t i = from; i < count; ++i)
-            answers[i] = Answer{true, error, {}};
+        for (size_t i = from; i < count; ++i) answers[i] = Answer{true, error, {}};
     };
     if (requestId != kRequestValue && requestId != kRequestChange) {
         failAll(0, kErrAddressNotPermitted);
     } else if (!AxisExists(axis)) {
         failAll(0, kErrAxisDoesNotExist);
     } else if (requestId == kRequestValue) {
-        for (size_t i = 0; i < count; ++i)
-            answers[i] = Read(axis, addresses[i], nowMs);
+        for (size_t i = 0; i < count; ++i) answers[i] = Read(axis, addresses[i], nowMs);
     } else {
         size_t pos = valuesStart;
         for (size_t i = 0; i < count; ++i) {
@@ -157,8 +149,9 @@ DriveOutcome Drive::Process(const std::vector<uint8_t>& request, uint64_t nowMs)
             }
             ValueBlock block{request[pos], request[pos + 1], nullptr, 0};
             std::optional<unsigned> size = block.format == kFormatError ? 2u
-                                           : block.format == kFormatNoData ? 0u
-                                                                           : ValueSize(block.format);
+                                           : block.format == kFormatNoData
+                                               ? 0u
+                                               : ValueSize(block.format);
             if (!size) {
                 // Without a known format the following blocks cannot be found.
                 failAll(i, kErrIllegalFormat);
@@ -176,25 +169,24 @@ DriveOutcome Drive::Process(const std::vector<uint8_t>& request, uint64_t nowMs)
     }
 
     auto assemble = [&]() {
-        bool failed = std::any_of(answers.begin(), answers.end(), [](const Answer& a) { return a.failed; });
-        std::vector<uint8_t> response{reference, static_cast<uint8_t>(requestId | (failed ? kNegativeResponse : 0)),
-                                      axis, count};
+        bool failed =
+            std::any_of(answers.begin(), answers.end(), [](const Answer& a) { return a.failed; });
+        std::vector<uint8_t> response{
+            reference, static_cast<uint8_t>(requestId | (failed ? kNegativeResponse : 0)), axis,
+            count};
         // A single successful change is answered by the header alone; in a
         // multi-parameter change every successful parameter gets a no-data block.
         bool headerOnly = requestId == kRequestChange && count == 1 && !failed;
         bool stripPad = requestId == kRequestValue && count > 1 && !config_.padMultiResponses;
         for (const Answer& a : answers) {
-            if (headerOnly)
-                break;
-            std::vector<uint8_t> block = a.failed ? ErrorBlock(a.error)
+            if (headerOnly) break;
+            std::vector<uint8_t> block = a.failed          ? ErrorBlock(a.error)
                                          : a.block.empty() ? std::vector<uint8_t>{kFormatNoData, 0}
                                                            : a.block;
             if (stripPad && !a.failed) {
                 size_t valueBytes = block[1] * size_t{ValueSize(block[0]).value_or(0)};
-                if (IsStringType(block[0]))
-                    valueBytes = block[1];
-                if (valueBytes % 2 && block.size() == 2 + valueBytes + 1)
-                    block.pop_back();
+                if (IsStringType(block[0])) valueBytes = block[1];
+                if (valueBytes % 2 && block.size() == 2 + valueBytes + 1) block.pop_back();
             }
             response.insert(response.end(), block.begin(), block.end());
         }
@@ -208,21 +200,19 @@ DriveOutcome Drive::Process(const std::vector<uint8_t>& request, uint64_t nowMs)
     return outcome;
 }
 
-Drive::Answer Drive::CheckAddress(uint8_t axis, const Address& address, ParameterConfig** parameter) {
+Drive::Answer Drive::CheckAddress(uint8_t axis, const Address& address,
+                                  ParameterConfig** parameter) {
     if ((address.attribute != kAttributeValue && address.attribute != kAttributeDescription &&
          address.attribute != kAttributeText) ||
         address.parameter == 0 || address.elements > kMaxElements)
         return Answer{true, kErrAddressNotPermitted, {}};
     for (int key : {int{axis}, kAnyAxis}) {
         auto fault = faults_.find({key, address.parameter});
-        if (fault != faults_.end())
-            return Answer{true, fault->second, {}};
+        if (fault != faults_.end()) return Answer{true, fault->second, {}};
     }
     *parameter = Find(axis, address.parameter);
-    if (!*parameter)
-        return Answer{true, kErrUnknownParameter, {}};
-    if ((*parameter)->fault)
-        return Answer{true, *(*parameter)->fault, {}};
+    if (!*parameter) return Answer{true, kErrUnknownParameter, {}};
+    if ((*parameter)->fault) return Answer{true, *(*parameter)->fault, {}};
     // Descriptions and texts are read one element at a time.
     if (address.attribute != kAttributeValue && address.elements > 1)
         return Answer{true, kErrAddressNotPermitted, {}};
@@ -232,26 +222,22 @@ Drive::Answer Drive::CheckAddress(uint8_t axis, const Address& address, Paramete
 Drive::Answer Drive::Read(uint8_t axis, const Address& address, uint64_t nowMs) {
     ParameterConfig* p = nullptr;
     Answer check = CheckAddress(axis, address, &p);
-    if (check.failed)
-        return check;
-    if (address.attribute == kAttributeValue)
-        return ReadValue(*p, address, nowMs);
-    if (address.attribute == kAttributeDescription)
-        return ReadDescription(*p, address.subindex);
+    if (check.failed) return check;
+    if (address.attribute == kAttributeValue) return ReadValue(*p, address, nowMs);
+    if (address.attribute == kAttributeDescription) return ReadDescription(*p, address.subindex);
     auto text = p->texts.find(address.subindex);
-    if (text == p->texts.end())
-        return Answer{true, kErrWrongSubindex, {}};
+    if (text == p->texts.end()) return Answer{true, kErrWrongSubindex, {}};
     std::vector<uint8_t> bytes(text->second.begin(), text->second.end());
     return Answer{false, 0, MakeBlock(kVisibleString, static_cast<uint8_t>(bytes.size()), bytes)};
 }
 
 std::vector<uint8_t> Drive::CurrentValue(const ParameterConfig& p, uint64_t nowMs) const {
-    if (!p.variation)
-        return p.value;
+    if (!p.variation) return p.value;
     std::vector<uint8_t> value = p.value;
     unsigned size = *ValueSize(p.type);
     const double kTwoPi = 6.283185307179586;
-    double phase = kTwoPi * static_cast<double>((nowMs - startMs_) % p.variation->periodMs) / p.variation->periodMs;
+    double phase = kTwoPi * static_cast<double>((nowMs - startMs_) % p.variation->periodMs) /
+                   p.variation->periodMs;
     for (size_t at = 0; at + size <= value.size(); at += size) {
         double moved = DecodeNumber(p.type, &value[at]) + p.variation->amplitude * std::sin(phase);
         moved = std::clamp(moved, Limit(p, false), Limit(p, true));
@@ -263,15 +249,13 @@ std::vector<uint8_t> Drive::CurrentValue(const ParameterConfig& p, uint64_t nowM
 Drive::Answer Drive::ReadValue(const ParameterConfig& p, const Address& address, uint64_t nowMs) {
     std::vector<uint8_t> value = CurrentValue(p, nowMs);
     if (IsStringType(p.type) || !p.isArray) {
-        if (address.subindex != 0 || address.elements > 1)
-            return Answer{true, kErrNotAnArray, {}};
+        if (address.subindex != 0 || address.elements > 1) return Answer{true, kErrNotAnArray, {}};
         uint8_t count = IsStringType(p.type) ? static_cast<uint8_t>(value.size()) : 1;
         return Answer{false, 0, MakeBlock(p.type, count, value)};
     }
     unsigned size = *ValueSize(p.type);
     unsigned elements = std::max<unsigned>(1, address.elements);
-    if (address.subindex + elements > p.ElementCount())
-        return Answer{true, kErrWrongSubindex, {}};
+    if (address.subindex + elements > p.ElementCount()) return Answer{true, kErrWrongSubindex, {}};
     std::vector<uint8_t> part(value.begin() + address.subindex * size,
                               value.begin() + (address.subindex + elements) * size);
     return Answer{false, 0, MakeBlock(p.type, static_cast<uint8_t>(elements), part)};
@@ -280,12 +264,9 @@ Drive::Answer Drive::ReadValue(const ParameterConfig& p, const Address& address,
 Drive::Answer Drive::ReadDescription(const ParameterConfig& p, uint16_t element) {
     const Description& d = p.description;
     uint8_t flags = d.extraFlags;
-    if (p.isArray)
-        flags |= kIdentifierArray;
-    if (!p.texts.empty())
-        flags |= kIdentifierTexts;
-    if (!p.writable)
-        flags |= kIdentifierReadOnly;
+    if (p.isArray) flags |= kIdentifierArray;
+    if (!p.texts.empty()) flags |= kIdentifierTexts;
+    if (!p.writable) flags |= kIdentifierReadOnly;
     uint16_t identifier = static_cast<uint16_t>(flags << 8 | p.type);
     uint16_t elements = IsStringType(p.type) ? static_cast<uint16_t>(p.stringLength)
                         : p.isArray          ? static_cast<uint16_t>(p.ElementCount())
@@ -305,153 +286,144 @@ Drive::Answer Drive::ReadDescription(const ParameterConfig& p, uint16_t element)
         return Answer{false, 0, MakeBlock(p.type, 1, bytes)};
     };
     switch (element) {
-    case 0:
-        PutWord(&bytes, identifier);
-        PutWord(&bytes, elements);
-        PutDoubleWord(&bytes, FloatBits(d.scalingFactor));
-        bytes.push_back(d.sizeIndex);
-        bytes.push_back(static_cast<uint8_t>(d.conversionIndex));
-        PutDoubleWord(&bytes, d.reserved5);
-        for (uint8_t c : PaddedName(d.name))
-            bytes.push_back(c);
-        PutDoubleWord(&bytes, LimitField(p, false));
-        PutDoubleWord(&bytes, LimitField(p, true));
-        PutWord(&bytes, d.reserved9);
-        PutWord(&bytes, d.idExtension);
-        PutWord(&bytes, d.pzdReference);
-        PutWord(&bytes, d.pzdNormalization);
-        static_assert(kDescriptionLength == 46, "description block layout");
-        return Answer{false, 0, MakeBlock(kOctetString, static_cast<uint8_t>(bytes.size()), bytes)};
-    case 1: return word(identifier);
-    case 2: return word(elements);
-    case 3:
-        PutDoubleWord(&bytes, FloatBits(d.scalingFactor));
-        return Answer{false, 0, MakeBlock(kFloatingPoint, 1, bytes)};
-    case 4:
-        bytes = {d.sizeIndex, static_cast<uint8_t>(d.conversionIndex)};
-        return Answer{false, 0, MakeBlock(kOctetString, 2, bytes)};
-    case 5:
-        PutDoubleWord(&bytes, d.reserved5);
-        return Answer{false, 0, MakeBlock(kUnsigned32, 1, bytes)};
-    case 6:
-        bytes = PaddedName(d.name);
-        return Answer{false, 0, MakeBlock(kVisibleString, kNameLength, bytes)};
-    case 7: return limit(false);
-    case 8: return limit(true);
-    case 9: return word(d.reserved9);
-    case 10: return word(d.idExtension);
-    case 11: return word(d.pzdReference);
-    case 12: return word(d.pzdNormalization);
-    default: return Answer{true, kErrWrongSubindex, {}};
+        case 0:
+            PutWord(&bytes, identifier);
+            PutWord(&bytes, elements);
+            PutDoubleWord(&bytes, FloatBits(d.scalingFactor));
+            bytes.push_back(d.sizeIndex);
+            bytes.push_back(static_cast<uint8_t>(d.conversionIndex));
+            PutDoubleWord(&bytes, d.reserved5);
+            for (uint8_t c : PaddedName(d.name)) bytes.push_back(c);
+            PutDoubleWord(&bytes, LimitField(p, false));
+            PutDoubleWord(&bytes, LimitField(p, true));
+            PutWord(&bytes, d.reserved9);
+            PutWord(&bytes, d.idExtension);
+            PutWord(&bytes, d.pzdReference);
+            PutWord(&bytes, d.pzdNormalization);
+            static_assert(kDescriptionLength == 46, "description block layout");
+            return Answer{false, 0,
+                          MakeBlock(kOctetString, static_cast<uint8_t>(bytes.size()), bytes)};
+        case 1: return word(identifier);
+        case 2: return word(elements);
+        case 3:
+            PutDoubleWord(&bytes, FloatBits(d.scalingFactor));
+            return Answer{false, 0, MakeBlock(kFloatingPoint, 1, bytes)};
+        case 4:
+            bytes = {d.sizeIndex, static_cast<uint8_t>(d.conversionIndex)};
+            return Answer{false, 0, MakeBlock(kOctetString, 2, bytes)};
+        case 5:
+            PutDoubleWord(&bytes, d.reserved5);
+            return Answer{false, 0, MakeBlock(kUnsigned32, 1, bytes)};
+        case 6:
+            bytes = PaddedName(d.name);
+            return Answer{false, 0, MakeBlock(kVisibleString, kNameLength, bytes)};
+        case 7: return limit(false);
+        case 8: return limit(true);
+        case 9: return word(d.reserved9);
+        case 10: return word(d.idExtension);
+        case 11: return word(d.pzdReference);
+        case 12: return word(d.pzdNormalization);
+        default: return Answer{true, kErrWrongSubindex, {}};
     }
 }
 
 Drive::Answer Drive::Change(uint8_t axis, const Address& address, const ValueBlock& block) {
     ParameterConfig* p = nullptr;
     Answer check = CheckAddress(axis, address, &p);
-    if (check.failed)
-        return check;
+    if (check.failed) return check;
     if (block.format == kFormatError || block.format == kFormatNoData)
         return Answer{true, kErrIllegalFormat, {}};
-    if (address.attribute == kAttributeValue)
-        return ChangeValue(p, address, block);
-    if (!p->descriptionWritable)
-        return Answer{true, kErrNotChangeable, {}};
+    if (address.attribute == kAttributeValue) return ChangeValue(p, address, block);
+    if (!p->descriptionWritable) return Answer{true, kErrNotChangeable, {}};
     if (address.attribute == kAttributeDescription)
         return ChangeDescription(p, address.subindex, block);
-    if (block.format != kVisibleString)
-        return Answer{true, kErrWrongDataType, {}};
+    if (block.format != kVisibleString) return Answer{true, kErrWrongDataType, {}};
     p->texts[address.subindex] = std::string(block.values, block.values + block.size);
     return Answer{};
 }
 
 uint16_t Drive::CheckNumber(const ParameterConfig& p, double value) const {
-    if (p.type == kBoolean && value != 0 && value != 0xFF)
-        return kErrValueNotPermitted;
+    if (p.type == kBoolean && value != 0 && value != 0xFF) return kErrValueNotPermitted;
     if ((p.minimum && value < *p.minimum) || (p.maximum && value > *p.maximum))
         return kErrOutsideLimits;
-    if (!p.allowed.empty() && std::find(p.allowed.begin(), p.allowed.end(), value) == p.allowed.end())
+    if (!p.allowed.empty() &&
+        std::find(p.allowed.begin(), p.allowed.end(), value) == p.allowed.end())
         return kErrValueNotPermitted;
     return kNoError;
 }
 
-Drive::Answer Drive::ChangeValue(ParameterConfig* p, const Address& address, const ValueBlock& block) {
-    if (!p->writable)
-        return Answer{true, kErrNotChangeable, {}};
-    if (!FormatFits(block.format, p->type))
-        return Answer{true, kErrWrongDataType, {}};
+Drive::Answer Drive::ChangeValue(ParameterConfig* p, const Address& address,
+                                 const ValueBlock& block) {
+    if (!p->writable) return Answer{true, kErrNotChangeable, {}};
+    if (!FormatFits(block.format, p->type)) return Answer{true, kErrWrongDataType, {}};
     if (IsStringType(p->type)) {
-        if (address.subindex != 0 || address.elements > 1)
-            return Answer{true, kErrNotAnArray, {}};
-        if (block.size > p->stringLength)
-            return Answer{true, kErrValueCountInconsistent, {}};
+        if (address.subindex != 0 || address.elements > 1) return Answer{true, kErrNotAnArray, {}};
+        if (block.size > p->stringLength) return Answer{true, kErrValueCountInconsistent, {}};
         p->value.assign(block.values, block.values + block.size);
         return Answer{};
     }
     unsigned elements = 1;
     if (!p->isArray) {
-        if (address.subindex != 0 || address.elements > 1)
-            return Answer{true, kErrNotAnArray, {}};
+        if (address.subindex != 0 || address.elements > 1) return Answer{true, kErrNotAnArray, {}};
     } else {
         elements = std::max<unsigned>(1, address.elements);
         if (address.subindex + elements > p->ElementCount())
             return Answer{true, kErrWrongSubindex, {}};
     }
-    if (block.count != elements)
-        return Answer{true, kErrValueCountInconsistent, {}};
+    if (block.count != elements) return Answer{true, kErrValueCountInconsistent, {}};
     unsigned size = *ValueSize(p->type);
     if (IsNumericType(p->type)) {
         for (unsigned i = 0; i < elements; ++i) {
             uint16_t error = CheckNumber(*p, DecodeNumber(p->type, block.values + i * size));
-            if (error != kNoError)
-                return Answer{true, error, {}};
+            if (error != kNoError) return Answer{true, error, {}};
         }
     }
-    std::copy(block.values, block.values + elements * size, p->value.begin() + address.subindex * size);
+    std::copy(block.values, block.values + elements * size,
+              p->value.begin() + address.subindex * size);
     return Answer{};
 }
 
-Drive::Answer Drive::ChangeDescription(ParameterConfig* p, uint16_t element, const ValueBlock& block) {
+Drive::Answer Drive::ChangeDescription(ParameterConfig* p, uint16_t element,
+                                       const ValueBlock& block) {
     Description& d = p->description;
     auto single = [&](uint8_t type) -> uint16_t {
-        if (!FormatFits(block.format, type))
-            return kErrWrongDataType;
+        if (!FormatFits(block.format, type)) return kErrWrongDataType;
         return block.count == 1 ? kNoError : kErrValueCountInconsistent;
     };
     uint16_t error = kNoError;
     switch (element) {
-    case 3:
-        if ((error = single(kFloatingPoint)) == kNoError)
-            d.scalingFactor = static_cast<float>(DecodeNumber(kFloatingPoint, block.values));
-        break;
-    case 6:
-        if (block.format != kVisibleString)
-            error = kErrWrongDataType;
-        else if (block.size > kNameLength)
-            error = kErrValueCountInconsistent;
-        else
-            d.name.assign(block.values, block.values + block.size);
-        break;
-    case 7:
-    case 8:
-        if (!IsNumericType(p->type))
-            error = kErrNotChangeable;
-        else if ((error = single(p->type)) == kNoError)
-            (element == 7 ? p->minimum : p->maximum) = DecodeNumber(p->type, block.values);
-        break;
-    case 10:
-    case 11:
-    case 12:
-        if ((error = single(kUnsigned16)) == kNoError) {
-            uint16_t word = static_cast<uint16_t>(DecodeNumber(kUnsigned16, block.values));
-            (element == 10 ? d.idExtension : element == 11 ? d.pzdReference : d.pzdNormalization) = word;
-        }
-        break;
-    default:
-        error = element > 12 ? kErrWrongSubindex : kErrNotChangeable;
+        case 3:
+            if ((error = single(kFloatingPoint)) == kNoError)
+                d.scalingFactor = static_cast<float>(DecodeNumber(kFloatingPoint, block.values));
+            break;
+        case 6:
+            if (block.format != kVisibleString)
+                error = kErrWrongDataType;
+            else if (block.size > kNameLength)
+                error = kErrValueCountInconsistent;
+            else
+                d.name.assign(block.values, block.values + block.size);
+            break;
+        case 7:
+        case 8:
+            if (!IsNumericType(p->type))
+                error = kErrNotChangeable;
+            else if ((error = single(p->type)) == kNoError)
+                (element == 7 ? p->minimum : p->maximum) = DecodeNumber(p->type, block.values);
+            break;
+        case 10:
+        case 11:
+        case 12:
+            if ((error = single(kUnsigned16)) == kNoError) {
+                uint16_t word = static_cast<uint16_t>(DecodeNumber(kUnsigned16, block.values));
+                (element == 10   ? d.idExtension
+                 : element == 11 ? d.pzdReference
+                                 : d.pzdNormalization) = word;
+            }
+            break;
+        default: error = element > 12 ? kErrWrongSubindex : kErrNotChangeable;
     }
-    if (error != kNoError)
-        return Answer{true, error, {}};
+    if (error != kNoError) return Answer{true, error, {}};
     return Answer{};
 }
 

@@ -97,7 +97,7 @@ private:
     uint16_t CheckNumber(const ParameterConfig& p, double value) const;
     std::vector<uint8_t> CurrentValue(const ParameterConfig& p, uint64_t nowMs) const;
 
-    SlaveConfig config_;  // as configured; Reset copies the tables from here
+    SlaveConfig config_;            // as configured; Reset copies the tables from here
     std::vector<AxisConfig> axes_;  // the running state
     FaultMap faults_;
     uint64_t startMs_ = 0;

@@ -3,7 +3,10 @@
 namespace bussim {
 
 Slave::Slave(const SlaveConfig& config, uint64_t nowMs)
-    : config_(config), drive_(config), profileIdent_(config.profileIdent), latencyMs_(config.latencyMs) {
+    : config_(config),
+      drive_(config),
+      profileIdent_(config.profileIdent),
+      latencyMs_(config.latencyMs) {
     drive_.Reset(nowMs);
 }
 
@@ -19,20 +22,17 @@ void Slave::Reset(uint64_t nowMs) {
 void Slave::SetProfileIdent(uint16_t value) {
     profileIdent_ = value;
     // Selecting another profile ends the conversation on the channel.
-    if (value != kDriveProfileIdent)
-        pending_.reset();
+    if (value != kDriveProfileIdent) pending_.reset();
 }
 
 void Slave::SetOffline(bool value) {
     offline_ = value;
     // A request sent while the slave was off the bus never reached it.
-    if (value && pending_)
-        pending_->readyAtMs.reset();
+    if (value && pending_) pending_->readyAtMs.reset();
 }
 
 ChannelStatus Slave::WriteChannel(const std::vector<uint8_t>& request, uint64_t nowMs) {
-    if (profileIdent_ != kDriveProfileIdent)
-        return ChannelStatus::kProfileNotSelected;
+    if (profileIdent_ != kDriveProfileIdent) return ChannelStatus::kProfileNotSelected;
     ++counters_.requests;
     counters_.requestBytes += static_cast<uint32_t>(request.size());
     // A new request replaces one whose response was not fetched.
@@ -42,19 +42,15 @@ ChannelStatus Slave::WriteChannel(const std::vector<uint8_t>& request, uint64_t 
         return ChannelStatus::kOk;
     }
     DriveOutcome outcome = drive_.Process(request, nowMs);
-    if (outcome.kind != DriveOutcome::Kind::kResponse)
-        return ChannelStatus::kRequestRefused;
+    if (outcome.kind != DriveOutcome::Kind::kResponse) return ChannelStatus::kRequestRefused;
     pending_ = Pending{std::move(outcome.response), nowMs + latencyMs_};
     return ChannelStatus::kOk;
 }
 
 ChannelStatus Slave::ReadChannel(uint64_t nowMs, std::vector<uint8_t>* response) {
-    if (profileIdent_ != kDriveProfileIdent)
-        return ChannelStatus::kProfileNotSelected;
-    if (!pending_)
-        return ChannelStatus::kNoRequest;
-    if (!pending_->readyAtMs || nowMs < *pending_->readyAtMs)
-        return ChannelStatus::kNotReady;
+    if (profileIdent_ != kDriveProfileIdent) return ChannelStatus::kProfileNotSelected;
+    if (!pending_) return ChannelStatus::kNoRequest;
+    if (!pending_->readyAtMs || nowMs < *pending_->readyAtMs) return ChannelStatus::kNotReady;
     *response = std::move(pending_->response);
     pending_.reset();
     ++counters_.responses;

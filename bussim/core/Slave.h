@@ -23,9 +23,9 @@ enum class ChannelStatus {
 };
 
 struct SlaveCounters {
-    uint32_t requests = 0;       // telegrams written to the channel
+    uint32_t requests = 0;  // telegrams written to the channel
     uint32_t requestBytes = 0;
-    uint32_t responses = 0;      // responses fetched
+    uint32_t responses = 0;  // responses fetched
     uint32_t responseBytes = 0;
 };
 

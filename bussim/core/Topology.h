@@ -14,15 +14,15 @@ namespace bussim {
 // The identifier (1) and the number of elements (2) follow from the
 // parameter itself; the rest is configured.
 struct Description {
-    uint8_t extraFlags = 0;       // identifier bits beyond array/read-only/texts
-    float scalingFactor = 1.0f;   // 3
-    uint8_t sizeIndex = 0;        // 4, high byte
-    int8_t conversionIndex = 0;   // 4, low byte
-    uint32_t reserved5 = 0;       // 5
-    std::string name;             // 6, 16 characters, blank-padded
-    uint16_t reserved9 = 0;       // 9
-    uint16_t idExtension = 0;     // 10
-    uint16_t pzdReference = 0;    // 11
+    uint8_t extraFlags = 0;         // identifier bits beyond array/read-only/texts
+    float scalingFactor = 1.0f;     // 3
+    uint8_t sizeIndex = 0;          // 4, high byte
+    int8_t conversionIndex = 0;     // 4, low byte
+    uint32_t reserved5 = 0;         // 5
+    std::string name;               // 6, 16 characters, blank-padded
+    uint16_t reserved9 = 0;         // 9
+    uint16_t idExtension = 0;       // 10
+    uint16_t pzdReference = 0;      // 11
     uint16_t pzdNormalization = 0;  // 12
 };
 
@@ -59,9 +59,9 @@ struct AxisConfig {
 
 struct SlaveConfig {
     unsigned address = 0;
-    std::string prefix;  // item-ID prefix, for example "DP/Slave3/"
-    std::string vendor;  // value of the DS_Vendorname item
-    bool marker = true;  // whether the slave has the DS_Vendorname item at all
+    std::string prefix;                      // item-ID prefix, for example "DP/Slave3/"
+    std::string vendor;                      // value of the DS_Vendorname item
+    bool marker = true;                      // whether the slave has the DS_Vendorname item at all
     std::string channel = "SlotI0S47D8209";  // item name of the parameter channel
     uint32_t latencyMs = 0;
     uint16_t profileIdent = 0;  // MA_ProfileIdentNumber before it is written

@@ -36,8 +36,7 @@
 namespace bussim {
 
 unsigned ParameterConfig::ElementCount() const {
-    if (IsStringType(type) || !isArray)
-        return 1;
+    if (IsStringType(type) || !isArray) return 1;
     unsigned size = ValueSize(type).value_or(1);
     return size ? static_cast<unsigned>(value.size() / size) : 1;
 }
@@ -64,8 +63,7 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
             Token token{"", true};
             ++i;
             while (i < line.size() && line[i] != '"') {
-                if (line[i] == '\\' && i + 1 < line.size())
-                    ++i;
+                if (line[i] == '\\' && i + 1 < line.size()) ++i;
                 token.text += line[i++];
             }
             if (i >= line.size()) {
@@ -86,8 +84,7 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
 }
 
 bool ParseNumber(const std::string& text, double* value) {
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
@@ -95,8 +92,7 @@ bool ParseNumber(const std::string& text, double* value) {
     const char* digits = negative ? begin + 1 : begin;
     if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
         unsigned long long n = std::strtoull(digits + 2, &end, 16);
-        if (end == digits + 2)
-            return false;
+        if (end == digits + 2) return false;
         *value = negative ? -static_cast<double>(n) : static_cast<double>(n);
     } else {
         *value = std::strtod(begin, &end);
@@ -106,9 +102,10 @@ bool ParseNumber(const std::string& text, double* value) {
 
 bool ParseType(const std::string& text, uint8_t* type) {
     static const std::pair<const char*, uint8_t> kNames[] = {
-        {"bool", kBoolean}, {"i8", kInteger8}, {"i16", kInteger16}, {"i32", kInteger32},
-        {"u8", kUnsigned8}, {"u16", kUnsigned16}, {"u32", kUnsigned32},
-        {"f32", kFloatingPoint}, {"string", kVisibleString}, {"octets", kOctetString}};
+        {"bool", kBoolean},      {"i8", kInteger8},       {"i16", kInteger16},
+        {"i32", kInteger32},     {"u8", kUnsigned8},      {"u16", kUnsigned16},
+        {"u32", kUnsigned32},    {"f32", kFloatingPoint}, {"string", kVisibleString},
+        {"octets", kOctetString}};
     for (const auto& [name, code] : kNames) {
         if (text == name) {
             *type = code;
@@ -119,8 +116,7 @@ bool ParseType(const std::string& text, uint8_t* type) {
     // Generic formats and the error/no-data formats are not parameter types.
     if (!ParseNumber(text, &code) || code < 1 || code >= kFormatNoData || code != std::floor(code))
         return false;
-    if (!ValueSize(static_cast<uint8_t>(code)))
-        return false;
+    if (!ValueSize(static_cast<uint8_t>(code))) return false;
     *type = static_cast<uint8_t>(code);
     return true;
 }
@@ -128,36 +124,33 @@ bool ParseType(const std::string& text, uint8_t* type) {
 // Walks the tokens of one line.
 class LineReader {
 public:
-    LineReader(const std::vector<Token>& tokens, std::string* error) : tokens_(tokens), error_(error) {}
+    LineReader(const std::vector<Token>& tokens, std::string* error)
+        : tokens_(tokens), error_(error) {}
 
     bool AtEnd() const { return pos_ >= tokens_.size(); }
     const Token& Peek() const { return tokens_[pos_]; }
 
     bool Next(Token* token, const char* what) {
-        if (AtEnd())
-            return Fail(std::string("missing ") + what);
+        if (AtEnd()) return Fail(std::string("missing ") + what);
         *token = tokens_[pos_++];
         return true;
     }
     bool Number(double* value, const char* what) {
         Token token;
-        if (!Next(&token, what))
-            return false;
+        if (!Next(&token, what)) return false;
         if (token.quoted || !ParseNumber(token.text, value))
             return Fail(std::string("bad ") + what + " '" + token.text + "'");
         return true;
     }
     bool Integer(double min, double max, double* value, const char* what) {
-        if (!Number(value, what))
-            return false;
+        if (!Number(value, what)) return false;
         if (*value != std::floor(*value) || *value < min || *value > max)
             return Fail(std::string(what) + " out of range");
         return true;
     }
     bool Text(std::string* text, const char* what) {
         Token token;
-        if (!Next(&token, what))
-            return false;
+        if (!Next(&token, what)) return false;
         *text = token.text;
         return true;
     }
@@ -167,16 +160,13 @@ public:
         if (!Next(&token, what) || token.quoted || token.text != "[")
             return Fail(std::string("expected [ for ") + what);
         while (true) {
-            if (!Next(&token, "]"))
-                return false;
-            if (!token.quoted && token.text == "]")
-                return true;
+            if (!Next(&token, "]")) return false;
+            if (!token.quoted && token.text == "]") return true;
             items->push_back(token);
         }
     }
     bool Fail(const std::string& message) {
-        if (error_->empty())
-            *error_ = message;
+        if (error_->empty()) *error_ = message;
         return false;
     }
 
@@ -202,8 +192,7 @@ bool EncodeValue(uint8_t type, const Token& token, std::vector<uint8_t>* out, Li
 }
 
 bool ParseValue(ParameterConfig* p, LineReader* reader) {
-    if (reader->AtEnd())
-        return reader->Fail("missing value");
+    if (reader->AtEnd()) return reader->Fail("missing value");
     if (p->type == kVisibleString) {
         std::string text;
         reader->Text(&text, "value");
@@ -213,8 +202,7 @@ bool ParseValue(ParameterConfig* p, LineReader* reader) {
     bool listed = !reader->Peek().quoted && reader->Peek().text == "[";
     std::vector<Token> items;
     if (listed) {
-        if (!reader->List(&items, "value"))
-            return false;
+        if (!reader->List(&items, "value")) return false;
     } else {
         Token token;
         reader->Next(&token, "value");
@@ -222,11 +210,11 @@ bool ParseValue(ParameterConfig* p, LineReader* reader) {
     }
     if (!IsNumericType(p->type)) {
         // Octet strings and the time types: a list of bytes.
-        if (!listed)
-            return reader->Fail("expected [bytes] as value");
+        if (!listed) return reader->Fail("expected [bytes] as value");
         for (const Token& item : items) {
             double byte;
-            if (item.quoted || !ParseNumber(item.text, &byte) || byte < 0 || byte > 255 || byte != std::floor(byte))
+            if (item.quoted || !ParseNumber(item.text, &byte) || byte < 0 || byte > 255 ||
+                byte != std::floor(byte))
                 return reader->Fail("bad byte '" + item.text + "'");
             p->value.push_back(static_cast<uint8_t>(byte));
         }
@@ -234,12 +222,10 @@ bool ParseValue(ParameterConfig* p, LineReader* reader) {
             return reader->Fail("wrong number of bytes for the type");
         return true;
     }
-    if (listed && items.empty())
-        return reader->Fail("empty array");
+    if (listed && items.empty()) return reader->Fail("empty array");
     p->isArray = listed;
     for (const Token& item : items) {
-        if (!EncodeValue(p->type, item, &p->value, reader))
-            return false;
+        if (!EncodeValue(p->type, item, &p->value, reader)) return false;
     }
     return true;
 }
@@ -250,10 +236,8 @@ bool ParseParameter(LineReader* reader, ParameterConfig* p) {
     if (!reader->Integer(1, 65535, &number, "parameter number") || !reader->Text(&typeText, "type"))
         return false;
     p->number = static_cast<uint16_t>(number);
-    if (!ParseType(typeText, &p->type))
-        return reader->Fail("unknown type '" + typeText + "'");
-    if (!ParseValue(p, reader))
-        return false;
+    if (!ParseType(typeText, &p->type)) return reader->Fail("unknown type '" + typeText + "'");
+    if (!ParseValue(p, reader)) return false;
     while (!reader->AtEnd()) {
         std::string option;
         reader->Text(&option, "option");
@@ -288,7 +272,8 @@ bool ParseParameter(LineReader* reader, ParameterConfig* p) {
             ok = reader->Number(&v, "factor");
             p->description.scalingFactor = static_cast<float>(v);
         } else if (option == "attr") {
-            ok = reader->Integer(0, 255, &v, "size index") && reader->Integer(-128, 127, &w, "conversion index");
+            ok = reader->Integer(0, 255, &v, "size index") &&
+                 reader->Integer(-128, 127, &w, "conversion index");
             p->description.sizeIndex = static_cast<uint8_t>(v);
             p->description.conversionIndex = static_cast<int8_t>(w);
         } else if (option == "flags") {
@@ -297,7 +282,8 @@ bool ParseParameter(LineReader* reader, ParameterConfig* p) {
         } else if (option == "reserved5") {
             ok = reader->Integer(0, 4294967295.0, &v, "reserved5");
             p->description.reserved5 = static_cast<uint32_t>(v);
-        } else if (option == "reserved9" || option == "idext" || option == "pzdref" || option == "pzdnorm") {
+        } else if (option == "reserved9" || option == "idext" || option == "pzdref" ||
+                   option == "pzdnorm") {
             ok = reader->Integer(0, 65535, &v, option.c_str());
             uint16_t word = static_cast<uint16_t>(v);
             if (option == "reserved9") p->description.reserved9 = word;
@@ -313,31 +299,24 @@ bool ParseParameter(LineReader* reader, ParameterConfig* p) {
         } else {
             return reader->Fail("unknown option '" + option + "'");
         }
-        if (!ok)
-            return false;
+        if (!ok) return false;
     }
     if (p->type == kVisibleString) {
-        if (p->stringLength == 0)
-            p->stringLength = static_cast<unsigned>(p->value.size());
-        if (p->value.size() > p->stringLength)
-            return reader->Fail("text longer than its length");
+        if (p->stringLength == 0) p->stringLength = static_cast<unsigned>(p->value.size());
+        if (p->value.size() > p->stringLength) return reader->Fail("text longer than its length");
     } else if (p->type == kOctetString) {
         // The number of values of a block is one byte.
-        if (p->value.size() > 255)
-            return reader->Fail("octet string longer than 255 bytes");
+        if (p->value.size() > 255) return reader->Fail("octet string longer than 255 bytes");
         p->stringLength = static_cast<unsigned>(p->value.size());
     }
-    if (p->variation && !IsNumericType(p->type))
-        return reader->Fail("only numbers can vary");
+    if (p->variation && !IsNumericType(p->type)) return reader->Fail("only numbers can vary");
     return true;
 }
 
 void ApplyDefaultLimits(SlaveConfig* slave, bool explicitLimits) {
-    if (explicitLimits)
-        return;
+    if (explicitLimits) return;
     for (const AxisConfig& axis : slave->axes) {
-        if (axis.number != 0)
-            continue;
+        if (axis.number != 0) continue;
         for (const ParameterConfig& p : axis.parameters) {
             if (p.number == 974 && p.type == kUnsigned16 && p.ElementCount() >= 2) {
                 slave->maxBlockLength = static_cast<uint16_t>(DecodeNumber(p.type, &p.value[0]));
@@ -363,16 +342,13 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
     };
     while (start <= text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
+        if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
         start = end + 1;
         ++lineNumber;
         std::vector<Token> tokens;
-        if (!Tokenize(line, &tokens, &message))
-            return fail(message);
-        if (tokens.empty())
-            continue;
+        if (!Tokenize(line, &tokens, &message)) return fail(message);
+        if (tokens.empty()) continue;
         LineReader reader(tokens, &message);
         std::string directive;
         reader.Text(&directive, "directive");
@@ -386,11 +362,10 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
             if (ok) {
                 s.address = static_cast<unsigned>(v);
                 s.prefix = "DP/Slave" + std::to_string(s.address) + "/";
-                if (!reader.AtEnd())
-                    reader.Text(&s.prefix, "prefix");
-                if (!addresses.insert(s.address).second)
-                    return fail("slave address used twice");
-                if (s.prefix.empty() || s.prefix.compare(0, 4, "Sim/") == 0 || !prefixes.insert(s.prefix).second)
+                if (!reader.AtEnd()) reader.Text(&s.prefix, "prefix");
+                if (!addresses.insert(s.address).second) return fail("slave address used twice");
+                if (s.prefix.empty() || s.prefix.compare(0, 4, "Sim/") == 0 ||
+                    !prefixes.insert(s.prefix).second)
                     return fail("prefix empty, reserved or used twice");
                 result.slaves.push_back(s);
                 explicitLimits.push_back(false);
@@ -403,7 +378,8 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
             ok = reader.Integer(0, 3600000, &v, "latency");
             slave->latencyMs = static_cast<uint32_t>(v);
         } else if (directive == "limits") {
-            ok = reader.Integer(10, 65535, &v, "block length") && reader.Integer(1, 255, &w, "parameter count");
+            ok = reader.Integer(10, 65535, &v, "block length") &&
+                 reader.Integer(1, 255, &w, "parameter count");
             slave->maxBlockLength = static_cast<uint16_t>(v);
             slave->maxParameters = static_cast<uint8_t>(w);
             explicitLimits.back() = true;
@@ -413,8 +389,7 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
         } else if (directive == "marker") {
             std::string choice;
             ok = reader.Text(&choice, "yes or no");
-            if (ok && choice != "yes" && choice != "no")
-                return fail("marker takes yes or no");
+            if (ok && choice != "yes" && choice != "no") return fail("marker takes yes or no");
             slave->marker = choice == "yes";
         } else if (directive == "channel") {
             ok = reader.Text(&slave->channel, "channel name");
@@ -424,19 +399,16 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
         } else if (directive == "pad-multi") {
             std::string choice;
             ok = reader.Text(&choice, "yes or no");
-            if (ok && choice != "yes" && choice != "no")
-                return fail("pad-multi takes yes or no");
+            if (ok && choice != "yes" && choice != "no") return fail("pad-multi takes yes or no");
             slave->padMultiResponses = choice == "yes";
         } else if (directive == "axis") {
             ok = reader.Integer(0, 255, &v, "axis number");
             for (const AxisConfig& a : slave->axes) {
-                if (ok && a.number == v)
-                    return fail("axis defined twice");
+                if (ok && a.number == v) return fail("axis defined twice");
             }
             slave->axes.push_back(AxisConfig{static_cast<uint8_t>(v), {}});
         } else if (directive == "param") {
-            if (!axis)
-                return fail("param before the first axis");
+            if (!axis) return fail("param before the first axis");
             ParameterConfig p;
             ok = ParseParameter(&reader, &p);
             for (const ParameterConfig& other : axis->parameters) {
@@ -445,18 +417,15 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
             }
             axis->parameters.push_back(p);
         } else if (directive == "text") {
-            if (!axis || axis->parameters.empty())
-                return fail("text before the first param");
+            if (!axis || axis->parameters.empty()) return fail("text before the first param");
             std::string value;
             ok = reader.Integer(0, 65535, &v, "text index") && reader.Text(&value, "text");
-            if (ok && value.size() > 255)
-                return fail("text longer than 255 characters");
+            if (ok && value.size() > 255) return fail("text longer than 255 characters");
             axis->parameters.back().texts[static_cast<uint16_t>(v)] = value;
         } else {
             return fail("unknown directive '" + directive + "'");
         }
-        if (!ok)
-            return fail(message);
+        if (!ok) return fail(message);
         if (!reader.AtEnd() && directive != "param")
             return fail("unexpected '" + reader.Peek().text + "'");
     }

@@ -30,7 +30,9 @@ public:
     ComPtr(const ComPtr& other) noexcept : p_(other.p_) { AddRefIfNotNull(); }
     ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
     template <class U>
-    ComPtr(const ComPtr<U>& other) noexcept : p_(other.get()) { AddRefIfNotNull(); }
+    ComPtr(const ComPtr<U>& other) noexcept : p_(other.get()) {
+        AddRefIfNotNull();
+    }
     template <class U>
     ComPtr(ComPtr<U>&& other) noexcept : p_(other.detach()) {}
     ~ComPtr() { reset(); }
@@ -119,17 +121,29 @@ private:
 };
 
 template <class T, class U>
-bool operator==(const ComPtr<T>& a, const ComPtr<U>& b) noexcept { return a.get() == b.get(); }
+bool operator==(const ComPtr<T>& a, const ComPtr<U>& b) noexcept {
+    return a.get() == b.get();
+}
 template <class T, class U>
-bool operator!=(const ComPtr<T>& a, const ComPtr<U>& b) noexcept { return a.get() != b.get(); }
+bool operator!=(const ComPtr<T>& a, const ComPtr<U>& b) noexcept {
+    return a.get() != b.get();
+}
 template <class T>
-bool operator==(const ComPtr<T>& a, std::nullptr_t) noexcept { return a.get() == nullptr; }
+bool operator==(const ComPtr<T>& a, std::nullptr_t) noexcept {
+    return a.get() == nullptr;
+}
 template <class T>
-bool operator==(std::nullptr_t, const ComPtr<T>& a) noexcept { return a.get() == nullptr; }
+bool operator==(std::nullptr_t, const ComPtr<T>& a) noexcept {
+    return a.get() == nullptr;
+}
 template <class T>
-bool operator!=(const ComPtr<T>& a, std::nullptr_t) noexcept { return a.get() != nullptr; }
+bool operator!=(const ComPtr<T>& a, std::nullptr_t) noexcept {
+    return a.get() != nullptr;
+}
 template <class T>
-bool operator!=(std::nullptr_t, const ComPtr<T>& a) noexcept { return a.get() != nullptr; }
+bool operator!=(std::nullptr_t, const ComPtr<T>& a) noexcept {
+    return a.get() != nullptr;
+}
 
 // CoCreateInstance into a ComPtr of the wanted interface.
 template <class T>

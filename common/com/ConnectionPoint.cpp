@@ -5,7 +5,8 @@
 
 namespace com {
 
-ConnectionPoint::ConnectionPoint(IConnectionPointContainer* container, REFIID iid, DWORD advise_limit)
+ConnectionPoint::ConnectionPoint(IConnectionPointContainer* container, REFIID iid,
+                                 DWORD advise_limit)
     : container_(container), iid_(iid), advise_limit_(advise_limit) {}
 
 STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
@@ -36,7 +37,8 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
         *pdwCookie = 0;
         RETURN_IF_NULL_POINTER(pUnkSink);
         ComPtr<IUnknown> sink;
-        if (FAILED(pUnkSink->QueryInterface(iid_, sink.put_void())) || !sink) return CONNECT_E_CANNOTCONNECT;
+        if (FAILED(pUnkSink->QueryInterface(iid_, sink.put_void())) || !sink)
+            return CONNECT_E_CANNOTCONNECT;
         // The limit check and the insertion are not atomic together; a second lock keeps two
         // racing Advise calls from both passing a limit of one.
         CsLock guard(advise_lock_);
@@ -60,7 +62,8 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
         RETURN_IF_NULL_POINTER(ppEnum);
         *ppEnum = nullptr;
         std::vector<ConnectDataCopy::Stored> connections;
-        for (auto& entry : sinks_.Snapshot()) connections.push_back({std::move(entry.second), entry.first});
+        for (auto& entry : sinks_.Snapshot())
+            connections.push_back({std::move(entry.second), entry.first});
         return CreateVectorEnum<com::EnumConnections>(std::move(connections), ppEnum);
     });
 }

@@ -29,7 +29,9 @@ namespace com {
 
 // Copy policies: Stored -> the item type of the interface.
 struct StringCopy {
-    static HRESULT Copy(const std::wstring& from, LPOLESTR* to) { return CoTaskMemString(from, to); }
+    static HRESULT Copy(const std::wstring& from, LPOLESTR* to) {
+        return CoTaskMemString(from, to);
+    }
     static void Destroy(LPOLESTR* item) { ::CoTaskMemFree(*item); }
 };
 template <class I>

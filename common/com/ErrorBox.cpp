@@ -7,8 +7,9 @@ namespace com {
 bool ErrorBoxesEnabled() noexcept {
     DWORD value = 1;
     DWORD size = sizeof(value);
-    const LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Axolent\\Orvane", L"ShowErrorBoxes",
-                                          RRF_RT_REG_DWORD, nullptr, &value, &size);
+    const LSTATUS status =
+        ::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Axolent\\Orvane", L"ShowErrorBoxes",
+                       RRF_RT_REG_DWORD, nullptr, &value, &size);
     return status != ERROR_SUCCESS || value != 0;
 }
 

@@ -10,7 +10,8 @@
 namespace com {
 
 // MessageBoxW's result when shown, 0 when suppressed by the setting.
-int ReportErrorBox(const wchar_t* text, const wchar_t* caption, UINT flags, HWND owner = nullptr) noexcept;
+int ReportErrorBox(const wchar_t* text, const wchar_t* caption, UINT flags,
+                   HWND owner = nullptr) noexcept;
 
 // The setting, read anew on every call.
 bool ErrorBoxesEnabled() noexcept;

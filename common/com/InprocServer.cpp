@@ -11,7 +11,8 @@ InprocServer& InprocServer::Replace(std::wstring name, std::wstring value) {
     return *this;
 }
 
-InprocServer& InprocServer::ImplementsCategories(REFCLSID clsid, std::initializer_list<CATID> categories) {
+InprocServer& InprocServer::ImplementsCategories(REFCLSID clsid,
+                                                 std::initializer_list<CATID> categories) {
     categories_.emplace_back(clsid, std::vector<CATID>(categories));
     return *this;
 }

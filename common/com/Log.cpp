@@ -9,10 +9,10 @@ namespace com {
 namespace {
 const wchar_t* LevelName(LogLevel level) {
     switch (level) {
-    case LogLevel::kDebug: return L"DEBUG";
-    case LogLevel::kInfo: return L"INFO";
-    case LogLevel::kWarning: return L"WARNING";
-    case LogLevel::kError: return L"ERROR";
+        case LogLevel::kDebug: return L"DEBUG";
+        case LogLevel::kInfo: return L"INFO";
+        case LogLevel::kWarning: return L"WARNING";
+        case LogLevel::kError: return L"ERROR";
     }
     return L"?";
 }
@@ -39,8 +39,9 @@ void Log::SetFile(const std::wstring& path) {
     path_ = path;
     if (path.empty()) return;
     // Append-only and shared, so that every process of the system may write the same file.
-    file_ = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 std::wstring Log::file() const {
@@ -53,9 +54,9 @@ void Log::Write(LogLevel level, const std::wstring& text) noexcept {
         SYSTEMTIME now;
         ::GetLocalTime(&now);
         const std::wstring line =
-            Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu:%lu] %ls ", now.wYear, now.wMonth, now.wDay,
-                   now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, ::GetCurrentProcessId(),
-                   ::GetCurrentThreadId(), LevelName(level)) +
+            Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu:%lu] %ls ", now.wYear, now.wMonth,
+                   now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                   ::GetCurrentProcessId(), ::GetCurrentThreadId(), LevelName(level)) +
             text + L"\r\n";
         ::OutputDebugStringW(line.c_str());
         const std::string utf8 = WideToUtf8(line);

@@ -88,7 +88,9 @@ public:
         return true;
     }
     // Entry i (once per entry) becomes a copy of text; E_OUTOFMEMORY leaves it null.
-    HRESULT Set(size_t i, std::wstring_view text) noexcept { return CoTaskMemString(text, &array_[i]); }
+    HRESULT Set(size_t i, std::wstring_view text) noexcept {
+        return CoTaskMemString(text, &array_[i]);
+    }
     LPWSTR operator[](size_t i) const noexcept { return array_[i]; }
     LPWSTR* release() noexcept {
         count_ = 0;

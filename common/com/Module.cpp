@@ -50,7 +50,8 @@ HANDLE LockCount::shutdown_event() const noexcept {
 ShutdownMonitor::ShutdownMonitor(LockCount& count, std::function<void()> on_idle, DWORD idle_ms,
                                  WaitFunction wait)
     : count_(count), on_idle_(std::move(on_idle)), idle_ms_(idle_ms), wait_(std::move(wait)) {
-    if (!wait_) wait_ = [](HANDLE event, DWORD timeout) { return ::WaitForSingleObject(event, timeout); };
+    if (!wait_)
+        wait_ = [](HANDLE event, DWORD timeout) { return ::WaitForSingleObject(event, timeout); };
 }
 
 ShutdownMonitor::~ShutdownMonitor() {
@@ -90,8 +91,9 @@ namespace {
 // An address inside this binary: the module that linked this library.
 HMODULE ThisModule() {
     HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
     return module;
 }
 }  // namespace
@@ -133,7 +135,8 @@ HRESULT Module::FactoryFor(ClassEntry& entry, ComPtr<IClassFactory>* out) {
     if (!entry.factory) {
         // The EXE's registered factories never keep the process alive; a DLL's count while a
         // caller holds them.
-        const ModuleLockPolicy policy = is_exe() ? ModuleLockPolicy::kNone : ModuleLockPolicy::kWhileShared;
+        const ModuleLockPolicy policy =
+            is_exe() ? ModuleLockPolicy::kNone : ModuleLockPolicy::kWhileShared;
         RETURN_IF_FAILED(entry.create(policy, entry.factory.put()));
     }
     *out = entry.factory;
@@ -160,7 +163,8 @@ HRESULT Module::RegisterClassObjects(DWORD context, DWORD flags) {
         if (entry.cookie) continue;
         ComPtr<IClassFactory> factory;
         RETURN_IF_FAILED(FactoryFor(entry, &factory));
-        const HRESULT hr = ::CoRegisterClassObject(entry.clsid, factory.get(), context, flags, &entry.cookie);
+        const HRESULT hr =
+            ::CoRegisterClassObject(entry.clsid, factory.get(), context, flags, &entry.cookie);
         if (FAILED(hr)) {
             LOG_ERROR(L"CoRegisterClassObject failed: %#lx", hr);
             return hr;
@@ -192,7 +196,8 @@ HRESULT Module::StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms) {
     RETURN_IF_FAILED(locks_.CreateShutdownEvent());
     return ComBoundary([&]() -> HRESULT {
         monitor_ = std::make_unique<ShutdownMonitor>(
-            locks_, [main_thread_id] { ::PostThreadMessageW(main_thread_id, WM_QUIT, 0, 0); }, idle_ms);
+            locks_, [main_thread_id] { ::PostThreadMessageW(main_thread_id, WM_QUIT, 0, 0); },
+            idle_ms);
         return monitor_->Start();
     });
 }

@@ -12,7 +12,8 @@ void SetOuter(ObjectRoot* root, IUnknown* outer) noexcept { root->outer_ = outer
 
 HRESULT QueryInner(ObjectRoot* root, REFIID riid, void** ppv) noexcept {
     // The creator of an aggregated object gets the inner unknown; everyone else the object.
-    return root->outer_ ? root->inner_.QueryInterface(riid, ppv) : root->InternalQueryInterface(riid, ppv);
+    return root->outer_ ? root->inner_.QueryInterface(riid, ppv)
+                        : root->InternalQueryInterface(riid, ppv);
 }
 
 }  // namespace detail

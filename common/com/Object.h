@@ -286,9 +286,10 @@ public:
         }
         return inner->QueryInterface(riid, ppv);
     }
+
 private:
-    CriticalSection lock_;  // guards inner_
-    ComPtr<IUnknown> inner_;        // the part's inner unknown
+    CriticalSection lock_;    // guards inner_
+    ComPtr<IUnknown> inner_;  // the part's inner unknown
 };
 
 }  // namespace com

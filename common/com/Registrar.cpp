@@ -83,7 +83,8 @@ public:
             return S_OK;
         }
         const size_t start = pos_;
-        while (pos_ < text_.size() && !std::iswspace(text_[pos_]) && text_[pos_] != L'=' && text_[pos_] != L'\'')
+        while (pos_ < text_.size() && !std::iswspace(text_[pos_]) && text_[pos_] != L'=' &&
+               text_[pos_] != L'\'')
             ++pos_;
         token->text = text_.substr(start, pos_ - start);
         token->kind = Token::Kind::kWord;
@@ -135,7 +136,9 @@ private:
         if (current_.kind != kind) return Fail((std::wstring(L"expected ") + what).c_str());
         return Advance();
     }
-    bool IsName() const { return current_.kind == Token::Kind::kWord || current_.kind == Token::Kind::kQuoted; }
+    bool IsName() const {
+        return current_.kind == Token::Kind::kWord || current_.kind == Token::Kind::kQuoted;
+    }
 
     // Keys and values up to the closing brace (consumed).
     HRESULT ParseBody(std::vector<RegKeyNode>* keys, RegKeyNode* owner) {
@@ -201,7 +204,8 @@ private:
             return Fail(L"expected the value's text");
         const std::wstring text = current_.text;
         if (type == L"S" || type == L"E") {
-            if (current_.kind != Token::Kind::kQuoted) return Fail(L"a string value must be quoted");
+            if (current_.kind != Token::Kind::kQuoted)
+                return Fail(L"a string value must be quoted");
             value->type = type == L"S" ? RegValue::Type::kString : RegValue::Type::kExpandString;
             value->text = text;
         } else if (type == L"D") {
@@ -218,7 +222,8 @@ private:
             for (size_t i = 0; i < text.size(); i += 2) {
                 if (!std::iswxdigit(text[i]) || !std::iswxdigit(text[i + 1]))
                     return Fail(L"a binary value must be hex digits");
-                value->bytes.push_back(static_cast<BYTE>(std::wcstoul(text.substr(i, 2).c_str(), nullptr, 16)));
+                value->bytes.push_back(
+                    static_cast<BYTE>(std::wcstoul(text.substr(i, 2).c_str(), nullptr, 16)));
             }
         } else {
             return Fail(L"unknown value type (s, e, d or b)");
@@ -252,22 +257,26 @@ private:
     HKEY h_ = nullptr;
 };
 
-HRESULT Win32(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+HRESULT Win32(LSTATUS status) {
+    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+}
 
 LSTATUS SetValue(HKEY key, const wchar_t* name, const RegValue& value) {
     switch (value.type) {
-    case RegValue::Type::kNone: return ERROR_SUCCESS;
-    case RegValue::Type::kString:
-    case RegValue::Type::kExpandString:
-        return ::RegSetValueExW(key, name, 0, value.type == RegValue::Type::kString ? REG_SZ : REG_EXPAND_SZ,
-                                reinterpret_cast<const BYTE*>(value.text.c_str()),
-                                static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
-    case RegValue::Type::kDword:
-        return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value.number),
-                                sizeof(value.number));
-    case RegValue::Type::kBinary:
-        return ::RegSetValueExW(key, name, 0, REG_BINARY, value.bytes.data(),
-                                static_cast<DWORD>(value.bytes.size()));
+        case RegValue::Type::kNone: return ERROR_SUCCESS;
+        case RegValue::Type::kString:
+        case RegValue::Type::kExpandString:
+            return ::RegSetValueExW(key, name, 0,
+                                    value.type == RegValue::Type::kString ? REG_SZ : REG_EXPAND_SZ,
+                                    reinterpret_cast<const BYTE*>(value.text.c_str()),
+                                    static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
+        case RegValue::Type::kDword:
+            return ::RegSetValueExW(key, name, 0, REG_DWORD,
+                                    reinterpret_cast<const BYTE*>(&value.number),
+                                    sizeof(value.number));
+        case RegValue::Type::kBinary:
+            return ::RegSetValueExW(key, name, 0, REG_BINARY, value.bytes.data(),
+                                    static_cast<DWORD>(value.bytes.size()));
     }
     return ERROR_INVALID_PARAMETER;
 }
@@ -289,15 +298,16 @@ HRESULT RegisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) {
         }
     }
     Key key;
-    LSTATUS status = ::RegCreateKeyExW(parent, node.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                       key.put(), nullptr);
+    LSTATUS status = ::RegCreateKeyExW(parent, node.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                       nullptr, key.put(), nullptr);
     if (status != ERROR_SUCCESS) {
         *error = L"cannot create key " + node.name;
         return Win32(status);
     }
     status = SetValue(key.get(), nullptr, node.default_value);
     for (const auto& value : node.values) {
-        if (status == ERROR_SUCCESS) status = SetValue(key.get(), value.first.c_str(), value.second);
+        if (status == ERROR_SUCCESS)
+            status = SetValue(key.get(), value.first.c_str(), value.second);
     }
     if (status != ERROR_SUCCESS) {
         *error = L"cannot set a value of key " + node.name;
@@ -309,30 +319,32 @@ HRESULT RegisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) {
 
 bool HasSubkeys(HKEY key) {
     DWORD subkeys = 0;
-    return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+    return ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
            subkeys > 0;
 }
 
 HRESULT UnregisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) {
     switch (node.flag) {
-    case RegKeyNode::Flag::kDelete: return S_OK;
-    case RegKeyNode::Flag::kForceRemove: {
-        const LSTATUS status = DeleteTree(parent, node.name);
-        if (status != ERROR_SUCCESS) *error = L"cannot remove key " + node.name;
-        return Win32(status);
-    }
-    default: break;
+        case RegKeyNode::Flag::kDelete: return S_OK;
+        case RegKeyNode::Flag::kForceRemove: {
+            const LSTATUS status = DeleteTree(parent, node.name);
+            if (status != ERROR_SUCCESS) *error = L"cannot remove key " + node.name;
+            return Win32(status);
+        }
+        default: break;
     }
     {
         Key key;
-        const LSTATUS status = ::RegOpenKeyExW(parent, node.name.c_str(), 0, KEY_ALL_ACCESS, key.put());
+        const LSTATUS status =
+            ::RegOpenKeyExW(parent, node.name.c_str(), 0, KEY_ALL_ACCESS, key.put());
         if (status == ERROR_FILE_NOT_FOUND) return S_OK;
         if (status != ERROR_SUCCESS) {
             *error = L"cannot open key " + node.name;
             return Win32(status);
         }
-        for (const RegKeyNode& sub : node.subkeys) RETURN_IF_FAILED(UnregisterKey(key.get(), sub, error));
+        for (const RegKeyNode& sub : node.subkeys)
+            RETURN_IF_FAILED(UnregisterKey(key.get(), sub, error));
         for (const auto& value : node.values) ::RegDeleteValueW(key.get(), value.first.c_str());
         if (node.flag == RegKeyNode::Flag::kNoRemove || HasSubkeys(key.get())) return S_OK;
     }
@@ -346,8 +358,9 @@ HRESULT UnregisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) 
 
 }  // namespace
 
-HRESULT ExpandScript(const std::wstring& text, const std::map<std::wstring, std::wstring>& replacements,
-                     std::wstring* out, std::wstring* error) {
+HRESULT ExpandScript(const std::wstring& text,
+                     const std::map<std::wstring, std::wstring>& replacements, std::wstring* out,
+                     std::wstring* error) {
     RETURN_IF_NULL_POINTER(out);
     std::wstring ignored;
     if (!error) error = &ignored;
@@ -455,11 +468,13 @@ HRESULT Registrar::LoadResource(HMODULE module, UINT id, const wchar_t* type, st
     const size_t size = ::SizeofResource(module, info);
     return ComBoundary([&]() -> HRESULT {
         std::wstring text;
-        if (size >= 2 && static_cast<BYTE>(bytes[0]) == 0xFF && static_cast<BYTE>(bytes[1]) == 0xFE) {
+        if (size >= 2 && static_cast<BYTE>(bytes[0]) == 0xFF &&
+            static_cast<BYTE>(bytes[1]) == 0xFE) {
             text.assign(reinterpret_cast<const wchar_t*>(bytes + 2), (size - 2) / sizeof(wchar_t));
         } else {
             std::string_view narrow(bytes, size);
-            if (narrow.size() >= 3 && narrow.substr(0, 3) == "\xEF\xBB\xBF") narrow.remove_prefix(3);
+            if (narrow.size() >= 3 && narrow.substr(0, 3) == "\xEF\xBB\xBF")
+                narrow.remove_prefix(3);
             const int valid = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, narrow.data(),
                                                     static_cast<int>(narrow.size()), nullptr, 0);
             text = valid > 0 || narrow.empty() ? Utf8ToWide(narrow) : AnsiToWide(narrow);
@@ -495,14 +510,14 @@ HRESULT ModulePathForScript(HMODULE module, std::wstring* out) {
 
 namespace {
 HRESULT CatRegister(ComPtr<ICatRegister>* out) {
-    return ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
-                              out->put_void());
+    return ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_ICatRegister, out->put_void());
 }
 
 // TypeLib\{libid}\<major>.<minor>\0\win64 (version in hex, as RegisterTypeLib writes it).
 std::wstring NeutralTypeLibKey(const TLIBATTR& attr) {
-    return Format(L"TypeLib\\%ls\\%x.%x\\0\\win64", GuidToString(attr.guid, true).c_str(), attr.wMajorVerNum,
-                  attr.wMinorVerNum);
+    return Format(L"TypeLib\\%ls\\%x.%x\\0\\win64", GuidToString(attr.guid, true).c_str(),
+                  attr.wMajorVerNum, attr.wMinorVerNum);
 }
 
 HRESULT LoadModuleTypeLib(HMODULE module, UINT index, std::wstring* path, ComPtr<ITypeLib>* out) {
@@ -556,7 +571,8 @@ HRESULT UnregisterImplCategories(REFCLSID clsid, const std::vector<CATID>& categ
         ComPtr<ICatRegister> reg;
         RETURN_IF_FAILED(CatRegister(&reg));
         std::vector<CATID> ids(categories);
-        return reg->UnRegisterClassImplCategories(clsid, static_cast<ULONG>(ids.size()), ids.data());
+        return reg->UnRegisterClassImplCategories(clsid, static_cast<ULONG>(ids.size()),
+                                                  ids.data());
     });
 }
 
@@ -565,7 +581,8 @@ HRESULT RegisterModuleTypeLib(HMODULE module, UINT index) {
         std::wstring path;
         ComPtr<ITypeLib> library;
         RETURN_IF_FAILED(LoadModuleTypeLib(module, index, &path, &library));
-        RETURN_IF_FAILED(::RegisterTypeLib(library.get(), const_cast<LPOLESTR>(path.c_str()), nullptr));
+        RETURN_IF_FAILED(
+            ::RegisterTypeLib(library.get(), const_cast<LPOLESTR>(path.c_str()), nullptr));
         TLIBATTR* attr = nullptr;
         RETURN_IF_FAILED(library->GetLibAttr(&attr));
         HRESULT hr = S_OK;
@@ -573,7 +590,8 @@ HRESULT RegisterModuleTypeLib(HMODULE module, UINT index) {
             // Wine's type-library marshaler looks only under the neutral locale (...\0\win64);
             // a library with a language of its own is registered there as well.
             const std::wstring key = NeutralTypeLibKey(*attr);
-            hr = Win32(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, path.c_str(),
+            hr = Win32(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ,
+                                         path.c_str(),
                                          static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))));
         }
         library->ReleaseTLibAttr(attr);
@@ -595,8 +613,8 @@ HRESULT UnregisterModuleTypeLib(HMODULE module, UINT index) {
             ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
             ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.substr(0, key.rfind(L'\\')).c_str());
         }
-        const HRESULT hr = ::UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
-                                               attr->syskind);
+        const HRESULT hr = ::UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum,
+                                               attr->lcid, attr->syskind);
         library->ReleaseTLibAttr(attr);
         return hr;
     });

@@ -44,15 +44,15 @@ namespace com {
 struct RegValue {
     enum class Type { kNone, kString, kExpandString, kDword, kBinary };
     Type type = Type::kNone;
-    std::wstring text;           // kString, kExpandString
-    DWORD number = 0;            // kDword
-    std::vector<BYTE> bytes;     // kBinary
+    std::wstring text;        // kString, kExpandString
+    DWORD number = 0;         // kDword
+    std::vector<BYTE> bytes;  // kBinary
 };
 struct RegKeyNode {
     enum class Flag { kNormal, kNoRemove, kForceRemove, kDelete };
     Flag flag = Flag::kNormal;
     std::wstring name;
-    RegValue default_value;                          // type kNone: not set
+    RegValue default_value;                                 // type kNone: not set
     std::vector<std::pair<std::wstring, RegValue>> values;  // "val Name = ..."
     std::vector<RegKeyNode> subkeys;
 };
@@ -62,8 +62,9 @@ struct RegRootNode {
 };
 
 // Pure steps (no registry access).
-HRESULT ExpandScript(const std::wstring& text, const std::map<std::wstring, std::wstring>& replacements,
-                     std::wstring* out, std::wstring* error = nullptr);
+HRESULT ExpandScript(const std::wstring& text,
+                     const std::map<std::wstring, std::wstring>& replacements, std::wstring* out,
+                     std::wstring* error = nullptr);
 HRESULT ParseScript(const std::wstring& text, std::vector<RegRootNode>* out,
                     std::wstring* error = nullptr);
 

@@ -18,29 +18,29 @@
 #include <new>
 #include <type_traits>
 
-#define RETURN_IF_FAILED(expr)                         \
-    do {                                               \
-        const HRESULT hr_return_ = (expr);             \
-        if (FAILED(hr_return_)) return hr_return_;     \
+#define RETURN_IF_FAILED(expr)                     \
+    do {                                           \
+        const HRESULT hr_return_ = (expr);         \
+        if (FAILED(hr_return_)) return hr_return_; \
     } while (0)
 
-#define RETURN_HR_IF(hr, cond)                         \
-    do {                                               \
-        if (cond) return (hr);                         \
+#define RETURN_HR_IF(hr, cond) \
+    do {                       \
+        if (cond) return (hr); \
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, p) RETURN_HR_IF(hr, (p) == nullptr)
 #define RETURN_IF_NULL_POINTER(p) RETURN_HR_IF(E_POINTER, (p) == nullptr)
 #define RETURN_IF_NULL_ALLOC(p) RETURN_HR_IF(E_OUTOFMEMORY, (p) == nullptr)
-#define RETURN_LAST_ERROR_IF(cond)                     \
-    do {                                               \
-        if (cond) return com::LastErrorHr();           \
+#define RETURN_LAST_ERROR_IF(cond)           \
+    do {                                     \
+        if (cond) return com::LastErrorHr(); \
     } while (0)
 
 // Inside a boundary only: throws com::HResultError on failure.
-#define THROW_IF_FAILED(expr)                          \
-    do {                                               \
-        const HRESULT hr_throw_ = (expr);              \
+#define THROW_IF_FAILED(expr)                                      \
+    do {                                                           \
+        const HRESULT hr_throw_ = (expr);                          \
         if (FAILED(hr_throw_)) throw com::HResultError(hr_throw_); \
     } while (0)
 

@@ -67,7 +67,8 @@ HRESULT MarshalledStream::Unmarshal(REFIID riid, void** out) noexcept {
 void MarshalledStream::reset() noexcept {
     if (!stream_) return;
     LARGE_INTEGER zero = {};
-    if (SUCCEEDED(stream_->Seek(zero, STREAM_SEEK_SET, nullptr))) ::CoReleaseMarshalData(stream_.get());
+    if (SUCCEEDED(stream_->Seek(zero, STREAM_SEEK_SET, nullptr)))
+        ::CoReleaseMarshalData(stream_.get());
     stream_.reset();
 }
 

@@ -14,16 +14,21 @@ namespace {
 
 std::string Narrow(std::wstring_view text, UINT code_page) {
     if (text.empty()) return std::string();
-    const int length = static_cast<int>(std::min<size_t>(text.size(), std::numeric_limits<int>::max()));
-    const int size = ::WideCharToMultiByte(code_page, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    const int length =
+        static_cast<int>(std::min<size_t>(text.size(), std::numeric_limits<int>::max()));
+    const int size =
+        ::WideCharToMultiByte(code_page, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0) ::WideCharToMultiByte(code_page, 0, text.data(), length, &result[0], size, nullptr, nullptr);
+    if (size > 0)
+        ::WideCharToMultiByte(code_page, 0, text.data(), length, &result[0], size, nullptr,
+                              nullptr);
     return result;
 }
 
 std::wstring Widen(std::string_view text, UINT code_page) {
     if (text.empty()) return std::wstring();
-    const int length = static_cast<int>(std::min<size_t>(text.size(), std::numeric_limits<int>::max()));
+    const int length =
+        static_cast<int>(std::min<size_t>(text.size(), std::numeric_limits<int>::max()));
     const int size = ::MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
     std::wstring result(size > 0 ? size : 0, L'\0');
     if (size > 0) ::MultiByteToWideChar(code_page, 0, text.data(), length, &result[0], size);

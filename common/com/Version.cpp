@@ -11,7 +11,8 @@ namespace com {
 bool ParseFileVersion(const std::wstring& text, FileVersion* out) {
     if (!out) return false;
     unsigned int major = 0, minor = 0, dropped = 0, build = 0;
-    if (std::swscanf(text.c_str(), L"%u,%u,%u,%u", &major, &minor, &dropped, &build) != 4) return false;
+    if (std::swscanf(text.c_str(), L"%u,%u,%u,%u", &major, &minor, &dropped, &build) != 4)
+        return false;
     if (major > 0xFFFF || minor > 0xFFFF || build > 0xFFFF) return false;
     out->major = static_cast<WORD>(major);
     out->minor = static_cast<WORD>(minor);

@@ -18,9 +18,9 @@ extern const CATID CATID_XMLDAServer10;
 }
 #endif
 
-#define OPC_CATEGORY_DESCRIPTION_DA10    L"OPC Data Access Servers Version 1.0"
-#define OPC_CATEGORY_DESCRIPTION_DA20    L"OPC Data Access Servers Version 2.0"
-#define OPC_CATEGORY_DESCRIPTION_DA30    L"OPC Data Access Servers Version 3.0"
+#define OPC_CATEGORY_DESCRIPTION_DA10 L"OPC Data Access Servers Version 1.0"
+#define OPC_CATEGORY_DESCRIPTION_DA20 L"OPC Data Access Servers Version 2.0"
+#define OPC_CATEGORY_DESCRIPTION_DA30 L"OPC Data Access Servers Version 3.0"
 #define OPC_CATEGORY_DESCRIPTION_XMLDA10 L"OPC XML Data Access Servers Version 1.0"
 
 #endif

@@ -12,21 +12,17 @@
 namespace orvane::interaction {
 namespace {
 
-void Trace(const std::wstring& text)
-{
-    CommLog::Write(text);
-}
+void Trace(const std::wstring& text) { CommLog::Write(text); }
 
 // The item text of an address for trace lines.
-std::wstring AddressText(const VARIANT& address)
-{
-    return V_VT(&address) == VT_BSTR && V_BSTR(&address) ? std::wstring(V_BSTR(&address)) : std::wstring();
+std::wstring AddressText(const VARIANT& address) {
+    return V_VT(&address) == VT_BSTR && V_BSTR(&address) ? std::wstring(V_BSTR(&address))
+                                                         : std::wstring();
 }
 
 // The current local time in whole seconds as an OLE date: the polling deadline is
 // taken and tested at this resolution.
-DATE NowWholeSeconds()
-{
+DATE NowWholeSeconds() {
     SYSTEMTIME now;
     GetLocalTime(&now);
     now.wMilliseconds = 0;
@@ -37,80 +33,71 @@ DATE NowWholeSeconds()
 
 class CompletionCallback : public com::Object<com::Dual<IvkAsyncCallback>> {
 public:
-    STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData, VARIANT vQuality,
-                                   VARIANT vTimeStamp) override
-    {
+    STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
+                                   VARIANT vQuality, VARIANT vTimeStamp) override {
         return com::ComBoundary([&] {
-            AsyncCompletions::Get().ReadComplete(lTransactionID, lError, vData, vQuality, vTimeStamp);
+            AsyncCompletions::Get().ReadComplete(lTransactionID, lError, vData, vQuality,
+                                                 vTimeStamp);
         });
     }
-    STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override
-    {
-        return com::ComBoundary([&] { AsyncCompletions::Get().WriteComplete(lTransactionID, lError); });
+    STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override {
+        return com::ComBoundary(
+            [&] { AsyncCompletions::Get().WriteComplete(lTransactionID, lError); });
     }
 };
 
 }  // namespace
 
-com::CriticalSection& ModuleLock()
-{
+com::CriticalSection& ModuleLock() {
     static com::CriticalSection lock;
     return lock;
 }
 
-AsyncCompletions& AsyncCompletions::Get()
-{
+AsyncCompletions& AsyncCompletions::Get() {
     // Never destroyed: the bus-server connection object may still hold the callback
     // when the module's statics go at process end.
     static AsyncCompletions* completions = new AsyncCompletions;
     return *completions;
 }
 
-DWORD AsyncCompletions::NextTransactionId()
-{
+DWORD AsyncCompletions::NextTransactionId() {
     com::CsLock guard(lock_);
     const DWORD id = counter_;
     counter_ = counter_ + 1 == 0xFFFFFFFF ? 0 : counter_ + 1;
     return id;
 }
 
-void AsyncCompletions::SetTransactionCounter(DWORD next)
-{
+void AsyncCompletions::SetTransactionCounter(DWORD next) {
     com::CsLock guard(lock_);
     counter_ = next;
 }
 
-void AsyncCompletions::Add(PendingRequest* request)
-{
+void AsyncCompletions::Add(PendingRequest* request) {
     com::CsLock guard(lock_);
     pending_.push_back(request);
 }
 
-void AsyncCompletions::Remove(PendingRequest* request)
-{
+void AsyncCompletions::Remove(PendingRequest* request) {
     com::CsLock guard(lock_);
     pending_.erase(std::remove(pending_.begin(), pending_.end(), request), pending_.end());
 }
 
-PendingRequest* AsyncCompletions::FindWaiting(long transactionId, bool isRead)
-{
+PendingRequest* AsyncCompletions::FindWaiting(long transactionId, bool isRead) {
     for (PendingRequest* request : pending_) {
-        if (request->transactionId == static_cast<DWORD>(transactionId) && request->isRead == isRead &&
-            !request->completed)
+        if (request->transactionId == static_cast<DWORD>(transactionId) &&
+            request->isRead == isRead && !request->completed)
             return request;
     }
     return nullptr;
 }
 
-void AsyncCompletions::ReadComplete(long transactionId, long error, const VARIANT& data, const VARIANT& quality,
-                                    const VARIANT& timestamp)
-{
+void AsyncCompletions::ReadComplete(long transactionId, long error, const VARIANT& data,
+                                    const VARIANT& quality, const VARIANT& timestamp) {
     if (CommLog::On())
         Trace(com::Format(L"        AsyncReadComplete(%d)", static_cast<int>(transactionId)));
     com::CsLock guard(lock_);
     PendingRequest* request = FindWaiting(transactionId, true);
-    if (!request)
-        return;
+    if (!request) return;
     request->completed = true;
     request->result = error;
     // A copy that fails leaves the slot empty; the waiter still learns the result.
@@ -120,21 +107,18 @@ void AsyncCompletions::ReadComplete(long transactionId, long error, const VARIAN
     SetEvent(request->event.get());
 }
 
-void AsyncCompletions::WriteComplete(long transactionId, long error)
-{
+void AsyncCompletions::WriteComplete(long transactionId, long error) {
     if (CommLog::On())
         Trace(com::Format(L"        AsyncWriteComplete(%d)", static_cast<int>(transactionId)));
     com::CsLock guard(lock_);
     PendingRequest* request = FindWaiting(transactionId, false);
-    if (!request)
-        return;
+    if (!request) return;
     request->completed = true;
     request->result = error;
     SetEvent(request->event.get());
 }
 
-HRESULT AsyncCompletions::Callback(com::ComPtr<IUnknown>* callback)
-{
+HRESULT AsyncCompletions::Callback(com::ComPtr<IUnknown>* callback) {
     com::CsLock guard(lock_);
     if (!callback_) {
         com::ComPtr<CompletionCallback> made;
@@ -145,29 +129,27 @@ HRESULT AsyncCompletions::Callback(com::ComPtr<IUnknown>* callback)
     return S_OK;
 }
 
-void BusTransfer::SetConnection(com::ComPtr<IvkInteraction2> interaction, com::ComPtr<IvkAsyncInteraction> async)
-{
+void BusTransfer::SetConnection(com::ComPtr<IvkInteraction2> interaction,
+                                com::ComPtr<IvkAsyncInteraction> async) {
     // The old references end up in the parameters and go after the lock.
     com::CsLock guard(pointerLock_);
     interaction_.swap(interaction);
     async_.swap(async);
 }
 
-com::ComPtr<IvkInteraction2> BusTransfer::Interaction() const
-{
+com::ComPtr<IvkInteraction2> BusTransfer::Interaction() const {
     com::CsLock guard(pointerLock_);
     return interaction_;
 }
 
-com::ComPtr<IvkAsyncInteraction> BusTransfer::Async() const
-{
+com::ComPtr<IvkAsyncInteraction> BusTransfer::Async() const {
     com::CsLock guard(pointerLock_);
     return async_;
 }
 
-HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
-                                                  VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds)
-{
+HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
+                                                  VARIANT* quality, VARIANT* timestamp,
+                                                  ULONG maxPolls, ULONG timeoutSeconds) {
     com::CsLock guard(ModuleLock());
     CommunicationScope bracket;
     const com::ComPtr<IvkInteraction2> interaction = Interaction();
@@ -175,26 +157,22 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
     VariantInit(quality);
     VariantInit(timestamp);
 
-    if (CommLog::On())
-        Trace(L"    InteractionObj->Write");
+    if (CommLog::On()) Trace(L"    InteractionObj->Write");
     RETURN_IF_FAILED(interaction->Write(address, *telegram));
 
     const DATE deadline = NowWholeSeconds() + timeoutSeconds / 86400.0;
     VariantClear(telegram);
     com::UniqueVariant value;
     ULONG polls = 0;
-    if (CommLog::On())
-        Trace(L"    InteractionObj->Read");
+    if (CommLog::On()) Trace(L"    InteractionObj->Read");
     HRESULT hr = interaction->Read(address, value.put(), quality, timestamp);
     while (FAILED(hr)) {
-        if (polls >= maxPolls || NowWholeSeconds() >= deadline)
-            return RPC_E_TIMEOUT;
+        if (polls >= maxPolls || NowWholeSeconds() >= deadline) return RPC_E_TIMEOUT;
         ++polls;
         value.reset();
         VariantClear(quality);
         VariantClear(timestamp);
-        if (CommLog::On())
-            Trace(L"    InteractionObj->Read");
+        if (CommLog::On()) Trace(L"    InteractionObj->Read");
         hr = interaction->Read(address, value.put(), quality, timestamp);
         Sleep(1);
     }
@@ -202,17 +180,15 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
 }
 
 HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
-                                                       VARIANT* quality, VARIANT* timestamp, ULONG maxPolls,
-                                                       ULONG timeoutSeconds)
-{
+                                                       VARIANT* quality, VARIANT* timestamp,
+                                                       ULONG maxPolls, ULONG timeoutSeconds) {
     CommunicationScope bracket;
     RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !Async());
     VariantInit(quality);
     VariantInit(timestamp);
     const std::wstring item = AddressText(address);
 
-    if (CommLog::On())
-        Trace(com::Format(L"      call BlockingAsyncWrite (%ls)", item.c_str()));
+    if (CommLog::On()) Trace(com::Format(L"      call BlockingAsyncWrite (%ls)", item.c_str()));
     const HRESULT written = BlockingAsyncWrite(address, *telegram);
     if (CommLog::On())
         Trace(com::Format(SUCCEEDED(written) ? L"      BlockingAsyncWrite returns (%ls)"
@@ -225,8 +201,7 @@ HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, V
     com::UniqueVariant value;
     ULONG polls = 0;
     auto read = [&] {
-        if (CommLog::On())
-            Trace(com::Format(L"      call BlockingAsyncRead (%ls)", item.c_str()));
+        if (CommLog::On()) Trace(com::Format(L"      call BlockingAsyncRead (%ls)", item.c_str()));
         const HRESULT hr = BlockingAsyncRead(address, value.put(), quality, timestamp);
         if (CommLog::On()) {
             Trace(com::Format(L"      BlockingAsyncRead returns (%ls)", item.c_str()));
@@ -237,8 +212,7 @@ HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, V
     };
     HRESULT hr = read();
     while (FAILED(hr)) {
-        if (polls >= maxPolls || NowWholeSeconds() >= deadline)
-            return RPC_E_TIMEOUT;
+        if (polls >= maxPolls || NowWholeSeconds() >= deadline) return RPC_E_TIMEOUT;
         ++polls;
         value.reset();
         VariantClear(quality);
@@ -249,14 +223,14 @@ HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, V
     return VariantChangeType(telegram, value.get(), 0, VT_ARRAY | VT_UI1);
 }
 
-HRESULT BusTransfer::StartAndWait(IvkAsyncInteraction* async, PendingRequest& request, const VARIANT& address,
-                                  const VARIANT* value)
-{
+HRESULT BusTransfer::StartAndWait(IvkAsyncInteraction* async, PendingRequest& request,
+                                  const VARIANT& address, const VARIANT* value) {
     AsyncCompletions& completions = AsyncCompletions::Get();
     request.transactionId = completions.NextTransactionId();
     const int id = static_cast<int>(request.transactionId);
     if (CommLog::On())
-        Trace(com::Format(request.isRead ? L"        send AsyncRead(%d)" : L"        send AsyncWrite(%d)", id));
+        Trace(com::Format(
+            request.isRead ? L"        send AsyncRead(%d)" : L"        send AsyncWrite(%d)", id));
 
     com::ComPtr<IUnknown> callback;
     RETURN_IF_FAILED(completions.Callback(&callback));
@@ -269,23 +243,21 @@ HRESULT BusTransfer::StartAndWait(IvkAsyncInteraction* async, PendingRequest& re
 
     const long transactionId = static_cast<long>(request.transactionId);
     long cancelId = 0;
-    const HRESULT started = value ? async->AsyncWrite(callback.get(), address, *value, transactionId, &cancelId)
-                                  : async->AsyncRead(callback.get(), address, transactionId, &cancelId);
+    const HRESULT started =
+        value ? async->AsyncWrite(callback.get(), address, *value, transactionId, &cancelId)
+              : async->AsyncRead(callback.get(), address, transactionId, &cancelId);
     RETURN_IF_FAILED(started);
     request.cancelId = cancelId;
 
     if (!WaitWithMessages(request.event.get(), completionTimeout_)) {
-        if (CommLog::On())
-            Trace(com::Format(L"        timeout (%d)", id));
+        if (CommLog::On()) Trace(com::Format(L"        timeout (%d)", id));
         return E_FAIL;
     }
-    if (CommLog::On())
-        Trace(com::Format(L"        event was signaled (%d)", id));
+    if (CommLog::On()) Trace(com::Format(L"        event was signaled (%d)", id));
     return S_OK;
 }
 
-HRESULT BusTransfer::BlockingAsyncWrite(const VARIANT& address, const VARIANT& value)
-{
+HRESULT BusTransfer::BlockingAsyncWrite(const VARIANT& address, const VARIANT& value) {
     const com::ComPtr<IvkAsyncInteraction> async = Async();
     RETURN_HR_IF(E_POINTER, !async);
     PendingRequest request;
@@ -297,8 +269,8 @@ HRESULT BusTransfer::BlockingAsyncWrite(const VARIANT& address, const VARIANT& v
     return request.result;
 }
 
-HRESULT BusTransfer::BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp)
-{
+HRESULT BusTransfer::BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality,
+                                       VARIANT* timestamp) {
     const com::ComPtr<IvkAsyncInteraction> async = Async();
     RETURN_HR_IF(E_POINTER, !async || !value || !quality || !timestamp);
     PendingRequest request;
@@ -325,13 +297,14 @@ HRESULT BusTransfer::BlockingAsyncRead(const VARIANT& address, VARIANT* value, V
 }
 
 HRESULT TelegramTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
-                                      VARIANT* timestamp, PollLimit limit)
-{
-    const ULONG maxPolls = limit == PollLimit::Read ? settings_.maxPollCountRead : settings_.maxPollCountWrite;
-    return asynchronous_ ? transfer_.AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
-                                                                         maxPolls, settings_.timeoutSeconds)
-                          : transfer_.CommunicateWithAxolentServer(address, telegram, quality, timestamp,
-                                                                    maxPolls, settings_.timeoutSeconds);
+                                      VARIANT* timestamp, PollLimit limit) {
+    const ULONG maxPolls =
+        limit == PollLimit::Read ? settings_.maxPollCountRead : settings_.maxPollCountWrite;
+    return asynchronous_
+               ? transfer_.AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                             maxPolls, settings_.timeoutSeconds)
+               : transfer_.CommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                        maxPolls, settings_.timeoutSeconds);
 }
 
 }  // namespace orvane::interaction

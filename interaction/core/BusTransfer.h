@@ -72,29 +72,33 @@ private:
 
 class BusTransfer {
 public:
-    void SetConnection(com::ComPtr<IvkInteraction2> interaction, com::ComPtr<IvkAsyncInteraction> async);
+    void SetConnection(com::ComPtr<IvkInteraction2> interaction,
+                       com::ComPtr<IvkAsyncInteraction> async);
     void SetCompletionTimeout(DWORD milliseconds) { completionTimeout_ = milliseconds; }
 
     // `telegram` holds the request on entry and the response on return; `quality` and
     // `timestamp` receive what the last bus-server read returned.
-    HRESULT CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
-                                         VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds);
-    HRESULT AsyncCommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
-                                              VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds);
+    HRESULT CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
+                                         VARIANT* quality, VARIANT* timestamp, ULONG maxPolls,
+                                         ULONG timeoutSeconds);
+    HRESULT AsyncCommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
+                                              VARIANT* quality, VARIANT* timestamp, ULONG maxPolls,
+                                              ULONG timeoutSeconds);
 
     HRESULT BlockingAsyncWrite(const VARIANT& address, const VARIANT& value);
-    HRESULT BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp);
+    HRESULT BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality,
+                              VARIANT* timestamp);
 
 private:
-    HRESULT StartAndWait(IvkAsyncInteraction* async, PendingRequest& request, const VARIANT& address,
-                         const VARIANT* value);
+    HRESULT StartAndWait(IvkAsyncInteraction* async, PendingRequest& request,
+                         const VARIANT& address, const VARIANT* value);
     com::ComPtr<IvkInteraction2> Interaction() const;
     com::ComPtr<IvkAsyncInteraction> Async() const;
 
     // Set while transfers of other threads may run: each transfer works on its own
     // reference, taken under this lock (never held during a call).
     mutable com::CriticalSection pointerLock_;  // guards the two pointers
-    com::ComPtr<IvkInteraction2> interaction_;   // the "InteractionObj"
+    com::ComPtr<IvkInteraction2> interaction_;  // the "InteractionObj"
     com::ComPtr<IvkAsyncInteraction> async_;
     DWORD completionTimeout_ = 30000;
 };
@@ -106,8 +110,8 @@ public:
     TelegramTransfer(BusTransfer& transfer, const Settings& settings, bool asynchronous)
         : transfer_(transfer), settings_(settings), asynchronous_(asynchronous) {}
 
-    HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality, VARIANT* timestamp,
-                        PollLimit limit) override;
+    HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                        VARIANT* timestamp, PollLimit limit) override;
     bool IsAsynchronous() const override { return asynchronous_; }
 
 private:

@@ -19,12 +19,12 @@ constexpr wchar_t kProgIdValuePrefix[] = L"busserverprogid";
 
 class RegKey {
 public:
-    ~RegKey()
-    {
-        if (key_)
-            RegCloseKey(key_);
+    ~RegKey() {
+        if (key_) RegCloseKey(key_);
     }
-    LONG Open(HKEY root, const std::wstring& path) { return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key_); }
+    LONG Open(HKEY root, const std::wstring& path) {
+        return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key_);
+    }
     HKEY get() const { return key_; }
 
 private:
@@ -32,27 +32,27 @@ private:
 };
 
 // A REG_SZ value; false when missing or of another type.
-bool QueryString(HKEY key, const wchar_t* name, std::wstring* text)
-{
+bool QueryString(HKEY key, const wchar_t* name, std::wstring* text) {
     DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
         return false;
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                         &size) != ERROR_SUCCESS)
         return false;
     *text = buffer.data();
     return true;
 }
 
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
-{
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     const size_t length = std::wcslen(prefix);
-    return text.size() >= length && com::EqualsNoCase(std::wstring_view(text).substr(0, length), prefix);
+    return text.size() >= length &&
+           com::EqualsNoCase(std::wstring_view(text).substr(0, length), prefix);
 }
 
 // Every string of an enumerator.
-std::vector<std::wstring> Drain(IEnumString* names)
-{
+std::vector<std::wstring> Drain(IEnumString* names) {
     std::vector<std::wstring> result;
     LPOLESTR name = nullptr;
     ULONG fetched = 0;
@@ -63,31 +63,27 @@ std::vector<std::wstring> Drain(IEnumString* names)
     return result;
 }
 
-std::wstring FullItemId(IOPCBrowseServerAddressSpace* browse, const std::wstring& name, HRESULT* hr)
-{
+std::wstring FullItemId(IOPCBrowseServerAddressSpace* browse, const std::wstring& name,
+                        HRESULT* hr) {
     com::CoTaskMem<wchar_t> id;
     *hr = browse->GetItemID(const_cast<LPWSTR>(name.c_str()), id.put());
     return SUCCEEDED(*hr) && id ? std::wstring(id.get()) : std::wstring();
 }
 
-void Trace(const std::wstring& text)
-{
-    if (CommLog::On())
-        CommLog::Write(text);
+void Trace(const std::wstring& text) {
+    if (CommLog::On()) CommLog::Write(text);
 }
 
 }  // namespace
 
 InteractionCore::InteractionCore(HKEY root, std::wstring key)
-    : root_(root), key_(std::move(key)), settings_(ReadSettings(root, key_.c_str()))
-{
+    : root_(root), key_(std::move(key)), settings_(ReadSettings(root, key_.c_str())) {
     transfer_.SetCompletionTimeout(settings_.timeoutCheckNamespace);
 }
 
 InteractionCore::~InteractionCore() = default;
 
-HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot)
-{
+HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot) {
     RETURN_HR_IF(E_INVALIDARG, !ppUnkModelRoot);
     *ppUnkModelRoot = nullptr;
     com::CsLock guard(lock_);
@@ -99,24 +95,22 @@ HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot)
             return hr;
         }
     }
-    RETURN_IF_FAILED(m_spObjModel->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppUnkModelRoot)));
+    RETURN_IF_FAILED(
+        m_spObjModel->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppUnkModelRoot)));
     ++connections_;
     return S_OK;
 }
 
-HRESULT InteractionCore::ReleaseConnections()
-{
+HRESULT InteractionCore::ReleaseConnections() {
     std::vector<com::ComPtr<VKModelParameter>> items;
     com::ComPtr<IvkInteraction2> connection;
     {
         com::CsLock guard(lock_);
-        if (connections_ == 0)
-            return S_OK;
+        if (connections_ == 0) return S_OK;
         // The browse interface stays: a later GetModel finds the model set up and
         // discovery must still be able to browse.
         opcServer_.reset();
-        if (--connections_ > 0)
-            return S_OK;
+        if (--connections_ > 0) return S_OK;
         items.swap(busServerItems_);
         devices_.clear();
         connection = m_spVkInteraction;
@@ -130,8 +124,7 @@ HRESULT InteractionCore::ReleaseConnections()
     return S_OK;
 }
 
-void InteractionCore::DropSetUp()
-{
+void InteractionCore::DropSetUp() {
     busServerNode_.reset();
     m_spObjModel.reset();
     m_spVkInteraction.reset();
@@ -141,8 +134,7 @@ void InteractionCore::DropSetUp()
     transfer_.SetConnection(nullptr, nullptr);
 }
 
-HRESULT InteractionCore::SetUpModel()
-{
+HRESULT InteractionCore::SetUpModel() {
     com::ComPtr<IUnknown> connection;
     RETURN_IF_FAILED(CreateConnectionObject(&connection));
     RETURN_IF_FAILED(CreateObjectModel());
@@ -155,16 +147,17 @@ HRESULT InteractionCore::SetUpModel()
     RETURN_IF_FAILED(QueryConnectionInterfaces(connection.get()));
     RETURN_IF_FAILED(BuildNamespaceRoot());
     RETURN_IF_FAILED(OpenBrowsingConnection());
-    RETURN_IF_FAILED(busServerNode_->SetAccessPath(com::UniqueBstr(BusServerAccessPath(busServerProgId_)).get()));
+    RETURN_IF_FAILED(busServerNode_->SetAccessPath(
+        com::UniqueBstr(BusServerAccessPath(busServerProgId_)).get()));
     transfer_.SetConnection(m_spVkInteraction, m_spVkAsyncInteraction);
     modelReady_ = true;
     return S_OK;
 }
 
-HRESULT InteractionCore::CreateConnectionObject(com::ComPtr<IUnknown>* connection)
-{
-    HRESULT hr = CoCreateInstance(CLSID_OPCInteraction, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                  IID_IUnknown, connection->put_void());
+HRESULT InteractionCore::CreateConnectionObject(com::ComPtr<IUnknown>* connection) {
+    HRESULT hr = CoCreateInstance(CLSID_OPCInteraction, nullptr,
+                                  CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IUnknown,
+                                  connection->put_void());
     if (FAILED(hr)) {
         ShowErrorBox(IDS_COCREATE_INTERACTION);
         return hr;
@@ -185,10 +178,8 @@ HRESULT InteractionCore::CreateConnectionObject(com::ComPtr<IUnknown>* connectio
     return S_OK;
 }
 
-HRESULT InteractionCore::CreateObjectModel()
-{
-    if (m_spObjModel)
-        return S_OK;
+HRESULT InteractionCore::CreateObjectModel() {
+    if (m_spObjModel) return S_OK;
     const HRESULT hr = com::CoCreate(CLSID_ModelObject, &m_spObjModel, CLSCTX_INPROC_SERVER);
     if (FAILED(hr)) {
         ShowErrorBox(IDS_COCREATE_MODEL);
@@ -201,8 +192,7 @@ HRESULT InteractionCore::CreateObjectModel()
     return S_OK;
 }
 
-HRESULT InteractionCore::ReadBusServerProgId(HKEY settings)
-{
+HRESULT InteractionCore::ReadBusServerProgId(HKEY settings) {
     RegKey servers;
     if (servers.Open(settings, L"BusServers") != ERROR_SUCCESS) {
         ShowErrorBox(IDS_NO_SERVER_ENTRY);
@@ -212,11 +202,10 @@ HRESULT InteractionCore::ReadBusServerProgId(HKEY settings)
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = ARRAYSIZE(name);
-        const LONG error = RegEnumValueW(servers.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (error == ERROR_NO_MORE_ITEMS)
-            break;
-        if (error != ERROR_SUCCESS)
-            continue;  // a name too long for the buffer cannot be ours
+        const LONG error =
+            RegEnumValueW(servers.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (error == ERROR_NO_MORE_ITEMS) break;
+        if (error != ERROR_SUCCESS) continue;  // a name too long for the buffer cannot be ours
         if (StartsWithNoCase(name, kProgIdValuePrefix)) {
             QueryString(servers.get(), name, &busServerProgId_);
             break;
@@ -225,9 +214,9 @@ HRESULT InteractionCore::ReadBusServerProgId(HKEY settings)
     return S_OK;
 }
 
-HRESULT InteractionCore::QueryConnectionInterfaces(IUnknown* connection)
-{
-    HRESULT hr = connection->QueryInterface(__uuidof(IvkInteraction2), m_spVkInteraction.put_void());
+HRESULT InteractionCore::QueryConnectionInterfaces(IUnknown* connection) {
+    HRESULT hr =
+        connection->QueryInterface(__uuidof(IvkInteraction2), m_spVkInteraction.put_void());
     if (FAILED(hr)) {
         ShowErrorBox(IDS_QI_INTERACTION2);
         return hr;
@@ -236,7 +225,8 @@ HRESULT InteractionCore::QueryConnectionInterfaces(IUnknown* connection)
         ShowErrorBox(IDS_NO_VKINTERACTION);
         return E_POINTER;
     }
-    hr = connection->QueryInterface(__uuidof(IvkAsyncInteraction), m_spVkAsyncInteraction.put_void());
+    hr = connection->QueryInterface(__uuidof(IvkAsyncInteraction),
+                                    m_spVkAsyncInteraction.put_void());
     if (FAILED(hr)) {
         ShowErrorBox(IDS_QI_ASYNC);
         return hr;
@@ -248,22 +238,22 @@ HRESULT InteractionCore::QueryConnectionInterfaces(IUnknown* connection)
     return S_OK;
 }
 
-HRESULT InteractionCore::BuildNamespaceRoot()
-{
+HRESULT InteractionCore::BuildNamespaceRoot() {
     const std::wstring nodeName = BusServerNodeName(busServerProgId_);
     com::ComPtr<IUnknown> node;
-    RETURN_IF_FAILED(m_spObjModel->CreateObject(com::UniqueBstr(nodeName).get(), nullptr, node.put()));
+    RETURN_IF_FAILED(
+        m_spObjModel->CreateObject(com::UniqueBstr(nodeName).get(), nullptr, node.put()));
     RETURN_HR_IF(E_POINTER, !node);
     RETURN_IF_FAILED(node.query(&busServerNode_));
 
     com::ComPtr<IUnknown> created;
-    RETURN_IF_FAILED(busServerNode_->CreateParameter(com::UniqueBstr(L"__root").get(), nullptr, created.put()));
+    RETURN_IF_FAILED(
+        busServerNode_->CreateParameter(com::UniqueBstr(L"__root").get(), nullptr, created.put()));
     RETURN_HR_IF(E_POINTER, !created);
     com::ComPtr<VKModelParameter> root;
     RETURN_IF_FAILED(created.query(&root));
     // Hidden from browsing.
-    if (auto root2 = created.try_query<VKModelParameter2>())
-        RETURN_IF_FAILED(root2->SetFlags(1));
+    if (auto root2 = created.try_query<VKModelParameter2>()) RETURN_IF_FAILED(root2->SetFlags(1));
     VARIANT zero;
     VariantInit(&zero);
     V_VT(&zero) = VT_UI1;
@@ -271,8 +261,7 @@ HRESULT InteractionCore::BuildNamespaceRoot()
     return root->Init(com::UniqueBstr(nodeName + L"/__root").get(), OPC_READABLE, VT_UI1, zero);
 }
 
-HRESULT InteractionCore::OpenBrowsingConnection()
-{
+HRESULT InteractionCore::OpenBrowsingConnection() {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(busServerProgId_.c_str(), &clsid);
     if (FAILED(hr)) {
@@ -308,8 +297,7 @@ HRESULT InteractionCore::OpenBrowsingConnection()
     return S_OK;
 }
 
-HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created)
-{
+HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created) {
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     {
         com::CsLock guard(lock_);
@@ -326,8 +314,7 @@ HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created)
     return DiscoverDevices(browse.get(), created);
 }
 
-HRESULT InteractionCore::CheckNameSpace(long* plChecked)
-{
+HRESULT InteractionCore::CheckNameSpace(long* plChecked) {
     RETURN_IF_NULL_POINTER(plChecked);
     Trace(L"Browse namespace");
     if (!modelInitialized()) {
@@ -343,8 +330,8 @@ HRESULT InteractionCore::CheckNameSpace(long* plChecked)
     return S_OK;
 }
 
-HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
-{
+HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse,
+                                         std::vector<std::wstring>* created) {
     RETURN_IF_NULL_POINTER(created);
     created->clear();
     com::CsLock guard(lock_);
@@ -354,16 +341,14 @@ HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse, s
     }
     size_t found = 0;
     RETURN_IF_FAILED(MarkerBrowse(browse, created, &found));
-    if (found == 0)
-        RETURN_IF_FAILED(PatternBrowse(browse, created));
+    if (found == 0) RETURN_IF_FAILED(PatternBrowse(browse, created));
     RETURN_IF_FAILED(CollectDevices());
     modelInitialized_ = true;
     return S_OK;
 }
 
-HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created,
-                                      size_t* found)
-{
+HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse,
+                                      std::vector<std::wstring>* created, size_t* found) {
     com::ComPtr<IEnumString> names;
     const std::wstring filter = std::wstring(L"*") + kVendorMarker;
     const HRESULT hr = browse->BrowseOPCItemIDs(OPC_FLAT, filter.c_str(), VT_EMPTY, 0, names.put());
@@ -371,22 +356,19 @@ HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std:
         ShowErrorBox(IDS_BROWSE_FAILED);
         return hr;
     }
-    if (!names)
-        return S_OK;  // nothing marked: the pattern browse decides
+    if (!names) return S_OK;  // nothing marked: the pattern browse decides
     for (const std::wstring& name : Drain(names.get())) {
         HRESULT idResult;
         const std::wstring id = FullItemId(browse, name, &idResult);
         std::wstring prefix;
-        if (FAILED(idResult) || !PrefixFromMarker(id, &prefix))
-            continue;
-        if (SUCCEEDED(CreateDeviceNode(prefix, created)))
-            ++*found;
+        if (FAILED(idResult) || !PrefixFromMarker(id, &prefix)) continue;
+        if (SUCCEEDED(CreateDeviceNode(prefix, created))) ++*found;
     }
     return S_OK;
 }
 
-HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created)
-{
+HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse,
+                                       std::vector<std::wstring>* created) {
     RegKey settings;
     if (settings.Open(root_, key_) != ERROR_SUCCESS) {
         ShowErrorBox(IDS_REGISTRY);
@@ -396,14 +378,12 @@ HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse, std
     if (info.Open(settings.get(), L"BusServerInfo\\" + busServerProgId_) != ERROR_SUCCESS)
         return E_FAIL;
     std::wstring devSpecific, parSpecific;
-    if (!QueryString(info.get(), L"DevSpecific", &devSpecific))
-        return E_FAIL;
-    if (!QueryString(info.get(), L"ParSpecific", &parSpecific))
-        parSpecific = kDefaultChannelItem;
+    if (!QueryString(info.get(), L"DevSpecific", &devSpecific)) return E_FAIL;
+    if (!QueryString(info.get(), L"ParSpecific", &parSpecific)) parSpecific = kDefaultChannelItem;
 
     com::ComPtr<IEnumString> names;
-    const HRESULT hr =
-        browse->BrowseOPCItemIDs(OPC_FLAT, PatternFilter(devSpecific, parSpecific).c_str(), VT_EMPTY, 0, names.put());
+    const HRESULT hr = browse->BrowseOPCItemIDs(
+        OPC_FLAT, PatternFilter(devSpecific, parSpecific).c_str(), VT_EMPTY, 0, names.put());
     if (FAILED(hr)) {
         ShowErrorBox(IDS_BROWSE_FAILED);
         return hr;
@@ -413,20 +393,18 @@ HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse, std
         return E_POINTER;
     }
     for (const std::wstring& name : Drain(names.get())) {
-        if (!MatchesDevicePattern(name, devSpecific))
-            continue;
+        if (!MatchesDevicePattern(name, devSpecific)) continue;
         HRESULT idResult;
         const std::wstring id = FullItemId(browse, name, &idResult);
         std::wstring prefix;
-        if (FAILED(idResult) || !PrefixFromChannel(id, parSpecific, &prefix))
-            continue;
+        if (FAILED(idResult) || !PrefixFromChannel(id, parSpecific, &prefix)) continue;
         CreateDeviceNode(prefix, created);
     }
     return S_OK;
 }
 
-HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created)
-{
+HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix,
+                                          std::vector<std::wstring>* created) {
     const std::wstring name = DeviceNodeName(prefix);
     const com::UniqueBstr bsName(name);
     // A device found again (discovery after a release) keeps its node.
@@ -441,13 +419,13 @@ HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix, std::vecto
         busServerNode_->DeleteParameter(bsName.get());
         return E_NOINTERFACE;
     }
-    RETURN_IF_FAILED(node->SetAccessPath(com::UniqueBstr(BusServerAccessPath(busServerProgId_) + prefix).get()));
+    RETURN_IF_FAILED(
+        node->SetAccessPath(com::UniqueBstr(BusServerAccessPath(busServerProgId_) + prefix).get()));
     created->push_back(name);
     return S_OK;
 }
 
-HRESULT InteractionCore::CollectDevices()
-{
+HRESULT InteractionCore::CollectDevices() {
     com::ComPtr<VKModelCollection> objects;
     RETURN_IF_FAILED(busServerNode_->GetObjects(objects.put()));
     RETURN_HR_IF(E_POINTER, !objects);
@@ -470,32 +448,27 @@ HRESULT InteractionCore::CollectDevices()
     return S_OK;
 }
 
-ULONG InteractionCore::connectionCount() const
-{
+ULONG InteractionCore::connectionCount() const {
     com::CsLock guard(lock_);
     return connections_;
 }
 
-size_t InteractionCore::deviceCount() const
-{
+size_t InteractionCore::deviceCount() const {
     com::CsLock guard(lock_);
     return devices_.size();
 }
 
-std::wstring InteractionCore::busServerProgId() const
-{
+std::wstring InteractionCore::busServerProgId() const {
     com::CsLock guard(lock_);
     return busServerProgId_;
 }
 
-com::ComPtr<VKModelObject> InteractionCore::busServerNode() const
-{
+com::ComPtr<VKModelObject> InteractionCore::busServerNode() const {
     com::CsLock guard(lock_);
     return busServerNode_;
 }
 
-bool InteractionCore::modelInitialized() const
-{
+bool InteractionCore::modelInitialized() const {
     com::CsLock guard(lock_);
     return modelInitialized_;
 }

@@ -47,7 +47,8 @@ public:
     // of the nodes made; the device list is rebuilt from the bus-server node's children.
     HRESULT InitModel(std::vector<std::wstring>* created);
     // The same on a given browse interface.
-    HRESULT DiscoverDevices(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
+    HRESULT DiscoverDevices(IOPCBrowseServerAddressSpace* browse,
+                            std::vector<std::wstring>* created);
 
     // The first check discovers the devices; later ones answer at once. *plChecked
     // becomes 1. Device identification is not part of it yet.
@@ -73,7 +74,8 @@ private:
     HRESULT BuildNamespaceRoot();
     HRESULT OpenBrowsingConnection();
 
-    HRESULT MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created, size_t* found);
+    HRESULT MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created,
+                         size_t* found);
     HRESULT PatternBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created);
     HRESULT CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created);
     HRESULT CollectDevices();
@@ -93,7 +95,7 @@ private:
     com::ComPtr<VKModelObject> busServerNode_;
     com::ComPtr<IvkInteraction2> m_spVkInteraction;
     com::ComPtr<IvkAsyncInteraction> m_spVkAsyncInteraction;
-    com::ComPtr<IOPCServer> opcServer_;                  // direct connection, browsing only
+    com::ComPtr<IOPCServer> opcServer_;  // direct connection, browsing only
     com::ComPtr<IOPCBrowseServerAddressSpace> browse_;
     std::vector<DeviceRecord> devices_;
     // Model nodes bound to bus-server items (pass-through and channel items): their

@@ -12,11 +12,11 @@ namespace orvane::interaction {
 
 struct ParameterItemName {
     WORD parameter = 0;
-    WORD subindex = 0;      // 0 when the name has no "s" part
-    bool unindexed = false; // no "s" part, or options beginning with "ni"
-    VARTYPE vt = VT_EMPTY;  // the "d" part
-    ULONG length = 1;       // the "l" part; parsed, not used for items
-    std::wstring options;   // the "x" part
+    WORD subindex = 0;       // 0 when the name has no "s" part
+    bool unindexed = false;  // no "s" part, or options beginning with "ni"
+    VARTYPE vt = VT_EMPTY;   // the "d" part
+    ULONG length = 1;        // the "l" part; parsed, not used for items
+    std::wstring options;    // the "x" part
 };
 
 // E_INVALIDARG for a name that does not follow the syntax (shorter than 7

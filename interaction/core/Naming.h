@@ -33,6 +33,7 @@ std::wstring PatternFilter(const std::wstring& devSpecific, const std::wstring& 
 bool MatchesDevicePattern(const std::wstring& itemId, const std::wstring& devSpecific);
 // The device prefix of a channel item ID (the ID without the trailing ParSpecific);
 // false when the ID is not longer than ParSpecific.
-bool PrefixFromChannel(const std::wstring& itemId, const std::wstring& parSpecific, std::wstring* prefix);
+bool PrefixFromChannel(const std::wstring& itemId, const std::wstring& parSpecific,
+                       std::wstring* prefix);
 
 }  // namespace orvane::interaction

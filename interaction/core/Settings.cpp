@@ -17,8 +17,7 @@ constexpr DWORD kCommLoggingBytes = 10;
 
 // The stored bytes, whatever their registry type, as a little-endian 32-bit number.
 // Data longer than `bufferBytes` cannot be read and leaves `value` unchanged.
-void QueryRaw(HKEY key, const wchar_t* name, DWORD bufferBytes, DWORD* value)
-{
+void QueryRaw(HKEY key, const wchar_t* name, DWORD bufferBytes, DWORD* value) {
     std::vector<BYTE> buffer(bufferBytes, 0);
     DWORD size = bufferBytes;
     if (RegQueryValueExW(key, name, nullptr, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
@@ -28,26 +27,23 @@ void QueryRaw(HKEY key, const wchar_t* name, DWORD bufferBytes, DWORD* value)
     *value = number;
 }
 
-std::wstring QueryLoggingPath(HKEY key)
-{
+std::wstring QueryLoggingPath(HKEY key) {
     // One character more than the buffer holds, so that the text always ends.
     std::vector<wchar_t> buffer(kLoggingPathBytes / sizeof(wchar_t) + 1, L'\0');
     DWORD size = kLoggingPathBytes;
-    if (RegQueryValueExW(key, L"LoggingPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
-                         &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, L"LoggingPath", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
         return kDefaultLoggingPath;
     return std::wstring(buffer.data());
 }
 
 }  // namespace
 
-Settings ReadSettings(HKEY root, const wchar_t* subkey)
-{
+Settings ReadSettings(HKEY root, const wchar_t* subkey) {
     CommLog::SwitchOff();
     Settings settings;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return settings;
+    if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return settings;
 
     QueryRaw(key, L"MaxPollCountRead", sizeof(DWORD), &settings.maxPollCountRead);
     QueryRaw(key, L"MaxPollCountWrite", sizeof(DWORD), &settings.maxPollCountWrite);

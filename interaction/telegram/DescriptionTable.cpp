@@ -37,49 +37,43 @@ constexpr DescriptionElement kDescriptionElements[] = {
 
 }  // namespace
 
-HRESULT TextIndex(BYTE dataType, const VARIANT& value, WORD* index)
-{
-    if (!index)
-        return E_POINTER;
+HRESULT TextIndex(BYTE dataType, const VARIANT& value, WORD* index) {
+    if (!index) return E_POINTER;
     com::UniqueVariant converted;
     switch (dataType) {
-    case kBoolean:
-        RETURN_IF_FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BOOL));
-        *index = V_BOOL(converted.get()) == VARIANT_TRUE ? 1 : 0;
-        return S_OK;
-    case kUnsigned8:
-    case kFormatByte:
-    case kUnsigned16:
-    case kUnsigned32:
-    case kFormatWord:
-    case kFormatDoubleWord: {
-        RETURN_IF_FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I8));
-        const ULONGLONG bits = static_cast<ULONGLONG>(V_I8(converted.get()));
-        const bool byte = dataType == kUnsigned8 || dataType == kFormatByte;
-        *index = static_cast<WORD>(bits & (byte ? 0xFF : 0xFFFF));
-        return S_OK;
-    }
-    default:
-        *index = 0;
-        return S_OK;
+        case kBoolean:
+            RETURN_IF_FAILED(
+                VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BOOL));
+            *index = V_BOOL(converted.get()) == VARIANT_TRUE ? 1 : 0;
+            return S_OK;
+        case kUnsigned8:
+        case kFormatByte:
+        case kUnsigned16:
+        case kUnsigned32:
+        case kFormatWord:
+        case kFormatDoubleWord: {
+            RETURN_IF_FAILED(
+                VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I8));
+            const ULONGLONG bits = static_cast<ULONGLONG>(V_I8(converted.get()));
+            const bool byte = dataType == kUnsigned8 || dataType == kFormatByte;
+            *index = static_cast<WORD>(bits & (byte ? 0xFF : 0xFFFF));
+            return S_OK;
+        }
+        default: *index = 0; return S_OK;
     }
 }
 
 HRESULT LookupDescription(const wchar_t* name, const DriveParameterRecord& record,
-                          const CurrentValueSource& currentValue, DescriptionRequest* request)
-{
-    if (!name || !request)
-        return E_POINTER;
+                          const CurrentValueSource& currentValue, DescriptionRequest* request) {
+    if (!name || !request) return E_POINTER;
     for (const DescriptionElement& element : kDescriptionElements) {
-        if (CompareStringOrdinal(name, -1, element.name, -1, TRUE) != CSTR_EQUAL)
-            continue;
+        if (CompareStringOrdinal(name, -1, element.name, -1, TRUE) != CSTR_EQUAL) continue;
         DescriptionRequest found{element.attribute, element.subindex, 1, element.propertyId};
         if (element.propertyId == kTextElement.propertyId) {
             if (!record.unindexed) {
                 found.subindex = record.subindex;
             } else {
-                if (!currentValue)
-                    return E_POINTER;
+                if (!currentValue) return E_POINTER;
                 com::UniqueVariant value;
                 RETURN_IF_FAILED(currentValue(value.put()));
                 RETURN_IF_FAILED(TextIndex(record.dataType, *value, &found.subindex));

@@ -12,8 +12,8 @@
 namespace orvane::interaction {
 
 struct DescriptionRequest {
-    BYTE attribute = 0;   // 0x20 description element, 0x30 text
-    WORD subindex = 0;    // the element, or for a text the index of the text
+    BYTE attribute = 0;  // 0x20 description element, 0x30 text
+    WORD subindex = 0;   // the element, or for a text the index of the text
     BYTE elements = 0;
     DWORD propertyId = 0;
 };

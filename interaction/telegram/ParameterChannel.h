@@ -47,7 +47,8 @@ struct ParameterAddress {
 class ParameterChannel {
 public:
     // `log` may be null: no trace.
-    ParameterChannel(ITelegramTransfer& transfer, ITraceLog* log) : transfer_(transfer), log_(log) {}
+    ParameterChannel(ITelegramTransfer& transfer, ITraceLog* log)
+        : transfer_(transfer), log_(log) {}
 
     // One parameter. `values` receives the value bytes of the response, `format` its
     // format byte. A negative response gives DriveError(low byte of the error number).
@@ -65,8 +66,8 @@ public:
     // One parameter change. `values` are the value bytes (VariantToBytes); strings
     // (formats 9 and 10) may be empty. Error numbers 0 and 22 give OPC_E_INVALIDITEMID.
     HRESULT WriteSingle(const VARIANT& address, BYTE reference, BYTE axis, BYTE attribute,
-                        BYTE elements, WORD parameter, WORD subindex, const std::vector<BYTE>& values,
-                        BYTE format);
+                        BYTE elements, WORD parameter, WORD subindex,
+                        const std::vector<BYTE>& values, BYTE format);
 
     // Changes several parameters: `valueBlocks` holds per parameter its value block
     // (format, number of values, value bytes). Sent in requests of at most 240 bytes;
@@ -77,7 +78,8 @@ public:
 
 private:
     HRESULT Exchange(const wchar_t* what, const VARIANT& address, const std::vector<BYTE>& request,
-                     PollLimit limit, std::vector<BYTE>* response, VARIANT* quality, VARIANT* timestamp);
+                     PollLimit limit, std::vector<BYTE>* response, VARIANT* quality,
+                     VARIANT* timestamp);
     bool Tracing() const { return log_ && log_->Enabled(); }
 
     ITelegramTransfer& transfer_;

@@ -49,8 +49,7 @@ constexpr size_t kMaxParametersPerRequest = 39;
 constexpr size_t kMaxTelegramLength = 240;
 
 // A drive's error answer becomes 0xE0000000 plus the low byte of its error number.
-constexpr HRESULT DriveError(BYTE errorNumber)
-{
+constexpr HRESULT DriveError(BYTE errorNumber) {
     return static_cast<HRESULT>(0xE0000000u | errorNumber);
 }
 // The value and the data type do not fit together, or the value bytes are too
@@ -81,8 +80,7 @@ HRESULT TelegramBytes(const VARIANT& telegram, std::vector<BYTE>* bytes);
 // Trace text of a telegram: the head, then every byte as "%02x,".
 std::wstring HexDump(const wchar_t* head, const std::vector<BYTE>& bytes);
 
-inline void AppendWord(std::vector<BYTE>& bytes, WORD value)
-{
+inline void AppendWord(std::vector<BYTE>& bytes, WORD value) {
     bytes.push_back(static_cast<BYTE>(value >> 8));
     bytes.push_back(static_cast<BYTE>(value));
 }

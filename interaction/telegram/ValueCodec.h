@@ -35,6 +35,7 @@ HRESULT NumberToBytes(BYTE dataType, LONG value, std::vector<BYTE>* bytes);
 // items' VARIANT types and fixed array lengths (parallel lists). `values` receives
 // one VARIANT per block, and is left untouched on failure.
 HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
-                     const std::vector<BYTE>& fixedLengths, std::vector<com::UniqueVariant>* values);
+                     const std::vector<BYTE>& fixedLengths,
+                     std::vector<com::UniqueVariant>* values);
 
 }  // namespace orvane::interaction

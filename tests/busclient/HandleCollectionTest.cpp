@@ -24,8 +24,7 @@ TEST(HandleCollection, IssuesFromOneInOrderAndDoesNotReuse) {
     records.Insert(handles[2], MakeRecord("c"));
     records.Insert(handles[0], MakeRecord("a"));
     std::string order;
-    for (const auto& entry : records)
-        order += entry.second->name;
+    for (const auto& entry : records) order += entry.second->name;
     EXPECT_EQ("ac", order) << "iteration order";
     EXPECT_NE(nullptr, records.Take(1)) << "Take(1)";
     EXPECT_EQ(3, records.FirstHandle()) << "FirstHandle after removing 1";
@@ -50,16 +49,14 @@ TEST(HandleCollection, WrapsSkippingZeroAndHandlesInUseAndRefusesWhenFull) {
     HandleCollection<Record> records;
     records.Insert(records.IssueHandle(), MakeRecord("kept"));  // 1 stays in use
     Handle16 h = 0;
-    for (int i = 0; i < 0xFFFE; ++i)
-        h = records.IssueHandle();
+    for (int i = 0; i < 0xFFFE; ++i) h = records.IssueHandle();
     EXPECT_EQ(0xFFFF, h) << "last handle before the wrap";
     EXPECT_EQ(2, records.IssueHandle()) << "IssueHandle after the wrap";
 
     HandleCollection<Record> full;
     std::vector<Handle16> handles;
     ASSERT_TRUE(full.IssueHandles(0xFFFF, &handles));
-    for (Handle16 handle : handles)
-        full.Insert(handle, MakeRecord("x"));
+    for (Handle16 handle : handles) full.Insert(handle, MakeRecord("x"));
     EXPECT_EQ(0, full.IssueHandle()) << "IssueHandle on a full collection";
     full.Take(500);
     EXPECT_FALSE(full.IssueHandles(2, &handles)) << "IssueHandles(2) with one free handle";

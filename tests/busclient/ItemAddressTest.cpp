@@ -38,8 +38,9 @@ TEST(SplitItemAddress, AcceptsAndRefusesAddresses) {
     for (const SplitCase& c : cases) {
         ItemAddress result;
         HRESULT hr = SplitItemAddress(c.address, &result);
-        EXPECT_EQ(c.hr, hr) << "SplitItemAddress(\"" << testing::PrintToString(std::wstring(c.address))
-                            << "\") returned " << std::hex << hr << ", expected " << c.hr;
+        EXPECT_EQ(c.hr, hr) << "SplitItemAddress(\""
+                            << testing::PrintToString(std::wstring(c.address)) << "\") returned "
+                            << std::hex << hr << ", expected " << c.hr;
         if (hr == S_OK && c.hr == S_OK) {
             EXPECT_EQ(std::wstring(c.progId), result.progId)
                 << "ProgID of " << testing::PrintToString(std::wstring(c.address));

@@ -39,16 +39,13 @@ public:
     }
     void TearDown() override { CoUninitialize(); }
 };
-testing::Environment* const kComEnvironment =
-    testing::AddGlobalTestEnvironment(new ComEnvironment);
+testing::Environment* const kComEnvironment = testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 std::wstring Address(const std::wstring& itemId) {
     return L"opc://" + std::wstring(kSimProgId) + L"/" + itemId;
 }
 
-UniqueVariant Text(const std::wstring& text) {
-    return UniqueVariant(std::wstring_view(text));
-}
+UniqueVariant Text(const std::wstring& text) { return UniqueVariant(std::wstring_view(text)); }
 
 // Dispatches messages until done() or the bound runs out; wakes on messages
 // and on the callback's event (completions on RPC threads in the MTA).
@@ -57,8 +54,7 @@ bool PumpUntil(HANDLE event, Done done, DWORD limitMs = 20000) {
     const DWORD start = GetTickCount();
     while (!done()) {
         const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= limitMs)
-            return false;
+        if (elapsed >= limitMs) return false;
         MsgWaitForMultipleObjects(1, &event, FALSE, limitMs - elapsed, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -89,25 +85,23 @@ protected:
                      VARTYPE type = VT_BSTR, ComPtr<FakeParameter>* made = nullptr) {
         ComPtr<FakeParameter> parameter;
         HRESULT hr = com::MakeObject(&parameter, Address(itemId), type);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         ComPtr<IUnknown> replacement;
         VARTYPE addressType = VT_EMPTY;
-        hr = interaction->Init(0, static_cast<VKModelParameter*>(parameter.get()), replacement.put(),
-                               &addressType);
-        EXPECT_EQ(nullptr, replacement.get()) << "Init(" << testing::PrintToString(itemId)
-                                              << ") gave a replacement node";
+        hr = interaction->Init(0, static_cast<VKModelParameter*>(parameter.get()),
+                               replacement.put(), &addressType);
+        EXPECT_EQ(nullptr, replacement.get())
+            << "Init(" << testing::PrintToString(itemId) << ") gave a replacement node";
         EXPECT_EQ(VT_BSTR, addressType) << "Init address type";
-        if (made)
-            *made = parameter;
+        if (made) *made = parameter;
         return hr;
     }
 };
 
 // The simulator is part of the tree and registered with everything else.
-#define REQUIRE_SIMULATOR()                                                        \
-    do {                                                                           \
-        if (!HaveSimulator())                                                      \
+#define REQUIRE_SIMULATOR()                                                          \
+    do {                                                                             \
+        if (!HaveSimulator())                                                        \
             FAIL() << "CLSIDFromProgID(Orvane.BusSimulator) failed: not registered"; \
     } while (0)
 
@@ -126,7 +120,8 @@ std::wstring RegistryText(const std::wstring& key, const wchar_t* value) {
 TEST_F(OPCInteractionTest, Registration) {
     CLSID clsid{};
     HRESULT hr = CLSIDFromProgID(L"VkOPCInteraction.OPCInteraction", &clsid);
-    EXPECT_EQ(S_OK, hr) << "CLSIDFromProgID(VkOPCInteraction.OPCInteraction) returned " << std::hex << hr;
+    EXPECT_EQ(S_OK, hr) << "CLSIDFromProgID(VkOPCInteraction.OPCInteraction) returned " << std::hex
+                        << hr;
     EXPECT_TRUE(IsEqualCLSID(CLSID_OPCInteraction, clsid)) << "CLSID of the ProgID";
     LPOLESTR progId = nullptr;
     hr = ProgIDFromCLSID(CLSID_OPCInteraction, &progId);
@@ -137,18 +132,21 @@ TEST_F(OPCInteractionTest, Registration) {
     const std::wstring clsidKey = L"CLSID\\{CEC30311-4E5D-11d4-A7C2-0060087AB05A}";
     EXPECT_EQ(L"OPCInteraction Class", RegistryText(clsidKey, nullptr));
     EXPECT_EQ(L"Apartment", RegistryText(clsidKey + L"\\InprocServer32", L"ThreadingModel"));
-    EXPECT_EQ(L"VkOPCInteraction.OPCInteraction", RegistryText(clsidKey + L"\\VersionIndependentProgID", nullptr));
-    EXPECT_EQ(L"VkOPCInteraction.OPCInteraction.1", RegistryText(L"VkOPCInteraction.OPCInteraction\\CurVer", nullptr));
+    EXPECT_EQ(L"VkOPCInteraction.OPCInteraction",
+              RegistryText(clsidKey + L"\\VersionIndependentProgID", nullptr));
+    EXPECT_EQ(L"VkOPCInteraction.OPCInteraction.1",
+              RegistryText(L"VkOPCInteraction.OPCInteraction\\CurVer", nullptr));
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, (clsidKey + L"\\Programmable").c_str(), 0,
-                                           KEY_READ, &key))
+    EXPECT_EQ(
+        ERROR_SUCCESS,
+        RegOpenKeyExW(HKEY_CLASSES_ROOT, (clsidKey + L"\\Programmable").c_str(), 0, KEY_READ, &key))
         << "Programmable key";
-    if (key)
-        RegCloseKey(key);
+    if (key) RegCloseKey(key);
 
     ComPtr<ITypeLib> library;
     hr = LoadRegTypeLib(LIBID_VKYOPCINTERACTIONLib, 1, 0, 1031, library.put());
-    EXPECT_EQ(S_OK, hr) << "LoadRegTypeLib(VKYOPCINTERACTIONLib 1.0, 1031) returned " << std::hex << hr;
+    EXPECT_EQ(S_OK, hr) << "LoadRegTypeLib(VKYOPCINTERACTIONLib 1.0, 1031) returned " << std::hex
+                        << hr;
 }
 
 TEST_F(OPCInteractionTest, SameObjectForEveryCreationInTheProcess) {
@@ -181,7 +179,8 @@ TEST_F(OPCInteractionTest, SameObjectForEveryCreationInTheProcess) {
     ASSERT_EQ(S_OK, hr) << "CoGetClassObject returned " << std::hex << hr;
     ComPtr<IUnknown> aggregated;
     hr = factory->CreateInstance(first.get(), IID_IUnknown, aggregated.put_void());
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, hr) << "CreateInstance with an outer unknown returned " << std::hex << hr;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, hr)
+        << "CreateInstance with an outer unknown returned " << std::hex << hr;
     EXPECT_EQ(nullptr, aggregated.get());
 }
 
@@ -190,7 +189,8 @@ TEST_F(OPCInteractionTest, DataAddedThroughOneReferenceIsSeenThroughTheOther) {
     ComPtr<IOPCInteraction> first = Create<IOPCInteraction>();
     ComPtr<IOPCInteraction> second = Create<IOPCInteraction>();
     ASSERT_TRUE(first && second);
-    HRESULT hr = first->ConnectToServer(UniqueBstr(kSimProgId).get(), UniqueBstr(L"LocalServer").get());
+    HRESULT hr =
+        first->ConnectToServer(UniqueBstr(kSimProgId).get(), UniqueBstr(L"LocalServer").get());
     ASSERT_EQ(S_OK, hr) << "ConnectToServer(\"LocalServer\") returned " << std::hex << hr;
     unsigned long hGroup = 0;
     hr = first->OPCServerAddgroup(UniqueBstr(L"Test").get(), &hGroup);
@@ -202,12 +202,14 @@ TEST_F(OPCInteractionTest, DataAddedThroughOneReferenceIsSeenThroughTheOther) {
     BSTR names[] = {name.get()};
     unsigned long hItem = 0;
     hr = second->OPCItemmgtAdditems(hGroup, 1, names, &hItem);
-    EXPECT_EQ(S_OK, hr) << "OPCItemmgtAdditems through the second reference returned " << std::hex << hr;
+    EXPECT_EQ(S_OK, hr) << "OPCItemmgtAdditems through the second reference returned " << std::hex
+                        << hr;
     EXPECT_EQ(1u, hItem) << "first item handle";
 
     ComPtr<IUnknown> server;
     hr = second->GetServerInterface(server.put());
-    EXPECT_EQ(S_OK, hr) << "GetServerInterface through the second reference returned " << std::hex << hr;
+    EXPECT_EQ(S_OK, hr) << "GetServerInterface through the second reference returned " << std::hex
+                        << hr;
     ComPtr<IOPCBrowseServerAddressSpace> browse;
     hr = second.query(&browse);
     EXPECT_EQ(E_NOINTERFACE, hr) << "IOPCBrowseServerAddressSpace before any address lookup";
@@ -257,12 +259,15 @@ TEST_F(OPCInteractionTest, CallersInTheMultithreadedApartmentGoThroughProxies) {
         UniqueVariant value, quality, timeStamp;
         UniqueVariant number(LONG{5});
         HRESULT hr = interaction->Read(*number.get(), value.put(), quality.put(), timeStamp.put());
-        EXPECT_EQ(E_INVALIDARG, hr) << "Read with a VT_I4 address through the proxy returned " << std::hex << hr;
+        EXPECT_EQ(E_INVALIDARG, hr)
+            << "Read with a VT_I4 address through the proxy returned " << std::hex << hr;
         hr = interaction->Write(*Text(L"opc://No.Such.Server/A").get(), *Text(L"x").get());
-        EXPECT_EQ(E_FAIL, hr) << "Write to an unconnected server through the proxy returned " << std::hex << hr;
+        EXPECT_EQ(E_FAIL, hr) << "Write to an unconnected server through the proxy returned "
+                              << std::hex << hr;
         ComPtr<IvkAsyncInteraction> async;
         hr = interaction.query(&async);
-        ASSERT_EQ(S_OK, hr) << "QueryInterface(IvkAsyncInteraction) through the proxy returned " << std::hex << hr;
+        ASSERT_EQ(S_OK, hr) << "QueryInterface(IvkAsyncInteraction) through the proxy returned "
+                            << std::hex << hr;
         ComPtr<RecordingCallback> callback;
         ASSERT_EQ(S_OK, com::MakeObject(&callback));
         long cancelId = 0;
@@ -271,8 +276,10 @@ TEST_F(OPCInteractionTest, CallersInTheMultithreadedApartmentGoThroughProxies) {
         EXPECT_EQ(E_FAIL, hr) << "AsyncRead through the proxy returned " << std::hex << hr;
         ComPtr<IOPCInteraction> handles;
         ASSERT_EQ(S_OK, interaction.query(&handles));
-        hr = handles->ConnectToServer(UniqueBstr(L"No.Such.Server").get(), UniqueBstr(L"localserver").get());
-        EXPECT_EQ(E_FAIL, hr) << "ConnectToServer(unknown ProgID) through the proxy returned " << std::hex << hr;
+        hr = handles->ConnectToServer(UniqueBstr(L"No.Such.Server").get(),
+                                      UniqueBstr(L"localserver").get());
+        EXPECT_EQ(E_FAIL, hr) << "ConnectToServer(unknown ProgID) through the proxy returned "
+                              << std::hex << hr;
 
         // Creation in yet another apartment while the object lives elsewhere
         // gets a clear error instead of a pointer it must not use.
@@ -310,10 +317,12 @@ TEST_F(OPCInteractionTest, AsyncCompletionsReachACallerInTheMultithreadedApartme
         ASSERT_EQ(S_OK, com::MakeObject(&callback));
         UniqueVariant address = Text(Address(kVendorItem));
         long cancelId = 0;
-        hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(callback.get()), *address.get(), 301, &cancelId);
+        hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(callback.get()), *address.get(), 301,
+                              &cancelId);
         ASSERT_EQ(S_OK, hr) << "AsyncRead through the proxy returned " << std::hex << hr;
         // Completions arrive on RPC threads; this thread need not pump.
-        ASSERT_TRUE(PumpUntil(callback->event(), [&] { return callback->Count() >= 1; })) << "no completion";
+        ASSERT_TRUE(PumpUntil(callback->event(), [&] { return callback->Count() >= 1; }))
+            << "no completion";
         EXPECT_EQ(301, callback->completions[0].transactionId);
         EXPECT_EQ(VT_BSTR, callback->completions[0].data.vt());
         EXPECT_EQ(S_OK, interaction->Terminate(*address.get()));
@@ -331,7 +340,8 @@ TEST_F(OPCInteractionTest, AddressesThatAreRefused) {
     HRESULT hr = interaction->Read(*number.get(), value.put(), quality.put(), timeStamp.put());
     EXPECT_EQ(E_INVALIDARG, hr) << "Read with a VT_I4 address returned " << std::hex << hr;
     hr = interaction->Write(*Text(L"opc://Orvane.BusSimulator").get(), *Text(L"x").get());
-    EXPECT_EQ(E_INVALIDARG, hr) << "Write without \"/\" behind the ProgID returned " << std::hex << hr;
+    EXPECT_EQ(E_INVALIDARG, hr) << "Write without \"/\" behind the ProgID returned " << std::hex
+                                << hr;
     hr = interaction->Read(*Text(L"Axolent://Orvane.BusSimulator/A").get(), value.put(),
                            quality.put(), timeStamp.put());
     EXPECT_EQ(E_INVALIDARG, hr) << "Read with another prefix returned " << std::hex << hr;
@@ -368,7 +378,8 @@ TEST_F(OPCInteractionTest, PrefixCaseAndBackslashesAcceptedItemIdCaseIsNot) {
     for (const std::wstring& address : accepted) {
         UniqueVariant value, quality, timeStamp;
         hr = interaction->Read(*Text(address).get(), value.put(), quality.put(), timeStamp.put());
-        EXPECT_EQ(S_OK, hr) << "Read(" << testing::PrintToString(address) << ") returned " << std::hex << hr;
+        EXPECT_EQ(S_OK, hr) << "Read(" << testing::PrintToString(address) << ") returned "
+                            << std::hex << hr;
         if (hr == S_OK) {
             EXPECT_EQ(VT_BSTR, value.vt()) << "value type";
             EXPECT_EQ(VT_I2, quality.vt()) << "quality type";
@@ -380,15 +391,18 @@ TEST_F(OPCInteractionTest, PrefixCaseAndBackslashesAcceptedItemIdCaseIsNot) {
     UniqueVariant value, quality, timeStamp;
     hr = interaction->Read(*Text(Address(L"dp/slave3/ds_vendorname")).get(), value.put(),
                            quality.put(), timeStamp.put());
-    EXPECT_EQ(E_INVALIDARG, hr) << "Read of an item ID in other letter case returned " << std::hex << hr;
+    EXPECT_EQ(E_INVALIDARG, hr) << "Read of an item ID in other letter case returned " << std::hex
+                                << hr;
     hr = interaction->Read(*Text(Address(kOtherVendorItem)).get(), value.put(), quality.put(),
                            timeStamp.put());
-    EXPECT_EQ(E_INVALIDARG, hr) << "Read of an item that was never added returned " << std::hex << hr;
+    EXPECT_EQ(E_INVALIDARG, hr) << "Read of an item that was never added returned " << std::hex
+                                << hr;
 
     // Once an address has been looked up, the server's address space is reachable.
     ComPtr<IOPCBrowseServerAddressSpace> browse;
     hr = interaction.query(&browse);
-    EXPECT_EQ(S_OK, hr) << "QueryInterface(IOPCBrowseServerAddressSpace) returned " << std::hex << hr;
+    EXPECT_EQ(S_OK, hr) << "QueryInterface(IOPCBrowseServerAddressSpace) returned " << std::hex
+                        << hr;
     EXPECT_EQ(S_OK, interaction->Terminate(*Text(Address(kVendorItem)).get()));
 }
 
@@ -398,7 +412,8 @@ TEST_F(OPCInteractionTest, PrefixCaseAndBackslashesAcceptedItemIdCaseIsNot) {
 TEST_F(OPCInteractionTest, EmptyNamesTakeNoHandleSlot) {
     REQUIRE_SIMULATOR();
     ComPtr<IOPCInteraction> interaction = Create<IOPCInteraction>();
-    HRESULT hr = interaction->ConnectToServer(UniqueBstr(kSimProgId).get(), UniqueBstr(L"localserver").get());
+    HRESULT hr = interaction->ConnectToServer(UniqueBstr(kSimProgId).get(),
+                                              UniqueBstr(L"localserver").get());
     ASSERT_EQ(S_OK, hr) << "ConnectToServer returned " << std::hex << hr;
     unsigned long hGroup = 0;
     hr = interaction->OPCServerAddgroup(UniqueBstr(L"").get(), &hGroup);
@@ -428,7 +443,8 @@ TEST_F(OPCInteractionTest, EmptyNamesTakeNoHandleSlot) {
     // An unknown handle fails the call before anything is removed.
     unsigned long mixed[] = {handles[0], 77};
     hr = interaction->OPCItemmgtRemoveitems(hGroup, mixed, 2);
-    EXPECT_EQ(E_FAIL, hr) << "OPCItemmgtRemoveitems with an unknown handle returned " << std::hex << hr;
+    EXPECT_EQ(E_FAIL, hr) << "OPCItemmgtRemoveitems with an unknown handle returned " << std::hex
+                          << hr;
     hr = interaction->OPCItemmgtRemoveitems(hGroup, handles, 2);
     EXPECT_EQ(S_OK, hr) << "OPCItemmgtRemoveitems returned " << std::hex << hr;
     hr = interaction->OPCItemmgtRemoveitems(hGroup, handles, 1);
@@ -462,9 +478,11 @@ TEST_F(OPCInteractionTest, LastTerminateDropsGroupAndConnectionNextInitReconnect
     hr = interaction->Terminate(*Text(Address(kProfileItem)).get());
     EXPECT_EQ(S_OK, hr) << "Terminate of the last item returned " << std::hex << hr;
     hr = handles->GetServerInterface(server.put());
-    EXPECT_EQ(E_FAIL, hr) << "GetServerInterface after the last Terminate returned " << std::hex << hr;
+    EXPECT_EQ(E_FAIL, hr) << "GetServerInterface after the last Terminate returned " << std::hex
+                          << hr;
     UniqueVariant value, quality, timeStamp;
-    hr = interaction->Read(*Text(Address(kProfileItem)).get(), value.put(), quality.put(), timeStamp.put());
+    hr = interaction->Read(*Text(Address(kProfileItem)).get(), value.put(), quality.put(),
+                           timeStamp.put());
     EXPECT_EQ(E_FAIL, hr) << "Read after the last Terminate returned " << std::hex << hr;
 
     // A new connection: the old server object is still held here, so a new
@@ -474,7 +492,8 @@ TEST_F(OPCInteractionTest, LastTerminateDropsGroupAndConnectionNextInitReconnect
     ASSERT_EQ(S_OK, handles->GetServerInterface(secondServer.put()));
     EXPECT_FALSE(com::IsSameObject(firstServer.get(), secondServer.get()))
         << "Init after the last Terminate reused the old connection";
-    hr = interaction->Read(*Text(Address(kProfileItem)).get(), value.put(), quality.put(), timeStamp.put());
+    hr = interaction->Read(*Text(Address(kProfileItem)).get(), value.put(), quality.put(),
+                           timeStamp.put());
     EXPECT_EQ(S_OK, hr) << "Read through the new connection returned " << std::hex << hr;
     EXPECT_EQ(VT_UI2, value.vt()) << "requested type of the re-added item";
     EXPECT_EQ(S_OK, interaction->Terminate(*Text(Address(kProfileItem)).get()));
@@ -525,8 +544,7 @@ TEST_F(OPCInteractionTest, ParameterRequestThroughTheChannel) {
     int polls = 0;
     for (; polls < 5000; ++polls) {
         hr = interaction->Read(*channel.get(), value.put(), quality.put(), timeStamp.put());
-        if (hr == S_OK)
-            break;
+        if (hr == S_OK) break;
         ASSERT_TRUE(FAILED(hr)) << "Read of a pending channel returned " << std::hex << hr;
     }
     ASSERT_EQ(S_OK, hr) << "no response after " << polls << " reads";
@@ -540,8 +558,7 @@ TEST_F(OPCInteractionTest, ParameterRequestThroughTheChannel) {
     ASSERT_EQ(7, upper) << "response length - 1";
     const BYTE* data = static_cast<const BYTE*>(response->pvData);
     const BYTE expected[] = {7, 1, 1, 1, 6, 1, 0x05, 0xDC};  // Unsigned16 1500
-    for (int i = 0; i <= upper; ++i)
-        EXPECT_EQ(expected[i], data[i]) << "response byte " << i;
+    for (int i = 0; i <= upper; ++i) EXPECT_EQ(expected[i], data[i]) << "response byte " << i;
 
     // The response is handed out once.
     hr = interaction->Read(*channel.get(), value.put(), quality.put(), timeStamp.put());
@@ -562,19 +579,21 @@ TEST_F(OPCInteractionTest, FirstCallbackServesAllRequestsAndGroupIsAdvisedOnce) 
     UniqueVariant address = Text(Address(kVendorItem));
 
     long cancelId = 0;
-    HRESULT hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(first.get()), *address.get(), 101, &cancelId);
+    HRESULT hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(first.get()), *address.get(), 101,
+                                  &cancelId);
     ASSERT_EQ(S_OK, hr) << "first AsyncRead returned " << std::hex << hr;
-    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(second.get()), *address.get(), 102, &cancelId);
+    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(second.get()), *address.get(), 102,
+                          &cancelId);
     ASSERT_EQ(S_OK, hr) << "second AsyncRead returned " << std::hex << hr;
     ASSERT_TRUE(PumpUntil(first->event(), [&] { return first->Count() >= 2; }))
         << "completions at the first callback: " << first->completions.size();
     // A third request: its completion comes after any duplicate of the first two.
-    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(second.get()), *address.get(), 103, &cancelId);
+    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(second.get()), *address.get(), 103,
+                          &cancelId);
     ASSERT_EQ(S_OK, hr) << "third AsyncRead returned " << std::hex << hr;
     ASSERT_TRUE(PumpUntil(first->event(), [&] {
         for (const auto& c : first->completions)
-            if (c.transactionId == 103)
-                return true;
+            if (c.transactionId == 103) return true;
         return false;
     })) << "no completion for transaction 103";
 
@@ -612,7 +631,8 @@ TEST_F(OPCInteractionTest, AsyncWriteRefusedForTheItemFailsButGivesTheCancelId) 
     EXPECT_NE(0x5A5A5A5A, cancelId) << "cancel ID not written";
 
     // A request that was accepted still completes at the callback.
-    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(callback.get()), *address.get(), 202, &cancelId);
+    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(callback.get()), *address.get(), 202,
+                          &cancelId);
     ASSERT_EQ(S_OK, hr) << "AsyncRead returned " << std::hex << hr;
     ASSERT_TRUE(PumpUntil(callback->event(), [&] { return callback->Count() > 0; }));
     EXPECT_EQ(202, callback->completions[0].transactionId) << "the refused write completed";
@@ -641,9 +661,11 @@ TEST_F(OPCInteractionTest, CompletionsThatAreNotPassedOn) {
     ASSERT_EQ(S_OK, com::MakeObject(&first));
     ASSERT_EQ(S_OK, com::MakeObject(&second));
     long cancelId = 0;
-    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(first.get()), *Text(L"opc://No.Such.Server/A").get(), 1, &cancelId);
+    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(first.get()),
+                          *Text(L"opc://No.Such.Server/A").get(), 1, &cancelId);
     EXPECT_EQ(E_FAIL, hr) << "AsyncRead of an unconnected server returned " << std::hex << hr;
-    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(second.get()), *Text(L"opc://No.Such.Server/A").get(), 2, &cancelId);
+    hr = async->AsyncRead(static_cast<IvkAsyncCallback*>(second.get()),
+                          *Text(L"opc://No.Such.Server/A").get(), 2, &cancelId);
     EXPECT_EQ(E_FAIL, hr);
 
     hr = sink->OnReadComplete(5, 1, S_OK, S_OK, 2, items, values, qualities, times, errors);

@@ -37,13 +37,17 @@ protected:
 class FakeItemMgt : public Fake<IOPCItemMgt> {
 public:
     using Fake::Fake;
-    STDMETHODIMP AddItems(DWORD, OPCITEMDEF*, OPCITEMRESULT**, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP AddItems(DWORD, OPCITEMDEF*, OPCITEMRESULT**, HRESULT**) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP ValidateItems(DWORD, OPCITEMDEF*, BOOL, OPCITEMRESULT**, HRESULT**) override {
         return E_NOTIMPL;
     }
     STDMETHODIMP RemoveItems(DWORD, OPCHANDLE*, HRESULT**) override { return E_NOTIMPL; }
     STDMETHODIMP SetActiveState(DWORD, OPCHANDLE*, BOOL, HRESULT**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetClientHandles(DWORD, OPCHANDLE*, OPCHANDLE*, HRESULT**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetClientHandles(DWORD, OPCHANDLE*, OPCHANDLE*, HRESULT**) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP SetDatatypes(DWORD, OPCHANDLE*, VARTYPE*, HRESULT**) override { return E_NOTIMPL; }
     STDMETHODIMP CreateEnumerator(REFIID, LPUNKNOWN*) override { return E_NOTIMPL; }
 };
@@ -62,7 +66,9 @@ public:
     FakeConnectionPoint(Log* log, HRESULT unadviseResult)
         : Fake(log, "ConnectionPoint", 1), unadviseResult_(unadviseResult) {}
     STDMETHODIMP GetConnectionInterface(IID*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer**) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Advise(IUnknown*, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP Unadvise(DWORD cookie) override {
         log_->push_back("ConnectionPoint.Unadvise(" + std::to_string(cookie) + ")");
@@ -87,9 +93,10 @@ TEST(CGrpInfo, ReleaseOrderAndDiagnostics) {
     group.adviseCookie = 5;
 
     const std::wstring text = group.Release();
-    EXPECT_EQ(L"IOPCItemMgt::Release() failed: FFFFFFFF\n"
-              L"Can not unadvise callback interface: 80004005\n",
-              text)
+    EXPECT_EQ(
+        L"IOPCItemMgt::Release() failed: FFFFFFFF\n"
+        L"Can not unadvise callback interface: 80004005\n",
+        text)
         << "diagnostics of CGrpInfo::Release";
     const Log expected = {"ItemMgt.Release", "SyncIO.Release", "ConnectionPoint.Unadvise(5)",
                           "ConnectionPoint.Release"};

@@ -34,8 +34,7 @@ public:
         VariantInit(pvDefault);
         return S_OK;
     }
-    STDMETHODIMP Init(BSTR bsAccessPath, long lAccessRights, VARTYPE vtDataType,
-                      VARIANT) override {
+    STDMETHODIMP Init(BSTR bsAccessPath, long lAccessRights, VARTYPE vtDataType, VARIANT) override {
         initCalled = true;
         initAddress = bsAccessPath ? bsAccessPath : L"";
         initRights = lAccessRights;
@@ -45,7 +44,9 @@ public:
 
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                         UINT*) override {
         return E_NOTIMPL;
@@ -109,20 +110,23 @@ public:
     STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
                                    VARIANT vQuality, VARIANT vTimeStamp) override {
         com::CsLock guard(lock_);
-        completions.push_back(
-            {true, lTransactionID, lError, com::UniqueVariant(vData), V_VT(&vQuality), V_VT(&vTimeStamp)});
+        completions.push_back({true, lTransactionID, lError, com::UniqueVariant(vData),
+                               V_VT(&vQuality), V_VT(&vTimeStamp)});
         SetEvent(event_.get());
         return S_OK;
     }
     STDMETHODIMP AsyncWriteComplete(long lTransactionID, long lError) override {
         com::CsLock guard(lock_);
-        completions.push_back({false, lTransactionID, lError, com::UniqueVariant(), VT_EMPTY, VT_EMPTY});
+        completions.push_back(
+            {false, lTransactionID, lError, com::UniqueVariant(), VT_EMPTY, VT_EMPTY});
         SetEvent(event_.get());
         return S_OK;
     }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                         UINT*) override {
         return E_NOTIMPL;

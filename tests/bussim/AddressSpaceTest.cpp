@@ -34,14 +34,16 @@ TEST(MatchesFilter, TheUsualWildcards) {
         {"Slave3", "Slave[45", false},  // unterminated set
     };
     for (const Case& c : kCases)
-        EXPECT_EQ(MatchesFilter(c.text, c.filter), c.match) << "\"" << c.text << "\" against \"" << c.filter << "\"";
+        EXPECT_EQ(MatchesFilter(c.text, c.filter), c.match)
+            << "\"" << c.text << "\" against \"" << c.filter << "\"";
 }
 
 class AddressSpaceTest : public ::testing::Test {
 protected:
     AddressSpaceTest()
         : space_({{"DP/Slave3/DS_Vendorname", ItemType::kString, true, false},
-                  {"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber", ItemType::kUInt16, true, true},
+                  {"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber", ItemType::kUInt16, true,
+                   true},
                   {"DP/Slave4/DS_Vendorname", ItemType::kString, true, false},
                   {"Sim/Reset", ItemType::kBool, true, true}}) {}
     AddressSpace space_;
@@ -50,11 +52,14 @@ protected:
 TEST_F(AddressSpaceTest, BranchesLeavesAndFlat) {
     EXPECT_EQ(space_.Branches({}, ""), (std::vector<std::string>{"DP", "Sim"}));
     EXPECT_EQ(space_.Branches({"DP"}, "*4"), (std::vector<std::string>{"Slave4"}));
-    EXPECT_EQ(space_.Leaves({"DP", "Slave3"}, "", nullptr), (std::vector<std::string>{"DS_Vendorname"}));
-    EXPECT_TRUE(space_.Leaves({"DP", "Nowhere"}, "", nullptr).empty()) << "leaves of a missing branch";
+    EXPECT_EQ(space_.Leaves({"DP", "Slave3"}, "", nullptr),
+              (std::vector<std::string>{"DS_Vendorname"}));
+    EXPECT_TRUE(space_.Leaves({"DP", "Nowhere"}, "", nullptr).empty())
+        << "leaves of a missing branch";
     auto writable = [](const ItemInfo& item) { return item.writable; };
     EXPECT_EQ(space_.Flat({}, "", writable),
-              (std::vector<std::string>{"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber", "Sim/Reset"}));
+              (std::vector<std::string>{"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
+                                        "Sim/Reset"}));
     EXPECT_EQ(space_.Flat({"DP"}, "*Vendorname", nullptr),
               (std::vector<std::string>{"DP/Slave3/DS_Vendorname", "DP/Slave4/DS_Vendorname"}))
         << "flat below a position, filter on the full ID";
@@ -63,7 +68,8 @@ TEST_F(AddressSpaceTest, BranchesLeavesAndFlat) {
 }
 
 TEST_F(AddressSpaceTest, ItemIds) {
-    EXPECT_EQ(space_.ItemId({"DP", "Slave3"}, "DS_Vendorname").value_or("-"), "DP/Slave3/DS_Vendorname");
+    EXPECT_EQ(space_.ItemId({"DP", "Slave3"}, "DS_Vendorname").value_or("-"),
+              "DP/Slave3/DS_Vendorname");
     EXPECT_EQ(space_.ItemId({"DP"}, "Slave3").value_or("-"), "DP/Slave3") << "a branch";
     EXPECT_EQ(space_.ItemId({"DP"}, "").value_or("-"), "DP") << "the position itself";
     EXPECT_EQ(space_.ItemId({"DP"}, "Sim/Reset").value_or("-"), "Sim/Reset") << "a full ID";

@@ -60,24 +60,29 @@ public:
         DWORD count;
         std::vector<OPCHANDLE> clients;
         std::vector<HRESULT> errors;
-        Bytes bytes;      // value of the first item when it is a byte array
+        Bytes bytes;       // value of the first item when it is a byte array
         LONG number = -1;  // value of the first item when it is a number
     };
 
-    STDMETHODIMP OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT hrMastererror, DWORD dwCount,
-                              OPCHANDLE* phClientItems, VARIANT* pvValues, WORD*, FILETIME*, HRESULT* pErrors) override {
-        Add(Completion::kDataChange, dwTransid, hGroup, hrMastererror, dwCount, phClientItems, pvValues, pErrors);
+    STDMETHODIMP OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT hrMastererror,
+                              DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD*,
+                              FILETIME*, HRESULT* pErrors) override {
+        Add(Completion::kDataChange, dwTransid, hGroup, hrMastererror, dwCount, phClientItems,
+            pvValues, pErrors);
         return S_OK;
     }
-    STDMETHODIMP OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT hrMastererror, DWORD dwCount,
-                                OPCHANDLE* phClientItems, VARIANT* pvValues, WORD*, FILETIME*,
-                                HRESULT* pErrors) override {
-        Add(Completion::kRead, dwTransid, hGroup, hrMastererror, dwCount, phClientItems, pvValues, pErrors);
+    STDMETHODIMP OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT, HRESULT hrMastererror,
+                                DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD*,
+                                FILETIME*, HRESULT* pErrors) override {
+        Add(Completion::kRead, dwTransid, hGroup, hrMastererror, dwCount, phClientItems, pvValues,
+            pErrors);
         return S_OK;
     }
-    STDMETHODIMP OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
-                                 OPCHANDLE* pClienthandles, HRESULT* pErrors) override {
-        Add(Completion::kWrite, dwTransid, hGroup, hrMastererr, dwCount, pClienthandles, nullptr, pErrors);
+    STDMETHODIMP OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr,
+                                 DWORD dwCount, OPCHANDLE* pClienthandles,
+                                 HRESULT* pErrors) override {
+        Add(Completion::kWrite, dwTransid, hGroup, hrMastererr, dwCount, pClienthandles, nullptr,
+            pErrors);
         return S_OK;
     }
     STDMETHODIMP OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) override {
@@ -88,7 +93,8 @@ public:
     // Waits (bounded) for the next completion.
     bool Next(Completion* out) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!arrived_.wait_for(lock, std::chrono::seconds(20), [this] { return !completions_.empty(); }))
+        if (!arrived_.wait_for(lock, std::chrono::seconds(20),
+                               [this] { return !completions_.empty(); }))
             return false;
         *out = completions_.front();
         completions_.erase(completions_.begin());
@@ -96,8 +102,8 @@ public:
     }
 
 private:
-    void Add(Completion::Kind kind, DWORD id, OPCHANDLE hGroup, HRESULT master, DWORD count, OPCHANDLE* clients,
-             VARIANT* values, HRESULT* errors) {
+    void Add(Completion::Kind kind, DWORD id, OPCHANDLE hGroup, HRESULT master, DWORD count,
+             OPCHANDLE* clients, VARIANT* values, HRESULT* errors) {
         Completion c{kind, id, hGroup, master, count, {}, {}, {}};
         for (DWORD i = 0; i < count; ++i) {
             c.clients.push_back(clients[i]);
@@ -124,12 +130,13 @@ public:
     HRESULT Connect(const wchar_t* progId = L"Orvane.BusSimulator") {
         CLSID clsid;
         RETURN_IF_FAILED(CLSIDFromProgID(progId, &clsid));
-        RETURN_IF_FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(server.put())));
+        RETURN_IF_FAILED(
+            CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(server.put())));
         DWORD revised = 0;
         FLOAT deadband = 10.0f;
         LONG bias = 0;
-        RETURN_IF_FAILED(server->AddGroup(L"OPCItemAutomaticGroup", FALSE, 1000, 77, &bias, &deadband, 0x400,
-                                          &hGroup, &revised, IID_IOPCItemMgt,
+        RETURN_IF_FAILED(server->AddGroup(L"OPCItemAutomaticGroup", FALSE, 1000, 77, &bias,
+                                          &deadband, 0x400, &hGroup, &revised, IID_IOPCItemMgt,
                                           reinterpret_cast<IUnknown**>(itemMgt.put())));
         RETURN_IF_FAILED(itemMgt.query(&syncIO));
         return itemMgt.query(&asyncIO);
@@ -147,12 +154,9 @@ public:
         com::CoTaskMem<OPCITEMRESULT> results;
         com::CoTaskMem<HRESULT> errors;
         HRESULT hr = itemMgt->AddItems(1, &def, results.put(), errors.put());
-        if (error)
-            *error = FAILED(hr) ? hr : errors[0];
-        if (FAILED(hr) || FAILED(errors[0]))
-            return 0;
-        if (info)
-            *info = results[0];
+        if (error) *error = FAILED(hr) ? hr : errors[0];
+        if (FAILED(hr) || FAILED(errors[0])) return 0;
+        if (info) *info = results[0];
         return results[0].hServer;
     }
 
@@ -167,23 +171,24 @@ public:
         return Write(h, *value);
     }
     HRESULT WriteNumber(OPCHANDLE h, LONG number) { return Write(h, *com::UniqueVariant(number)); }
-    HRESULT WriteText(OPCHANDLE h, const wchar_t* text) { return Write(h, *com::UniqueVariant(text)); }
+    HRESULT WriteText(OPCHANDLE h, const wchar_t* text) {
+        return Write(h, *com::UniqueVariant(text));
+    }
 
     HRESULT Read(OPCHANDLE h, com::UniqueVariant* value, OPCDATASOURCE source = OPC_DS_DEVICE,
                  WORD* quality = nullptr) {
         com::CoTaskMem<OPCITEMSTATE> states;
         com::CoTaskMem<HRESULT> errors;
         HRESULT hr = syncIO->Read(source, 1, &h, states.put(), errors.put());
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         value->reset(states[0].vDataValue);
-        if (quality)
-            *quality = states[0].wQuality;
+        if (quality) *quality = states[0].wQuality;
         return errors[0];
     }
     LONG ReadNumber(OPCHANDLE h) {
         com::UniqueVariant value;
-        if (FAILED(Read(h, &value)) || FAILED(VariantChangeType(value.get(), value.get(), 0, VT_I4)))
+        if (FAILED(Read(h, &value)) ||
+            FAILED(VariantChangeType(value.get(), value.get(), 0, VT_I4)))
             return -1;
         return V_I4(value.get());
     }
@@ -196,17 +201,14 @@ public:
             com::UniqueVariant value;
             hr = Read(channel, &value);
             if (SUCCEEDED(hr)) {
-                if (value.vt() != (VT_ARRAY | VT_UI1))
-                    return DISP_E_TYPEMISMATCH;
+                if (value.vt() != (VT_ARRAY | VT_UI1)) return DISP_E_TYPEMISMATCH;
                 SAFEARRAY* array = V_ARRAY(value.get());
                 LONG lower = -1;
                 SafeArrayGetLBound(array, 1, &lower);
-                if (SafeArrayGetDim(array) != 1 || lower != 0)
-                    return E_UNEXPECTED;
+                if (SafeArrayGetDim(array) != 1 || lower != 0) return E_UNEXPECTED;
                 return com::VariantToBytes(*value, response);
             }
-            if (hr != kNotReady)
-                return hr;
+            if (hr != kNotReady) return hr;
             Sleep(1);
         }
         return hr;
@@ -215,8 +217,7 @@ public:
     // Opens the channel of a slave and returns its handle.
     OPCHANDLE OpenChannel(const std::wstring& prefix) {
         OPCHANDLE profile = Add((prefix + L"DS_MSAC2_Parameter/MA_ProfileIdentNumber").c_str());
-        if (!profile || FAILED(WriteNumber(profile, 0x3A00)))
-            return 0;
+        if (!profile || FAILED(WriteNumber(profile, 0x3A00))) return 0;
         return Add((prefix + L"SlotI0S47D8209").c_str());
     }
 
@@ -265,31 +266,37 @@ std::vector<std::wstring> Drain(IEnumString* names) {
 TEST(BusSimRegistration, ProgIdsAndCategories) {
     com::ComInitializer com(COINIT_MULTITHREADED);
     CLSID plain, versioned;
-    ASSERT_EQ(CLSIDFromProgID(L"Orvane.BusSimulator", &plain), S_OK) << "CLSIDFromProgID(Orvane.BusSimulator)";
-    ASSERT_EQ(CLSIDFromProgID(L"Orvane.BusSimulator.1", &versioned), S_OK) << "CLSIDFromProgID(...1)";
+    ASSERT_EQ(CLSIDFromProgID(L"Orvane.BusSimulator", &plain), S_OK)
+        << "CLSIDFromProgID(Orvane.BusSimulator)";
+    ASSERT_EQ(CLSIDFromProgID(L"Orvane.BusSimulator.1", &versioned), S_OK)
+        << "CLSIDFromProgID(...1)";
     EXPECT_TRUE(IsEqualCLSID(plain, versioned)) << "both ProgIDs name one class";
 
     // The class and the three categories it implements, as clients enumerate them.
     std::wstring classKey = L"CLSID\\{6B1F2C40-8D3E-4A51-9C27-3E5A0D4B7F11}";
-    for (const wchar_t* catid : {L"{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}", L"{276BC1C1-0BC1-11D4-A78F-525405F5B2CF}",
-                                 L"{3CF19FF3-907B-11D4-B4A7-0050DA3F121C}"}) {
+    for (const wchar_t* catid :
+         {L"{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}", L"{276BC1C1-0BC1-11D4-A78F-525405F5B2CF}",
+          L"{3CF19FF3-907B-11D4-B4A7-0050DA3F121C}"}) {
         std::wstring key = classKey + L"\\Implemented Categories\\" + catid;
         HKEY opened = nullptr;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS)
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened),
+                  ERROR_SUCCESS)
             << "implemented category " << std::string(catid, catid + wcslen(catid));
-        if (opened)
-            RegCloseKey(opened);
+        if (opened) RegCloseKey(opened);
     }
     wchar_t description[64] = L"";
     DWORD size = sizeof description;
-    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"Component Categories\\{3CF19FF3-907B-11D4-B4A7-0050DA3F121C}",
-                           L"409", RRF_RT_REG_SZ, nullptr, description, &size),
+    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT,
+                           L"Component Categories\\{3CF19FF3-907B-11D4-B4A7-0050DA3F121C}", L"409",
+                           RRF_RT_REG_SZ, nullptr, description, &size),
               ERROR_SUCCESS);
     EXPECT_STREQ(description, L"Busserver PROFIBUS-DP");
-    const CLSID kExpected = {0x6B1F2C40, 0x8D3E, 0x4A51, {0x9C, 0x27, 0x3E, 0x5A, 0x0D, 0x4B, 0x7F, 0x11}};
+    const CLSID kExpected = {
+        0x6B1F2C40, 0x8D3E, 0x4A51, {0x9C, 0x27, 0x3E, 0x5A, 0x0D, 0x4B, 0x7F, 0x11}};
     EXPECT_TRUE(IsEqualCLSID(plain, kExpected)) << "CLSID of Orvane.BusSimulator";
     com::ComPtr<IOPCServer> server;
-    ASSERT_EQ(CoCreateInstance(versioned, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(server.put())), S_OK);
+    ASSERT_EQ(CoCreateInstance(versioned, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(server.put())),
+              S_OK);
     OPCSERVERSTATUS* status = nullptr;
     ASSERT_EQ(server->GetStatus(&status), S_OK) << "GetStatus";
     EXPECT_EQ(status->dwServerState, OPC_STATUS_RUNNING) << "the default topology loads";
@@ -304,14 +311,14 @@ TEST(BusSimLifetime, ProcessEndsAfterItsLastObject) {
     com::ComInitializer com(COINIT_MULTITHREADED);
     auto startTime = [](ULONGLONG* start) {
         com::ComPtr<IOPCServer> server;
-        HRESULT hr = CoCreateInstance(CLSID_BusSim(), nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(server.put()));
-        if (FAILED(hr))
-            return hr;
+        HRESULT hr = CoCreateInstance(CLSID_BusSim(), nullptr, CLSCTX_LOCAL_SERVER,
+                                      IID_PPV_ARGS(server.put()));
+        if (FAILED(hr)) return hr;
         OPCSERVERSTATUS* status = nullptr;
         hr = server->GetStatus(&status);
-        if (FAILED(hr))
-            return hr;
-        *start = ULONGLONG(status->ftStartTime.dwHighDateTime) << 32 | status->ftStartTime.dwLowDateTime;
+        if (FAILED(hr)) return hr;
+        *start =
+            ULONGLONG(status->ftStartTime.dwHighDateTime) << 32 | status->ftStartTime.dwLowDateTime;
         CoTaskMemFree(status->szVendorInfo);
         CoTaskMemFree(status);
         return S_OK;
@@ -334,10 +341,12 @@ TEST_F(BusSimTest, FlatBrowseFindsEverySlaveByItsMarker) {
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     ASSERT_EQ(client_.server.query(&browse), S_OK);
     com::ComPtr<IEnumString> names;
-    ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"*DS_Vendorname", VT_EMPTY, 0, names.put()), S_OK);
+    ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"*DS_Vendorname", VT_EMPTY, 0, names.put()),
+              S_OK);
     std::vector<std::wstring> found = Drain(names.get());
-    EXPECT_EQ(found, (std::vector<std::wstring>{L"DP/Slave3/DS_Vendorname", L"DP/Slave4/DS_Vendorname",
-                                                L"DP/Slave5/DS_Vendorname"}));
+    EXPECT_EQ(found,
+              (std::vector<std::wstring>{L"DP/Slave3/DS_Vendorname", L"DP/Slave4/DS_Vendorname",
+                                         L"DP/Slave5/DS_Vendorname"}));
     for (const std::wstring& name : found) {
         LPWSTR id = nullptr;
         ASSERT_EQ(browse->GetItemID(const_cast<LPWSTR>(name.c_str()), &id), S_OK) << "GetItemID";
@@ -345,15 +354,19 @@ TEST_F(BusSimTest, FlatBrowseFindsEverySlaveByItsMarker) {
         CoTaskMemFree(id);
     }
     ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_ARRAY | VT_UI1, 0, names.put()), S_OK);
-    EXPECT_EQ(Drain(names.get()), (std::vector<std::wstring>{L"DP/Slave3/SlotI0S47D8209",
-                                                             L"DP/Slave4/SlotI0S47D8209",
-                                                             L"DP/Slave5/SlotI0S47D8209"}))
+    EXPECT_EQ(Drain(names.get()),
+              (std::vector<std::wstring>{L"DP/Slave3/SlotI0S47D8209", L"DP/Slave4/SlotI0S47D8209",
+                                         L"DP/Slave5/SlotI0S47D8209"}))
         << "data-type filter VT_ARRAY|VT_UI1";
-    ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"Sim/Slave3/*", VT_EMPTY, OPC_WRITEABLE, names.put()), S_OK);
-    EXPECT_EQ(Drain(names.get()), (std::vector<std::wstring>{L"Sim/Slave3/Faults", L"Sim/Slave3/LatencyMs",
-                                                             L"Sim/Slave3/Offline"}))
+    ASSERT_EQ(
+        browse->BrowseOPCItemIDs(OPC_FLAT, L"Sim/Slave3/*", VT_EMPTY, OPC_WRITEABLE, names.put()),
+        S_OK);
+    EXPECT_EQ(Drain(names.get()),
+              (std::vector<std::wstring>{L"Sim/Slave3/Faults", L"Sim/Slave3/LatencyMs",
+                                         L"Sim/Slave3/Offline"}))
         << "access-rights filter OPC_WRITEABLE";
-    EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"*dS_Vendorname", VT_EMPTY, 0, names.put()), S_FALSE)
+    EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"*dS_Vendorname", VT_EMPTY, 0, names.put()),
+              S_FALSE)
         << "filters are case-sensitive; nothing found gives S_FALSE";
     EXPECT_EQ(Drain(names.get()).size(), 0u);
     EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0x10, names.put()), E_INVALIDARG)
@@ -370,10 +383,12 @@ TEST_F(BusSimTest, HierarchicalBrowse) {
     ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_BRANCH, L"", VT_EMPTY, 0, names.put()), S_OK);
     EXPECT_EQ(Drain(names.get()), (std::vector<std::wstring>{L"DP", L"Sim"})) << "root branches";
     EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_UP, L""), E_FAIL) << "up from the root";
-    EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Nowhere"), E_INVALIDARG) << "down to nothing";
+    EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Nowhere"), E_INVALIDARG)
+        << "down to nothing";
     ASSERT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"DP"), S_OK);
     ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_BRANCH, L"Slave[45]", VT_EMPTY, 0, names.put()), S_OK);
-    EXPECT_EQ(Drain(names.get()), (std::vector<std::wstring>{L"Slave4", L"Slave5"})) << "filter with a set";
+    EXPECT_EQ(Drain(names.get()), (std::vector<std::wstring>{L"Slave4", L"Slave5"}))
+        << "filter with a set";
     ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_BRANCH, L"Slave#", VT_EMPTY, 0, names.put()), S_OK);
     EXPECT_EQ(Drain(names.get()).size(), 3u) << "filter with a digit";
     ASSERT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Slave3"), S_OK);
@@ -386,13 +401,15 @@ TEST_F(BusSimTest, HierarchicalBrowse) {
     ASSERT_EQ(browse->GetItemID(const_cast<LPWSTR>(L"MA_ProfileIdentNumber"), &id), S_OK);
     EXPECT_STREQ(id, L"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
     CoTaskMemFree(id);
-    EXPECT_EQ(browse->GetItemID(const_cast<LPWSTR>(L"Missing"), &id), E_INVALIDARG) << "GetItemID of nothing";
+    EXPECT_EQ(browse->GetItemID(const_cast<LPWSTR>(L"Missing"), &id), E_INVALIDARG)
+        << "GetItemID of nothing";
     ASSERT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_UP, L""), S_OK);
     ASSERT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_TO, L"Sim"), S_OK);
     ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_LEAF, L"", VT_BOOL, 0, names.put()), S_OK);
     EXPECT_EQ(Drain(names.get()), (std::vector<std::wstring>{L"Reset"}));
     ASSERT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_TO, L""), S_OK) << "to the root";
-    ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_LEAF, L"", VT_EMPTY, 0, names.put()), S_FALSE) << "no leaves at root";
+    ASSERT_EQ(browse->BrowseOPCItemIDs(OPC_LEAF, L"", VT_EMPTY, 0, names.put()), S_FALSE)
+        << "no leaves at root";
     EXPECT_EQ(browse->BrowseAccessPaths(L"DP/Slave3/DS_Vendorname", names.put()), E_NOTIMPL);
 }
 
@@ -401,14 +418,18 @@ TEST_F(BusSimTest, HierarchicalBrowse) {
 TEST_F(BusSimTest, AddItemsReportsTypesRightsAndErrors) {
     HRESULT error;
     OPCITEMRESULT info{};
-    ASSERT_NE(client_.Add(L"DP/Slave3/SlotI0S47D8209", VT_EMPTY, &error, &info), 0u) << std::hex << error;
+    ASSERT_NE(client_.Add(L"DP/Slave3/SlotI0S47D8209", VT_EMPTY, &error, &info), 0u)
+        << std::hex << error;
     EXPECT_EQ(info.vtCanonicalDataType, VT_ARRAY | VT_UI1) << "channel type";
     EXPECT_EQ(info.dwAccessRights, DWORD(OPC_READABLE | OPC_WRITEABLE)) << "channel rights";
-    ASSERT_NE(client_.Add(L"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber", VT_EMPTY, &error, &info), 0u);
+    ASSERT_NE(
+        client_.Add(L"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber", VT_EMPTY, &error, &info),
+        0u);
     EXPECT_EQ(info.vtCanonicalDataType, VT_UI2) << "profile ident type";
     ASSERT_NE(client_.Add(L"DP/Slave3/DS_Vendorname", VT_BSTR, &error, &info), 0u);
     EXPECT_EQ(info.dwAccessRights, DWORD(OPC_READABLE)) << "marker rights";
-    EXPECT_NE(client_.Add(L"Sim/Slave3/LatencyMs", VT_BSTR, &error), 0u) << "a number delivered as text";
+    EXPECT_NE(client_.Add(L"Sim/Slave3/LatencyMs", VT_BSTR, &error), 0u)
+        << "a number delivered as text";
 
     struct Bad {
         const wchar_t* id;
@@ -424,14 +445,16 @@ TEST_F(BusSimTest, AddItemsReportsTypesRightsAndErrors) {
     };
     for (const Bad& bad : kBad) {
         EXPECT_EQ(client_.Add(bad.id, bad.requested, &error), 0u);
-        EXPECT_EQ(error, bad.expected) << "AddItems(" << std::string(bad.id, bad.id + wcslen(bad.id)) << ")";
+        EXPECT_EQ(error, bad.expected)
+            << "AddItems(" << std::string(bad.id, bad.id + wcslen(bad.id)) << ")";
     }
     OPCITEMDEF def{};
     def.szAccessPath = const_cast<LPWSTR>(L"Path");
     def.szItemID = const_cast<LPWSTR>(L"Sim/Reset");
     com::CoTaskMem<OPCITEMRESULT> results;
     com::CoTaskMem<HRESULT> errors;
-    EXPECT_EQ(client_.itemMgt->AddItems(1, &def, results.put(), errors.put()), S_FALSE) << "AddItems with a path";
+    EXPECT_EQ(client_.itemMgt->AddItems(1, &def, results.put(), errors.put()), S_FALSE)
+        << "AddItems with a path";
     EXPECT_EQ(errors[0], OPC_E_UNKNOWNPATH);
 }
 
@@ -463,14 +486,13 @@ TEST_F(BusSimTest, ItemProperties) {
     DWORD* ids = nullptr;
     LPWSTR* descriptions = nullptr;
     VARTYPE* types = nullptr;
-    ASSERT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs"), &count, &ids,
-                                                   &descriptions, &types),
+    ASSERT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs"),
+                                                   &count, &ids, &descriptions, &types),
               S_OK);
     ASSERT_EQ(count, 7u) << "properties 1-6 and the description";
     EXPECT_EQ(ids[1], DWORD(OPC_PROPERTY_VALUE));
     EXPECT_EQ(types[1], VT_UI4) << "type of the value property";
-    for (DWORD i = 0; i < count; ++i)
-        CoTaskMemFree(descriptions[i]);
+    for (DWORD i = 0; i < count; ++i) CoTaskMemFree(descriptions[i]);
     CoTaskMemFree(ids);
     CoTaskMemFree(descriptions);
     CoTaskMemFree(types);
@@ -478,25 +500,26 @@ TEST_F(BusSimTest, ItemProperties) {
     DWORD wanted[] = {OPC_PROPERTY_DATATYPE, OPC_PROPERTY_VALUE, OPC_PROPERTY_ACCESS_RIGHTS, 9999};
     VARIANT* values = nullptr;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs"), 4, wanted, &values, &errors),
+    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Sim/Slave3/LatencyMs"), 4, wanted,
+                                            &values, &errors),
               S_FALSE);
     EXPECT_EQ(V_I2(&values[0]), VT_UI4) << "canonical type";
     EXPECT_EQ(V_UI4(&values[1]), 2u) << "value";
     EXPECT_EQ(V_I4(&values[2]), OPC_READABLE | OPC_WRITEABLE) << "access rights";
     EXPECT_EQ(errors[3], OPC_E_INVALID_PID) << "unknown property";
-    for (int i = 0; i < 4; ++i)
-        VariantClear(&values[i]);
+    for (int i = 0; i < 4; ++i) VariantClear(&values[i]);
     CoTaskMemFree(values);
     CoTaskMemFree(errors);
 
     DWORD value[] = {OPC_PROPERTY_VALUE};
-    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"DP/Slave3/SlotI0S47D8209"), 1, value, &values,
-                                            &errors),
+    ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"DP/Slave3/SlotI0S47D8209"), 1,
+                                            value, &values, &errors),
               S_FALSE);
     EXPECT_EQ(errors[0], kNoResponse) << "the channel's value is not taken by a property read";
     CoTaskMemFree(values);
     CoTaskMemFree(errors);
-    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Sim/Nothing"), 1, value, &values, &errors),
+    EXPECT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(L"Sim/Nothing"), 1, value, &values,
+                                            &errors),
               OPC_E_UNKNOWNITEMID);
 }
 
@@ -504,12 +527,12 @@ TEST_F(BusSimTest, GroupsByName) {
     OPCHANDLE hGroup;
     DWORD revised;
     com::ComPtr<IUnknown> group;
-    EXPECT_EQ(client_.server->AddGroup(L"OPCItemAutomaticGroup", FALSE, 1000, 1, nullptr, nullptr, 0x400, &hGroup,
-                                       &revised, IID_IUnknown, group.put()),
+    EXPECT_EQ(client_.server->AddGroup(L"OPCItemAutomaticGroup", FALSE, 1000, 1, nullptr, nullptr,
+                                       0x400, &hGroup, &revised, IID_IUnknown, group.put()),
               OPC_E_DUPLICATENAME)
         << "AddGroup with a name in use";
-    EXPECT_EQ(client_.server->AddGroup(L"Fast", FALSE, 1, 1, nullptr, nullptr, 0x400, &hGroup, &revised,
-                                       IID_IUnknown, group.put()),
+    EXPECT_EQ(client_.server->AddGroup(L"Fast", FALSE, 1, 1, nullptr, nullptr, 0x400, &hGroup,
+                                       &revised, IID_IUnknown, group.put()),
               OPC_S_UNSUPPORTEDRATE)
         << "AddGroup with 1 ms";
     EXPECT_EQ(revised, 10u) << "revised rate";
@@ -518,7 +541,8 @@ TEST_F(BusSimTest, GroupsByName) {
     EXPECT_EQ(found.get(), group.get()) << "GetGroupByName returns the same object";
     found.reset();
     EXPECT_EQ(client_.server->RemoveGroup(hGroup, FALSE), OPC_S_INUSE) << "RemoveGroup while held";
-    EXPECT_EQ(client_.server->GetGroupByName(L"Fast", IID_IUnknown, found.put()), E_INVALIDARG) << "removed";
+    EXPECT_EQ(client_.server->GetGroupByName(L"Fast", IID_IUnknown, found.put()), E_INVALIDARG)
+        << "removed";
     EXPECT_EQ(client_.server->RemoveGroup(hGroup, TRUE), E_FAIL) << "RemoveGroup twice";
 }
 
@@ -529,7 +553,8 @@ TEST_F(BusSimTest, ChannelOpensOnlyWithTheDriveProfile) {
     OPCHANDLE profile = client_.Add(L"DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
     ASSERT_TRUE(channel && profile);
     EXPECT_EQ(client_.ReadNumber(profile), 0) << "profile ident before selection";
-    EXPECT_EQ(client_.WriteBytes(channel, ReadNodeAddress(1)), kChannelClosed) << "request before the profile";
+    EXPECT_EQ(client_.WriteBytes(channel, ReadNodeAddress(1)), kChannelClosed)
+        << "request before the profile";
     com::UniqueVariant value;
     EXPECT_EQ(client_.Read(channel, &value), kChannelClosed) << "read before the profile";
     ASSERT_EQ(client_.WriteNumber(profile, 0x3A00), S_OK) << "profile ident as VT_I4 0x3A00";
@@ -543,9 +568,9 @@ TEST_F(BusSimTest, ChannelOpensOnlyWithTheDriveProfile) {
     EXPECT_EQ(client_.Read(channel, &value), kNoResponse) << "the response is handed out once";
 
     Bytes tooMany{1, 1, 0, 40};
-    for (int i = 0; i < 40; ++i)
-        tooMany.insert(tooMany.end(), {0x10, 0, 0x03, 0x96, 0, 0});
-    EXPECT_EQ(client_.WriteBytes(channel, tooMany), kRefused) << "40 parameters to a drive that takes 39";
+    for (int i = 0; i < 40; ++i) tooMany.insert(tooMany.end(), {0x10, 0, 0x03, 0x96, 0, 0});
+    EXPECT_EQ(client_.WriteBytes(channel, tooMany), kRefused)
+        << "40 parameters to a drive that takes 39";
 
     EXPECT_EQ(client_.WriteBytes(channel, {}), kRefused) << "an empty request";
     com::UniqueVariant numbers;
@@ -555,7 +580,8 @@ TEST_F(BusSimTest, ChannelOpensOnlyWithTheDriveProfile) {
     EXPECT_EQ(client_.WriteNumber(channel, 5), OPC_E_BADTYPE) << "a number";
 
     OPCHANDLE other = client_.Add(L"DP/Slave4/SlotI0S47D8209");
-    EXPECT_EQ(client_.WriteBytes(other, ReadNodeAddress(1)), kChannelClosed) << "the gate is per slave";
+    EXPECT_EQ(client_.WriteBytes(other, ReadNodeAddress(1)), kChannelClosed)
+        << "the gate is per slave";
 }
 
 TEST_F(BusSimTest, LatencyAndCountersThroughSimItems) {
@@ -606,14 +632,16 @@ TEST_F(BusSimTest, InjectedFaultAndReset) {
     ASSERT_EQ(client_.WriteBytes(channel, ReadNodeAddress(3)), S_OK);
     Bytes response;
     ASSERT_EQ(client_.Poll(channel, &response), S_OK);
-    EXPECT_EQ(Hex(response), Hex({3, 0x81, 0, 1, 0x44, 1, 0, 0x16})) << "918 answers the injected error";
+    EXPECT_EQ(Hex(response), Hex({3, 0x81, 0, 1, 0x44, 1, 0, 0x16}))
+        << "918 answers the injected error";
 
     OPCHANDLE reset = client_.Add(L"Sim/Reset");
     ASSERT_EQ(client_.WriteNumber(reset, 1), S_OK);
     com::UniqueVariant value;
     ASSERT_EQ(client_.Read(faults, &value), S_OK);
     EXPECT_STREQ(V_BSTR(value.get()), L"") << "faults after Sim/Reset";
-    EXPECT_EQ(client_.WriteBytes(channel, ReadNodeAddress(4)), kChannelClosed) << "profile ident reset too";
+    EXPECT_EQ(client_.WriteBytes(channel, ReadNodeAddress(4)), kChannelClosed)
+        << "profile ident reset too";
 }
 
 // ------------------------------------------------------------ asynchronous
@@ -624,7 +652,8 @@ TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
     ASSERT_TRUE(channel && latency);
     DWORD cancelId = 0;
     com::CoTaskMem<HRESULT> errors;
-    EXPECT_EQ(client_.asyncIO->Read(1, &channel, 1, &cancelId, errors.put()), CONNECT_E_NOCONNECTION)
+    EXPECT_EQ(client_.asyncIO->Read(1, &channel, 1, &cancelId, errors.put()),
+              CONNECT_E_NOCONNECTION)
         << "AsyncIO2::Read without a callback";
 
     com::ComPtr<CallbackSink> sink;
@@ -635,13 +664,15 @@ TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
     ASSERT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, point.put()), S_OK);
     DWORD cookie = 0, second = 0;
     ASSERT_EQ(point->Advise(static_cast<IOPCDataCallback*>(sink.get()), &cookie), S_OK) << "Advise";
-    EXPECT_EQ(point->Advise(static_cast<IOPCDataCallback*>(sink.get()), &second), CONNECT_E_ADVISELIMIT)
+    EXPECT_EQ(point->Advise(static_cast<IOPCDataCallback*>(sink.get()), &second),
+              CONNECT_E_ADVISELIMIT)
         << "a second Advise";
 
     // Not ready: the completion fails with the channel's error.
     ASSERT_EQ(client_.WriteNumber(latency, 60000), S_OK);
     ASSERT_EQ(client_.WriteBytes(channel, ReadNodeAddress(1)), S_OK);
-    ASSERT_EQ(client_.asyncIO->Read(1, &channel, 41, &cancelId, errors.put()), S_OK) << "AsyncIO2::Read";
+    ASSERT_EQ(client_.asyncIO->Read(1, &channel, 41, &cancelId, errors.put()), S_OK)
+        << "AsyncIO2::Read";
     EXPECT_NE(cancelId, 0u) << "cancel ID";
     CallbackSink::Completion c;
     ASSERT_TRUE(sink->Next(&c)) << "OnReadComplete";
@@ -657,7 +688,8 @@ TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
     com::UniqueVariant request;
     Bytes telegram = ReadNodeAddress(9);
     com::BytesToVariant(telegram.data(), telegram.size(), request.get());
-    ASSERT_EQ(client_.asyncIO->Write(1, &channel, request.get(), 42, &cancelId, errors.put()), S_OK);
+    ASSERT_EQ(client_.asyncIO->Write(1, &channel, request.get(), 42, &cancelId, errors.put()),
+              S_OK);
     ASSERT_TRUE(sink->Next(&c)) << "OnWriteComplete";
     EXPECT_EQ(c.kind, CallbackSink::Completion::kWrite);
     EXPECT_EQ(c.transactionId, 42u);
@@ -675,7 +707,8 @@ TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
 
     // Several items: a per-item error makes the master error S_FALSE.
     OPCHANDLE both[] = {latency, 0xBAD};
-    ASSERT_EQ(client_.asyncIO->Read(2, both, 44, &cancelId, errors.put()), S_FALSE) << "one bad handle";
+    ASSERT_EQ(client_.asyncIO->Read(2, both, 44, &cancelId, errors.put()), S_FALSE)
+        << "one bad handle";
     EXPECT_EQ(errors[1], OPC_E_INVALIDHANDLE);
     ASSERT_TRUE(sink->Next(&c));
     EXPECT_EQ(c.count, 1u) << "only the valid item completes";
@@ -688,9 +721,10 @@ TEST_F(BusSimTest, ActiveGroupReportsChangedValues) {
     OPCHANDLE hGroup;
     DWORD revised;
     com::ComPtr<IOPCItemMgt> itemMgt;
-    ASSERT_EQ(client_.server->AddGroup(L"Watch", TRUE, 20, 5, nullptr, nullptr, 0x409, &hGroup, &revised,
-                                       IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(itemMgt.put())),
-              S_OK);
+    ASSERT_EQ(
+        client_.server->AddGroup(L"Watch", TRUE, 20, 5, nullptr, nullptr, 0x409, &hGroup, &revised,
+                                 IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(itemMgt.put())),
+        S_OK);
     com::ComPtr<CallbackSink> sink;
     ASSERT_EQ(com::MakeObject(&sink), S_OK);
     com::ComPtr<IConnectionPointContainer> container;
@@ -758,8 +792,7 @@ TEST_F(BusSimTest, SeveralClientsAtOnce) {
             }
         });
     }
-    for (auto& thread : threads)
-        thread.join();
+    for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0) << messages[0] << " | " << messages[1] << " | " << messages[2];
 }
 

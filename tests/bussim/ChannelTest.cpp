@@ -33,7 +33,9 @@ protected:
         bus_ = std::make_unique<Bus>(topology_, [this] { return now_; });
     }
 
-    ItemStatus WriteBytes(const char* id, const Bytes& bytes) { return bus_->Write(id, ItemValue::Bytes(bytes)); }
+    ItemStatus WriteBytes(const char* id, const Bytes& bytes) {
+        return bus_->Write(id, ItemValue::Bytes(bytes));
+    }
     ItemStatus ReadValue(const char* id, ItemValue* value) { return bus_->Read(id, value); }
     uint32_t Number(const char* id) {
         ItemValue value;
@@ -41,7 +43,8 @@ protected:
         return value.number;
     }
     void SelectProfile(const char* id) {
-        ASSERT_EQ(bus_->Write(id, ItemValue::UInt16(kDriveProfileIdent)), ItemStatus::kOk) << "Write(" << id << ")";
+        ASSERT_EQ(bus_->Write(id, ItemValue::UInt16(kDriveProfileIdent)), ItemStatus::kOk)
+            << "Write(" << id << ")";
     }
 
     Topology topology_;
@@ -51,16 +54,28 @@ protected:
 
 TEST_F(ChannelTest, ItemsOfTheTopology) {
     std::vector<std::string> ids;
-    for (const ItemInfo& info : bus_->Items())
-        ids.push_back(info.id);
-    const std::vector<std::string> expected{
-        "DP/Slave3/DS_Vendorname", "DP/Slave3/SlotI0S47D8209", "DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
-        "Other/DS_Vendorname", "Other/SlotI0S47D8209", "Other/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
-        "Sim/Reset",
-        "Sim/Slave3/LatencyMs", "Sim/Slave3/Offline", "Sim/Slave3/Faults", "Sim/Slave3/Requests",
-        "Sim/Slave3/RequestBytes", "Sim/Slave3/Responses", "Sim/Slave3/ResponseBytes",
-        "Sim/Slave4/LatencyMs", "Sim/Slave4/Offline", "Sim/Slave4/Faults", "Sim/Slave4/Requests",
-        "Sim/Slave4/RequestBytes", "Sim/Slave4/Responses", "Sim/Slave4/ResponseBytes"};
+    for (const ItemInfo& info : bus_->Items()) ids.push_back(info.id);
+    const std::vector<std::string> expected{"DP/Slave3/DS_Vendorname",
+                                            "DP/Slave3/SlotI0S47D8209",
+                                            "DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
+                                            "Other/DS_Vendorname",
+                                            "Other/SlotI0S47D8209",
+                                            "Other/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
+                                            "Sim/Reset",
+                                            "Sim/Slave3/LatencyMs",
+                                            "Sim/Slave3/Offline",
+                                            "Sim/Slave3/Faults",
+                                            "Sim/Slave3/Requests",
+                                            "Sim/Slave3/RequestBytes",
+                                            "Sim/Slave3/Responses",
+                                            "Sim/Slave3/ResponseBytes",
+                                            "Sim/Slave4/LatencyMs",
+                                            "Sim/Slave4/Offline",
+                                            "Sim/Slave4/Faults",
+                                            "Sim/Slave4/Requests",
+                                            "Sim/Slave4/RequestBytes",
+                                            "Sim/Slave4/Responses",
+                                            "Sim/Slave4/ResponseBytes"};
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(bus_->FindItem("dp/slave3/DS_Vendorname"), nullptr) << "item IDs are case-sensitive";
     ItemValue value;
@@ -72,7 +87,8 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
 TEST(BusItems, SlaveWithoutMarkerAndOwnChannelName) {
     Topology topology;
     std::string error;
-    ASSERT_TRUE(ParseTopology("slave 8 Line/Node8/\nmarker no\nchannel Slot1\n", &topology, &error)) << error;
+    ASSERT_TRUE(ParseTopology("slave 8 Line/Node8/\nmarker no\nchannel Slot1\n", &topology, &error))
+        << error;
     Bus bus(topology, [] { return uint64_t{0}; });
     EXPECT_EQ(bus.FindItem("Line/Node8/DS_Vendorname"), nullptr) << "no marker";
     EXPECT_NE(bus.FindItem("Line/Node8/Slot1"), nullptr) << "channel under its own name";
@@ -83,13 +99,18 @@ TEST(BusItems, SlaveWithoutMarkerAndOwnChannelName) {
 
 TEST_F(ChannelTest, ProfileIdentGate) {
     const char* channel = "DP/Slave3/SlotI0S47D8209";
-    EXPECT_EQ(Number("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber"), 0u) << "initial profile ident";
-    EXPECT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kProfileNotSelected) << "write before the profile";
+    EXPECT_EQ(Number("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber"), 0u)
+        << "initial profile ident";
+    EXPECT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kProfileNotSelected)
+        << "write before the profile";
     ItemValue value;
-    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kProfileNotSelected) << "read before the profile";
-    EXPECT_EQ(bus_->Write("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber", ItemValue::UInt16(0x3A01)),
+    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kProfileNotSelected)
+        << "read before the profile";
+    EXPECT_EQ(bus_->Write("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
+                          ItemValue::UInt16(0x3A01)),
               ItemStatus::kOk);
-    EXPECT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kProfileNotSelected) << "another profile";
+    EXPECT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kProfileNotSelected)
+        << "another profile";
     SelectProfile("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
     EXPECT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kOk) << "write after 0x3A00";
     EXPECT_EQ(WriteBytes("Other/SlotI0S47D8209", kReadNodeAddress), ItemStatus::kProfileNotSelected)
@@ -109,7 +130,8 @@ TEST_F(ChannelTest, ResponseAfterTheLatencyAndOnlyOnce) {
     now_ += 1;
     ASSERT_EQ(ReadValue(channel, &value), ItemStatus::kOk) << "read after 20 ms";
     EXPECT_EQ(value.bytes, kNodeAddressAnswer);
-    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNoRequest) << "second read of the same response";
+    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNoRequest)
+        << "second read of the same response";
 
     ASSERT_EQ(bus_->Write("Sim/Slave3/LatencyMs", ItemValue::UInt32(0)), ItemStatus::kOk);
     ASSERT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kOk);
@@ -142,13 +164,15 @@ TEST_F(ChannelTest, OfflineSlaveNeverAnswers) {
     ItemValue value;
     EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNotReady) << "an hour later";
     ASSERT_EQ(bus_->Write("Sim/Slave3/Offline", ItemValue::Bool(false)), ItemStatus::kOk);
-    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNotReady) << "the request sent while offline is lost";
+    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNotReady)
+        << "the request sent while offline is lost";
 
     // Going offline while a request is pending loses it as well.
     ASSERT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kOk);
     ASSERT_EQ(bus_->Write("Sim/Slave3/Offline", ItemValue::Bool(true)), ItemStatus::kOk);
     now_ += 20;
-    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNotReady) << "went offline with a request pending";
+    EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNotReady)
+        << "went offline with a request pending";
     ASSERT_EQ(bus_->Write("Sim/Slave3/Offline", ItemValue::Bool(false)), ItemStatus::kOk);
     ASSERT_EQ(WriteBytes(channel, kReadNodeAddress), ItemStatus::kOk);
     now_ += 20;
@@ -159,15 +183,16 @@ TEST_F(ChannelTest, RefusedRequestLeavesNothingToFetch) {
     const char* channel = "DP/Slave3/SlotI0S47D8209";
     SelectProfile("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
     Bytes tooMany{1, 1, 1, 40};
-    for (int i = 0; i < 40; ++i)
-        tooMany.insert(tooMany.end(), {0x10, 1, 0, 10, 0, 0});
-    EXPECT_EQ(WriteBytes(channel, tooMany), ItemStatus::kRequestRefused) << "40 parameters, limit 39";
+    for (int i = 0; i < 40; ++i) tooMany.insert(tooMany.end(), {0x10, 1, 0, 10, 0, 0});
+    EXPECT_EQ(WriteBytes(channel, tooMany), ItemStatus::kRequestRefused)
+        << "40 parameters, limit 39";
     ItemValue value;
     EXPECT_EQ(ReadValue(channel, &value), ItemStatus::kNoRequest);
 }
 
 TEST_F(ChannelTest, FaultsItem) {
-    ASSERT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text("918@0=0x14; 10=2")), ItemStatus::kOk);
+    ASSERT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text("918@0=0x14; 10=2")),
+              ItemStatus::kOk);
     ItemValue value;
     ASSERT_EQ(ReadValue("Sim/Slave3/Faults", &value), ItemStatus::kOk);
     EXPECT_EQ(value.text, "10=0x02;918@0=0x14") << "faults read back in canonical form";
@@ -178,7 +203,8 @@ TEST_F(ChannelTest, FaultsItem) {
     EXPECT_EQ(value.bytes, (Bytes{1, 0x81, 0, 1, 0x44, 1, 0, 0x14}));
 
     for (const char* bad : {"918", "x=1", "918@256=1", "0=1", "918=65536", "918=-1"})
-        EXPECT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text(bad)), ItemStatus::kBadValue) << bad;
+        EXPECT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text(bad)), ItemStatus::kBadValue)
+            << bad;
     ASSERT_EQ(ReadValue("Sim/Slave3/Faults", &value), ItemStatus::kOk);
     EXPECT_EQ(value.text, "10=0x02;918@0=0x14") << "a bad list changes nothing";
     ASSERT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text("")), ItemStatus::kOk);
@@ -187,7 +213,8 @@ TEST_F(ChannelTest, FaultsItem) {
 }
 
 TEST_F(ChannelTest, ItemRightsAndTypes) {
-    EXPECT_EQ(bus_->Write("DP/Slave3/DS_Vendorname", ItemValue::Text("x")), ItemStatus::kNotWritable);
+    EXPECT_EQ(bus_->Write("DP/Slave3/DS_Vendorname", ItemValue::Text("x")),
+              ItemStatus::kNotWritable);
     EXPECT_EQ(bus_->Write("Sim/Slave3/Requests", ItemValue::UInt32(0)), ItemStatus::kNotWritable);
     EXPECT_EQ(bus_->Write("Sim/Slave3/LatencyMs", ItemValue::Bool(true)), ItemStatus::kBadValue);
     EXPECT_EQ(bus_->Write("Sim/Nothing", ItemValue::Bool(true)), ItemStatus::kUnknownItem);
@@ -195,7 +222,9 @@ TEST_F(ChannelTest, ItemRightsAndTypes) {
 
 TEST_F(ChannelTest, ResetRestoresTheConfiguredState) {
     SelectProfile("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
-    ASSERT_EQ(WriteBytes("DP/Slave3/SlotI0S47D8209", {1, 2, 1, 1, 0x10, 1, 0, 10, 0, 0, 6, 1, 0, 7}), ItemStatus::kOk);
+    ASSERT_EQ(
+        WriteBytes("DP/Slave3/SlotI0S47D8209", {1, 2, 1, 1, 0x10, 1, 0, 10, 0, 0, 6, 1, 0, 7}),
+        ItemStatus::kOk);
     ASSERT_EQ(bus_->Write("Sim/Slave3/LatencyMs", ItemValue::UInt32(500)), ItemStatus::kOk);
     ASSERT_EQ(bus_->Write("Sim/Slave3/Offline", ItemValue::Bool(true)), ItemStatus::kOk);
     ASSERT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text("10=1")), ItemStatus::kOk);
@@ -213,10 +242,12 @@ TEST_F(ChannelTest, ResetRestoresTheConfiguredState) {
     EXPECT_EQ(Number("Sim/Slave3/Requests"), 0u);
     EXPECT_EQ(Number("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber"), 0u);
     SelectProfile("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
-    ASSERT_EQ(WriteBytes("DP/Slave3/SlotI0S47D8209", {1, 1, 1, 1, 0x10, 1, 0, 10, 0, 0}), ItemStatus::kOk);
+    ASSERT_EQ(WriteBytes("DP/Slave3/SlotI0S47D8209", {1, 1, 1, 1, 0x10, 1, 0, 10, 0, 0}),
+              ItemStatus::kOk);
     now_ += 20;
     ASSERT_EQ(ReadValue("DP/Slave3/SlotI0S47D8209", &value), ItemStatus::kOk);
-    EXPECT_EQ(value.bytes, (Bytes{1, 1, 1, 1, 6, 1, 0, 100})) << "parameter value back to configured";
+    EXPECT_EQ(value.bytes, (Bytes{1, 1, 1, 1, 6, 1, 0, 100}))
+        << "parameter value back to configured";
 }
 
 }  // namespace

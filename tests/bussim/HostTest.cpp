@@ -41,9 +41,11 @@ public:
 TEST(SimHost, DefaultTopologyBesideTheProgram) {
     RegistryTopology none(nullptr);
     SimHost::Get().Load(L"");
-    EXPECT_TRUE(SimHost::Get().configured()) << "default.topology: " << SimHost::Get().loadError().size();
+    EXPECT_TRUE(SimHost::Get().configured())
+        << "default.topology: " << SimHost::Get().loadError().size();
     EXPECT_NE(SimHost::Get().topologyPath().find(L"default.topology"), std::wstring::npos);
-    EXPECT_NE(SimHost::Get().bus().FindItem("DP/Slave5/SlotI0S47D8209"), nullptr) << "slave 5 of the default bus";
+    EXPECT_NE(SimHost::Get().bus().FindItem("DP/Slave5/SlotI0S47D8209"), nullptr)
+        << "slave 5 of the default bus";
 }
 
 TEST(SimHost, CommandLineBeforeRegistry) {
@@ -64,7 +66,8 @@ TEST(SimHost, BadTopologyLeavesAnEmptyBusAndSaysWhy) {
     std::wstring bad = TempFile(L"bussim_bad.topology", "slave 3\nparam 1 u16 0\n");
     SimHost::Get().Load(bad);
     EXPECT_FALSE(SimHost::Get().configured());
-    EXPECT_NE(SimHost::Get().loadError().find(L"line 2: param before the first axis"), std::wstring::npos)
+    EXPECT_NE(SimHost::Get().loadError().find(L"line 2: param before the first axis"),
+              std::wstring::npos)
         << "load error names the line";
     EXPECT_EQ(SimHost::Get().bus().FindItem("DP/Slave3/SlotI0S47D8209"), nullptr) << "no slaves";
     EXPECT_NE(SimHost::Get().bus().FindItem("Sim/Reset"), nullptr) << "the Sim/ items stay";

@@ -29,24 +29,26 @@ TEST(TopologyParser, ReportsTheLineOfAnError) {
         {"slave 3\naxis 1\nparam 1 u8 256", "line 3: value '256' does not fit the type"},
         {"slave 3\naxis 1\nparam 1 u8 [1 2", "line 3: missing ]"},
         {"slave 3\naxis 1\nparam 1 u8 1 colour red", "line 3: unknown option 'colour'"},
-        {"slave 3\naxis 1\nparam 1 u8 1\nparam 1 u8 1", "line 4: parameter defined twice in the axis"},
+        {"slave 3\naxis 1\nparam 1 u8 1\nparam 1 u8 1",
+         "line 4: parameter defined twice in the axis"},
         {"slave 3\naxis 1\naxis 1", "line 3: axis defined twice"},
         {"slave 3\naxis 1\ntext 1 \"x\"", "line 3: text before the first param"},
         {"slave 3\naxis 1\nparam 1 string \"abc\" length 2", "line 3: text longer than its length"},
         {"slave 3\naxis 1\nparam 1 string \"abc", "line 3: text without closing quote"},
         {"slave 3\naxis 1\nparam 1 string \"a\" vary 1 100", "line 3: only numbers can vary"},
         {"slave 3\naxis 1\nparam 1 octets 5", "line 3: expected [bytes] as value"},
-        {"slave 3\naxis 1\nparam 1 u16 1 name \"seventeen chars!!\"", "line 3: name longer than 16 characters"},
+        {"slave 3\naxis 1\nparam 1 u16 1 name \"seventeen chars!!\"",
+         "line 3: name longer than 16 characters"},
         {"slave 3\nlatency fast", "line 2: bad latency 'fast'"},
         {"slave 3\naxis 1\nparam 1 u8 1e400", "line 3: bad value '1e400'"},
         {"slave 3\nlimits 240", "line 2: missing parameter count"},
         {"slave 3\nlatency 5 ms", "line 2: unexpected 'ms'"},
         {"slave 3\nbaud 12000", "line 2: unknown directive 'baud'"},
     };
-    std::string longText = "slave 3\naxis 1\nparam 1 u8 1\ntext 1 \"" + std::string(256, 'x') + "\"";
+    std::string longText =
+        "slave 3\naxis 1\nparam 1 u8 1\ntext 1 \"" + std::string(256, 'x') + "\"";
     std::string longOctets = "slave 3\naxis 1\nparam 1 octets [";
-    for (int i = 0; i < 256; ++i)
-        longOctets += "0 ";
+    for (int i = 0; i < 256; ++i) longOctets += "0 ";
     longOctets += "]";
     const Bad kTooLong[] = {
         {longText.c_str(), "line 4: text longer than 255 characters"},
@@ -122,7 +124,8 @@ param 8 u16 3 vary 2 500
 TEST(TopologyParser, ExplicitLimitsWinOver974) {
     Topology topology;
     std::string error;
-    ASSERT_TRUE(ParseTopology("slave 1\nlimits 120 8\naxis 0\nparam 974 u16 [240 39 0]\n", &topology, &error));
+    ASSERT_TRUE(ParseTopology("slave 1\nlimits 120 8\naxis 0\nparam 974 u16 [240 39 0]\n",
+                              &topology, &error));
     EXPECT_EQ(topology.slaves[0].maxBlockLength, 120);
     EXPECT_EQ(topology.slaves[0].maxParameters, 8);
     ASSERT_TRUE(ParseTopology("slave 1\n", &topology, &error));
@@ -157,16 +160,13 @@ TEST(DefaultTopology, HasTheDrivesThatExerciseTheClient) {
     EXPECT_EQ(topology.slaves[2].prefix, "DP/Slave5/");
 
     // The identification read of every drive: 964.5, 974 (3), 978.0, 964 (5), 918.
-    const std::vector<uint8_t> ident{1, 1, 0, 5,
-                                     0x10, 1, 0x03, 0xC4, 0, 5,
-                                     0x10, 3, 0x03, 0xCE, 0, 0,
-                                     0x10, 1, 0x03, 0xD2, 0, 0,
-                                     0x10, 5, 0x03, 0xC4, 0, 0,
-                                     0x10, 1, 0x03, 0x96, 0, 0};
+    const std::vector<uint8_t> ident{1,    1,    0, 5, 0x10, 1, 0x03, 0xC4, 0, 5, 0x10, 3,
+                                     0x03, 0xCE, 0, 0, 0x10, 1, 0x03, 0xD2, 0, 0, 0x10, 5,
+                                     0x03, 0xC4, 0, 0, 0x10, 1, 0x03, 0x96, 0, 0};
     Drive single(topology.slaves[0]);
     EXPECT_EQ(Ask(&single, ident),
-              (std::vector<uint8_t>{1, 1, 0, 5, 6, 1, 0, 1, 6, 3, 0, 240, 0, 39, 0, 10, 5, 1, 1, 0, 6, 5, 0, 42, 1, 1, 2,
-                                    3, 0x07, 0xE9, 7, 3, 6, 1, 0, 3}))
+              (std::vector<uint8_t>{1, 1, 0, 5, 6, 1,  0, 1, 6, 3, 0,    240,  0, 39, 0, 10, 5, 1,
+                                    1, 0, 6, 5, 0, 42, 1, 1, 2, 3, 0x07, 0xE9, 7, 3,  6, 1,  0, 3}))
         << "single-axis drive";
 
     Drive multi(topology.slaves[1]);
@@ -177,17 +177,20 @@ TEST(DefaultTopology, HasTheDrivesThatExerciseTheClient) {
         axes.push_back(r[6]);
     }
     EXPECT_EQ(axes, (std::vector<uint8_t>{1, 0, 2, 3, 0, 0})) << "axis list with a gap";
-    EXPECT_EQ(Ask(&multi, {1, 1, 0, 1, 0x10, 1, 0x03, 0xC4, 0, 5}), (std::vector<uint8_t>{1, 1, 0, 1, 6, 1, 0, 3}))
+    EXPECT_EQ(Ask(&multi, {1, 1, 0, 1, 0x10, 1, 0x03, 0xC4, 0, 5}),
+              (std::vector<uint8_t>{1, 1, 0, 1, 6, 1, 0, 3}))
         << "three axes";
     for (uint8_t axis : {1, 2, 3})
-        EXPECT_EQ(Ask(&multi, {1, 1, axis, 1, 0x10, 1, 0x03, 0xE8, 0, 0})[1], 1) << "1000 on axis " << int(axis);
+        EXPECT_EQ(Ask(&multi, {1, 1, axis, 1, 0x10, 1, 0x03, 0xE8, 0, 0})[1], 1)
+            << "1000 on axis " << int(axis);
 
     Drive old(topology.slaves[2]);
     EXPECT_EQ(Ask(&old, ident),
-              (std::vector<uint8_t>{1, 0x81, 0, 5, 6, 1, 0, 2, 0x44, 1, 0, 0, 0x44, 1, 0, 0, 6, 5, 0, 42, 2, 1, 1, 0,
-                                    0x07, 0xD9, 1, 4, 6, 1, 0, 5}))
+              (std::vector<uint8_t>{1, 0x81, 0, 5,  6, 1, 0, 2, 0x44, 1,    0, 0, 0x44, 1, 0, 0,
+                                    6, 5,    0, 42, 2, 1, 1, 0, 0x07, 0xD9, 1, 4, 6,    1, 0, 5}))
         << "drive without 974 and 978";
-    EXPECT_EQ(Ask(&old, {1, 1, 1, 1, 0x10, 1, 0x03, 0xF4, 0, 0}), (std::vector<uint8_t>{1, 0x81, 1, 1, 0x44, 1, 0, 0x14}))
+    EXPECT_EQ(Ask(&old, {1, 1, 1, 1, 0x10, 1, 0x03, 0xF4, 0, 0}),
+              (std::vector<uint8_t>{1, 0x81, 1, 1, 0x44, 1, 0, 0x14}))
         << "parameter 1012 always answers with an error";
 }
 

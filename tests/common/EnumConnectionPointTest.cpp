@@ -38,7 +38,8 @@ TEST(EnumString, NextSkipResetCloneFollowTheEnumeratorRules) {
     EXPECT_EQ(S_FALSE, e->Next(1, items, &fetched)) << "Next at the end";
     EXPECT_EQ(0u, fetched);
 
-    EXPECT_EQ(S_OK, clone->Next(1, items, nullptr)) << "the clone keeps the position; null fetched for one";
+    EXPECT_EQ(S_OK, clone->Next(1, items, nullptr))
+        << "the clone keeps the position; null fetched for one";
     EXPECT_EQ((std::vector<std::wstring>{L"c"}), TakeStrings(items, 1));
 
     EXPECT_EQ(S_OK, e->Reset());
@@ -46,7 +47,8 @@ TEST(EnumString, NextSkipResetCloneFollowTheEnumeratorRules) {
     EXPECT_EQ(S_FALSE, e->Skip(1)) << "Skip past the end";
     EXPECT_EQ(S_OK, e->Reset());
     EXPECT_EQ(S_FALSE, e->Skip(5));
-    EXPECT_EQ(S_FALSE, e->Next(1, items, &fetched)) << "Skip past the end leaves the position at the end";
+    EXPECT_EQ(S_FALSE, e->Next(1, items, &fetched))
+        << "Skip past the end leaves the position at the end";
 
     EXPECT_EQ(S_OK, e->Reset());
     EXPECT_EQ(E_POINTER, e->Next(2, items, nullptr)) << "null fetched with celt > 1";
@@ -152,11 +154,13 @@ TEST_F(ConnectionPoints, AdviseUnadviseCookiesAndLimit) {
     com::ComPtr<CSink> second;
     ASSERT_EQ(S_OK, com::MakeObject(&second));
     DWORD cookie2 = 123;
-    EXPECT_EQ(CONNECT_E_ADVISELIMIT, point_->Advise(static_cast<IPropertyNotifySink*>(second.get()), &cookie2))
+    EXPECT_EQ(CONNECT_E_ADVISELIMIT,
+              point_->Advise(static_cast<IPropertyNotifySink*>(second.get()), &cookie2))
         << "second Advise on a point limited to one";
     EXPECT_EQ(0u, cookie2);
 
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, point_->Unadvise(cookie + 1)) << "Unadvise of an unknown cookie";
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point_->Unadvise(cookie + 1))
+        << "Unadvise of an unknown cookie";
     EXPECT_EQ(CONNECT_E_NOCONNECTION, point_->Unadvise(0));
     EXPECT_EQ(S_OK, point_->Unadvise(cookie));
     EXPECT_EQ(CONNECT_E_NOCONNECTION, point_->Unadvise(cookie)) << "Unadvise twice";
@@ -168,7 +172,8 @@ TEST_F(ConnectionPoints, AdviseChecksTheSinkAndArguments) {
     com::ComPtr<comtest::CThing> not_a_sink;
     ASSERT_EQ(S_OK, com::MakeObject(&not_a_sink));
     DWORD cookie = 5;
-    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point_->Advise(static_cast<IPersist*>(not_a_sink.get()), &cookie))
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT,
+              point_->Advise(static_cast<IPersist*>(not_a_sink.get()), &cookie))
         << "sink without the outgoing interface";
     EXPECT_EQ(0u, cookie);
     EXPECT_EQ(E_POINTER, point_->Advise(nullptr, &cookie));
@@ -210,7 +215,8 @@ TEST_F(ConnectionPoints, PointKeepsItsContainerAlive) {
     comtest::counters().Reset();
     container_.reset();
     source_.reset();
-    EXPECT_EQ(0, comtest::counters().destroyed.load()) << "a held connection point holds the container";
+    EXPECT_EQ(0, comtest::counters().destroyed.load())
+        << "a held connection point holds the container";
     point_.reset();
     EXPECT_EQ(1, comtest::counters().destroyed.load());
 }

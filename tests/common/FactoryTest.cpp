@@ -14,9 +14,12 @@ using comtest::CThing;
 
 namespace {
 
-const CLSID kClsidPlain = {0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x10}};
-const CLSID kClsidSingleton = {0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x11}};
-const CLSID kClsidUnknown = {0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x1f}};
+const CLSID kClsidPlain = {
+    0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x10}};
+const CLSID kClsidSingleton = {
+    0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x11}};
+const CLSID kClsidUnknown = {
+    0x6b1f0e52, 0x3c1a, 0x4e57, {0x9a, 0x0d, 0x2f, 0x6c, 0x4b, 0x7e, 0x9a, 0x1f}};
 
 template <class Factory>
 com::ComPtr<IClassFactory> MakeFactory() {
@@ -36,11 +39,13 @@ TEST(ClassFactory, CreatesIndependentObjectsAndHonoursAggregationRules) {
     com::ComPtr<CThing> outer;
     ASSERT_EQ(S_OK, com::MakeObject(&outer));
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IPersist, &out))
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IPersist, &out))
         << "outer unknown with a non-IUnknown IID";
     EXPECT_EQ(nullptr, out);
     com::ComPtr<IUnknown> inner;
-    EXPECT_EQ(S_OK, factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IUnknown, inner.put_void()))
+    EXPECT_EQ(S_OK, factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IUnknown,
+                                            inner.put_void()))
         << "aggregated creation with IID_IUnknown";
     EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
 }
@@ -52,7 +57,8 @@ TEST(ClassFactory, SingletonHandsOutOneObjectAndRefusesAggregation) {
     com::ComPtr<IPersist> b;
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, b.put_void()));
-    EXPECT_TRUE(com::IsSameObject(a.get(), b.get())) << "every CreateInstance hands out the same object";
+    EXPECT_TRUE(com::IsSameObject(a.get(), b.get()))
+        << "every CreateInstance hands out the same object";
     LONG first = 0, second = 0;
     a->Next(&first);
     a.reset();
@@ -76,7 +82,8 @@ TEST(ClassFactory, LockServerCountsAndIgnoresUnbalancedUnlock) {
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(before, module.GetLockCount()) << "LockServer(FALSE)";
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(before, module.GetLockCount()) << "an extra LockServer(FALSE) must not take other locks away";
+    EXPECT_EQ(before, module.GetLockCount())
+        << "an extra LockServer(FALSE) must not take other locks away";
 }
 
 // The test server DLL beside this program.
@@ -87,10 +94,14 @@ protected:
         path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"comtest_server.dll";
         dll_ = ::LoadLibraryW(path.c_str());
         ASSERT_NE(nullptr, dll_) << "LoadLibrary(comtest_server.dll) error " << ::GetLastError();
-        get_class_object_ = reinterpret_cast<decltype(get_class_object_)>(::GetProcAddress(dll_, "DllGetClassObject"));
-        can_unload_now_ = reinterpret_cast<decltype(can_unload_now_)>(::GetProcAddress(dll_, "DllCanUnloadNow"));
-        register_ = reinterpret_cast<decltype(register_)>(::GetProcAddress(dll_, "DllRegisterServer"));
-        unregister_ = reinterpret_cast<decltype(unregister_)>(::GetProcAddress(dll_, "DllUnregisterServer"));
+        get_class_object_ = reinterpret_cast<decltype(get_class_object_)>(
+            ::GetProcAddress(dll_, "DllGetClassObject"));
+        can_unload_now_ =
+            reinterpret_cast<decltype(can_unload_now_)>(::GetProcAddress(dll_, "DllCanUnloadNow"));
+        register_ =
+            reinterpret_cast<decltype(register_)>(::GetProcAddress(dll_, "DllRegisterServer"));
+        unregister_ =
+            reinterpret_cast<decltype(unregister_)>(::GetProcAddress(dll_, "DllUnregisterServer"));
         ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_ && unregister_)
             << "exports of comtest_server.dll";
     }
@@ -111,7 +122,8 @@ protected:
 // What comtest_server.dll registers through com::InprocServer.
 const wchar_t kPlainKey[] = L"CLSID\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A10}";
 const wchar_t kCategoryKey[] =
-    L"CLSID\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A10}\\Implemented Categories\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A12}";
+    L"CLSID\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A10}\\Implemented "
+    L"Categories\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A12}";
 const wchar_t kTypeLibKey[] = L"TypeLib\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A00}";
 
 bool KeyExists(const wchar_t* path) {
@@ -124,7 +136,8 @@ bool KeyExists(const wchar_t* path) {
 std::wstring ReadText(const std::wstring& path, const wchar_t* name) {
     wchar_t text[MAX_PATH] = {};
     DWORD size = sizeof(text);
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text,
+                       &size) != ERROR_SUCCESS)
         return L"<missing>";
     return text;
 }
@@ -134,7 +147,8 @@ TEST_F(DllServer, RegistrationWritesScriptTypeLibraryAndCategoriesAndTakesThemAw
     const std::wstring server = ReadText(std::wstring(kPlainKey) + L"\\InprocServer32", nullptr);
     wchar_t long_path[MAX_PATH] = {};
     ::GetLongPathNameW(server.c_str(), long_path, MAX_PATH);  // the script writes the short form
-    EXPECT_NE(nullptr, wcsstr(long_path, L"comtest_server.dll")) << "InprocServer32: " << com::WideToUtf8(server);
+    EXPECT_NE(nullptr, wcsstr(long_path, L"comtest_server.dll"))
+        << "InprocServer32: " << com::WideToUtf8(server);
     EXPECT_EQ(L"comtest_server", ReadText(kPlainKey, L"Marker")) << "replacement %MARKER%";
     EXPECT_TRUE(KeyExists(kCategoryKey)) << "implemented category after DllRegisterServer";
     EXPECT_TRUE(KeyExists(kTypeLibKey)) << "type library after DllRegisterServer";
@@ -147,11 +161,14 @@ TEST_F(DllServer, RegistrationWritesScriptTypeLibraryAndCategoriesAndTakesThemAw
 // A module whose registration is half gone must still be removable: every step runs.
 TEST_F(DllServer, UnregistrationGoesOnPastAFailedStep) {
     ASSERT_EQ(S_OK, register_()) << "DllRegisterServer";
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kTypeLibKey)) << "removing the type library key";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kTypeLibKey))
+        << "removing the type library key";
     ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kTypeLibKey);
     const HRESULT hr = unregister_();
-    EXPECT_FALSE(KeyExists(kCategoryKey)) << "implemented category after DllUnregisterServer returned " << std::hex << hr;
-    EXPECT_FALSE(KeyExists(kPlainKey)) << "class key after DllUnregisterServer returned " << std::hex << hr;
+    EXPECT_FALSE(KeyExists(kCategoryKey))
+        << "implemented category after DllUnregisterServer returned " << std::hex << hr;
+    EXPECT_FALSE(KeyExists(kPlainKey))
+        << "class key after DllUnregisterServer returned " << std::hex << hr;
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kPlainKey);
     ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kPlainKey);
 }

@@ -45,7 +45,7 @@ TEST(HandleRegistry, CounterSkipsZeroAndHandlesInUseWhenItWraps) {
     EXPECT_EQ(2u, registry.Add(4));
     // Next lap: 0xFFFFFFFE, 0xFFFFFFFF, 1 and 2 still live and must be skipped.
     com::HandleRegistry<int> lap(0xFFFFFFFEu);
-    lap.Add(1);                   // 0xFFFFFFFE, stays
+    lap.Add(1);                      // 0xFFFFFFFE, stays
     const DWORD freed = lap.Add(2);  // 0xFFFFFFFF, removed
     lap.Remove(freed);
     EXPECT_EQ(1u, lap.Add(3));
@@ -66,7 +66,8 @@ TEST(HandleRegistry, ConcurrentAddsGiveUniqueHandles) {
     for (auto& thread : threads) thread.join();
     std::set<DWORD> all;
     for (auto& list : handles) all.insert(list.begin(), list.end());
-    EXPECT_EQ(static_cast<size_t>(kThreads * kPerThread), all.size()) << "handles from concurrent Add calls";
+    EXPECT_EQ(static_cast<size_t>(kThreads * kPerThread), all.size())
+        << "handles from concurrent Add calls";
     EXPECT_EQ(0u, all.count(0));
     EXPECT_EQ(all.size(), registry.Snapshot().size());
 }

@@ -40,7 +40,8 @@ TEST(Version, ParsesFileVersionDroppingTheThirdNumber) {
     };
     for (const Case& c : cases) {
         com::FileVersion v;
-        EXPECT_EQ(c.ok, com::ParseFileVersion(c.text, &v)) << "ParseFileVersion(\"" << com::WideToUtf8(c.text) << "\")";
+        EXPECT_EQ(c.ok, com::ParseFileVersion(c.text, &v))
+            << "ParseFileVersion(\"" << com::WideToUtf8(c.text) << "\")";
         if (c.ok) {
             EXPECT_EQ(c.major, v.major) << com::WideToUtf8(c.text);
             EXPECT_EQ(c.minor, v.minor) << com::WideToUtf8(c.text);
@@ -56,17 +57,20 @@ TEST(Version, ReadsThisProgramsResource) {
     EXPECT_EQ(0, version.version.minor);
     EXPECT_EQ(L"Axolent", version.company);
     std::wstring missing;
-    EXPECT_TRUE(FAILED(com::ReadVersionString(L"", L"NoSuchValue", &missing))) << "missing version value";
+    EXPECT_TRUE(FAILED(com::ReadVersionString(L"", L"NoSuchValue", &missing)))
+        << "missing version value";
 }
 
 TEST(Strings, ConversionsAndGuids) {
-    EXPECT_EQ(std::string("\xE4\xF6\xFC"), com::WideToAnsi(L"äöü", 1252)) << "German umlauts in code page 1252";
+    EXPECT_EQ(std::string("\xE4\xF6\xFC"), com::WideToAnsi(L"äöü", 1252))
+        << "German umlauts in code page 1252";
     EXPECT_EQ(L"äöü", com::AnsiToWide("\xE4\xF6\xFC", 1252));
     EXPECT_EQ(std::string("\xC3\xA4"), com::WideToUtf8(L"ä"));
     EXPECT_EQ(L"ä", com::Utf8ToWide("\xC3\xA4"));
     EXPECT_EQ("", com::WideToAnsi(L""));
 
-    const GUID clsid = {0xCA99FEF3, 0xFB7A, 0x11D4, {0xA8, 0x5E, 0x00, 0x60, 0x08, 0x7A, 0xB0, 0x5A}};
+    const GUID clsid = {
+        0xCA99FEF3, 0xFB7A, 0x11D4, {0xA8, 0x5E, 0x00, 0x60, 0x08, 0x7A, 0xB0, 0x5A}};
     EXPECT_EQ(L"CA99FEF3-FB7A-11D4-A85E-0060087AB05A", com::GuidToString(clsid));
     EXPECT_EQ(L"{CA99FEF3-FB7A-11D4-A85E-0060087AB05A}", com::GuidToString(clsid, true));
     GUID parsed = {};
@@ -92,8 +96,9 @@ std::string ReadFile(const std::wstring& path) {
 class LogAndErrorBox : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Axolent\\Orvane", 0, nullptr, 0,
-                                                   KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Axolent\\Orvane", 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &key_, nullptr));
         DWORD size = sizeof(saved_);
         had_value_ = ::RegQueryValueExW(key_, L"ShowErrorBoxes", nullptr, nullptr,
                                         reinterpret_cast<BYTE*>(&saved_), &size) == ERROR_SUCCESS;
@@ -106,7 +111,8 @@ protected:
     }
     void TearDown() override {
         if (had_value_)
-            ::RegSetValueExW(key_, L"ShowErrorBoxes", 0, REG_DWORD, reinterpret_cast<BYTE*>(&saved_), sizeof(saved_));
+            ::RegSetValueExW(key_, L"ShowErrorBoxes", 0, REG_DWORD,
+                             reinterpret_cast<BYTE*>(&saved_), sizeof(saved_));
         else
             ::RegDeleteValueW(key_, L"ShowErrorBoxes");
         ::RegCloseKey(key_);
@@ -114,7 +120,8 @@ protected:
         ::DeleteFileW(log_path_.c_str());
     }
     void Set(DWORD value) {
-        ::RegSetValueExW(key_, L"ShowErrorBoxes", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof(value));
+        ::RegSetValueExW(key_, L"ShowErrorBoxes", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value),
+                         sizeof(value));
     }
 
     HKEY key_ = nullptr;
@@ -126,11 +133,13 @@ protected:
 TEST_F(LogAndErrorBox, SuppressedBoxIsLoggedWithCaptionAndText) {
     Set(0);
     EXPECT_FALSE(com::ErrorBoxesEnabled()) << "ShowErrorBoxes = 0";
-    EXPECT_EQ(0, com::ReportErrorBox(L"Interaktionsobjekt fehlt: Gerät 3", L"Orvane Error", MB_OK | MB_ICONERROR))
+    EXPECT_EQ(0, com::ReportErrorBox(L"Interaktionsobjekt fehlt: Gerät 3", L"Orvane Error",
+                                     MB_OK | MB_ICONERROR))
         << "a suppressed box returns 0";
     const std::string log = ReadFile(log_path_);
     EXPECT_NE(std::string::npos, log.find("Orvane Error")) << "log: " << log;
-    EXPECT_NE(std::string::npos, log.find(com::WideToUtf8(L"Interaktionsobjekt fehlt: Gerät 3"))) << "log: " << log;
+    EXPECT_NE(std::string::npos, log.find(com::WideToUtf8(L"Interaktionsobjekt fehlt: Gerät 3")))
+        << "log: " << log;
     EXPECT_NE(std::string::npos, log.find("ERROR")) << "log: " << log;
 }
 
@@ -160,7 +169,8 @@ TEST_F(LogAndErrorBox, MissingOrNonZeroValueMeansShown) {
 }
 
 TEST(ErrorInfo, SetsSourceDescriptionAndGuidForTheCaller) {
-    const HRESULT hr = com::SetErrorInfo(E_INVALIDARG, IID_IPersist, L"OV_Param", L"Wert außerhalb des Bereichs");
+    const HRESULT hr =
+        com::SetErrorInfo(E_INVALIDARG, IID_IPersist, L"OV_Param", L"Wert außerhalb des Bereichs");
     EXPECT_EQ(E_INVALIDARG, hr) << "SetErrorInfo passes the HRESULT through";
     com::ComPtr<IErrorInfo> info;
     ASSERT_EQ(S_OK, ::GetErrorInfo(0, info.put()));
@@ -212,11 +222,13 @@ TEST(Dispatch, InvokesThroughTheEmbeddedTypeLibrary) {
     V_VT(&args[1]) = VT_I4, V_I4(&args[1]) = 40;
     DISPPARAMS params = {args, nullptr, 2, 0};
     com::UniqueVariant result;
-    ASSERT_EQ(S_OK, dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, result.put(), nullptr, nullptr));
+    ASSERT_EQ(S_OK, dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, result.put(),
+                                     nullptr, nullptr));
     EXPECT_EQ(VT_I4, result.vt());
     EXPECT_EQ(42, V_I4(result.get()));
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    ASSERT_EQ(S_OK, dispatch->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.put(), nullptr, nullptr));
+    ASSERT_EQ(S_OK, dispatch->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.put(),
+                                     nullptr, nullptr));
     EXPECT_STREQ(L"dual", V_BSTR(result.get()));
     LPOLESTR bad = const_cast<LPOLESTR>(L"Nope");
     EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, &bad, 1, 0, &id));

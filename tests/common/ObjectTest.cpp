@@ -9,8 +9,8 @@
 #include "com/Result.h"
 #include "TestObjects.h"
 
-using comtest::CThing;
 using comtest::counters;
+using comtest::CThing;
 
 namespace {
 
@@ -32,13 +32,15 @@ TEST(ObjectQueryInterface, AnswersListedAndChainedInterfacesWithOneIdentity) {
     ASSERT_EQ(S_OK, thing.query(&stream)) << "QI(IPersistStream)";
     ASSERT_EQ(S_OK, thing.query(&persist)) << "QI(IPersist) through Chain";
     ASSERT_EQ(S_OK, thing.query(&counter)) << "QI(ITestCounter)";
-    EXPECT_EQ(static_cast<IPersist*>(stream.get()), persist.get()) << "IPersist is the IPersistStream pointer";
+    EXPECT_EQ(static_cast<IPersist*>(stream.get()), persist.get())
+        << "IPersist is the IPersistStream pointer";
 
     com::ComPtr<IUnknown> from_stream, from_counter, from_persist;
     ASSERT_EQ(S_OK, stream.query(&from_stream));
     ASSERT_EQ(S_OK, counter.query(&from_counter));
     ASSERT_EQ(S_OK, persist.query(&from_persist));
-    EXPECT_EQ(from_stream, from_counter) << "QI(IUnknown) must give one pointer from every interface";
+    EXPECT_EQ(from_stream, from_counter)
+        << "QI(IUnknown) must give one pointer from every interface";
     EXPECT_EQ(from_stream, from_persist);
     EXPECT_TRUE(com::IsSameObject(counter.get(), stream.get()));
 
@@ -64,7 +66,8 @@ TEST(ObjectLifetime, ReferenceCountsAndDestroysOnce) {
         com::ComPtr<CThing> thing;
         ASSERT_EQ(S_OK, com::MakeObject(&thing));
         EXPECT_EQ(1u, RefCount(thing.get())) << "a new object has one reference";
-        EXPECT_EQ(locks_before + 1, com::Module::Get().GetLockCount()) << "one module lock per object";
+        EXPECT_EQ(locks_before + 1, com::Module::Get().GetLockCount())
+            << "one module lock per object";
         com::ComPtr<ITestCounter> counter;
         ASSERT_EQ(S_OK, thing.query(&counter));
         EXPECT_EQ(2u, RefCount(thing.get())) << "QI adds a reference";
@@ -124,7 +127,8 @@ TEST(ObjectCreation, FailuresAreReturnedAndLeaveNothingBehind) {
         << "FinalConstruct's HRESULT is the creation result";
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(1, counters().destroyed.load()) << "the half-made object is destroyed";
-    EXPECT_EQ(1, counters().final_released.load()) << "FinalRelease runs after a failed FinalConstruct";
+    EXPECT_EQ(1, counters().final_released.load())
+        << "FinalRelease runs after a failed FinalConstruct";
 
     com::ComPtr<CThrowingConstructor> made;
     EXPECT_EQ(E_OUTOFMEMORY, com::MakeObject(&made, true)) << "bad_alloc in the constructor";
@@ -143,7 +147,10 @@ TEST(ComBoundary, TurnsExceptionsIntoHresults) {
     EXPECT_EQ(E_OUTOFMEMORY, com::ComBoundary([]() -> HRESULT { throw std::bad_alloc(); }));
     EXPECT_EQ(E_FAIL, com::ComBoundary([]() -> HRESULT { throw std::runtime_error("x"); }));
     EXPECT_EQ(E_FAIL, com::ComBoundary([]() -> HRESULT { throw 42; }));
-    EXPECT_EQ(E_ACCESSDENIED, com::ComBoundary([]() -> HRESULT { THROW_IF_FAILED(E_ACCESSDENIED); return S_OK; }));
+    EXPECT_EQ(E_ACCESSDENIED, com::ComBoundary([]() -> HRESULT {
+                  THROW_IF_FAILED(E_ACCESSDENIED);
+                  return S_OK;
+              }));
     EXPECT_EQ(S_OK, com::ComBoundary([] {}));
     EXPECT_EQ(S_FALSE, com::ComBoundary([] { return S_FALSE; }));
 }
@@ -158,7 +165,8 @@ public:
 
 protected:
     HRESULT FinalConstruct() override {
-        return com::CreateInstance<CThing>(GetControllingUnknown(), IID_IUnknown, inner_.put_void());
+        return com::CreateInstance<CThing>(GetControllingUnknown(), IID_IUnknown,
+                                           inner_.put_void());
     }
     HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override {
         if (riid == __uuidof(ITestCounter)) return inner_->QueryInterface(riid, ppv);
@@ -184,15 +192,18 @@ TEST(ObjectAggregation, InnerInterfacesShareTheOuterIdentityAndCount) {
     com::ComPtr<IUnknown> identity_outer, identity_inner;
     ASSERT_EQ(S_OK, outer.query(&identity_outer));
     ASSERT_EQ(S_OK, counter.query(&identity_inner));
-    EXPECT_EQ(identity_outer, identity_inner) << "QI(IUnknown) on an aggregated interface gives the outer";
+    EXPECT_EQ(identity_outer, identity_inner)
+        << "QI(IUnknown) on an aggregated interface gives the outer";
 
     com::ComPtr<IPersist> persist;
-    EXPECT_EQ(S_OK, counter.query(&persist)) << "the aggregated interface reaches the outer's interfaces";
+    EXPECT_EQ(S_OK, counter.query(&persist))
+        << "the aggregated interface reaches the outer's interfaces";
     EXPECT_EQ(static_cast<IPersist*>(outer.get()), persist.get());
 
     const ULONG outer_refs = RefCount(outer.get());
     counter->AddRef();
-    EXPECT_EQ(outer_refs + 1, RefCount(outer.get())) << "AddRef on the inner's interface counts on the outer";
+    EXPECT_EQ(outer_refs + 1, RefCount(outer.get()))
+        << "AddRef on the inner's interface counts on the outer";
     counter->Release();
 
     // The inner unknown is non-delegating: IUnknown from it is itself.
@@ -214,12 +225,15 @@ TEST(ObjectAggregation, RefusedForOtherIidsAndNonAggregatableClasses) {
     com::ComPtr<CThing> some_outer;
     ASSERT_EQ(S_OK, com::MakeObject(&some_outer));
     void* out = kGarbage;
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, com::CreateInstance<CThing>(static_cast<IPersist*>(some_outer.get()), IID_IPersist, &out))
+    EXPECT_EQ(
+        CLASS_E_NOAGGREGATION,
+        com::CreateInstance<CThing>(static_cast<IPersist*>(some_outer.get()), IID_IPersist, &out))
         << "aggregation asks for IUnknown only";
     EXPECT_EQ(nullptr, out);
     out = kGarbage;
     EXPECT_EQ(CLASS_E_NOAGGREGATION,
-              com::CreateInstance<CNotAggregatable>(static_cast<IPersist*>(some_outer.get()), IID_IUnknown, &out));
+              com::CreateInstance<CNotAggregatable>(static_cast<IPersist*>(some_outer.get()),
+                                                    IID_IUnknown, &out));
     EXPECT_EQ(nullptr, out);
 }
 
@@ -232,8 +246,11 @@ public:
     ~CTearOff() override { ++counters().destroyed; }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
         return E_NOTIMPL;
     }
     STDMETHODIMP Add(LONG a, LONG b, LONG* result) override {

@@ -127,7 +127,8 @@ TEST(Streams, MarshalledStreamCrossesThreadsAndReleasesUnusedMarshalData) {
     com::ComPtr<comtest::CThing> thing;
     ASSERT_EQ(S_OK, com::MakeObject(&thing));
     com::MarshalledStream stream;
-    ASSERT_EQ(S_OK, stream.Marshal(__uuidof(IPersistStream), static_cast<IPersistStream*>(thing.get())));
+    ASSERT_EQ(S_OK,
+              stream.Marshal(__uuidof(IPersistStream), static_cast<IPersistStream*>(thing.get())));
     HRESULT unmarshal_hr = E_FAIL, call_hr = E_FAIL;
     std::thread worker([&] {
         com::ComInitializer com(COINIT_MULTITHREADED);
@@ -140,9 +141,10 @@ TEST(Streams, MarshalledStreamCrossesThreadsAndReleasesUnusedMarshalData) {
     EXPECT_EQ(S_FALSE, call_hr) << "IsDirty through the unmarshalled pointer";
     EXPECT_TRUE(stream.empty());
 
-        // Marshalled but never unmarshalled: the reference in the marshal data is given back.
+    // Marshalled but never unmarshalled: the reference in the marshal data is given back.
     com::MarshalledStream unused;
-    ASSERT_EQ(S_OK, unused.Marshal(__uuidof(IPersistStream), static_cast<IPersistStream*>(thing.get())));
+    ASSERT_EQ(S_OK,
+              unused.Marshal(__uuidof(IPersistStream), static_cast<IPersistStream*>(thing.get())));
     unused.reset();
     thing.reset();
     EXPECT_EQ(1, comtest::counters().destroyed.load()) << "object destroyed: no reference leaked";

@@ -18,12 +18,14 @@ TEST(LockCount, DropToZeroSignalsTheAutoResetEventAndSetsActivity) {
     EXPECT_EQ(1, count.Lock());
     EXPECT_EQ(2, count.Lock());
     EXPECT_EQ(1, count.Unlock());
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(event, 0)) << "no signal while objects live";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(event, 0))
+        << "no signal while objects live";
     EXPECT_FALSE(count.activity());
     EXPECT_EQ(0, count.Unlock());
     EXPECT_TRUE(count.activity()) << "a drop to zero sets the activity flag";
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(event, 0)) << "a drop to zero signals the event";
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(event, 0)) << "the event is auto-reset";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(event, 0))
+        << "the event is auto-reset";
     count.CloseShutdownEvent();
     EXPECT_EQ(nullptr, count.shutdown_event());
     count.Lock();
@@ -38,8 +40,8 @@ struct Step {
 };
 
 struct MonitorRun {
-    std::vector<DWORD> timeouts;        // timeouts the monitor asked for
-    std::vector<bool> activity_at_wait; // activity flag when each wait began
+    std::vector<DWORD> timeouts;         // timeouts the monitor asked for
+    std::vector<bool> activity_at_wait;  // activity flag when each wait began
     int idle_calls = 0;
     bool event_closed = false;
 };
@@ -72,8 +74,10 @@ protected:
 TEST_F(ShutdownMonitorRules, EndsAfterOneQuietSecondWithNothingAlive) {
     count_.Lock();
     count_.Unlock();
-    MonitorRun run = RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, nullptr}});
-    EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000}), run.timeouts) << "first wait without time-out, then 1000 ms";
+    MonitorRun run =
+        RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, nullptr}});
+    EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000}), run.timeouts)
+        << "first wait without time-out, then 1000 ms";
     EXPECT_EQ(1, run.idle_calls) << "WM_QUIT posted once";
     EXPECT_TRUE(run.event_closed) << "the monitor closes the event before ending";
 }
@@ -84,9 +88,9 @@ TEST_F(ShutdownMonitorRules, EventWithinTheSecondRestartsTheQuietWait) {
         c.Unlock();
     };
     MonitorRun run = RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr},
-                                  {1000, WAIT_OBJECT_0, drop_to_zero},
-                                  {1000, WAIT_OBJECT_0, drop_to_zero},
-                                  {1000, WAIT_TIMEOUT, nullptr}});
+                                         {1000, WAIT_OBJECT_0, drop_to_zero},
+                                         {1000, WAIT_OBJECT_0, drop_to_zero},
+                                         {1000, WAIT_TIMEOUT, nullptr}});
     EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000, 1000, 1000}), run.timeouts);
     ASSERT_EQ(4u, run.activity_at_wait.size());
     for (size_t i = 1; i < 4; ++i)
@@ -96,8 +100,9 @@ TEST_F(ShutdownMonitorRules, EventWithinTheSecondRestartsTheQuietWait) {
 
 TEST_F(ShutdownMonitorRules, LiveObjectAfterTheSecondSendsItBackToWaiting) {
     // An object is created during the quiet second and still lives when it ends.
-    MonitorRun run = RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr},
-                                  {1000, WAIT_TIMEOUT, [](com::LockCount& c) { c.Lock(); }}});
+    MonitorRun run =
+        RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr},
+                            {1000, WAIT_TIMEOUT, [](com::LockCount& c) { c.Lock(); }}});
     EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000, INFINITE}), run.timeouts)
         << "back to the wait without time-out";
     EXPECT_EQ(0, run.idle_calls) << "no WM_QUIT while an object lives";
@@ -106,11 +111,11 @@ TEST_F(ShutdownMonitorRules, LiveObjectAfterTheSecondSendsItBackToWaiting) {
 
 TEST_F(ShutdownMonitorRules, ActivityDuringTheSecondSendsItBackToWaiting) {
     // The count went up and down again, but the event's signal was not seen in time.
-    MonitorRun run = RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr},
-                                  {1000, WAIT_TIMEOUT, [](com::LockCount& c) {
-                                       c.Lock();
-                                       c.Unlock();
-                                   }}});
+    MonitorRun run = RunMonitor(
+        count_, {{INFINITE, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, [](com::LockCount& c) {
+                                                          c.Lock();
+                                                          c.Unlock();
+                                                      }}});
     EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000, INFINITE}), run.timeouts);
     EXPECT_EQ(0, run.idle_calls) << "no WM_QUIT when the activity flag is set";
 }
@@ -121,7 +126,8 @@ TEST(ShutdownMonitor, RealThreadPostsQuitAfterTheLastObject) {
     std::promise<void> idle;
     auto idle_future = idle.get_future();
     {
-        com::ShutdownMonitor monitor(count, [&] { idle.set_value(); }, 20);
+        com::ShutdownMonitor monitor(
+            count, [&] { idle.set_value(); }, 20);
         ASSERT_EQ(S_OK, monitor.Start());
         count.Lock();
         count.Unlock();
@@ -140,7 +146,8 @@ TEST(ModuleShutdown, LastObjectEndsTheMessageLoop) {
     com::Module& module = com::Module::Get();
     ASSERT_EQ(0, module.GetLockCount()) << "no object may live when this test starts";
     ASSERT_EQ(S_OK, module.StartShutdownMonitor(::GetCurrentThreadId(), 10));
-    EXPECT_EQ(E_UNEXPECTED, module.StartShutdownMonitor(::GetCurrentThreadId(), 10)) << "a second monitor";
+    EXPECT_EQ(E_UNEXPECTED, module.StartShutdownMonitor(::GetCurrentThreadId(), 10))
+        << "a second monitor";
     module.Lock();
     module.Unlock();
     MSG msg;

@@ -10,15 +10,18 @@
 namespace orvane::interaction::test {
 namespace {
 
-std::string Narrow(const wchar_t* text)
-{
+std::string Narrow(const wchar_t* text) {
     const std::wstring wide(text);
     return std::string(wide.begin(), wide.end());
 }
 
-TEST(DescriptionTable, MatchesNamesWithoutRegardToCase)
-{
-    struct Case { const wchar_t* name; BYTE attribute; WORD subindex; DWORD propertyId; };
+TEST(DescriptionTable, MatchesNamesWithoutRegardToCase) {
+    struct Case {
+        const wchar_t* name;
+        BYTE attribute;
+        WORD subindex;
+        DWORD propertyId;
+    };
     const Case cases[] = {
         {L"Axolent name", 0x20, 6, 5005},
         {L"AXOLENT NAME", 0x20, 6, 5005},
@@ -40,8 +43,7 @@ TEST(DescriptionTable, MatchesNamesWithoutRegardToCase)
     }
 }
 
-TEST(DescriptionTable, RefusesUnknownNames)
-{
+TEST(DescriptionTable, RefusesUnknownNames) {
     DriveParameterRecord record;
     for (const wchar_t* name : {L"Axolent", L"Axolent name ", L"", L"Axolent value"}) {
         DescriptionRequest request;
@@ -50,15 +52,19 @@ TEST(DescriptionTable, RefusesUnknownNames)
     }
 }
 
-TEST(DescriptionTable, TextOfAnIndexedItemUsesItsSubindex)
-{
+TEST(DescriptionTable, TextOfAnIndexedItemUsesItsSubindex) {
     DriveParameterRecord record;
     record.unindexed = false;
     record.subindex = 17;
     bool asked = false;
     DescriptionRequest request;
-    const HRESULT hr = LookupDescription(L"Axolent text", record, [&](VARIANT*) { asked = true; return E_FAIL; },
-                                         &request);
+    const HRESULT hr = LookupDescription(
+        L"Axolent text", record,
+        [&](VARIANT*) {
+            asked = true;
+            return E_FAIL;
+        },
+        &request);
     ASSERT_EQ(Hr{S_OK}, Hr{hr}) << "LookupDescription(\"Axolent text\") of an indexed item";
     EXPECT_EQ(kAttributeText, request.attribute) << "text attribute";
     EXPECT_EQ(17, request.subindex) << "text index of an indexed item";
@@ -66,9 +72,14 @@ TEST(DescriptionTable, TextOfAnIndexedItemUsesItsSubindex)
     EXPECT_FALSE(asked) << "current value fetched for an indexed item";
 }
 
-TEST(DescriptionTable, TextOfAnUnindexedItemUsesItsValue)
-{
-    struct Case { const char* name; BYTE dataType; VARTYPE vt; LONGLONG value; WORD index; };
+TEST(DescriptionTable, TextOfAnUnindexedItemUsesItsValue) {
+    struct Case {
+        const char* name;
+        BYTE dataType;
+        VARTYPE vt;
+        LONGLONG value;
+        WORD index;
+    };
     const Case cases[] = {
         {"Boolean TRUE", kBoolean, VT_BOOL, VARIANT_TRUE, 1},
         {"Boolean FALSE", kBoolean, VT_BOOL, VARIANT_FALSE, 0},
@@ -101,8 +112,9 @@ TEST(DescriptionTable, TextOfAnUnindexedItemUsesItsValue)
     record.unindexed = true;
     record.dataType = kUnsigned16;
     DescriptionRequest request;
-    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{LookupDescription(L"Axolent text", record,
-                                                      [](VARIANT*) { return RPC_E_TIMEOUT; }, &request)})
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT},
+              Hr{LookupDescription(
+                  L"Axolent text", record, [](VARIANT*) { return RPC_E_TIMEOUT; }, &request)})
         << "LookupDescription(\"Axolent text\") when the current value cannot be had";
     EXPECT_EQ(Hr{E_POINTER}, Hr{LookupDescription(L"Axolent text", record, nullptr, &request)})
         << "LookupDescription(\"Axolent text\") without a value source";

@@ -9,13 +9,9 @@
 namespace orvane::interaction::test {
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-TEST(ItemName, Accepted)
-{
+TEST(ItemName, Accepted) {
     struct Case {
         const wchar_t* name;
         WORD parameter, subindex;
@@ -46,26 +42,38 @@ TEST(ItemName, Accepted)
     }
 }
 
-TEST(ItemName, Refused)
-{
-    for (const wchar_t* name : {L"", L"pari1d", L"DS_Vendorname", L"pari964s0", L"pari964s0d", L"paris0d18",
-                                L"pari964sd18", L"pari65536s0d18", L"pari964s0d18z", L"pari964s0d18l", L"pari-1s0d18",
-                                L"xpari964s0d18", L"pari964 s0d18"}) {
+TEST(ItemName, Refused) {
+    for (const wchar_t* name :
+         {L"", L"pari1d", L"DS_Vendorname", L"pari964s0", L"pari964s0d", L"paris0d18",
+          L"pari964sd18", L"pari65536s0d18", L"pari964s0d18z", L"pari964s0d18l", L"pari-1s0d18",
+          L"xpari964s0d18", L"pari964 s0d18"}) {
         ParameterItemName parsed;
-        EXPECT_EQ(Hr{E_INVALIDARG}, Hr{ParseParameterItemName(name, &parsed)}) << "'" << Narrow(name) << "'";
+        EXPECT_EQ(Hr{E_INVALIDARG}, Hr{ParseParameterItemName(name, &parsed)})
+            << "'" << Narrow(name) << "'";
     }
     ParameterItemName parsed;
-    EXPECT_EQ(Hr{S_OK}, Hr{ParseParameterItemName(L"pari1d2", &parsed)}) << "seven characters are enough";
+    EXPECT_EQ(Hr{S_OK}, Hr{ParseParameterItemName(L"pari1d2", &parsed)})
+        << "seven characters are enough";
 }
 
-TEST(ItemName, DataTypesOfVariantTypes)
-{
+TEST(ItemName, DataTypesOfVariantTypes) {
     struct Case {
         VARTYPE vt;
         BYTE dataType;
     } cases[] = {
-        {VT_I2, 3},  {VT_I4, 4}, {VT_R4, 8},  {VT_R8, 8},  {VT_CY, 42},  {VT_DATE, 50},
-        {VT_BSTR, 9}, {VT_BOOL, 1}, {VT_I1, 2}, {VT_UI1, 5}, {VT_UI2, 6}, {VT_UI4, 7}, {VT_ARRAY | VT_UI1, 10},
+        {VT_I2, 3},
+        {VT_I4, 4},
+        {VT_R4, 8},
+        {VT_R8, 8},
+        {VT_CY, 42},
+        {VT_DATE, 50},
+        {VT_BSTR, 9},
+        {VT_BOOL, 1},
+        {VT_I1, 2},
+        {VT_UI1, 5},
+        {VT_UI2, 6},
+        {VT_UI4, 7},
+        {VT_ARRAY | VT_UI1, 10},
     };
     for (const Case& c : cases) {
         BYTE dataType = 0;
@@ -73,7 +81,8 @@ TEST(ItemName, DataTypesOfVariantTypes)
         EXPECT_EQ(c.dataType, dataType) << VtName(c.vt);
     }
     BYTE dataType = 0;
-    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_EMPTY, VT_I8, VT_UI8, VT_INT, VT_VARIANT, VT_ARRAY | VT_I2})
+    for (VARTYPE vt : std::initializer_list<VARTYPE>{VT_EMPTY, VT_I8, VT_UI8, VT_INT, VT_VARIANT,
+                                                     VT_ARRAY | VT_I2})
         EXPECT_EQ(Hr{E_INVALIDARG}, Hr{DataTypeForVarType(vt, &dataType)}) << "VARTYPE " << vt;
 }
 

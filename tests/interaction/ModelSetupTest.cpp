@@ -24,18 +24,14 @@ namespace {
 constexpr wchar_t kScratchKey[] = L"Software\\OrvaneTest\\InteractionSetup";
 constexpr wchar_t kVendorProgId[] = L"Vendor.BusServer.1";
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+    RegSetKeyValueW(root, key.c_str(), name, REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text)
-{
-    RegSetKeyValueW(root, key.c_str(), name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}
-
-std::wstring AccessPath(VKModelObject* node)
-{
+std::wstring AccessPath(VKModelObject* node) {
     com::UniqueBstr path;
     node->GetAccessPath(path.put());
     return path.str();
@@ -47,21 +43,18 @@ class ScriptedBrowse : public com::Object<IOPCBrowseServerAddressSpace> {
 public:
     std::vector<std::wstring> markers, channels, filters;
 
-    STDMETHODIMP QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) override
-    {
+    STDMETHODIMP QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) override {
         *pNameSpaceType = OPC_NS_FLAT;
         return S_OK;
     }
     STDMETHODIMP ChangeBrowsePosition(OPCBROWSEDIRECTION, LPCWSTR) override { return E_FAIL; }
     STDMETHODIMP BrowseOPCItemIDs(OPCBROWSETYPE, LPCWSTR szFilterCriteria, VARTYPE, DWORD,
-                                  LPENUMSTRING* ppIEnumString) override
-    {
+                                  LPENUMSTRING* ppIEnumString) override {
         filters.emplace_back(szFilterCriteria);
         const auto& names = filters.back() == L"*DS_Vendorname" ? markers : channels;
         return com::CreateEnumString(names, ppIEnumString);
     }
-    STDMETHODIMP GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override
-    {
+    STDMETHODIMP GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override {
         return com::CoTaskMemString(szItemDataID, szItemID);
     }
     STDMETHODIMP BrowseAccessPaths(LPCWSTR, LPENUMSTRING*) override { return E_NOTIMPL; }
@@ -69,8 +62,7 @@ public:
 
 class ModelSetupTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         // The simulator under a second ProgID, as another vendor's bus server would be.
         CLSID sim;
         if (SUCCEEDED(CLSIDFromProgID(kSimProgId, &sim))) {
@@ -81,37 +73,43 @@ protected:
     }
     static void TearDownTestSuite() { RegDeleteTreeW(HKEY_CLASSES_ROOT, kVendorProgId); }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
-        SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"Other", L"Not.This.One");
-        SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BUSSERVERPROGID_1", kVendorProgId);
+        SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"Other",
+                  L"Not.This.One");
+        SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers",
+                  L"BUSSERVERPROGID_1", kVendorProgId);
         ResetLastErrorBox();
     }
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey); }
 
-    std::unique_ptr<InteractionCore> MakeCore() { return std::make_unique<InteractionCore>(HKEY_CURRENT_USER, kScratchKey); }
+    std::unique_ptr<InteractionCore> MakeCore() {
+        return std::make_unique<InteractionCore>(HKEY_CURRENT_USER, kScratchKey);
+    }
 };
 
-TEST_F(ModelSetupTest, NamespaceRootOfTheBusServer)
-{
+TEST_F(ModelSetupTest, NamespaceRootOfTheBusServer) {
     auto core = MakeCore();
     com::ComPtr<IUnknown> root;
-    ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())}) << "GetModel; last error box " << LastErrorBox();
+    ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())})
+        << "GetModel; last error box " << LastErrorBox();
     ASSERT_TRUE(root) << "GetModel gave no root";
-    EXPECT_EQ(Narrow(kVendorProgId), Narrow(core->busServerProgId())) << "the value whose name begins with busserverprogid";
+    EXPECT_EQ(Narrow(kVendorProgId), Narrow(core->busServerProgId()))
+        << "the value whose name begins with busserverprogid";
 
     com::ComPtr<VKModelObject> model;
     ASSERT_EQ(Hr{S_OK}, Hr{root.query(&model)});
     com::ComPtr<IUnknown> found;
-    ASSERT_EQ(Hr{S_OK}, Hr{model->FindObject(com::UniqueBstr(L"Vendor_BusServer_1").get(), found.put())})
+    ASSERT_EQ(Hr{S_OK},
+              Hr{model->FindObject(com::UniqueBstr(L"Vendor_BusServer_1").get(), found.put())})
         << "FindObject(Vendor_BusServer_1)";
     com::ComPtr<VKModelObject> node;
     ASSERT_EQ(Hr{S_OK}, Hr{found.query(&node)});
     EXPECT_EQ("opc://Vendor.BusServer.1/", Narrow(AccessPath(node.get())));
 
     com::ComPtr<IUnknown> rootParameter;
-    ASSERT_EQ(Hr{S_OK}, Hr{node->FindParameter(com::UniqueBstr(L"__root").get(), rootParameter.put())})
+    ASSERT_EQ(Hr{S_OK},
+              Hr{node->FindParameter(com::UniqueBstr(L"__root").get(), rootParameter.put())})
         << "FindParameter(__root)";
     com::ComPtr<VKModelParameter> parameter;
     ASSERT_EQ(Hr{S_OK}, Hr{rootParameter.query(&parameter)});
@@ -129,8 +127,7 @@ TEST_F(ModelSetupTest, NamespaceRootOfTheBusServer)
     EXPECT_EQ(0u, LastErrorBox()) << "no error box on success";
 }
 
-TEST_F(ModelSetupTest, ConnectionCount)
-{
+TEST_F(ModelSetupTest, ConnectionCount) {
     auto core = MakeCore();
     com::ComPtr<IUnknown> first, second;
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(first.put())}) << "first GetModel";
@@ -161,29 +158,28 @@ TEST_F(ModelSetupTest, ConnectionCount)
     EXPECT_EQ(Hr{E_INVALIDARG}, Hr{core->GetModel(nullptr)});
 }
 
-TEST_F(ModelSetupTest, MarkerBrowseFindsTheSimulatedSlaves)
-{
+TEST_F(ModelSetupTest, MarkerBrowseFindsTheSimulatedSlaves) {
     auto core = MakeCore();
     com::ComPtr<IUnknown> root;
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
     std::vector<std::wstring> created;
-    ASSERT_EQ(Hr{S_OK}, Hr{core->InitModel(&created)}) << "InitModel; last error box " << LastErrorBox();
+    ASSERT_EQ(Hr{S_OK}, Hr{core->InitModel(&created)})
+        << "InitModel; last error box " << LastErrorBox();
     std::string names;
-    for (const auto& name : created)
-        names += Narrow(name) + " ";
+    for (const auto& name : created) names += Narrow(name) + " ";
     EXPECT_EQ("DP_Slave3_ DP_Slave4_ DP_Slave5_ ", names) << "device nodes of the default topology";
     EXPECT_EQ(3u, core->deviceCount());
     EXPECT_TRUE(core->modelInitialized());
 
     com::ComPtr<IUnknown> found;
-    ASSERT_EQ(Hr{S_OK}, Hr{core->busServerNode()->FindObject(com::UniqueBstr(L"DP_Slave5_").get(), found.put())});
+    ASSERT_EQ(Hr{S_OK}, Hr{core->busServerNode()->FindObject(com::UniqueBstr(L"DP_Slave5_").get(),
+                                                             found.put())});
     com::ComPtr<VKModelObject> device;
     ASSERT_EQ(Hr{S_OK}, Hr{found.query(&device)});
     EXPECT_EQ("opc://Vendor.BusServer.1/DP/Slave5/", Narrow(AccessPath(device.get())));
 }
 
-TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce)
-{
+TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce) {
     auto core = MakeCore();
     long checked = 0;
     EXPECT_EQ(Hr{E_POINTER}, Hr{core->CheckNameSpace(&checked)}) << "before GetModel: no model";
@@ -200,8 +196,7 @@ TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce)
     EXPECT_EQ(3u, core->deviceCount()) << "no second discovery";
 }
 
-TEST_F(ModelSetupTest, ScriptedMarkersAndShortIds)
-{
+TEST_F(ModelSetupTest, ScriptedMarkersAndShortIds) {
     auto core = MakeCore();
     com::ComPtr<IUnknown> root;
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
@@ -216,16 +211,16 @@ TEST_F(ModelSetupTest, ScriptedMarkersAndShortIds)
     EXPECT_EQ(1u, browse->filters.size()) << "markers found: no pattern browse";
 }
 
-TEST_F(ModelSetupTest, PatternBrowseWithoutParSpecific)
-{
-    SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServerInfo\\" + kVendorProgId, L"DevSpecific",
-              L"Slave%d/");
+TEST_F(ModelSetupTest, PatternBrowseWithoutParSpecific) {
+    SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServerInfo\\" + kVendorProgId,
+              L"DevSpecific", L"Slave%d/");
     auto core = MakeCore();
     com::ComPtr<IUnknown> root;
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
     com::ComPtr<ScriptedBrowse> browse;
     ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&browse)});
-    browse->channels = {L"Slave12/SlotI0S47D8209", L"Slavex/SlotI0S47D8209", L"Other/SlotI0S47D8209"};
+    browse->channels = {L"Slave12/SlotI0S47D8209", L"Slavex/SlotI0S47D8209",
+                        L"Other/SlotI0S47D8209"};
     std::vector<std::wstring> created;
     ASSERT_EQ(Hr{S_OK}, Hr{core->DiscoverDevices(browse.get(), &created)});
     ASSERT_EQ(2u, browse->filters.size());
@@ -233,36 +228,37 @@ TEST_F(ModelSetupTest, PatternBrowseWithoutParSpecific)
     ASSERT_EQ(1u, created.size()) << "only Slave12 matches Slave%d/";
     EXPECT_EQ("Slave12_", Narrow(created[0]));
     com::ComPtr<IUnknown> found;
-    ASSERT_EQ(Hr{S_OK}, Hr{core->busServerNode()->FindObject(com::UniqueBstr(L"Slave12_").get(), found.put())});
+    ASSERT_EQ(Hr{S_OK}, Hr{core->busServerNode()->FindObject(com::UniqueBstr(L"Slave12_").get(),
+                                                             found.put())});
     com::ComPtr<VKModelObject> device;
     ASSERT_EQ(Hr{S_OK}, Hr{found.query(&device)});
     EXPECT_EQ("opc://Vendor.BusServer.1/Slave12/", Narrow(AccessPath(device.get())));
 }
 
-TEST_F(ModelSetupTest, PatternBrowseNeedsDevSpecific)
-{
+TEST_F(ModelSetupTest, PatternBrowseNeedsDevSpecific) {
     auto core = MakeCore();
     com::ComPtr<IUnknown> root;
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
     com::ComPtr<ScriptedBrowse> browse;
     ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&browse)});
     std::vector<std::wstring> created;
-    EXPECT_EQ(Hr{E_FAIL}, Hr{core->DiscoverDevices(browse.get(), &created)}) << "no BusServerInfo for the ProgID";
+    EXPECT_EQ(Hr{E_FAIL}, Hr{core->DiscoverDevices(browse.get(), &created)})
+        << "no BusServerInfo for the ProgID";
     EXPECT_FALSE(core->modelInitialized());
 }
 
-TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes)
-{
+TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes) {
     {
-        SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BUSSERVERPROGID_1",
-                  L"No.Such.Server.1");
+        SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers",
+                  L"BUSSERVERPROGID_1", L"No.Such.Server.1");
         auto core = MakeCore();
         com::ComPtr<IUnknown> root;
         EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())}) << "unregistered bus server";
         EXPECT_EQ(static_cast<UINT>(IDS_CLSIDFROMPROGID), LastErrorBox());
         EXPECT_FALSE(root);
         EXPECT_EQ(0u, core->connectionCount());
-        EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())}) << "a second try sets up afresh and fails the same way";
+        EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())})
+            << "a second try sets up afresh and fails the same way";
     }
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScratchKey) + L"\\BusServers").c_str());
@@ -280,15 +276,17 @@ TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes)
     }
 }
 
-TEST(ErrorBoxTexts, StringTable)
-{
+TEST(ErrorBoxTexts, StringTable) {
     EXPECT_EQ("Orvane Error", Narrow(ErrorBoxText(IDS_ERROR_CAPTION)));
     EXPECT_EQ("OV_Interaction", Narrow(ErrorBoxText(IDS_PROJNAME)));
-    EXPECT_EQ("Registry error (RegOpenKey)\n(configuration incomplete?)", Narrow(ErrorBoxText(IDS_REGISTRY)));
+    EXPECT_EQ("Registry error (RegOpenKey)\n(configuration incomplete?)",
+              Narrow(ErrorBoxText(IDS_REGISTRY)));
     EXPECT_EQ("m_spVkAsyncInteraction == NULL", Narrow(ErrorBoxText(IDS_NO_ASYNC)));
-    EXPECT_EQ("CLSIDFromProgID failed\n(probable cause: OPC server not registered)\n\n(ProgID: No.Such.1)\n"
-              "(hRes: 0x800401F3)",
-              Narrow(ErrorBoxText(IDS_CLSIDFROMPROGID, L"No.Such.1", CO_E_CLASSSTRING)));
+    EXPECT_EQ(
+        "CLSIDFromProgID failed\n(probable cause: OPC server not registered)\n\n(ProgID: "
+        "No.Such.1)\n"
+        "(hRes: 0x800401F3)",
+        Narrow(ErrorBoxText(IDS_CLSIDFROMPROGID, L"No.Such.1", CO_E_CLASSSTRING)));
     EXPECT_EQ("CoCreate() (OPC server) failed.\n\n(ProgID: A.B)\n(hRes: 0x80040154)",
               Narrow(ErrorBoxText(IDS_COCREATE_OPCSERVER, L"A.B", REGDB_E_CLASSNOTREG)));
     for (UINT id = IDS_PROJNAME; id <= IDS_NO_ASYNC; ++id)

@@ -8,22 +8,18 @@
 namespace orvane::interaction {
 namespace {
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-TEST(Naming, NodeNamesReplaceSeparators)
-{
+TEST(Naming, NodeNamesReplaceSeparators) {
     EXPECT_EQ("Vendor_BusServer_1", Narrow(BusServerNodeName(L"Vendor.BusServer.1")));
-    EXPECT_EQ("a_b_c_d[0]", Narrow(BusServerNodeName(L"a/b\\c:d[0]"))) << "brackets stay in a ProgID";
+    EXPECT_EQ("a_b_c_d[0]", Narrow(BusServerNodeName(L"a/b\\c:d[0]")))
+        << "brackets stay in a ProgID";
     EXPECT_EQ("DP_Slave3_", Narrow(DeviceNodeName(L"DP/Slave3/")));
     EXPECT_EQ("a_b_c_d_0__", Narrow(DeviceNodeName(L"a.b\\c:d[0]/")));
     EXPECT_EQ("opc://Vendor.BusServer.1/", Narrow(BusServerAccessPath(L"Vendor.BusServer.1")));
 }
 
-TEST(Naming, MarkerPrefixes)
-{
+TEST(Naming, MarkerPrefixes) {
     std::wstring prefix;
     ASSERT_TRUE(PrefixFromMarker(L"DP/Slave3/DS_Vendorname", &prefix));
     EXPECT_EQ("DP/Slave3/", Narrow(prefix));
@@ -33,8 +29,7 @@ TEST(Naming, MarkerPrefixes)
     EXPECT_FALSE(PrefixFromMarker(L"", &prefix));
 }
 
-TEST(Naming, DevicePatterns)
-{
+TEST(Naming, DevicePatterns) {
     EXPECT_EQ("Slave*/*SlotI0S47D8209", Narrow(PatternFilter(L"Slave%d/", kDefaultChannelItem)));
     EXPECT_EQ("DP/*Chan", Narrow(PatternFilter(L"DP/", L"Chan"))) << "without %d";
 
@@ -60,7 +55,8 @@ TEST(Naming, DevicePatterns)
     std::wstring prefix;
     ASSERT_TRUE(PrefixFromChannel(L"Slave12/SlotI0S47D8209", kDefaultChannelItem, &prefix));
     EXPECT_EQ("Slave12/", Narrow(prefix));
-    EXPECT_FALSE(PrefixFromChannel(L"SlotI0S47D8209", kDefaultChannelItem, &prefix)) << "nothing before the channel";
+    EXPECT_FALSE(PrefixFromChannel(L"SlotI0S47D8209", kDefaultChannelItem, &prefix))
+        << "nothing before the channel";
 }
 
 }  // namespace

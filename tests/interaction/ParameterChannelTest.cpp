@@ -25,14 +25,14 @@ public:
     };
     using Responder = std::function<Answer(const std::vector<BYTE>& request)>;
 
-    HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality, VARIANT* timestamp,
-                        PollLimit limit) override
-    {
+    HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                        VARIANT* timestamp, PollLimit limit) override {
         VariantInit(quality);
         VariantInit(timestamp);
         addresses.push_back(V_VT(&address) == VT_BSTR ? std::wstring(V_BSTR(&address)) : L"?");
         std::vector<BYTE> request;
-        EXPECT_EQ(Hr{S_OK}, Hr{TelegramBytes(*telegram, &request)}) << "request telegram is no byte array";
+        EXPECT_EQ(Hr{S_OK}, Hr{TelegramBytes(*telegram, &request)})
+            << "request telegram is no byte array";
         requests.push_back(request);
         limits.push_back(limit);
         Answer answer{E_FAIL, {}};
@@ -43,13 +43,13 @@ public:
             answer = responder(request);
         }
         VariantClear(telegram);
-        if (FAILED(answer.hr))
-            return answer.hr;
+        if (FAILED(answer.hr)) return answer.hr;
         V_VT(quality) = VT_I2;
         V_I2(quality) = 0xC0;
         V_VT(timestamp) = VT_DATE;
         V_DATE(timestamp) = 45000.5;
-        return rawAnswer ? VariantCopy(telegram, rawAnswer) : MakeTelegram(answer.response, telegram);
+        return rawAnswer ? VariantCopy(telegram, rawAnswer)
+                         : MakeTelegram(answer.response, telegram);
     }
     bool IsAsynchronous() const override { return asynchronous; }
 
@@ -72,8 +72,7 @@ public:
 
 class ParameterChannelTest : public ::testing::Test {
 protected:
-    ParameterChannelTest()
-    {
+    ParameterChannelTest() {
         VariantInit(&address);
         V_VT(&address) = VT_BSTR;
         V_BSTR(&address) = SysAllocString(L"opc://Vendor.BusServer.1/Slave3/SlotI0S47D8209");
@@ -81,8 +80,8 @@ protected:
     ~ParameterChannelTest() override { VariantClear(&address); }
 
     // A positive read response with one value block per entry.
-    static std::vector<BYTE> ReadResponse(BYTE reference, const std::vector<std::vector<BYTE>>& blocks)
-    {
+    static std::vector<BYTE> ReadResponse(BYTE reference,
+                                          const std::vector<std::vector<BYTE>>& blocks) {
         std::vector<BYTE> response{reference, kRequestRead, 0, static_cast<BYTE>(blocks.size())};
         for (const auto& block : blocks)
             response.insert(response.end(), block.begin(), block.end());
@@ -97,19 +96,19 @@ protected:
 
 // The address fields of parameters [first, first + count) in a multi-parameter request.
 void ExpectAddresses(const std::string& call, const std::vector<BYTE>& request,
-                     const std::vector<ParameterAddress>& parameters, size_t first, size_t count)
-{
+                     const std::vector<ParameterAddress>& parameters, size_t first, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const ParameterAddress& p = parameters[first + i];
         const auto field = request.begin() + kHeaderLength + kAddressLength * i;
-        const std::vector<BYTE> wanted{kAttributeValue, static_cast<BYTE>(p.unindexed ? 0 : 1), HIBYTE(p.parameter),
-                                       LOBYTE(p.parameter), HIBYTE(p.subindex), LOBYTE(p.subindex)};
-        EXPECT_EQ(Hex(wanted), Hex({field, field + kAddressLength})) << call << ": address of parameter " << first + i;
+        const std::vector<BYTE> wanted{kAttributeValue,     static_cast<BYTE>(p.unindexed ? 0 : 1),
+                                       HIBYTE(p.parameter), LOBYTE(p.parameter),
+                                       HIBYTE(p.subindex),  LOBYTE(p.subindex)};
+        EXPECT_EQ(Hex(wanted), Hex({field, field + kAddressLength}))
+            << call << ": address of parameter " << first + i;
     }
 }
 
-std::vector<ParameterAddress> Parameters(size_t count)
-{
+std::vector<ParameterAddress> Parameters(size_t count) {
     std::vector<ParameterAddress> parameters;
     for (size_t i = 0; i < count; ++i)
         parameters.push_back({static_cast<WORD>(1000 + i), static_cast<WORD>(i % 3), i % 2 == 1});
@@ -118,19 +117,19 @@ std::vector<ParameterAddress> Parameters(size_t count)
 
 // ---- ReadSingle
 
-TEST_F(ParameterChannelTest, ReadSingleSendsTenBytesAndReturnsTheValues)
-{
+TEST_F(ParameterChannelTest, ReadSingleSendsTenBytesAndReturnsTheValues) {
     drive.script.push_back({S_OK, {0x05, 0x01, 0x00, 0x01, 0x42, 0x01, 0x12, 0x34}});
     std::vector<BYTE> values{0xEE};
     BYTE format = 0;
     VARIANT quality, timestamp;
-    const HRESULT hr = channel.ReadSingle(address, 5, 2, kAttributeValue, 1, 964, 0x0102, &values, &format,
-                                          &quality, &timestamp);
+    const HRESULT hr = channel.ReadSingle(address, 5, 2, kAttributeValue, 1, 964, 0x0102, &values,
+                                          &format, &quality, &timestamp);
     ASSERT_EQ(Hr{S_OK}, Hr{hr}) << "ReadSingle";
     ASSERT_EQ(1u, drive.requests.size()) << "ReadSingle: requests sent";
     EXPECT_EQ("05 01 02 01 10 01 03 c4 01 02", Hex(drive.requests[0])) << "ReadSingle: request";
     EXPECT_EQ(PollLimit::Read, drive.limits[0]) << "ReadSingle: poll limit";
-    EXPECT_EQ(L"opc://Vendor.BusServer.1/Slave3/SlotI0S47D8209", drive.addresses[0]) << "ReadSingle: address";
+    EXPECT_EQ(L"opc://Vendor.BusServer.1/Slave3/SlotI0S47D8209", drive.addresses[0])
+        << "ReadSingle: address";
     EXPECT_EQ(0x42, format) << "ReadSingle: format";
     EXPECT_EQ("12 34", Hex(values)) << "ReadSingle: values";
     EXPECT_EQ(VT_I2, V_VT(&quality)) << "ReadSingle: quality type";
@@ -138,8 +137,7 @@ TEST_F(ParameterChannelTest, ReadSingleSendsTenBytesAndReturnsTheValues)
     EXPECT_EQ(VT_DATE, V_VT(&timestamp)) << "ReadSingle: time stamp type";
 }
 
-TEST_F(ParameterChannelTest, ReadSingleChecksTheResponse)
-{
+TEST_F(ParameterChannelTest, ReadSingleChecksTheResponse) {
     struct Case {
         const char* name;
         ScriptedDrive::Answer answer;
@@ -147,8 +145,12 @@ TEST_F(ParameterChannelTest, ReadSingleChecksTheResponse)
     };
     const Case cases[] = {
         {"error 0x0014", {S_OK, {1, 0x81, 0, 1, 0x44, 1, 0x00, 0x14}}, DriveError(0x14)},
-        {"error 0x0114 (low byte counts)", {S_OK, {1, 0x81, 0, 1, 0x44, 1, 0x01, 0x14}}, DriveError(0x14)},
-        {"error block in a positive response", {S_OK, {1, 0x01, 0, 1, 0x44, 1, 0x00, 0x03}}, DriveError(0x03)},
+        {"error 0x0114 (low byte counts)",
+         {S_OK, {1, 0x81, 0, 1, 0x44, 1, 0x01, 0x14}},
+         DriveError(0x14)},
+        {"error block in a positive response",
+         {S_OK, {1, 0x01, 0, 1, 0x44, 1, 0x00, 0x03}},
+         DriveError(0x03)},
         {"negative without error number", {S_OK, {1, 0x81, 0, 1, 0x44, 1, 0x00}}, E_FAIL},
         {"shorter than 6 bytes", {S_OK, {1, 0x01, 0, 1, 0x06}}, E_FAIL},
         {"transfer timeout", {RPC_E_TIMEOUT, {}}, RPC_E_TIMEOUT},
@@ -157,16 +159,15 @@ TEST_F(ParameterChannelTest, ReadSingleChecksTheResponse)
         drive.script = {c.answer};
         std::vector<BYTE> values{0xEE};
         BYTE format = 0x99;
-        const HRESULT hr = channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, &values, &format,
-                                              nullptr, nullptr);
+        const HRESULT hr = channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, &values,
+                                              &format, nullptr, nullptr);
         EXPECT_EQ(Hr{c.hr}, Hr{hr}) << "ReadSingle, " << c.name;
         EXPECT_EQ("ee", Hex(values)) << "ReadSingle, " << c.name << ": values touched on failure";
         EXPECT_EQ(0x99, format) << "ReadSingle, " << c.name << ": format touched on failure";
     }
 }
 
-TEST_F(ParameterChannelTest, ReadSingleRefusesAnAnswerThatIsNoByteArray)
-{
+TEST_F(ParameterChannelTest, ReadSingleRefusesAnAnswerThatIsNoByteArray) {
     VARIANT text;
     VariantInit(&text);
     V_VT(&text) = VT_BSTR;
@@ -175,24 +176,30 @@ TEST_F(ParameterChannelTest, ReadSingleRefusesAnAnswerThatIsNoByteArray)
     drive.script.push_back({S_OK, {}});
     std::vector<BYTE> values;
     BYTE format = 0;
-    EXPECT_EQ(Hr{E_INVALIDARG}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, &values, &format,
-                                                      nullptr, nullptr)}) << "ReadSingle, answer VT_BSTR";
+    EXPECT_EQ(Hr{E_INVALIDARG}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0,
+                                                      &values, &format, nullptr, nullptr)})
+        << "ReadSingle, answer VT_BSTR";
     drive.rawAnswer = nullptr;
     VariantClear(&text);
 
-    EXPECT_EQ(Hr{E_POINTER}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, nullptr, &format,
-                                                   nullptr, nullptr)}) << "ReadSingle without values output";
-    EXPECT_EQ(Hr{E_POINTER}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, &values, nullptr,
-                                                   nullptr, nullptr)}) << "ReadSingle without format output";
+    EXPECT_EQ(Hr{E_POINTER}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0,
+                                                   nullptr, &format, nullptr, nullptr)})
+        << "ReadSingle without values output";
+    EXPECT_EQ(Hr{E_POINTER}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0,
+                                                   &values, nullptr, nullptr, nullptr)})
+        << "ReadSingle without format output";
     EXPECT_EQ(1u, drive.requests.size()) << "ReadSingle: requests sent";
 }
 
 // ---- ReadMulti
 
-TEST_F(ParameterChannelTest, ReadMultiSplitsAt39Parameters)
-{
-    struct Case { size_t parameters; std::vector<size_t> split; };
-    const Case cases[] = {{1, {1}}, {39, {39}}, {40, {39, 1}}, {78, {39, 39}}, {79, {39, 39, 1}}, {0, {}}};
+TEST_F(ParameterChannelTest, ReadMultiSplitsAt39Parameters) {
+    struct Case {
+        size_t parameters;
+        std::vector<size_t> split;
+    };
+    const Case cases[] = {{1, {1}},       {39, {39}},        {40, {39, 1}},
+                          {78, {39, 39}}, {79, {39, 39, 1}}, {0, {}}};
     for (const Case& c : cases) {
         drive.requests.clear();
         drive.limits.clear();
@@ -201,13 +208,15 @@ TEST_F(ParameterChannelTest, ReadMultiSplitsAt39Parameters)
             std::vector<BYTE> response{request[0], kRequestRead, request[2], request[3]};
             for (size_t i = 0; i < request[3]; ++i) {
                 const size_t address = kHeaderLength + kAddressLength * i;
-                response.insert(response.end(), {0x06, 1, request[address + 2], request[address + 3]});
+                response.insert(response.end(),
+                                {0x06, 1, request[address + 2], request[address + 3]});
             }
             return ScriptedDrive::Answer{S_OK, response};
         };
         const auto parameters = Parameters(c.parameters);
         std::vector<BYTE> result{0xAA};  // earlier content is kept
-        const HRESULT hr = channel.ReadMulti(address, 7, 3, kAttributeValue, parameters, &result, nullptr, nullptr);
+        const HRESULT hr = channel.ReadMulti(address, 7, 3, kAttributeValue, parameters, &result,
+                                             nullptr, nullptr);
         const std::string call = "ReadMulti of " + std::to_string(c.parameters);
         ASSERT_EQ(Hr{S_OK}, Hr{hr}) << call;
         ASSERT_EQ(c.split.size(), drive.requests.size()) << call << ": requests sent";
@@ -215,10 +224,13 @@ TEST_F(ParameterChannelTest, ReadMultiSplitsAt39Parameters)
         std::vector<BYTE> expected{0xAA};
         for (size_t r = 0; r < c.split.size(); ++r) {
             const auto& request = drive.requests[r];
-            ASSERT_EQ(kHeaderLength + kAddressLength * c.split[r], request.size()) << call << ", request " << r;
-            EXPECT_EQ("07 01 03", Hex({request.begin(), request.begin() + 3})) << call << ", request " << r;
+            ASSERT_EQ(kHeaderLength + kAddressLength * c.split[r], request.size())
+                << call << ", request " << r;
+            EXPECT_EQ("07 01 03", Hex({request.begin(), request.begin() + 3}))
+                << call << ", request " << r;
             EXPECT_EQ(c.split[r], request[3]) << call << ", request " << r << ": count";
-            EXPECT_EQ(PollLimit::Read, drive.limits[r]) << call << ", request " << r << ": poll limit";
+            EXPECT_EQ(PollLimit::Read, drive.limits[r])
+                << call << ", request " << r << ": poll limit";
             ExpectAddresses(call, request, parameters, next, c.split[r]);
             for (size_t i = 0; i < c.split[r]; ++i, ++next)
                 expected.insert(expected.end(), {0x06, 1, HIBYTE(parameters[next].parameter),
@@ -228,14 +240,14 @@ TEST_F(ParameterChannelTest, ReadMultiSplitsAt39Parameters)
     }
 }
 
-TEST_F(ParameterChannelTest, ReadMultiReturnsNothingWhenARequestFails)
-{
+TEST_F(ParameterChannelTest, ReadMultiReturnsNothingWhenARequestFails) {
     struct Case {
         const char* name;
         ScriptedDrive::Answer second;
         HRESULT hr;
     };
-    const std::vector<BYTE> good = ReadResponse(1, std::vector<std::vector<BYTE>>(39, {0x06, 1, 0, 1}));
+    const std::vector<BYTE> good =
+        ReadResponse(1, std::vector<std::vector<BYTE>>(39, {0x06, 1, 0, 1}));
     const Case cases[] = {
         {"negative response", {S_OK, {1, 0x81, 0, 1, 0x44, 1, 0x00, 0x14}}, DriveError(0x14)},
         {"error as first block", {S_OK, {1, 0x01, 0, 1, 0x44, 1, 0x00, 0x05}}, DriveError(0x05)},
@@ -247,7 +259,8 @@ TEST_F(ParameterChannelTest, ReadMultiReturnsNothingWhenARequestFails)
         drive.script = {{S_OK, good}, c.second};
         std::vector<BYTE> result{0xAA};
         VARIANT quality;
-        const HRESULT hr = channel.ReadMulti(address, 1, 0, kAttributeValue, Parameters(40), &result, &quality, nullptr);
+        const HRESULT hr = channel.ReadMulti(address, 1, 0, kAttributeValue, Parameters(40),
+                                             &result, &quality, nullptr);
         EXPECT_EQ(Hr{c.hr}, Hr{hr}) << "ReadMulti, " << c.name;
         EXPECT_EQ("aa", Hex(result)) << "ReadMulti, " << c.name << ": result changed";
         VariantClear(&quality);
@@ -256,8 +269,7 @@ TEST_F(ParameterChannelTest, ReadMultiReturnsNothingWhenARequestFails)
 
 // ---- WriteSingle
 
-TEST_F(ParameterChannelTest, WriteSingleBuildsTheChangeRequest)
-{
+TEST_F(ParameterChannelTest, WriteSingleBuildsTheChangeRequest) {
     struct Case {
         const char* name;
         BYTE format;
@@ -266,16 +278,23 @@ TEST_F(ParameterChannelTest, WriteSingleBuildsTheChangeRequest)
     };
     const Case cases[] = {
         {"Unsigned8 7", kUnsigned8, {0x07, 0x00}, "09 02 01 01 10 01 01 2c 00 00 05 01 07 00"},
-        {"three-byte string", kVisibleString, {'a', 'b', 'c'}, "09 02 01 01 10 01 01 2c 00 00 09 03 61 62 63 00"},
+        {"three-byte string",
+         kVisibleString,
+         {'a', 'b', 'c'},
+         "09 02 01 01 10 01 01 2c 00 00 09 03 61 62 63 00"},
         {"empty string", kVisibleString, {}, "09 02 01 01 10 01 01 2c 00 00 09 00"},
         {"octet string", kOctetString, {1, 2}, "09 02 01 01 10 01 01 2c 00 00 0a 02 01 02"},
-        {"Unsigned32", kUnsigned32, {1, 2, 3, 4}, "09 02 01 01 10 01 01 2c 00 00 07 01 01 02 03 04"},
+        {"Unsigned32",
+         kUnsigned32,
+         {1, 2, 3, 4},
+         "09 02 01 01 10 01 01 2c 00 00 07 01 01 02 03 04"},
     };
     for (const Case& c : cases) {
         drive.requests.clear();
         drive.limits.clear();
         drive.script = {{S_OK, {9, kRequestChange, 1, 1}}};
-        const HRESULT hr = channel.WriteSingle(address, 9, 1, kAttributeValue, 1, 300, 0, c.values, c.format);
+        const HRESULT hr =
+            channel.WriteSingle(address, 9, 1, kAttributeValue, 1, 300, 0, c.values, c.format);
         EXPECT_EQ(Hr{S_OK}, Hr{hr}) << "WriteSingle, " << c.name;
         ASSERT_EQ(1u, drive.requests.size()) << "WriteSingle, " << c.name << ": requests sent";
         EXPECT_EQ(c.request, Hex(drive.requests[0])) << "WriteSingle, " << c.name << ": request";
@@ -283,8 +302,7 @@ TEST_F(ParameterChannelTest, WriteSingleBuildsTheChangeRequest)
     }
 }
 
-TEST_F(ParameterChannelTest, WriteSingleResults)
-{
+TEST_F(ParameterChannelTest, WriteSingleResults) {
     struct Case {
         const char* name;
         ScriptedDrive::Answer answer;
@@ -293,7 +311,9 @@ TEST_F(ParameterChannelTest, WriteSingleResults)
     const Case cases[] = {
         {"positive", {S_OK, {1, 0x02, 0, 1}}, S_OK},
         {"error 0x14", {S_OK, {1, 0x82, 0, 1, 0x44, 1, 0x00, 0x14}}, DriveError(0x14)},
-        {"error 0 (no such parameter)", {S_OK, {1, 0x82, 0, 1, 0x44, 1, 0x00, 0x00}}, OPC_E_INVALIDITEMID},
+        {"error 0 (no such parameter)",
+         {S_OK, {1, 0x82, 0, 1, 0x44, 1, 0x00, 0x00}},
+         OPC_E_INVALIDITEMID},
         {"error 22", {S_OK, {1, 0x82, 0, 1, 0x44, 1, 0x00, 22}}, OPC_E_INVALIDITEMID},
         {"negative without error number", {S_OK, {1, 0x82, 0, 1, 0x44, 1, 0x00}}, E_FAIL},
         {"shorter than 4 bytes", {S_OK, {1, 0x02, 0}}, E_FAIL},
@@ -301,35 +321,36 @@ TEST_F(ParameterChannelTest, WriteSingleResults)
     };
     for (const Case& c : cases) {
         drive.script = {c.answer};
-        const HRESULT hr = channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0, {7, 0}, kUnsigned8);
+        const HRESULT hr =
+            channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0, {7, 0}, kUnsigned8);
         EXPECT_EQ(Hr{c.hr}, Hr{hr}) << "WriteSingle, " << c.name;
     }
 }
 
-TEST_F(ParameterChannelTest, WriteSingleRefusesMissingValues)
-{
-    EXPECT_EQ(Hr{E_POINTER}, Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0, {7, 0}, 0)})
+TEST_F(ParameterChannelTest, WriteSingleRefusesMissingValues) {
+    EXPECT_EQ(Hr{E_POINTER},
+              Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0, {7, 0}, 0)})
         << "WriteSingle with format 0";
-    EXPECT_EQ(Hr{E_POINTER}, Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0, {}, kUnsigned8)})
+    EXPECT_EQ(Hr{E_POINTER},
+              Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0, {}, kUnsigned8)})
         << "WriteSingle of Unsigned8 without value bytes";
-    EXPECT_EQ(Hr{E_INVALIDARG}, Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0,
-                                                       std::vector<BYTE>(256, 'x'), kVisibleString)})
+    EXPECT_EQ(Hr{E_INVALIDARG},
+              Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 300, 0,
+                                     std::vector<BYTE>(256, 'x'), kVisibleString)})
         << "WriteSingle of 256 text bytes";
-    EXPECT_TRUE(drive.requests.empty()) << "WriteSingle sent " << drive.requests.size() << " requests";
+    EXPECT_TRUE(drive.requests.empty())
+        << "WriteSingle sent " << drive.requests.size() << " requests";
 }
 
 // ---- WriteMulti
 
-std::vector<BYTE> Blocks(size_t count, const std::vector<BYTE>& block)
-{
+std::vector<BYTE> Blocks(size_t count, const std::vector<BYTE>& block) {
     std::vector<BYTE> blocks;
-    for (size_t i = 0; i < count; ++i)
-        blocks.insert(blocks.end(), block.begin(), block.end());
+    for (size_t i = 0; i < count; ++i) blocks.insert(blocks.end(), block.begin(), block.end());
     return blocks;
 }
 
-TEST_F(ParameterChannelTest, WriteMultiSegmentsAt240Bytes)
-{
+TEST_F(ParameterChannelTest, WriteMultiSegmentsAt240Bytes) {
     struct Case {
         const char* name;
         size_t count;
@@ -349,12 +370,14 @@ TEST_F(ParameterChannelTest, WriteMultiSegmentsAt240Bytes)
         drive.requests.clear();
         drive.limits.clear();
         drive.responder = [](const std::vector<BYTE>& request) {
-            return ScriptedDrive::Answer{S_OK, {request[0], kRequestChange, request[2], request[3]}};
+            return ScriptedDrive::Answer{S_OK,
+                                         {request[0], kRequestChange, request[2], request[3]}};
         };
         const auto parameters = Parameters(c.count);
         const auto blocks = Blocks(c.count, c.block);
         std::vector<HRESULT> results{E_FAIL};
-        const HRESULT hr = channel.WriteMulti(address, 4, 2, kAttributeValue, parameters, blocks, &results);
+        const HRESULT hr =
+            channel.WriteMulti(address, 4, 2, kAttributeValue, parameters, blocks, &results);
         const std::string call = std::string("WriteMulti, ") + c.name;
         ASSERT_EQ(Hr{S_OK}, Hr{hr}) << call;
         ASSERT_EQ(c.lengths.size(), drive.requests.size()) << call << ": requests sent";
@@ -363,26 +386,29 @@ TEST_F(ParameterChannelTest, WriteMultiSegmentsAt240Bytes)
             const auto& request = drive.requests[r];
             EXPECT_EQ(c.lengths[r], request.size()) << call << ", request " << r << ": length";
             const size_t k = request[3];
-            EXPECT_EQ("04 02 02", Hex({request.begin(), request.begin() + 3})) << call << ", request " << r;
-            EXPECT_EQ(PollLimit::Read, drive.limits[r]) << call << ", request " << r << ": poll limit";
+            EXPECT_EQ("04 02 02", Hex({request.begin(), request.begin() + 3}))
+                << call << ", request " << r;
+            EXPECT_EQ(PollLimit::Read, drive.limits[r])
+                << call << ", request " << r << ": poll limit";
             ExpectAddresses(call, request, parameters, next, k);
             next += k;
             const auto values = request.begin() + kHeaderLength + kAddressLength * k;
             const std::vector<BYTE> expected = Blocks(k, c.block);
-            EXPECT_EQ(Hex(expected), Hex({values, values + expected.size()})) << call << ", request " << r << ": blocks";
+            EXPECT_EQ(Hex(expected), Hex({values, values + expected.size()}))
+                << call << ", request " << r << ": blocks";
         }
         EXPECT_EQ(c.count, next) << call << ": parameters sent";
         EXPECT_EQ(std::vector<HRESULT>(c.count, S_OK), results) << call << ": results";
     }
 }
 
-TEST_F(ParameterChannelTest, WriteMultiTakesPerParameterResults)
-{
+TEST_F(ParameterChannelTest, WriteMultiTakesPerParameterResults) {
     const auto parameters = Parameters(3);
     const auto blocks = Blocks(3, {kUnsigned16, 1, 0, 5});
     drive.script = {{S_OK, {1, 0x82, 0, 3, 0x40, 0, 0x44, 1, 0x00, 0x14, 0x40, 0}}};
     std::vector<HRESULT> results;
-    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteMulti(address, 1, 0, kAttributeValue, parameters, blocks, &results)})
+    ASSERT_EQ(Hr{S_OK},
+              Hr{channel.WriteMulti(address, 1, 0, kAttributeValue, parameters, blocks, &results)})
         << "WriteMulti with one refused parameter";
     ASSERT_EQ(3u, results.size()) << "WriteMulti: results";
     EXPECT_EQ(Hr{S_OK}, Hr{results[0]}) << "WriteMulti: result 0";
@@ -390,8 +416,7 @@ TEST_F(ParameterChannelTest, WriteMultiTakesPerParameterResults)
     EXPECT_EQ(Hr{S_OK}, Hr{results[2]}) << "WriteMulti: result 2";
 }
 
-TEST_F(ParameterChannelTest, WriteMultiFailsOnUnexpectedAnswers)
-{
+TEST_F(ParameterChannelTest, WriteMultiFailsOnUnexpectedAnswers) {
     struct Case {
         const char* name;
         ScriptedDrive::Answer answer;
@@ -411,12 +436,12 @@ TEST_F(ParameterChannelTest, WriteMultiFailsOnUnexpectedAnswers)
         const HRESULT hr = channel.WriteMulti(address, 1, 0, kAttributeValue, Parameters(2),
                                               Blocks(2, {kUnsigned16, 1, 0, 5}), &results);
         EXPECT_EQ(Hr{c.hr}, Hr{hr}) << "WriteMulti, " << c.name;
-        EXPECT_EQ(std::vector<HRESULT>{E_ABORT}, results) << "WriteMulti, " << c.name << ": results changed";
+        EXPECT_EQ(std::vector<HRESULT>{E_ABORT}, results)
+            << "WriteMulti, " << c.name << ": results changed";
     }
 }
 
-TEST_F(ParameterChannelTest, WriteMultiRefusesBlocksItCannotSegment)
-{
+TEST_F(ParameterChannelTest, WriteMultiRefusesBlocksItCannotSegment) {
     struct Case {
         const char* name;
         size_t count;
@@ -434,36 +459,40 @@ TEST_F(ParameterChannelTest, WriteMultiRefusesBlocksItCannotSegment)
     };
     for (const Case& c : cases) {
         std::vector<HRESULT> results{E_ABORT};
-        const HRESULT hr = channel.WriteMulti(address, 1, 0, kAttributeValue, Parameters(c.count), c.blocks, &results);
+        const HRESULT hr = channel.WriteMulti(address, 1, 0, kAttributeValue, Parameters(c.count),
+                                              c.blocks, &results);
         EXPECT_EQ(Hr{E_INVALIDARG}, Hr{hr}) << "WriteMulti, " << c.name;
-        EXPECT_EQ(std::vector<HRESULT>{E_ABORT}, results) << "WriteMulti, " << c.name << ": results changed";
+        EXPECT_EQ(std::vector<HRESULT>{E_ABORT}, results)
+            << "WriteMulti, " << c.name << ": results changed";
     }
-    EXPECT_TRUE(drive.requests.empty()) << "WriteMulti sent " << drive.requests.size() << " requests";
+    EXPECT_TRUE(drive.requests.empty())
+        << "WriteMulti sent " << drive.requests.size() << " requests";
     EXPECT_EQ(Hr{E_POINTER}, Hr{channel.WriteMulti(address, 1, 0, kAttributeValue, Parameters(1),
                                                    {kUnsigned16, 1, 0, 5}, nullptr)})
         << "WriteMulti without results";
 }
 
-TEST_F(ParameterChannelTest, WriteMultiSendsNothingWhenALaterSegmentIsBad)
-{
+TEST_F(ParameterChannelTest, WriteMultiSendsNothingWhenALaterSegmentIsBad) {
     // 20 good double words (two segments) followed by a string: refused before sending.
     std::vector<BYTE> blocks = Blocks(20, {kUnsigned32, 1, 1, 2, 3, 4});
     blocks.insert(blocks.end(), {kVisibleString, 1, 'a', 0});
     std::vector<HRESULT> results;
-    EXPECT_EQ(Hr{E_INVALIDARG}, Hr{channel.WriteMulti(address, 1, 0, kAttributeValue, Parameters(21), blocks,
-                                                      &results)}) << "WriteMulti with a string at the end";
-    EXPECT_TRUE(drive.requests.empty()) << "WriteMulti sent " << drive.requests.size() << " requests";
+    EXPECT_EQ(Hr{E_INVALIDARG}, Hr{channel.WriteMulti(address, 1, 0, kAttributeValue,
+                                                      Parameters(21), blocks, &results)})
+        << "WriteMulti with a string at the end";
+    EXPECT_TRUE(drive.requests.empty())
+        << "WriteMulti sent " << drive.requests.size() << " requests";
 }
 
 // ---- Trace and request reference
 
-TEST_F(ParameterChannelTest, TracesTelegramsWhileLogging)
-{
+TEST_F(ParameterChannelTest, TracesTelegramsWhileLogging) {
     drive.script = {{S_OK, {1, 0x01, 0, 1, 0x06, 1, 0x12, 0x34}}};
     std::vector<BYTE> values;
     BYTE format = 0;
-    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, &values, &format,
-                                               nullptr, nullptr)}) << "ReadSingle";
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadSingle(address, 1, 0, kAttributeValue, 1, 964, 0, &values,
+                                              &format, nullptr, nullptr)})
+        << "ReadSingle";
     const std::vector<std::wstring> expected{
         L"  communicate (read single)",
         L"  --> BusServer: 01,01,00,01,10,01,03,c4,00,00,",
@@ -474,7 +503,8 @@ TEST_F(ParameterChannelTest, TracesTelegramsWhileLogging)
     log.lines.clear();
     drive.asynchronous = true;
     drive.script = {{S_OK, {1, 0x02, 0, 1}}};
-    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 964, 0, {7, 0}, kUnsigned8)})
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 964, 0, {7, 0},
+                                               kUnsigned8)})
         << "WriteSingle";
     const std::vector<std::wstring> expectedAsync{
         L"  communicate (write single)",
@@ -487,11 +517,11 @@ TEST_F(ParameterChannelTest, TracesTelegramsWhileLogging)
     log.enabled = false;
     drive.script = {{S_OK, {1, 0x02, 0, 1}}};
     channel.WriteSingle(address, 1, 0, kAttributeValue, 1, 964, 0, {7, 0}, kUnsigned8);
-    EXPECT_TRUE(log.lines.empty()) << "trace written while logging is off: " << log.lines.size() << " lines";
+    EXPECT_TRUE(log.lines.empty())
+        << "trace written while logging is off: " << log.lines.size() << " lines";
 }
 
-TEST(RequestReference, RunsFrom1To254)
-{
+TEST(RequestReference, RunsFrom1To254) {
     RequestReference reference;
     EXPECT_EQ(1, reference.Current()) << "first request reference";
     std::vector<int> seen;

@@ -16,49 +16,39 @@ namespace {
 
 constexpr wchar_t kScratchKey[] = L"Software\\OrvaneTest\\InteractionSettings";
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::wstring TempDirectory()
-{
+std::wstring TempDirectory() {
     wchar_t buffer[MAX_PATH];
     GetTempPathW(MAX_PATH, buffer);
     std::wstring path(buffer);
-    if (!path.empty() && path.back() == L'\\')
-        path.pop_back();
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
     return path;
 }
 
-bool IsDirectory(const std::wstring& path)
-{
+bool IsDirectory(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool FileExists(const std::wstring& path)
-{
+bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string ReadFile(const std::wstring& path)
-{
+std::string ReadFile(const std::wstring& path) {
     std::ifstream in(Narrow(path), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-void RemoveTree(const std::wstring& path)
-{
+void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
+            if (name == L"." || name == L"..") continue;
             const std::wstring child = path + L"\\" + name;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
@@ -72,35 +62,33 @@ void RemoveTree(const std::wstring& path)
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key_, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kScratchKey, 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key_, nullptr));
         root_ = TempDirectory() + L"\\ov_settings_test";
         RemoveTree(root_);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         RegCloseKey(key_);
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
         RemoveTree(root_);
         CommLog::SwitchOff();
     }
 
-    void SetDword(const wchar_t* name, DWORD value)
-    {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof(value)));
+    void SetDword(const wchar_t* name, DWORD value) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, name, 0, REG_DWORD,
+                                                reinterpret_cast<BYTE*>(&value), sizeof(value)));
     }
-    void SetBinary(const wchar_t* name, std::initializer_list<BYTE> bytes)
-    {
+    void SetBinary(const wchar_t* name, std::initializer_list<BYTE> bytes) {
         std::basic_string<BYTE> data(bytes);
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, name, 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size())));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, name, 0, REG_BINARY, data.data(),
+                                                static_cast<DWORD>(data.size())));
     }
-    void SetString(const wchar_t* name, const std::wstring& text)
-    {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+    void SetString(const wchar_t* name, const std::wstring& text) {
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
     }
     Settings Read() { return ReadSettings(HKEY_CURRENT_USER, kScratchKey); }
 
@@ -108,8 +96,7 @@ protected:
     std::wstring root_;
 };
 
-TEST_F(SettingsTest, DefaultsWhenTheKeyIsMissingAndLoggingStaysOff)
-{
+TEST_F(SettingsTest, DefaultsWhenTheKeyIsMissingAndLoggingStaysOff) {
     CommLog::Configure(3, root_);
     const Settings settings = ReadSettings(HKEY_CURRENT_USER, L"Software\\OrvaneTest\\NoSuchKey");
     EXPECT_EQ(300u, settings.maxPollCountRead) << "MaxPollCountRead";
@@ -122,8 +109,7 @@ TEST_F(SettingsTest, DefaultsWhenTheKeyIsMissingAndLoggingStaysOff)
     EXPECT_FALSE(CommLog::DebuggerOn());
 }
 
-TEST_F(SettingsTest, NumbersAreTheRawLittleEndianBytes)
-{
+TEST_F(SettingsTest, NumbersAreTheRawLittleEndianBytes) {
     SetDword(L"MaxPollCountRead", 0);
     SetDword(L"MaxPollCountWrite", 7);
     SetBinary(L"TestAtItemCreate", {0x03});                         // shorter: zero-extended
@@ -137,13 +123,12 @@ TEST_F(SettingsTest, NumbersAreTheRawLittleEndianBytes)
     EXPECT_EQ(1000u, settings.timeoutCheckNamespace) << "REG_BINARY taken as number";
 }
 
-TEST_F(SettingsTest, CommLoggingSwitches)
-{
+TEST_F(SettingsTest, CommLoggingSwitches) {
     struct Case {
         DWORD value;
         bool master, file, debugger;
     } cases[] = {
-        {0, false, false, false}, {1, true, true, false}, {2, true, false, true},
+        {0, false, false, false}, {1, true, true, false},  {2, true, false, true},
         {3, true, true, true},    {4, true, false, false},
     };
     for (const Case& c : cases) {
@@ -153,10 +138,12 @@ TEST_F(SettingsTest, CommLoggingSwitches)
         EXPECT_EQ(c.master, CommLog::On()) << "CommLogging " << c.value << ": master switch";
         EXPECT_EQ(c.file, CommLog::FileOn()) << "CommLogging " << c.value << ": file";
         EXPECT_EQ(c.debugger, CommLog::DebuggerOn()) << "CommLogging " << c.value << ": debugger";
-        EXPECT_EQ(c.file, IsDirectory(root_)) << "CommLogging " << c.value << ": directory created only for file logging";
+        EXPECT_EQ(c.file, IsDirectory(root_))
+            << "CommLogging " << c.value << ": directory created only for file logging";
 
         CommLog::Write(L"probe");
-        EXPECT_EQ(c.file, FileExists(CommLog::FilePath())) << "CommLogging " << c.value << ": log file after a line";
+        EXPECT_EQ(c.file, FileExists(CommLog::FilePath()))
+            << "CommLogging " << c.value << ": log file after a line";
         RemoveTree(root_);
     }
     RegDeleteValueW(key_, L"CommLogging");
@@ -164,8 +151,7 @@ TEST_F(SettingsTest, CommLoggingSwitches)
     EXPECT_FALSE(CommLog::On()) << "CommLogging absent";
 }
 
-TEST_F(SettingsTest, TenByteCommLoggingCountsItsFirstFourBytes)
-{
+TEST_F(SettingsTest, TenByteCommLoggingCountsItsFirstFourBytes) {
     SetBinary(L"CommLogging", {0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
     SetString(L"LoggingPath", root_);
     Read();
@@ -176,8 +162,7 @@ TEST_F(SettingsTest, TenByteCommLoggingCountsItsFirstFourBytes)
     EXPECT_FALSE(CommLog::On()) << "eleven bytes cannot be read: off";
 }
 
-TEST_F(SettingsTest, DirectoryWalkCreatesEveryMissingLevel)
-{
+TEST_F(SettingsTest, DirectoryWalkCreatesEveryMissingLevel) {
     const std::wstring deep = root_ + L"\\a/b\\c";
     CreateDirectoryWalk(deep);
     EXPECT_TRUE(IsDirectory(root_)) << Narrow(root_);
@@ -188,8 +173,7 @@ TEST_F(SettingsTest, DirectoryWalkCreatesEveryMissingLevel)
     EXPECT_TRUE(IsDirectory(deep)) << "walking existing directories again is harmless";
 }
 
-TEST_F(SettingsTest, EveryConstructionStartsANewLog)
-{
+TEST_F(SettingsTest, EveryConstructionStartsANewLog) {
     const std::wstring directory = root_ + L"\\x\\y";
     SetDword(L"CommLogging", 1);
     SetString(L"LoggingPath", directory);
@@ -199,15 +183,15 @@ TEST_F(SettingsTest, EveryConstructionStartsANewLog)
     ASSERT_TRUE(FileExists(CommLog::FilePath()));
 
     Read();
-    EXPECT_FALSE(FileExists(CommLog::FilePath())) << "the second construction must delete the first log";
+    EXPECT_FALSE(FileExists(CommLog::FilePath()))
+        << "the second construction must delete the first log";
     CommLog::Write(L"second object");
     const std::string text = ReadFile(CommLog::FilePath());
     EXPECT_EQ(std::string::npos, text.find("first object")) << text;
     EXPECT_NE(std::string::npos, text.find(": second object \r\n")) << text;
 }
 
-TEST_F(SettingsTest, OverLongLoggingPathFallsBackToTheDefault)
-{
+TEST_F(SettingsTest, OverLongLoggingPathFallsBackToTheDefault) {
     SetString(L"LoggingPath", std::wstring(2000, L'x'));  // 4002 bytes with the terminator
     Read();
     EXPECT_EQ("C:\\Orvane\\Logging", Narrow(CommLog::Directory()));
@@ -216,8 +200,7 @@ TEST_F(SettingsTest, OverLongLoggingPathFallsBackToTheDefault)
     EXPECT_EQ(Narrow(root_), Narrow(CommLog::Directory())) << "a path that fits is used";
 }
 
-TEST(CommLogFormat, LineLayout)
-{
+TEST(CommLogFormat, LineLayout) {
     SYSTEMTIME local = {};
     local.wHour = 14;
     local.wMinute = 3;
@@ -228,8 +211,7 @@ TEST(CommLogFormat, LineLayout)
     EXPECT_EQ("00:03:07.005: x \r\n", Narrow(FormatLogLine(local, 5, L"x")));
 }
 
-TEST(CommLogFormat, LinesAreAppendedInAnsi)
-{
+TEST(CommLogFormat, LinesAreAppendedInAnsi) {
     const std::wstring directory = TempDirectory() + L"\\ov_log_ansi";
     RemoveTree(directory);
     CreateDirectoryWalk(directory);
@@ -239,13 +221,14 @@ TEST(CommLogFormat, LinesAreAppendedInAnsi)
     const std::string text = ReadFile(CommLog::FilePath());
     CommLog::SwitchOff();
     RemoveTree(directory);
-    EXPECT_NE(std::string::npos, text.find(": Ger\xe4t 1 \r\n")) << "code page 1252 expected: " << text;
-    EXPECT_NE(std::string::npos, text.find(": %s %d \r\n")) << "the message is not a format: " << text;
+    EXPECT_NE(std::string::npos, text.find(": Ger\xe4t 1 \r\n"))
+        << "code page 1252 expected: " << text;
+    EXPECT_NE(std::string::npos, text.find(": %s %d \r\n"))
+        << "the message is not a format: " << text;
     EXPECT_EQ(2u, std::count(text.begin(), text.end(), '\n')) << text;
 }
 
-TEST(CommLogFormat, CommunicationBracket)
-{
+TEST(CommLogFormat, CommunicationBracket) {
     wchar_t saved[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, saved);
     const std::wstring directory = TempDirectory() + L"\\ov_bracket";
@@ -253,9 +236,7 @@ TEST(CommLogFormat, CommunicationBracket)
     CreateDirectoryWalk(directory);
     SetCurrentDirectoryW(directory.c_str());
     CommLog::SwitchOff();
-    {
-        CommunicationScope scope;
-    }
+    { CommunicationScope scope; }
     CommunicationBracket(true);
     SetCurrentDirectoryW(saved);
     const std::string text = ReadFile(directory + L"\\debugInfo.txt");
@@ -263,8 +244,7 @@ TEST(CommLogFormat, CommunicationBracket)
     EXPECT_EQ("Start KommunikationEnde  KommunikationStart Kommunikation", text);
 }
 
-TEST(CommLogFormat, ValueTexts)
-{
+TEST(CommLogFormat, ValueTexts) {
     auto text = [](VARTYPE vt, auto set) {
         VARIANT v;
         VariantInit(&v);
@@ -282,7 +262,8 @@ TEST(CommLogFormat, ValueTexts)
     EXPECT_EQ("4294967295 (VT_UI4)", text(VT_UI4, [](VARIANT& v) { V_UI4(&v) = 0xFFFFFFFF; }));
     EXPECT_EQ("4.250000 (VT_R4)", text(VT_R4, [](VARIANT& v) { V_R4(&v) = 4.25f; }));
     EXPECT_EQ("0.500000 (VT_R8)", text(VT_R8, [](VARIANT& v) { V_R8(&v) = 0.5; }));
-    EXPECT_EQ("Pump 1 (VT_BSTR)", text(VT_BSTR, [](VARIANT& v) { V_BSTR(&v) = SysAllocString(L"Pump 1"); }));
+    EXPECT_EQ("Pump 1 (VT_BSTR)",
+              text(VT_BSTR, [](VARIANT& v) { V_BSTR(&v) = SysAllocString(L"Pump 1"); }));
     EXPECT_EQ("true (VT_BOOL)", text(VT_BOOL, [](VARIANT& v) { V_BOOL(&v) = VARIANT_TRUE; }));
     EXPECT_EQ("false (VT_BOOL)", text(VT_BOOL, [](VARIANT& v) { V_BOOL(&v) = 1; }));
     EXPECT_EQ("", text(VT_EMPTY, [](VARIANT&) {}));

@@ -19,13 +19,11 @@ namespace orvane::interaction::test {
 
 constexpr wchar_t kSimProgId[] = L"Orvane.BusSimulator";
 
-inline std::wstring SimAddress(const std::wstring& itemId)
-{
+inline std::wstring SimAddress(const std::wstring& itemId) {
     return L"opc://" + std::wstring(kSimProgId) + L"/" + itemId;
 }
 
-inline com::UniqueVariant Text(const std::wstring& text)
-{
+inline com::UniqueVariant Text(const std::wstring& text) {
     return com::UniqueVariant(std::wstring_view(text));
 }
 
@@ -35,19 +33,17 @@ public:
     void TearDown() override { CoUninitialize(); }
 };
 // Once per test program, whichever files include this.
-inline ::testing::Environment* const kMtaEnvironment = ::testing::AddGlobalTestEnvironment(new MtaEnvironment);
+inline ::testing::Environment* const kMtaEnvironment =
+    ::testing::AddGlobalTestEnvironment(new MtaEnvironment);
 
 // The connection object with the items of one slave created in the simulator, the
 // simulator reset and the drive profile selected.
 class SimConnection {
 public:
-    HRESULT Open(int slave)
-    {
+    HRESULT Open(int slave) {
         HRESULT hr = com::CoCreate(CLSID_OPCInteraction, &interaction, CLSCTX_INPROC_SERVER);
-        if (FAILED(hr))
-            return hr;
-        if (FAILED(hr = interaction.query(&async)))
-            return hr;
+        if (FAILED(hr)) return hr;
+        if (FAILED(hr = interaction.query(&async))) return hr;
         const std::wstring prefix = L"DP/Slave" + std::to_wstring(slave) + L"/";
         const std::wstring sim = L"Sim/Slave" + std::to_wstring(slave) + L"/";
         channel = SimAddress(prefix + L"SlotI0S47D8209");
@@ -58,27 +54,26 @@ public:
         const struct {
             const std::wstring& address;
             VARTYPE type;
-        } items[] = {{channel, VT_ARRAY | VT_UI1}, {profile, VT_UI2}, {latency, VT_UI4}, {offline, VT_BOOL},
+        } items[] = {{channel, VT_ARRAY | VT_UI1},
+                     {profile, VT_UI2},
+                     {latency, VT_UI4},
+                     {offline, VT_BOOL},
                      {reset, VT_BOOL}};
         for (const auto& item : items) {
-            if (FAILED(hr = Init(item.address, item.type)))
-                return hr;
+            if (FAILED(hr = Init(item.address, item.type))) return hr;
         }
         VARIANT on;
         VariantInit(&on);
         V_VT(&on) = VT_BOOL;
         V_BOOL(&on) = VARIANT_TRUE;
-        if (FAILED(hr = interaction->Write(*Text(reset), on)))
-            return hr;
+        if (FAILED(hr = interaction->Write(*Text(reset), on))) return hr;
         return SetNumber(profile, 0x3A00);
     }
 
-    HRESULT SetNumber(const std::wstring& address, LONG number)
-    {
+    HRESULT SetNumber(const std::wstring& address, LONG number) {
         return interaction->Write(*Text(address), *com::UniqueVariant(number));
     }
-    HRESULT SetFlag(const std::wstring& address, bool flag)
-    {
+    HRESULT SetFlag(const std::wstring& address, bool flag) {
         VARIANT value;
         VariantInit(&value);
         V_VT(&value) = VT_BOOL;
@@ -91,15 +86,14 @@ public:
     std::wstring channel, profile, latency, offline, reset;
 
 private:
-    HRESULT Init(const std::wstring& address, VARTYPE type)
-    {
+    HRESULT Init(const std::wstring& address, VARTYPE type) {
         com::ComPtr<vkopc_test::FakeParameter> parameter;
         HRESULT hr = com::MakeObject(&parameter, address, type);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         com::ComPtr<IUnknown> replacement;
         VARTYPE addressType = VT_EMPTY;
-        return interaction->Init(0, static_cast<VKModelParameter*>(parameter.get()), replacement.put(), &addressType);
+        return interaction->Init(0, static_cast<VKModelParameter*>(parameter.get()),
+                                 replacement.put(), &addressType);
     }
 };
 

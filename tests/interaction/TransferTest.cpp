@@ -31,13 +31,12 @@ public:
     int writes = 0;
     HRESULT lastWrite = S_OK;
 
-    STDMETHODIMP Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality, VARIANT* pvTimeStamp) override
-    {
+    STDMETHODIMP Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality,
+                      VARIANT* pvTimeStamp) override {
         ++reads;
         return inner_->Read(vAddress, pvValue, pvQuality, pvTimeStamp);
     }
-    STDMETHODIMP Write(VARIANT vAddress, VARIANT vValue) override
-    {
+    STDMETHODIMP Write(VARIANT vAddress, VARIANT vValue) override {
         ++writes;
         return lastWrite = inner_->Write(vAddress, vValue);
     }
@@ -45,9 +44,11 @@ public:
     STDMETHODIMP Terminate(VARIANT) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
         return E_NOTIMPL;
     }
 
@@ -62,8 +63,8 @@ public:
     Mode mode = Mode::Never;
     std::vector<long> transactionIds;
 
-    STDMETHODIMP AsyncRead(IUnknown* pCallback, VARIANT, long lTransactionID, long* plCancelID) override
-    {
+    STDMETHODIMP AsyncRead(IUnknown* pCallback, VARIANT, long lTransactionID,
+                           long* plCancelID) override {
         transactionIds.push_back(lTransactionID);
         *plCancelID = 7;
         com::ComPtr<IvkAsyncCallback> callback;
@@ -75,23 +76,25 @@ public:
         VARIANT none;
         VariantInit(&none);
         switch (mode) {
-        case Mode::Never:
-            break;
-        case Mode::Twice:
-            // A write completion and an unknown ID first: neither may take the read.
-            callback->AsyncWriteComplete(lTransactionID, 0);
-            callback->AsyncReadComplete(lTransactionID + 1, 0, *com::UniqueVariant(LONG(99)), quality, none);
-            callback->AsyncReadComplete(lTransactionID, 0, *com::UniqueVariant(LONG(1)), quality, none);
-            callback->AsyncReadComplete(lTransactionID, E_ACCESSDENIED, *com::UniqueVariant(LONG(2)), quality, none);
-            break;
-        case Mode::Error:
-            callback->AsyncReadComplete(lTransactionID, E_ACCESSDENIED, none, quality, none);
-            break;
+            case Mode::Never: break;
+            case Mode::Twice:
+                // A write completion and an unknown ID first: neither may take the read.
+                callback->AsyncWriteComplete(lTransactionID, 0);
+                callback->AsyncReadComplete(lTransactionID + 1, 0, *com::UniqueVariant(LONG(99)),
+                                            quality, none);
+                callback->AsyncReadComplete(lTransactionID, 0, *com::UniqueVariant(LONG(1)),
+                                            quality, none);
+                callback->AsyncReadComplete(lTransactionID, E_ACCESSDENIED,
+                                            *com::UniqueVariant(LONG(2)), quality, none);
+                break;
+            case Mode::Error:
+                callback->AsyncReadComplete(lTransactionID, E_ACCESSDENIED, none, quality, none);
+                break;
         }
         return S_OK;
     }
-    STDMETHODIMP AsyncWrite(IUnknown* pCallback, VARIANT, VARIANT, long lTransactionID, long* plCancelID) override
-    {
+    STDMETHODIMP AsyncWrite(IUnknown* pCallback, VARIANT, VARIANT, long lTransactionID,
+                            long* plCancelID) override {
         transactionIds.push_back(lTransactionID);
         *plCancelID = 8;
         if (mode != Mode::Never) {
@@ -103,48 +106,48 @@ public:
     }
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
         return E_NOTIMPL;
     }
 };
 
 // Read request for parameter 964, subindex 0 of axis 0.
-com::UniqueVariant Read964Request()
-{
+com::UniqueVariant Read964Request() {
     com::UniqueVariant telegram;
-    MakeTelegram({0x05, kRequestRead, 0x00, 0x01, kAttributeValue, 0x01, 0x03, 0xC4, 0x00, 0x00}, telegram.put());
+    MakeTelegram({0x05, kRequestRead, 0x00, 0x01, kAttributeValue, 0x01, 0x03, 0xC4, 0x00, 0x00},
+                 telegram.put());
     return telegram;
 }
 
 class SimTransferTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         sim_ = new SimConnection;
         opened_ = sim_->Open(3);
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete sim_;
         sim_ = nullptr;
     }
-    void SetUp() override
-    {
-        ASSERT_EQ(Hr{S_OK}, Hr{opened_}) << "connection to the simulator's slave 3 (is OrvaneBusSim registered?)";
+    void SetUp() override {
+        ASSERT_EQ(Hr{S_OK}, Hr{opened_})
+            << "connection to the simulator's slave 3 (is OrvaneBusSim registered?)";
         ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 2)}) << "Write LatencyMs 2";
-        ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->profile, 0x3A00)}) << "Write MA_ProfileIdentNumber";
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->profile, 0x3A00)})
+            << "Write MA_ProfileIdentNumber";
         ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&counting_, sim_->interaction.get())});
         transfer_.SetConnection(com::ComPtr<IvkInteraction2>(counting_.get()), sim_->async);
         transfer_.SetCompletionTimeout(20000);
     }
 
-    HRESULT Communicate(VARIANT* telegram, ULONG maxPolls, ULONG timeoutSeconds)
-    {
+    HRESULT Communicate(VARIANT* telegram, ULONG maxPolls, ULONG timeoutSeconds) {
         com::UniqueVariant quality, timestamp;
-        return transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), telegram, quality.put(), timestamp.put(),
-                                                      maxPolls, timeoutSeconds);
+        return transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), telegram, quality.put(),
+                                                      timestamp.put(), maxPolls, timeoutSeconds);
     }
 
     static SimConnection* sim_;
@@ -155,12 +158,12 @@ protected:
 SimConnection* SimTransferTest::sim_ = nullptr;
 HRESULT SimTransferTest::opened_ = E_FAIL;
 
-TEST_F(SimTransferTest, SynchronousReadOfParameter964)
-{
+TEST_F(SimTransferTest, SynchronousReadOfParameter964) {
     com::UniqueVariant telegram = Read964Request();
     com::UniqueVariant quality, timestamp;
-    ASSERT_EQ(Hr{S_OK}, Hr{transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(), quality.put(),
-                                                                  timestamp.put(), 300, 300)});
+    ASSERT_EQ(Hr{S_OK},
+              Hr{transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(),
+                                                        quality.put(), timestamp.put(), 300, 300)});
     std::vector<BYTE> response;
     ASSERT_EQ(Hr{S_OK}, Hr{TelegramBytes(*telegram, &response)}) << Describe(*telegram);
     EXPECT_EQ("05 01 00 01 06 01 00 2a", Hex(response)) << "value 42 of parameter 964";
@@ -170,9 +173,9 @@ TEST_F(SimTransferTest, SynchronousReadOfParameter964)
     EXPECT_GE(counting_->reads, 1);
 }
 
-TEST_F(SimTransferTest, PollLimitCountsRepetitions)
-{
-    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)}) << "a slave that takes ten minutes";
+TEST_F(SimTransferTest, PollLimitCountsRepetitions) {
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)})
+        << "a slave that takes ten minutes";
     com::UniqueVariant telegram = Read964Request();
     EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Communicate(telegram.get(), 0, 300)}) << "max polls 0";
     EXPECT_EQ(1, counting_->reads) << "max polls 0: exactly one bus-server read";
@@ -184,8 +187,7 @@ TEST_F(SimTransferTest, PollLimitCountsRepetitions)
     EXPECT_EQ(4, counting_->reads) << "max polls 3: the first read and three repetitions";
 }
 
-TEST_F(SimTransferTest, MaxPollCountReadZeroGivesOneReadPerRequest)
-{
+TEST_F(SimTransferTest, MaxPollCountReadZeroGivesOneReadPerRequest) {
     ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)});
     Settings settings;
     settings.maxPollCountRead = 0;
@@ -193,23 +195,22 @@ TEST_F(SimTransferTest, MaxPollCountReadZeroGivesOneReadPerRequest)
     ParameterChannel channel(sync, nullptr);
     std::vector<BYTE> values;
     BYTE format = 0;
-    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{channel.ReadSingle(*Text(sim_->channel), 1, 0, kAttributeValue, 1, 964, 0, &values,
-                                                       &format, nullptr, nullptr)})
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT},
+              Hr{channel.ReadSingle(*Text(sim_->channel), 1, 0, kAttributeValue, 1, 964, 0, &values,
+                                    &format, nullptr, nullptr)})
         << "ReadSingle with MaxPollCountRead 0";
     EXPECT_EQ(1, counting_->writes);
     EXPECT_EQ(1, counting_->reads) << "exactly one bus-server read";
 }
 
-TEST_F(SimTransferTest, DeadlineOfZeroSecondsEndsAfterTheFirstRead)
-{
+TEST_F(SimTransferTest, DeadlineOfZeroSecondsEndsAfterTheFirstRead) {
     ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 600000)});
     com::UniqueVariant telegram = Read964Request();
     EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Communicate(telegram.get(), 100000, 0)}) << "timeout 0 s";
     EXPECT_EQ(1, counting_->reads) << "the deadline is the current second";
 }
 
-TEST_F(SimTransferTest, FailingBusWriteIsReturnedWithoutAnyRead)
-{
+TEST_F(SimTransferTest, FailingBusWriteIsReturnedWithoutAnyRead) {
     ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->profile, 0)}) << "deselect the drive profile";
     com::UniqueVariant telegram = Read964Request();
     const HRESULT hr = Communicate(telegram.get(), 300, 300);
@@ -218,52 +219,52 @@ TEST_F(SimTransferTest, FailingBusWriteIsReturnedWithoutAnyRead)
     EXPECT_EQ(0, counting_->reads) << "no read after a failed write";
 }
 
-TEST_F(SimTransferTest, MissingArgumentsAndConnection)
-{
+TEST_F(SimTransferTest, MissingArgumentsAndConnection) {
     com::UniqueVariant quality, timestamp;
-    EXPECT_EQ(Hr{E_POINTER}, Hr{transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), nullptr, quality.put(),
-                                                                       timestamp.put(), 1, 1)})
+    EXPECT_EQ(Hr{E_POINTER},
+              Hr{transfer_.CommunicateWithAxolentServer(*Text(sim_->channel), nullptr,
+                                                        quality.put(), timestamp.put(), 1, 1)})
         << "NULL telegram";
     BusTransfer unconnected;
     com::UniqueVariant telegram = Read964Request();
-    EXPECT_EQ(Hr{E_POINTER}, Hr{unconnected.CommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(),
-                                                                         quality.put(), timestamp.put(), 1, 1)})
+    EXPECT_EQ(Hr{E_POINTER},
+              Hr{unconnected.CommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(),
+                                                          quality.put(), timestamp.put(), 1, 1)})
         << "no connection";
-    EXPECT_EQ(Hr{E_POINTER}, Hr{unconnected.BlockingAsyncWrite(*Text(sim_->channel), *telegram)}) << "no async connection";
+    EXPECT_EQ(Hr{E_POINTER}, Hr{unconnected.BlockingAsyncWrite(*Text(sim_->channel), *telegram)})
+        << "no async connection";
     EXPECT_EQ(0, counting_->writes);
 }
 
-TEST_F(SimTransferTest, AsynchronousTransferThroughTheParameterChannel)
-{
+TEST_F(SimTransferTest, AsynchronousTransferThroughTheParameterChannel) {
     Settings settings;
     TelegramTransfer async(transfer_, settings, true);
     ParameterChannel channel(async, nullptr);
     std::vector<BYTE> values;
     BYTE format = 0;
     com::UniqueVariant quality, timestamp;
-    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadSingle(*Text(sim_->channel), 9, 0, kAttributeValue, 1, 964, 2, &values,
-                                              &format, quality.put(), timestamp.put())})
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadSingle(*Text(sim_->channel), 9, 0, kAttributeValue, 1, 964,
+                                              2, &values, &format, quality.put(), timestamp.put())})
         << "ReadSingle 964.2 over the asynchronous transfer";
     EXPECT_EQ(kUnsigned16, format);
     EXPECT_EQ("02 03", Hex(values)) << "964 subindex 2 (0x0203)";
-    EXPECT_EQ(0, counting_->writes) << "the asynchronous transfer must not use the synchronous calls";
+    EXPECT_EQ(0, counting_->writes)
+        << "the asynchronous transfer must not use the synchronous calls";
 }
 
-TEST_F(SimTransferTest, AsynchronousReadOfAnOfflineSlaveFailsWithBadQuality)
-{
+TEST_F(SimTransferTest, AsynchronousReadOfAnOfflineSlaveFailsWithBadQuality) {
     ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetFlag(sim_->offline, true)});
     com::UniqueVariant telegram = Read964Request();
     com::UniqueVariant quality, timestamp;
-    const HRESULT hr = transfer_.AsyncCommunicateWithAxolentServer(*Text(sim_->channel), telegram.get(), quality.put(),
-                                                                   timestamp.put(), 2, 300);
+    const HRESULT hr = transfer_.AsyncCommunicateWithAxolentServer(
+        *Text(sim_->channel), telegram.get(), quality.put(), timestamp.put(), 2, 300);
     sim_->SetFlag(sim_->offline, false);
     EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{hr}) << "an offline slave never answers";
 }
 
 // Every kind of parameter request over the synchronous transfer to the simulated
 // drive of slave 3, axis 1, and back decoded.
-TEST_F(SimTransferTest, ParameterRequestsReachTheDrive)
-{
+TEST_F(SimTransferTest, ParameterRequestsReachTheDrive) {
     Settings settings;
     TelegramTransfer sync(transfer_, settings, false);
     ParameterChannel channel(sync, nullptr);
@@ -272,16 +273,16 @@ TEST_F(SimTransferTest, ParameterRequestsReachTheDrive)
     auto readU16 = [&](WORD parameter, std::string* hex) {
         std::vector<BYTE> values;
         BYTE format = 0;
-        const HRESULT hr = channel.ReadSingle(*address, reference++, 1, kAttributeValue, 1, parameter, 0, &values,
-                                              &format, nullptr, nullptr);
+        const HRESULT hr = channel.ReadSingle(*address, reference++, 1, kAttributeValue, 1,
+                                              parameter, 0, &values, &format, nullptr, nullptr);
         *hex = Hex(values);
         return hr;
     };
 
     std::vector<BYTE> bytes;
     ASSERT_EQ(Hr{S_OK}, Hr{VariantToBytes(kUnsigned16, *com::UniqueVariant(LONG(1234)), &bytes)});
-    EXPECT_EQ(Hr{S_OK}, Hr{channel.WriteSingle(*address, reference++, 1, kAttributeValue, 1, 1000, 0, bytes,
-                                               kUnsigned16)})
+    EXPECT_EQ(Hr{S_OK}, Hr{channel.WriteSingle(*address, reference++, 1, kAttributeValue, 1, 1000,
+                                               0, bytes, kUnsigned16)})
         << "WriteSingle 1000 = 1234";
     std::string hex;
     EXPECT_EQ(Hr{S_OK}, Hr{readU16(1000, &hex)}) << "ReadSingle 1000";
@@ -290,20 +291,22 @@ TEST_F(SimTransferTest, ParameterRequestsReachTheDrive)
     // 40 parameters: two requests (39 + 1), one value block each.
     std::vector<ParameterAddress> parameters(40, ParameterAddress{1000, 0, false});
     std::vector<BYTE> blocks;
-    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadMulti(*address, reference++, 1, kAttributeValue, parameters, &blocks, nullptr,
-                                             nullptr)})
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.ReadMulti(*address, reference++, 1, kAttributeValue, parameters,
+                                             &blocks, nullptr, nullptr)})
         << "ReadMulti of 40";
     std::vector<com::UniqueVariant> decoded;
-    ASSERT_EQ(Hr{S_OK}, Hr{DecodeValues(std::vector<VARTYPE>(40, VT_UI2), blocks, std::vector<BYTE>(40, 0), &decoded)});
+    ASSERT_EQ(Hr{S_OK}, Hr{DecodeValues(std::vector<VARTYPE>(40, VT_UI2), blocks,
+                                        std::vector<BYTE>(40, 0), &decoded)});
     ASSERT_EQ(40u, decoded.size());
     EXPECT_EQ("VT_UI2 1234", Describe(*decoded[39])) << "the 40th value";
 
     // Two changes in one request: Unsigned16 1000 = 777, Integer16 1001 = -42.
     const std::vector<BYTE> changes = {kUnsigned16, 1, 0x03, 0x09, kInteger16, 1, 0xFF, 0xD6};
     std::vector<HRESULT> results;
-    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteMulti(*address, reference++, 1, kAttributeValue,
-                                              {ParameterAddress{1000, 0, false}, ParameterAddress{1001, 0, false}},
-                                              changes, &results)})
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteMulti(
+                            *address, reference++, 1, kAttributeValue,
+                            {ParameterAddress{1000, 0, false}, ParameterAddress{1001, 0, false}},
+                            changes, &results)})
         << "WriteMulti";
     ASSERT_EQ(2u, results.size());
     EXPECT_EQ(Hr{S_OK}, Hr{results[0]}) << "1000";
@@ -319,8 +322,7 @@ TEST_F(SimTransferTest, ParameterRequestsReachTheDrive)
 }
 
 // The trace of one synchronous and one asynchronous read in the communication log.
-TEST_F(SimTransferTest, TransfersWriteTheirTraceLines)
-{
+TEST_F(SimTransferTest, TransfersWriteTheirTraceLines) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring directory = std::wstring(temp) + L"ov_transfer_trace";
@@ -334,14 +336,17 @@ TEST_F(SimTransferTest, TransfersWriteTheirTraceLines)
     TelegramTransfer async(transfer_, settings, true);
     std::vector<BYTE> values;
     BYTE format = 0;
-    EXPECT_EQ(Hr{S_OK}, Hr{ParameterChannel(sync, &trace).ReadSingle(*Text(sim_->channel), 5, 0, kAttributeValue, 1,
-                                                                      964, 0, &values, &format, nullptr, nullptr)});
-    EXPECT_EQ(Hr{S_OK}, Hr{ParameterChannel(async, &trace).ReadSingle(*Text(sim_->channel), 6, 0, kAttributeValue, 1,
-                                                                       964, 0, &values, &format, nullptr, nullptr)});
+    EXPECT_EQ(Hr{S_OK}, Hr{ParameterChannel(sync, &trace)
+                               .ReadSingle(*Text(sim_->channel), 5, 0, kAttributeValue, 1, 964, 0,
+                                           &values, &format, nullptr, nullptr)});
+    EXPECT_EQ(Hr{S_OK}, Hr{ParameterChannel(async, &trace)
+                               .ReadSingle(*Text(sim_->channel), 6, 0, kAttributeValue, 1, 964, 0,
+                                           &values, &format, nullptr, nullptr)});
     CommLog::SwitchOff();
 
     std::string text;
-    HANDLE file = CreateFileW(CommLog::FilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(CommLog::FilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file) << "no log file";
     char buffer[65536];
     DWORD read = 0;
@@ -369,24 +374,26 @@ TEST_F(SimTransferTest, TransfersWriteTheirTraceLines)
     size_t from = 0;
     for (const char* line : expected) {
         const size_t at = text.find(line, from);
-        EXPECT_NE(std::string::npos, at) << "log line containing '" << line << "' (in order) missing from:\n" << text;
-        if (at != std::string::npos)
-            from = at;
+        EXPECT_NE(std::string::npos, at)
+            << "log line containing '" << line << "' (in order) missing from:\n"
+            << text;
+        if (at != std::string::npos) from = at;
     }
-    EXPECT_NE(std::string::npos, text.find("      call BlockingAsyncWrite (" + channel + ") \r\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("      BlockingAsyncRead returns (" + channel + ") \r\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("      call BlockingAsyncWrite (" + channel + ") \r\n"))
+        << text;
+    EXPECT_NE(std::string::npos,
+              text.find("      BlockingAsyncRead returns (" + channel + ") \r\n"))
+        << text;
 }
 
 class ScriptedTransferTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&async_)});
         transfer_.SetConnection(nullptr, com::ComPtr<IvkAsyncInteraction>(async_.get()));
         transfer_.SetCompletionTimeout(100);
     }
-    HRESULT Read(VARIANT* value, VARIANT* quality)
-    {
+    HRESULT Read(VARIANT* value, VARIANT* quality) {
         com::UniqueVariant timestamp;
         return transfer_.BlockingAsyncRead(*Text(L"opc://X/Y"), value, quality, timestamp.put());
     }
@@ -395,8 +402,7 @@ protected:
     BusTransfer transfer_;
 };
 
-TEST_F(ScriptedTransferTest, ReadWithoutCompletionFailsWithQualityBad)
-{
+TEST_F(ScriptedTransferTest, ReadWithoutCompletionFailsWithQualityBad) {
     com::UniqueVariant value, quality;
     EXPECT_EQ(Hr{E_FAIL}, Hr{Read(value.put(), quality.put())}) << "no completion within 100 ms";
     EXPECT_EQ(VT_I2, quality.vt()) << "quality after a timeout";
@@ -408,45 +414,44 @@ TEST_F(ScriptedTransferTest, ReadWithoutCompletionFailsWithQualityBad)
     ASSERT_EQ(Hr{S_OK}, Hr{callback.query(&late)});
     VARIANT none;
     VariantInit(&none);
-    EXPECT_EQ(Hr{S_OK}, Hr{late->AsyncReadComplete(async_->transactionIds.back(), 0, none, none, none)});
+    EXPECT_EQ(Hr{S_OK},
+              Hr{late->AsyncReadComplete(async_->transactionIds.back(), 0, none, none, none)});
 }
 
-TEST_F(ScriptedTransferTest, OnlyTheFirstMatchingCompletionCounts)
-{
+TEST_F(ScriptedTransferTest, OnlyTheFirstMatchingCompletionCounts) {
     async_->mode = ScriptedAsync::Mode::Twice;
     com::UniqueVariant value, quality;
-    EXPECT_EQ(Hr{S_OK}, Hr{Read(value.put(), quality.put())}) << "the first read completion had error 0";
+    EXPECT_EQ(Hr{S_OK}, Hr{Read(value.put(), quality.put())})
+        << "the first read completion had error 0";
     EXPECT_EQ("VT_I4 1", Describe(*value)) << "the value of the first read completion";
     EXPECT_EQ(0xC0, V_I2(quality.get()));
 }
 
-TEST_F(ScriptedTransferTest, CompletionErrorIsTheResult)
-{
+TEST_F(ScriptedTransferTest, CompletionErrorIsTheResult) {
     async_->mode = ScriptedAsync::Mode::Error;
     com::UniqueVariant value, quality;
     EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{Read(value.put(), quality.put())}) << "read";
-    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{transfer_.BlockingAsyncWrite(*Text(L"opc://X/Y"), *Text(L"v"))}) << "write";
-    EXPECT_EQ(Hr{E_POINTER}, Hr{transfer_.BlockingAsyncRead(*Text(L"opc://X/Y"), nullptr, quality.put(), value.put())})
+    EXPECT_EQ(Hr{E_ACCESSDENIED},
+              Hr{transfer_.BlockingAsyncWrite(*Text(L"opc://X/Y"), *Text(L"v"))})
+        << "write";
+    EXPECT_EQ(Hr{E_POINTER}, Hr{transfer_.BlockingAsyncRead(*Text(L"opc://X/Y"), nullptr,
+                                                            quality.put(), value.put())})
         << "NULL value";
 }
 
-TEST_F(ScriptedTransferTest, TransactionIdsSkipAllOnes)
-{
+TEST_F(ScriptedTransferTest, TransactionIdsSkipAllOnes) {
     async_->mode = ScriptedAsync::Mode::Error;
     AsyncCompletions::Get().SetTransactionCounter(0xFFFFFFFD);
-    for (int i = 0; i < 3; ++i)
-        transfer_.BlockingAsyncWrite(*Text(L"opc://X/Y"), *Text(L"v"));
+    for (int i = 0; i < 3; ++i) transfer_.BlockingAsyncWrite(*Text(L"opc://X/Y"), *Text(L"v"));
     ASSERT_EQ(3u, async_->transactionIds.size());
     EXPECT_EQ(0xFFFFFFFDu, static_cast<DWORD>(async_->transactionIds[0]));
     EXPECT_EQ(0xFFFFFFFEu, static_cast<DWORD>(async_->transactionIds[1]));
     EXPECT_EQ(0u, static_cast<DWORD>(async_->transactionIds[2])) << "0xFFFFFFFF is never issued";
 }
 
-TEST(MessageWait, WaitsDispatchAndTimeOut)
-{
+TEST(MessageWait, WaitsDispatchAndTimeOut) {
     com::UniqueHandle events[3];
-    for (auto& event : events)
-        event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (auto& event : events) event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HANDLE handles[3] = {events[0].get(), events[1].get(), events[2].get()};
 
     EXPECT_FALSE(WaitWithMessages(handles[0], 20)) << "nothing signalled";
@@ -455,13 +460,13 @@ TEST(MessageWait, WaitsDispatchAndTimeOut)
     EXPECT_FALSE(WaitWithMessages(handles[0], 20)) << "a message alone does not end the wait";
 
     std::thread signaller([&] {
-        for (HANDLE h : handles)
-            SetEvent(h);
+        for (HANDLE h : handles) SetEvent(h);
     });
     signaller.join();
     EXPECT_TRUE(WaitWithMessages(handles[1], 1000)) << "signalled";
     EXPECT_TRUE(WaitAllWithMessages(3, handles, 1000)) << "all three signalled";
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(handles[0], 0)) << "taken signals are reset";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(handles[0], 0))
+        << "taken signals are reset";
 
     SetEvent(handles[0]);
     SetEvent(handles[2]);

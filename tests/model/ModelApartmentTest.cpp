@@ -36,7 +36,8 @@ protected:
 };
 
 TEST_F(ModelAcrossApartments, TheCallerGetsAProxy) {
-    EXPECT_TRUE(IsProxy(root_.get())) << "CoCreateInstance(ModelObject) from the MTA returned no proxy";
+    EXPECT_TRUE(IsProxy(root_.get()))
+        << "CoCreateInstance(ModelObject) from the MTA returned no proxy";
 }
 
 TEST_F(ModelAcrossApartments, BuildFindAndPathThroughProxies) {
@@ -85,7 +86,8 @@ TEST_F(ModelAcrossApartments, CollectionsAndReKeyThroughProxies) {
 
     com::ComPtr<VKModelCollectionReKey> rekey;
     ASSERT_HR(S_OK, parameters.query(&rekey)) << "the re-keying interface is marshalled too";
-    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), rekey->ReKey(Bstr(L"P").get(), Bstr(L"R").get()));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
+              rekey->ReKey(Bstr(L"P").get(), Bstr(L"R").get()));
     // A parameter renaming itself re-keys in its own apartment.
     EXPECT_HR(S_OK, p->SetName(Bstr(L"P2").get()));
     EXPECT_HR(S_OK, root_->FindParameter(Bstr(L"Dev/P2").get(), item.put()));

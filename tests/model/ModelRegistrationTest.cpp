@@ -18,14 +18,15 @@ using RegisterFunction = HRESULT(STDAPICALLTYPE*)();
 std::wstring ClassesValue(const std::wstring& key, const wchar_t* name = nullptr) {
     wchar_t data[512] = {};
     DWORD size = sizeof data;
-    const LSTATUS status = ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ,
-                                          nullptr, data, &size);
+    const LSTATUS status =
+        ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size);
     return status == ERROR_SUCCESS ? data : L"<missing>";
 }
 
 bool ClassesKeyExists(const std::wstring& key) {
     HKEY handle = nullptr;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
     ::RegCloseKey(handle);
     return true;
 }
@@ -44,8 +45,10 @@ void ExpectRegistered() {
             << "InprocServer32 of " << com::WideToUtf8(key) << " is " << com::WideToUtf8(path);
     }
     EXPECT_EQ(L"VkObjectModel.ModelObject.1", ClassesValue(std::wstring(kModelKey) + L"\\ProgID"));
-    EXPECT_EQ(L"VkObjectModel.ModelObject", ClassesValue(std::wstring(kModelKey) + L"\\VersionIndependentProgID"));
-    EXPECT_EQ(L"{AB96C8B2-6780-11D3-BD5F-00105A3185C3}", ClassesValue(std::wstring(kModelKey) + L"\\TypeLib"));
+    EXPECT_EQ(L"VkObjectModel.ModelObject",
+              ClassesValue(std::wstring(kModelKey) + L"\\VersionIndependentProgID"));
+    EXPECT_EQ(L"{AB96C8B2-6780-11D3-BD5F-00105A3185C3}",
+              ClassesValue(std::wstring(kModelKey) + L"\\TypeLib"));
     CLSID clsid = {};
     EXPECT_HR(S_OK, ::CLSIDFromProgID(L"VkObjectModel.ModelObject", &clsid));
     EXPECT_TRUE(::IsEqualCLSID(clsid, CLSID_ModelObject));
@@ -56,7 +59,8 @@ void ExpectRegistered() {
     for (const IID* iid : {&IID_VKModelObject, &IID_VKModelCollection, &IID_VKModelCollectionReKey,
                            &IID_VKModelParameter, &IID_VKModelParameter2, &IID_VKChangeNotifier}) {
         ITypeInfo* info = nullptr;
-        EXPECT_HR(S_OK, library->GetTypeInfoOfGuid(*iid, &info)) << com::WideToUtf8(com::GuidToString(*iid));
+        EXPECT_HR(S_OK, library->GetTypeInfoOfGuid(*iid, &info))
+            << com::WideToUtf8(com::GuidToString(*iid));
         if (!info) continue;
         TYPEATTR* attributes = nullptr;
         if (SUCCEEDED(info->GetTypeAttr(&attributes))) {
@@ -77,8 +81,10 @@ TEST(ModelRegistration, RegisterAndUnregister) {
 
     HMODULE dll = ::LoadLibraryW(L"VkObjectModel.dll");
     ASSERT_NE(nullptr, dll) << "LoadLibrary(VkObjectModel.dll) failed, error " << ::GetLastError();
-    auto unregister = reinterpret_cast<RegisterFunction>(::GetProcAddress(dll, "DllUnregisterServer"));
-    auto do_register = reinterpret_cast<RegisterFunction>(::GetProcAddress(dll, "DllRegisterServer"));
+    auto unregister =
+        reinterpret_cast<RegisterFunction>(::GetProcAddress(dll, "DllUnregisterServer"));
+    auto do_register =
+        reinterpret_cast<RegisterFunction>(::GetProcAddress(dll, "DllRegisterServer"));
     ASSERT_TRUE(unregister && do_register);
     com::ScopeExit restore([&] {
         do_register();

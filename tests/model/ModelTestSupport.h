@@ -59,7 +59,8 @@ inline std::wstring RelativePathOf(IUnknown* item, IUnknown* ancestor, HRESULT e
 inline com::ComPtr<VKModelObject> NewObject(VKModelObject* parent, const wchar_t* name) {
     com::ComPtr<IUnknown> unknown;
     com::ComPtr<VKModelObject> node;
-    EXPECT_HR(S_OK, parent->CreateObject(Bstr(name).get(), nullptr, unknown.put())) << " name " << com::WideToUtf8(name);
+    EXPECT_HR(S_OK, parent->CreateObject(Bstr(name).get(), nullptr, unknown.put()))
+        << " name " << com::WideToUtf8(name);
     if (unknown) {
         EXPECT_HR(S_OK, unknown.query(&node));
     }
@@ -67,7 +68,7 @@ inline com::ComPtr<VKModelObject> NewObject(VKModelObject* parent, const wchar_t
 }
 
 inline com::ComPtr<VKModelParameter> NewParameter(VKModelObject* parent, const wchar_t* name,
-                                                   const wchar_t* class_id) {
+                                                  const wchar_t* class_id) {
     com::ComPtr<IUnknown> unknown;
     com::ComPtr<VKModelParameter> parameter;
     EXPECT_HR(S_OK, parent->CreateParameter(Bstr(name).get(), Bstr(class_id).get(), unknown.put()))
@@ -80,7 +81,8 @@ inline com::ComPtr<VKModelParameter> NewParameter(VKModelObject* parent, const w
 
 inline long CountOf(VKModelObject* node, bool parameters) {
     com::ComPtr<VKModelCollection> collection;
-    EXPECT_HR(S_OK, parameters ? node->GetParameters(collection.put()) : node->GetObjects(collection.put()));
+    EXPECT_HR(S_OK, parameters ? node->GetParameters(collection.put())
+                               : node->GetObjects(collection.put()));
     long count = -1;
     if (collection) {
         EXPECT_HR(S_OK, collection->GetCount(&count));

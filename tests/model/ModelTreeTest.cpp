@@ -37,14 +37,17 @@ protected:
         ASSERT_TRUE(axis_ && p_ && q_);
     }
 
-    com::ComPtr<IUnknown> FindParameter(VKModelObject* from, const wchar_t* path, HRESULT expected) {
+    com::ComPtr<IUnknown> FindParameter(VKModelObject* from, const wchar_t* path,
+                                        HRESULT expected) {
         com::ComPtr<IUnknown> found;
-        EXPECT_HR(expected, from->FindParameter(Bstr(path).get(), found.put())) << " path " << com::WideToUtf8(path);
+        EXPECT_HR(expected, from->FindParameter(Bstr(path).get(), found.put()))
+            << " path " << com::WideToUtf8(path);
         return found;
     }
     com::ComPtr<IUnknown> FindObject(VKModelObject* from, const wchar_t* path, HRESULT expected) {
         com::ComPtr<IUnknown> found;
-        EXPECT_HR(expected, from->FindObject(Bstr(path).get(), found.put())) << " path " << com::WideToUtf8(path);
+        EXPECT_HR(expected, from->FindObject(Bstr(path).get(), found.put()))
+            << " path " << com::WideToUtf8(path);
         return found;
     }
 
@@ -79,13 +82,15 @@ TEST_F(ModelTree, RelativePaths) {
     com::UniqueBstr path;
     EXPECT_HR(E_INVALIDARG, axis_->GetRelativePath(other.get(), path.put())) << "not an ancestor";
     EXPECT_HR(E_INVALIDARG, axis_->GetRelativePath(nullptr, path.put()));
-    EXPECT_HR(E_INVALIDARG, axis_->GetRelativePath(p_.get(), path.put())) << "a parameter is no ancestor";
+    EXPECT_HR(E_INVALIDARG, axis_->GetRelativePath(p_.get(), path.put()))
+        << "a parameter is no ancestor";
     EXPECT_HR(E_POINTER, axis_->GetRelativePath(bus_.get(), nullptr));
 }
 
 TEST_F(ModelTree, FindParameterByPath) {
     com::ComPtr<IUnknown> found = FindParameter(root_.get(), L"Bus/Dev/Axis/Q", S_OK);
-    EXPECT_TRUE(com::IsSameObject(found.get(), q_.get())) << "FindParameter(Bus/Dev/Axis/Q) found another object";
+    EXPECT_TRUE(com::IsSameObject(found.get(), q_.get()))
+        << "FindParameter(Bus/Dev/Axis/Q) found another object";
     found = FindParameter(dev_.get(), L"Axis/Q", S_OK);
     EXPECT_TRUE(com::IsSameObject(found.get(), q_.get()));
     found = FindParameter(dev_.get(), L"P", S_OK);
@@ -103,9 +108,11 @@ TEST_F(ModelTree, FindParameterByPath) {
 
 TEST_F(ModelTree, ParameterNamesMayHoldSeparators) {
     // A bus-server item ID kept as one parameter name in the device node.
-    com::ComPtr<VKModelParameter> ident = NewParameter(dev_.get(), L"DS_MSAC2_Parameter/MA_ProfileIdentNumber", kParam);
+    com::ComPtr<VKModelParameter> ident =
+        NewParameter(dev_.get(), L"DS_MSAC2_Parameter/MA_ProfileIdentNumber", kParam);
     ASSERT_TRUE(ident);
-    com::ComPtr<IUnknown> found = FindParameter(root_.get(), L"Bus/Dev/DS_MSAC2_Parameter/MA_ProfileIdentNumber", S_OK);
+    com::ComPtr<IUnknown> found =
+        FindParameter(root_.get(), L"Bus/Dev/DS_MSAC2_Parameter/MA_ProfileIdentNumber", S_OK);
     EXPECT_TRUE(com::IsSameObject(found.get(), ident.get()));
     EXPECT_EQ(L"Bus/Dev/DS_MSAC2_Parameter/MA_ProfileIdentNumber", PathOf(ident.get()));
     // An item ID created as a parameter of the root, as the server does for unknown IDs.
@@ -125,7 +132,8 @@ TEST_F(ModelTree, FindObjectByPath) {
     EXPECT_TRUE(com::IsSameObject(found.get(), axis_.get()));
     found = FindObject(bus_.get(), L"Dev", S_OK);
     EXPECT_TRUE(com::IsSameObject(found.get(), dev_.get()));
-    for (const wchar_t* absent : {L"Bus/Dev/P", L"Bus/Dev/Axis/", L"Bus//Dev", L"", L"/Bus", L"Dev", L"BUS"}) {
+    for (const wchar_t* absent :
+         {L"Bus/Dev/P", L"Bus/Dev/Axis/", L"Bus//Dev", L"", L"/Bus", L"Dev", L"BUS"}) {
         found = FindObject(root_.get(), absent, E_FAIL);
         EXPECT_FALSE(found) << "FindObject(" << com::WideToUtf8(absent) << ")";
     }
@@ -144,7 +152,8 @@ TEST_F(ModelTree, ParentsAndSeparators) {
     EXPECT_HR(S_OK, axis_->GetParent(parent.put()));
     EXPECT_TRUE(com::IsSameObject(parent.get(), dev_.get()));
     EXPECT_HR(S_OK, p_->GetParent(parent.put()));
-    EXPECT_TRUE(com::IsSameObject(parent.get(), dev_.get())) << "the model set the parameter's parent";
+    EXPECT_TRUE(com::IsSameObject(parent.get(), dev_.get()))
+        << "the model set the parameter's parent";
     com::UniqueBstr name;
     EXPECT_HR(S_OK, p_->GetName(name.put()));
     EXPECT_EQ(L"P", name.str()) << "the model set the parameter's name";
@@ -156,9 +165,11 @@ TEST_F(ModelTree, ParentsAndSeparators) {
 TEST_F(ModelTree, NamesAreUniqueWithinANode) {
     com::ComPtr<IUnknown> made;
     EXPECT_HR(kNameExists, dev_->CreateObject(Bstr(L"Axis").get(), nullptr, made.put()));
-    EXPECT_HR(kNameExists, dev_->CreateObject(Bstr(L"P").get(), nullptr, made.put())) << "a parameter has that name";
+    EXPECT_HR(kNameExists, dev_->CreateObject(Bstr(L"P").get(), nullptr, made.put()))
+        << "a parameter has that name";
     EXPECT_HR(kNameExists, dev_->CreateParameter(Bstr(L"P").get(), Bstr(kParam).get(), made.put()));
-    EXPECT_HR(kNameExists, dev_->CreateParameter(Bstr(L"Axis").get(), Bstr(kParam).get(), made.put()));
+    EXPECT_HR(kNameExists,
+              dev_->CreateParameter(Bstr(L"Axis").get(), Bstr(kParam).get(), made.put()));
     EXPECT_HR(E_INVALIDARG, dev_->CreateObject(Bstr(L"").get(), nullptr, made.put()));
     EXPECT_HR(E_INVALIDARG, dev_->CreateParameter(nullptr, nullptr, made.put()));
     EXPECT_HR(E_POINTER, dev_->CreateObject(Bstr(L"New").get(), nullptr, nullptr));
@@ -172,20 +183,27 @@ TEST_F(ModelTree, NamesAreUniqueWithinANode) {
 
 TEST_F(ModelTree, CreationWithABadClassChangesNothing) {
     com::ComPtr<IUnknown> made;
-    EXPECT_HR(REGDB_E_CLASSNOTREG, dev_->CreateParameter(Bstr(L"X").get(),
-        Bstr(L"{0BADC1A5-0000-4000-8000-000000000000}").get(), made.put()));
-    EXPECT_HR(CO_E_CLASSSTRING, dev_->CreateParameter(Bstr(L"X").get(), Bstr(L"{not a guid}").get(), made.put()));
-    EXPECT_TRUE(FAILED(dev_->CreateParameter(Bstr(L"X").get(), Bstr(L"No.Such.ProgId").get(), made.put())));
+    EXPECT_HR(
+        REGDB_E_CLASSNOTREG,
+        dev_->CreateParameter(Bstr(L"X").get(),
+                              Bstr(L"{0BADC1A5-0000-4000-8000-000000000000}").get(), made.put()));
+    EXPECT_HR(CO_E_CLASSSTRING,
+              dev_->CreateParameter(Bstr(L"X").get(), Bstr(L"{not a guid}").get(), made.put()));
+    EXPECT_TRUE(
+        FAILED(dev_->CreateParameter(Bstr(L"X").get(), Bstr(L"No.Such.ProgId").get(), made.put())));
     // A class that is no parameter.
-    EXPECT_HR(E_NOINTERFACE, dev_->CreateParameter(Bstr(L"X").get(),
-        Bstr(L"{AB96C8BF-6780-11D3-BD5F-00105A3185C3}").get(), made.put()));
+    EXPECT_HR(
+        E_NOINTERFACE,
+        dev_->CreateParameter(Bstr(L"X").get(),
+                              Bstr(L"{AB96C8BF-6780-11D3-BD5F-00105A3185C3}").get(), made.put()));
     EXPECT_FALSE(made);
     EXPECT_EQ(1, CountOf(dev_.get(), true));
     // By ProgID works.
     EXPECT_TRUE(NewParameter(dev_.get(), L"ByProgId", kTestParameterProgId));
     // The model's own class by CLSID text or ProgID gives a node.
     EXPECT_TRUE(NewObject(dev_.get(), L"N1"));
-    EXPECT_HR(S_OK, dev_->CreateObject(Bstr(L"N2").get(), Bstr(L"VkObjectModel.ModelObject").get(), made.put()));
+    EXPECT_HR(S_OK, dev_->CreateObject(Bstr(L"N2").get(), Bstr(L"VkObjectModel.ModelObject").get(),
+                                       made.put()));
     EXPECT_EQ(L"Bus/Dev/N2", PathOf(made.get()));
 }
 
@@ -364,7 +382,8 @@ TEST_F(ModelTree, NodesAnswerItemPropertiesWithoutProperties) {
     VARTYPE* types = nullptr;
     EXPECT_HR(S_OK, properties->QueryAvailableProperties(&count, &ids, &descriptions, &types));
     EXPECT_EQ(0u, count);
-    EXPECT_HR(E_INVALIDARG, properties->QueryAvailableProperties(nullptr, &ids, &descriptions, &types));
+    EXPECT_HR(E_INVALIDARG,
+              properties->QueryAvailableProperties(nullptr, &ids, &descriptions, &types));
     DWORD wanted[] = {1, 5001};
     VARIANT* values = nullptr;
     HRESULT* errors = nullptr;
@@ -444,7 +463,8 @@ TEST_F(ModelTree, ChangeNotifierPassesOnOutsideUpdates) {
     long cookie = 0;
     EXPECT_HR(S_OK, notifier->Advise(static_cast<VKChangeNotifier*>(sink.get()), &cookie));
     EXPECT_NE(0, cookie);
-    EXPECT_HR(CONNECT_E_CANNOTCONNECT, notifier->Advise(root_.get(), &cookie)) << "no notifier interface";
+    EXPECT_HR(CONNECT_E_CANNOTCONNECT, notifier->Advise(root_.get(), &cookie))
+        << "no notifier interface";
     EXPECT_HR(S_OK, notifier->OnValueChanged(p_.get(), *value));
     EXPECT_HR(S_OK, notifier->OnAttributeChanged(p_.get()));
     EXPECT_HR(S_OK, notifier->BeginUpdate());

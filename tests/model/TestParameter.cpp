@@ -96,7 +96,8 @@ public:
         RETURN_IF_NULL_POINTER(p);
         *p = nullptr;
         com::ComPtr<VKModelObject> anc;
-        RETURN_HR_IF(E_INVALIDARG, !ancestor || FAILED(ancestor->QueryInterface(IID_VKModelObject, anc.put_void())));
+        RETURN_HR_IF(E_INVALIDARG, !ancestor || FAILED(ancestor->QueryInterface(IID_VKModelObject,
+                                                                                anc.put_void())));
         RETURN_HR_IF(E_FAIL, !parent_);
         if (ancestor == parent_) return com::AllocBstr(name_, p);
         com::ComPtr<VKModelObject> node;

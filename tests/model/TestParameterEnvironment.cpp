@@ -16,7 +16,8 @@ const auto* kEnvironment = ::testing::AddGlobalTestEnvironment(new TestParameter
 
 void TestParameterEnvironment::SetUp() {
     dll_ = ::LoadLibraryW(L"ModelTestParam.dll");
-    ASSERT_NE(nullptr, dll_) << "LoadLibrary(ModelTestParam.dll) failed, error " << ::GetLastError();
+    ASSERT_NE(nullptr, dll_) << "LoadLibrary(ModelTestParam.dll) failed, error "
+                             << ::GetLastError();
     ASSERT_HR(S_OK, CallExport(dll_, "DllRegisterServer"));
 }
 

@@ -78,7 +78,8 @@ TEST(CrossApartment, ClientReadsTheGermanTextsThroughIErrorInfo) {
         com::ComPtr<VKModelParameter> param;
         const HRESULT hr = CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER,
                                             IID_VKModelParameter, param.put_void());
-        ASSERT_EQ(hr, S_OK) << "CoCreateInstance(OV_Parameter) from the MTA returned " << std::hex << hr;
+        ASSERT_EQ(hr, S_OK) << "CoCreateInstance(OV_Parameter) from the MTA returned " << std::hex
+                            << hr;
         is_proxy = static_cast<bool>(param.try_query<IClientSecurity>());
         ASSERT_EQ(param->SetDataType(VT_I2, *I2(0).get()), S_OK);
         ASSERT_EQ(param->SetMin(*I2(0).get()), S_OK);
@@ -94,15 +95,18 @@ TEST(CrossApartment, ClientReadsTheGermanTextsThroughIErrorInfo) {
     EXPECT_EQ(out_of_range.hr, S_OK) << "SetValue(5) with range 0..3";
     EXPECT_EQ(bad_type.hr, E_INVALIDARG) << "SetDataType(VT_I8)";
     EXPECT_EQ(min_above_max.hr, S_FALSE) << "SetMin(10) with Max 3";
-    if (!ErrorInfoCrossesApartments()) GTEST_SKIP() << "this COM runtime keeps error information in the node's apartment";
+    if (!ErrorInfoCrossesApartments())
+        GTEST_SKIP() << "this COM runtime keeps error information in the node's apartment";
 
-    EXPECT_EQ(out_of_range.description, L"Der Wert 5 liegt nicht\nim erlaubten Bereich\nvon 0 bis 3.");
+    EXPECT_EQ(out_of_range.description,
+              L"Der Wert 5 liegt nicht\nim erlaubten Bereich\nvon 0 bis 3.");
     EXPECT_TRUE(IsEqualGUID(out_of_range.guid, IID_VKModelParameter)) << "GetGUID";
     EXPECT_EQ(out_of_range.source, GenericProgId()) << "GetSource";
 
     EXPECT_EQ(bad_type.description, L"Der Datentyp 20 ist nicht g\u00fcltig!");
 
-    EXPECT_EQ(min_above_max.description, L"Das Minimum darf nicht gr\u00f6\u00dfer sein,\nals das Maximum von 3.");
+    EXPECT_EQ(min_above_max.description,
+              L"Das Minimum darf nicht gr\u00f6\u00dfer sein,\nals das Maximum von 3.");
 }
 
 TEST(CrossApartment, ItemPropertiesCrossTheApartment) {
@@ -113,8 +117,8 @@ TEST(CrossApartment, ItemPropertiesCrossTheApartment) {
     SHORT value = 0;
     RunInMta([&] {
         com::ComPtr<VKItemProperties> props;
-        ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER, IID_VKItemProperties,
-                                   props.put_void()),
+        ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_VKItemProperties, props.put_void()),
                   S_OK);
         DWORD* ids = nullptr;
         LPWSTR* descriptions = nullptr;
@@ -157,17 +161,19 @@ TEST(CrossApartment, ParentFromAnotherApartmentIsRefused) {
     IStream* stream = nullptr;
     RunInMta([&] {
         com::ComPtr<VKModelObject> root;
-        ASSERT_EQ(CoCreateInstance(CLSID_ModelObject, nullptr, CLSCTX_INPROC_SERVER, IID_VKModelObject,
-                                   root.put_void()),
+        ASSERT_EQ(CoCreateInstance(CLSID_ModelObject, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_VKModelObject, root.put_void()),
                   S_OK);
-        ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_VKModelObject, root.get(), &stream), S_OK);
+        ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_VKModelObject, root.get(), &stream),
+                  S_OK);
     });
     ASSERT_NE(stream, nullptr);
     com::ComPtr<VKModelObject> remote_root;
-    ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_VKModelObject, remote_root.put_void()), S_OK);
+    ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_VKModelObject, remote_root.put_void()),
+              S_OK);
     com::ComPtr<VKModelParameter> param;
-    ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER, IID_VKModelParameter,
-                               param.put_void()),
+    ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_VKModelParameter, param.put_void()),
               S_OK);
     EXPECT_EQ(param->SetParent(remote_root.get()), RPC_E_WRONG_THREAD) << "SetParent(proxy)";
     com::ComPtr<IUnknown> parent;
@@ -192,8 +198,11 @@ class RecordingNotifier : public com::Object<VKChangeNotifier> {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
         return E_NOTIMPL;
     }
     STDMETHODIMP Advise(IUnknown*, long*) override { return E_NOTIMPL; }
@@ -219,14 +228,14 @@ protected:
     void SetUp() override {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         com::ComPtr<IClassFactory> factory;
-        ASSERT_EQ(com::CreateClassFactory<com::ClassFactory<RecordingNotifier>>(com::ModuleLockPolicy::kNone,
-                                                                                 factory.put()),
+        ASSERT_EQ(com::CreateClassFactory<com::ClassFactory<RecordingNotifier>>(
+                      com::ModuleLockPolicy::kNone, factory.put()),
                   S_OK);
         ASSERT_EQ(CoRegisterClassObject(CLSID_ChangeNotifier, factory.get(), CLSCTX_INPROC_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie_),
                   S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER, IID_VKModelParameter,
-                                   param_.put_void()),
+        ASSERT_EQ(CoCreateInstance(CLSID_OV_Parameter, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_VKModelParameter, param_.put_void()),
                   S_OK);
         g_notifications = Notifications();
     }

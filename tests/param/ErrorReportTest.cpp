@@ -14,7 +14,8 @@ namespace {
 TEST(FormatReport, KeepsLineBreaksAndArguments) {
     EXPECT_EQ(vk::FormatReport(vk::msg::kOutOfRange, "5", "0", "3"),
               L"Der Wert 5 liegt nicht\nim erlaubten Bereich\nvon 0 bis 3.");
-    EXPECT_EQ(vk::FormatReport(vk::msg::kInvalidDataType, 20), L"Der Datentyp 20 ist nicht g\u00fcltig!");
+    EXPECT_EQ(vk::FormatReport(vk::msg::kInvalidDataType, 20),
+              L"Der Datentyp 20 ist nicht g\u00fcltig!");
 }
 
 TEST(FormatReport, UmlautsAndSharpSSurviveTheAnsiRoundTrip) {
@@ -27,7 +28,10 @@ TEST(FormatReport, UmlautsAndSharpSSurviveTheAnsiRoundTrip) {
 
 TEST(FormatReport, WideArgumentsGoThroughCodePage1252) {
     const vk::AnsiText name(L"Gr\u00f6\u00dfe");
-    EXPECT_STREQ(name.c_str(), "Gr\xf6\xdf" "e") << "AnsiText(L\"Größe\")";
+    EXPECT_STREQ(name.c_str(),
+                 "Gr\xf6\xdf"
+                 "e")
+        << "AnsiText(L\"Größe\")";
     EXPECT_EQ(vk::FormatReport(vk::msg::kNameTaken, name.c_str()),
               L"Ein Object mit dem Namen\nGr\u00f6\u00dfe\nist bereits vorhanden.");
 }

@@ -17,7 +17,9 @@ class GenericParameterTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        ASSERT_EQ(com::CreateInstance<vk::vkObjectParameter>(nullptr, IID_VKModelParameter, param_.put_void()), S_OK);
+        ASSERT_EQ(com::CreateInstance<vk::vkObjectParameter>(nullptr, IID_VKModelParameter,
+                                                             param_.put_void()),
+                  S_OK);
     }
     void TearDown() override {
         param_.reset();
@@ -46,12 +48,14 @@ TEST_F(GenericParameterTest, HasTheGenericIdentityAndNoDriveProperties) {
     CoTaskMemFree(descriptions);
     CoTaskMemFree(types);
     com::UniqueVariant value;
-    EXPECT_EQ(props->GetPropertyByName(L"Axolent text", value.put()), E_INVALIDARG) << "no extra rows";
+    EXPECT_EQ(props->GetPropertyByName(L"Axolent text", value.put()), E_INVALIDARG)
+        << "no extra rows";
 }
 
 TEST_F(GenericParameterTest, DataTypeByNameMustBeValid) {
     auto props = param_.try_query<VKItemProperties>();
-    EXPECT_EQ(props->SetPropertyByName(L"DataType", *I2(VT_I8).get()), E_INVALIDARG) << "DataType VT_I8";
+    EXPECT_EQ(props->SetPropertyByName(L"DataType", *I2(VT_I8).get()), E_INVALIDARG)
+        << "DataType VT_I8";
     EXPECT_EQ(props->SetPropertyByName(L"DataType", *I2(VT_R8).get()), S_OK) << "DataType VT_R8";
     com::UniqueVariant type;
     ASSERT_EQ(props->GetPropertyByName(L"DataType", type.put()), S_OK);

@@ -38,7 +38,9 @@ inline com::UniqueVariant I2(SHORT value) {
 
 inline com::UniqueVariant I4(LONG value) { return com::UniqueVariant(value); }
 
-inline com::UniqueVariant Text(const wchar_t* text) { return com::UniqueVariant(std::wstring_view(text)); }
+inline com::UniqueVariant Text(const wchar_t* text) {
+    return com::UniqueVariant(std::wstring_view(text));
+}
 
 inline std::wstring Name(VKModelParameter* parameter) {
     com::UniqueBstr name;

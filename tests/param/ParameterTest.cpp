@@ -121,7 +121,9 @@ TEST_F(ParameterTest, DispatchRunsOnTheModelParameterTypeInformation) {
     V_VT(&argument) = VT_I4;
     V_I4(&argument) = 42;
     DISPPARAMS params = {&argument, nullptr, 1, 0};
-    ASSERT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK)
+    ASSERT_EQ(
+        dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+        S_OK)
         << "Invoke(SetTag, 42)";
     long tag = 0;
     ASSERT_EQ(param_->GetTag(&tag), S_OK);
@@ -130,18 +132,21 @@ TEST_F(ParameterTest, DispatchRunsOnTheModelParameterTypeInformation) {
     ASSERT_EQ(dispatch->GetTypeInfo(0, 0, &info), S_OK) << "GetTypeInfo";
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_VKModelParameter2)) << "type information is not VKModelParameter2's";
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_VKModelParameter2))
+        << "type information is not VKModelParameter2's";
     info->ReleaseTypeAttr(attributes);
     info->Release();
 }
 
 TEST_F(ParameterTest, NullResultPointersAreReported) {
     EXPECT_EQ(param_->GetName(nullptr), E_POINTER) << "GetName(nullptr)";
-    EXPECT_EQ(ErrorText(), L"Die \u00fcbergebene Adresse\nf\u00fcr den R\u00fcckgabewert\nzeigt auf NULL!");
+    EXPECT_EQ(ErrorText(),
+              L"Die \u00fcbergebene Adresse\nf\u00fcr den R\u00fcckgabewert\nzeigt auf NULL!");
     com::UniqueBstr path;
     long rights = 0;
     VARTYPE vt = 0;
-    EXPECT_EQ(param_->GetInit(path.put(), &rights, &vt, nullptr), E_POINTER) << "GetInit without default";
+    EXPECT_EQ(param_->GetInit(path.put(), &rights, &vt, nullptr), E_POINTER)
+        << "GetInit without default";
     EXPECT_EQ(param_->GetValue(nullptr), E_POINTER) << "GetValue(nullptr)";
     EXPECT_EQ(param_->GetIdentity(nullptr), E_POINTER) << "GetIdentity(nullptr)";
 }
@@ -153,10 +158,12 @@ TEST_F(ParameterTest, InteractionClsidIsParsedOrLeftAlone) {
     ASSERT_EQ(param_->GetInteractionCLSID(text.put()), S_OK);
     EXPECT_EQ(text.str(), L"{4A2FA548-6DB4-11D3-BD68-00105A3185C3}");
     com::UniqueBstr bad(L"{not a guid}");
-    EXPECT_TRUE(FAILED(param_->SetInteractionCLSID(bad.get()))) << "SetInteractionCLSID({not a guid})";
+    EXPECT_TRUE(FAILED(param_->SetInteractionCLSID(bad.get())))
+        << "SetInteractionCLSID({not a guid})";
     EXPECT_EQ(ErrorText(), L"Beim Lesen der ClsID aus einen String ist ein Fehler aufgetreten!");
     ASSERT_EQ(param_->GetInteractionCLSID(text.put()), S_OK);
-    EXPECT_EQ(text.str(), L"{4A2FA548-6DB4-11D3-BD68-00105A3185C3}") << "a failed parse changed the field";
+    EXPECT_EQ(text.str(), L"{4A2FA548-6DB4-11D3-BD68-00105A3185C3}")
+        << "a failed parse changed the field";
 }
 
 // --- item properties -----------------------------------------------------------
@@ -183,7 +190,8 @@ TEST_F(ParameterTest, QueryAvailablePropertiesListsStandardAndDriveRows) {
     CoTaskMemFree(types);
 
     EXPECT_EQ(props_->QueryAvailableProperties(&count, &ids, nullptr, &types), E_INVALIDARG);
-    EXPECT_EQ(ErrorText(), L"Die \u00fcbergebene Adresse\nf\u00fcr den R\u00fcckgabewert\nzeigt auf NULL!");
+    EXPECT_EQ(ErrorText(),
+              L"Die \u00fcbergebene Adresse\nf\u00fcr den R\u00fcckgabewert\nzeigt auf NULL!");
 }
 
 TEST_F(ParameterTest, GetItemPropertiesAnswersPerId) {
@@ -228,7 +236,8 @@ TEST_F(ParameterTest, PropertyByNameFollowsTheTables) {
     com::UniqueVariant value;
     EXPECT_EQ(props_->GetPropertyByName(L"Units", value.put()), kOpcInvalidPid) << "Units";
     EXPECT_EQ(props_->GetPropertyByName(L"NoSuchProperty", value.put()), E_INVALIDARG);
-    EXPECT_EQ(props_->GetPropertyByName(L"quality", value.put()), E_INVALIDARG) << "names are case-sensitive";
+    EXPECT_EQ(props_->GetPropertyByName(L"quality", value.put()), E_INVALIDARG)
+        << "names are case-sensitive";
     EXPECT_EQ(props_->GetPropertyByName(L"Axolent text", value.put()), kFromDevice);
     EXPECT_EQ(value.vt(), VT_EMPTY);
     com::UniqueVariant byte_value;
@@ -289,8 +298,9 @@ TEST_F(ParameterTest, ValueOfAnotherTypeIsConverted) {
     com::UniqueVariant value = Value();
     EXPECT_EQ(value.vt(), VT_I2) << "stored in the parameter's type";
     EXPECT_EQ(V_I2(value.get()), 7);
-    EXPECT_EQ(ErrorText(), L"Der Datentyp VT_I4 des Wertes \nstimmt nicht mit dem vorgesehenen Typ VT_I2\n"
-                           L"des Parameters \u00fcberein.");
+    EXPECT_EQ(ErrorText(),
+              L"Der Datentyp VT_I4 des Wertes \nstimmt nicht mit dem vorgesehenen Typ VT_I2\n"
+              L"des Parameters \u00fcberein.");
 }
 
 TEST_F(ParameterTest, InconvertibleValueLeavesValueEmpty) {
@@ -298,7 +308,8 @@ TEST_F(ParameterTest, InconvertibleValueLeavesValueEmpty) {
     ASSERT_EQ(param_->SetValue(*I2(1).get()), S_OK);
     EXPECT_EQ(param_->SetValue(*Text(L"abc").get()), DISP_E_TYPEMISMATCH) << "SetValue(\"abc\")";
     EXPECT_EQ(Value().vt(), VT_EMPTY) << "a failed store leaves Value empty";
-    EXPECT_EQ(ErrorText(), L"Der Variant vom Typ VT_I2 konnte nicht in den Typ VT_BSTR konvertiert werden.");
+    EXPECT_EQ(ErrorText(),
+              L"Der Variant vom Typ VT_I2 konnte nicht in den Typ VT_BSTR konvertiert werden.");
 }
 
 TEST_F(ParameterTest, FirstValueAdoptsItsType) {
@@ -309,8 +320,9 @@ TEST_F(ParameterTest, FirstValueAdoptsItsType) {
     com::UniqueVariant default_value;
     ASSERT_EQ(param_->GetInit(path.put(), &rights, &vt, default_value.put()), S_OK);
     EXPECT_EQ(vt, VT_I4) << "DataType after the first SetValue";
-    EXPECT_EQ(ErrorText(), L"Der Datentyp VT_I4 des Wertes \nstimmt nicht mit dem vorgesehenen Typ VT_EMPTY\n"
-                           L"des Parameters \u00fcberein.");
+    EXPECT_EQ(ErrorText(),
+              L"Der Datentyp VT_I4 des Wertes \nstimmt nicht mit dem vorgesehenen Typ VT_EMPTY\n"
+              L"des Parameters \u00fcberein.");
 }
 
 TEST_F(ParameterTest, ByReferenceValueIsCopiedNotReferenced) {
@@ -334,7 +346,8 @@ TEST_F(ParameterTest, MinimumAboveMaximumIsStoredAndExplained) {
     com::UniqueVariant min;
     ASSERT_EQ(param_->GetMin(min.put()), S_OK);
     EXPECT_EQ(V_I2(min.get()), 10) << "GetMin";
-    EXPECT_EQ(ErrorText(), L"Das Minimum darf nicht gr\u00f6\u00dfer sein,\nals das Maximum von 5.");
+    EXPECT_EQ(ErrorText(),
+              L"Das Minimum darf nicht gr\u00f6\u00dfer sein,\nals das Maximum von 5.");
 
     EXPECT_EQ(param_->SetMax(*I2(2).get()), S_FALSE) << "SetMax(2) with Min 10";
     EXPECT_EQ(ErrorText(), L"Das Maximum darf nicht kleiner sein,\nals das Minimum von 10.");
@@ -343,14 +356,16 @@ TEST_F(ParameterTest, MinimumAboveMaximumIsStoredAndExplained) {
 TEST_F(ParameterTest, MinimumAgainstUnsetMaximumComparesWithZero) {
     ASSERT_EQ(param_->SetDataType(VT_I2, *I2(0).get()), S_OK);
     EXPECT_EQ(param_->SetMin(*I2(1).get()), S_FALSE) << "SetMin(1) with Max unset";
-    EXPECT_EQ(ErrorText(), L"Das Minimum darf nicht gr\u00f6\u00dfer sein,\nals das Maximum von 0.");
+    EXPECT_EQ(ErrorText(),
+              L"Das Minimum darf nicht gr\u00f6\u00dfer sein,\nals das Maximum von 0.");
 }
 
 TEST_F(ParameterTest, BoundOfAnotherTypeIsStoredAndExplained) {
     ASSERT_EQ(param_->SetDataType(VT_I2, *I2(0).get()), S_OK);
     EXPECT_EQ(param_->SetMax(*I4(5).get()), S_FALSE) << "SetMax(VT_I4)";
-    EXPECT_EQ(ErrorText(), L"Der Datentyp VT_I4 des Maximums \nstimmt nicht mit dem vorgesehenen Typ VT_I2\n"
-                           L"des Parameters \u00fcberein.");
+    EXPECT_EQ(ErrorText(),
+              L"Der Datentyp VT_I4 des Maximums \nstimmt nicht mit dem vorgesehenen Typ VT_I2\n"
+              L"des Parameters \u00fcberein.");
     com::UniqueVariant max;
     ASSERT_EQ(param_->GetMax(max.put()), S_OK);
     EXPECT_EQ(max.vt(), VT_I4) << "the bound is kept as given";
@@ -386,7 +401,8 @@ TEST_F(ParameterTest, InvalidDataTypeIsRefused) {
     ASSERT_EQ(param_->SetDataType(VT_I2, *I2(3).get()), S_OK);
     EXPECT_EQ(param_->SetDataType(VT_I8, *I2(0).get()), E_INVALIDARG) << "SetDataType(VT_I8)";
     EXPECT_EQ(ErrorText(), L"Der Datentyp 20 ist nicht g\u00fcltig!");
-    EXPECT_EQ(param_->SetDataType(VT_VECTOR | VT_I2, *I2(0).get()), E_INVALIDARG) << "VT_VECTOR|VT_I2";
+    EXPECT_EQ(param_->SetDataType(VT_VECTOR | VT_I2, *I2(0).get()), E_INVALIDARG)
+        << "VT_VECTOR|VT_I2";
     com::UniqueVariant value = Value();
     EXPECT_EQ(value.vt(), VT_I2) << "nothing changed";
     EXPECT_EQ(V_I2(value.get()), 3);
@@ -398,7 +414,8 @@ TEST_F(ParameterTest, DataTypeConvertsTheDefault) {
     EXPECT_EQ(value.vt(), VT_I2);
     EXPECT_EQ(V_I2(value.get()), 12);
     EXPECT_EQ(param_->SetDataType(VT_I4, *Text(L"abc").get()), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(ErrorText(), L"Der Variant vom Typ VT_I4 konnte nicht in den Typ VT_BSTR konvertiert werden.");
+    EXPECT_EQ(ErrorText(),
+              L"Der Variant vom Typ VT_I4 konnte nicht in den Typ VT_BSTR konvertiert werden.");
     value = Value();
     EXPECT_EQ(value.vt(), VT_I2) << "a failed SetDataType changed the value";
 }

@@ -43,7 +43,8 @@ protected:
         return object.try_query<VKModelObject>();
     }
 
-    static com::ComPtr<VKModelParameter> CreateParameter(VKModelObject* parent, const wchar_t* name) {
+    static com::ComPtr<VKModelParameter> CreateParameter(VKModelObject* parent,
+                                                         const wchar_t* name) {
         com::UniqueBstr text(name);
         com::UniqueBstr clsid(kOvParameterClass);
         com::ComPtr<IUnknown> parameter;
@@ -75,7 +76,8 @@ TEST_F(TreeTest, PathFollowsTheParentsPath) {
     // The parent itself, passed through another interface than IUnknown.
     ASSERT_EQ(p1->GetRelativePath(axis_.get(), relative.put()), S_OK) << "GetRelativePath(Axis)";
     EXPECT_EQ(relative.str(), L"P1");
-    EXPECT_EQ(p1->GetRelativePath(p1.get(), relative.put()), E_INVALIDARG) << "ancestor without VKModelObject";
+    EXPECT_EQ(p1->GetRelativePath(p1.get(), relative.put()), E_INVALIDARG)
+        << "ancestor without VKModelObject";
     EXPECT_EQ(ErrorText(), L"Das VKModelObject-Interface des Objekts\nkonnte nicht geholt werden.");
 }
 
@@ -155,7 +157,8 @@ TEST_F(TreeTest, RenameReKeysTheParentsList) {
 TEST_F(TreeTest, ModelServesTheGenericLayerForItsOwnClass) {
     com::UniqueBstr name(L"Axolent://x");
     com::ComPtr<IUnknown> created;
-    ASSERT_EQ(root_->CreateParameter(name.get(), nullptr, created.put()), S_OK) << "CreateParameter(generic)";
+    ASSERT_EQ(root_->CreateParameter(name.get(), nullptr, created.put()), S_OK)
+        << "CreateParameter(generic)";
     auto persist = created.try_query<IPersistStorage>();
     ASSERT_TRUE(persist);
     CLSID clsid = GUID_NULL;
@@ -169,7 +172,8 @@ TEST_F(TreeTest, ModelServesTheGenericLayerForItsOwnClass) {
     ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK) << "the first value leaves the type text";
     com::UniqueBstr source;
     ASSERT_EQ(info->GetSource(source.put()), S_OK);
-    EXPECT_EQ(source.str(), L"VkObjectModel.ObjectParameter.1") << "source is the generic class's ProgID";
+    EXPECT_EQ(source.str(), L"VkObjectModel.ObjectParameter.1")
+        << "source is the generic class's ProgID";
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 namespace {
 
 TEST(VarTypeName, NamesBaseTypesAndMarkersInOrder) {
-    const struct { VARTYPE vt; const char* name; } cases[] = {
+    const struct {
+        VARTYPE vt;
+        const char* name;
+    } cases[] = {
         {VT_EMPTY, "VT_EMPTY"},
         {VT_I2, "VT_I2"},
         {VT_DECIMAL, "VT_DECIMAL"},
@@ -23,16 +26,29 @@ TEST(VarTypeName, NamesBaseTypesAndMarkersInOrder) {
 }
 
 TEST(IsValidDataType, AcceptsAutomationTypesAndRecords) {
-    const VARTYPE valid[] = {VT_EMPTY, VT_NULL, VT_I2, VT_BSTR, VT_DISPATCH, VT_DECIMAL, VT_I1,
-                             VT_UI4, VT_INT, VT_UINT, VT_RECORD, VT_ARRAY | VT_UI1,
-                             VT_BYREF | VT_I2, VT_ARRAY | VT_BYREF | VT_VARIANT};
-    for (VARTYPE vt : valid) EXPECT_TRUE(vk::IsValidDataType(vt)) << "IsValidDataType(" << vt << ")";
+    const VARTYPE valid[] = {VT_EMPTY,
+                             VT_NULL,
+                             VT_I2,
+                             VT_BSTR,
+                             VT_DISPATCH,
+                             VT_DECIMAL,
+                             VT_I1,
+                             VT_UI4,
+                             VT_INT,
+                             VT_UINT,
+                             VT_RECORD,
+                             VT_ARRAY | VT_UI1,
+                             VT_BYREF | VT_I2,
+                             VT_ARRAY | VT_BYREF | VT_VARIANT};
+    for (VARTYPE vt : valid)
+        EXPECT_TRUE(vk::IsValidDataType(vt)) << "IsValidDataType(" << vt << ")";
 }
 
 TEST(IsValidDataType, RefusesWideIntegersVectorsAndGaps) {
-    const VARTYPE invalid[] = {15, VT_I8, VT_UI8, 24, 35, 37, VT_VECTOR | VT_I2,
-                               VT_ARRAY | VT_I8, 0x0FFF};
-    for (VARTYPE vt : invalid) EXPECT_FALSE(vk::IsValidDataType(vt)) << "IsValidDataType(" << vt << ")";
+    const VARTYPE invalid[] = {
+        15, VT_I8, VT_UI8, 24, 35, 37, VT_VECTOR | VT_I2, VT_ARRAY | VT_I8, 0x0FFF};
+    for (VARTYPE vt : invalid)
+        EXPECT_FALSE(vk::IsValidDataType(vt)) << "IsValidDataType(" << vt << ")";
 }
 
 }  // namespace

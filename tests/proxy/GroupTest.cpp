@@ -21,7 +21,8 @@ protected:
     com::ComPtr<I> GroupQuery() {
         com::ComPtr<I> result;
         const HRESULT hr = group_.query(&result);
-        EXPECT_EQ(S_OK, hr) << "group QueryInterface for " << typeid(I).name() << " returned " << HrText(hr);
+        EXPECT_EQ(S_OK, hr) << "group QueryInterface for " << typeid(I).name() << " returned "
+                            << HrText(hr);
         return result;
     }
 
@@ -39,8 +40,10 @@ void ExpectResults(const OPCITEMRESULT* results, const char* call) {
     const auto expected = ItemResultCases();
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(expected[i].server, results[i].hServer) << call << ": hServer of item " << i;
-        EXPECT_EQ(expected[i].canonical, results[i].vtCanonicalDataType) << call << ": canonical type of item " << i;
-        EXPECT_EQ(expected[i].rights, results[i].dwAccessRights) << call << ": access rights of item " << i;
+        EXPECT_EQ(expected[i].canonical, results[i].vtCanonicalDataType)
+            << call << ": canonical type of item " << i;
+        EXPECT_EQ(expected[i].rights, results[i].dwAccessRights)
+            << call << ": access rights of item " << i;
         EXPECT_TRUE(SameBytes(results[i].dwBlobSize, results[i].pBlob, expected[i].blob))
             << call << ": blob of item " << i << " (" << results[i].dwBlobSize << " bytes)";
     }
@@ -76,10 +79,12 @@ TEST_F(GroupMarshal, GroupStateMixesNullAndSetUniquePointers) {
     FLOAT deadband = 0;
     OPCHANDLE client = 0, server = 0;
     com::CoTaskMem<WCHAR> name;
-    ASSERT_HR(S_OK, group_->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client, &server));
+    ASSERT_HR(S_OK, group_->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client,
+                                     &server));
     EXPECT_EQ(kRevisedRate, rate) << "GetState update rate";
     EXPECT_EQ(TRUE, active) << "GetState active";
-    EXPECT_STREQ(kGroupName, name.get()) << "GetState name ([out, string] LPWSTR* between other outs)";
+    EXPECT_STREQ(kGroupName, name.get())
+        << "GetState name ([out, string] LPWSTR* between other outs)";
     EXPECT_EQ(kTimeBias, bias) << "GetState time bias";
     EXPECT_EQ(kDeadband, deadband) << "GetState deadband";
     EXPECT_EQ(kLcid, lcid) << "GetState LCID";
@@ -89,11 +94,13 @@ TEST_F(GroupMarshal, GroupStateMixesNullAndSetUniquePointers) {
     DWORD requested = 500, revised = 0;
     LONG zeroBias = 0;
     DWORD english = 0x0409;
-    EXPECT_HR(S_OK, group_->SetState(&requested, &revised, nullptr, &zeroBias, nullptr, &english, nullptr));
+    EXPECT_HR(S_OK, group_->SetState(&requested, &revised, nullptr, &zeroBias, nullptr, &english,
+                                     nullptr));
     EXPECT_EQ(550u, revised) << "SetState revised rate";
 
     EXPECT_HR(S_OK, group_->SetName(kOtherGroupName));
-    ASSERT_HR(S_OK, group_->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client, &server));
+    ASSERT_HR(S_OK, group_->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client,
+                                     &server));
     EXPECT_STREQ(kOtherGroupName, name.get()) << "GetState name after SetName";
 
     com::ComPtr<IOPCSyncIO> clone;
@@ -101,7 +108,8 @@ TEST_F(GroupMarshal, GroupStateMixesNullAndSetUniquePointers) {
     ASSERT_TRUE(clone);
     com::ComPtr<IOPCGroupStateMgt> cloneState;
     ASSERT_HR(S_OK, clone.query(&cloneState));
-    ASSERT_HR(S_OK, cloneState->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client, &server));
+    ASSERT_HR(S_OK, cloneState->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid,
+                                         &client, &server));
     EXPECT_STREQ(kCloneName, name.get()) << "name of the cloned group";
 
     com::ComPtr<IOPCPublicGroupStateMgt> publicState = GroupQuery<IOPCPublicGroupStateMgt>();
@@ -150,13 +158,15 @@ TEST_F(GroupMarshal, AsyncIOVersion1) {
     DWORD transaction = 0;
     com::CoTaskMem<HRESULT> errors;
 
-    EXPECT_HR(S_FALSE, io->Read(kConnection, OPC_DS_CACHE, count, handles.data(), &transaction, errors.put()));
+    EXPECT_HR(S_FALSE, io->Read(kConnection, OPC_DS_CACHE, count, handles.data(), &transaction,
+                                errors.put()));
     EXPECT_EQ(kTransaction, transaction) << "IOPCAsyncIO::Read transaction";
     ExpectItemErrors(errors.get(), "IOPCAsyncIO::Read");
 
     const auto written = WriteValues();
     auto borrowed = Borrow(written);
-    EXPECT_HR(S_FALSE, io->Write(kConnection, count, handles.data(), borrowed.data(), &transaction, errors.put()));
+    EXPECT_HR(S_FALSE, io->Write(kConnection, count, handles.data(), borrowed.data(), &transaction,
+                                 errors.put()));
     EXPECT_EQ(kTransaction + 1, transaction) << "IOPCAsyncIO::Write transaction";
     ExpectItemErrors(errors.get(), "IOPCAsyncIO::Write");
 
@@ -183,20 +193,23 @@ public:
     DataSink() : called_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
     ~DataSink() override { CloseHandle(called_); }
 
-    STDMETHODIMP OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
-                              DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
-                              FILETIME* pftTimeStamps, HRESULT* pErrors) override {
-        return Values("OnDataChange", dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
-                      pvValues, pwQualities, pftTimeStamps, pErrors);
+    STDMETHODIMP OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                              HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                              VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                              HRESULT* pErrors) override {
+        return Values("OnDataChange", dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+                      phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
     }
-    STDMETHODIMP OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
-                                DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
-                                FILETIME* pftTimeStamps, HRESULT* pErrors) override {
-        return Values("OnReadComplete", dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
-                      pvValues, pwQualities, pftTimeStamps, pErrors);
+    STDMETHODIMP OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                HRESULT* pErrors) override {
+        return Values("OnReadComplete", dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+                      phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
     }
-    STDMETHODIMP OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
-                                 OPCHANDLE* pClienthandles, HRESULT* pErrors) override {
+    STDMETHODIMP OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr,
+                                 DWORD dwCount, OPCHANDLE* pClienthandles,
+                                 HRESULT* pErrors) override {
         Call call;
         call.method = "OnWriteComplete";
         call.transaction = dwTransid;
@@ -230,9 +243,9 @@ public:
     }
 
 private:
-    HRESULT Values(const char* method, DWORD transaction, OPCHANDLE group, HRESULT quality, HRESULT error,
-                   DWORD count, OPCHANDLE* clients, VARIANT* values, WORD* qualities, FILETIME* times,
-                   HRESULT* errors) {
+    HRESULT Values(const char* method, DWORD transaction, OPCHANDLE group, HRESULT quality,
+                   HRESULT error, DWORD count, OPCHANDLE* clients, VARIANT* values, WORD* qualities,
+                   FILETIME* times, HRESULT* errors) {
         return com::ComBoundary([&] {
             Call call;
             call.method = method;
@@ -308,7 +321,8 @@ TEST_F(GroupMarshal, AsyncIO2AnswersThroughTheDataCallback) {
 
     const auto written = WriteValues();
     auto borrowed = Borrow(written);
-    EXPECT_HR(S_FALSE, io->Write(count, handles.data(), borrowed.data(), kTransaction, &cancelId, errors.put()));
+    EXPECT_HR(S_FALSE, io->Write(count, handles.data(), borrowed.data(), kTransaction, &cancelId,
+                                 errors.put()));
     ExpectItemErrors(errors.get(), "IOPCAsyncIO2::Write");
     ASSERT_TRUE(sink->Take(&call)) << "no callback for IOPCAsyncIO2::Write";
     EXPECT_EQ("OnWriteComplete", call.method);
@@ -363,7 +377,8 @@ TEST_F(GroupMarshal, ItemManagementWithStringsAndBlobs) {
     EXPECT_HR(S_FALSE, items->SetActiveState(count, handles.data(), FALSE, errors.put()));
     ExpectItemErrors(errors.get(), "SetActiveState");
     auto clients = ClientItems();
-    EXPECT_HR(S_FALSE, items->SetClientHandles(count, handles.data(), clients.data(), errors.put()));
+    EXPECT_HR(S_FALSE,
+              items->SetClientHandles(count, handles.data(), clients.data(), errors.put()));
     ExpectItemErrors(errors.get(), "SetClientHandles");
     VARTYPE types[] = {VT_I4, VT_BSTR, VT_ARRAY | VT_R8};
     EXPECT_HR(S_FALSE, items->SetDatatypes(count, handles.data(), types, errors.put()));
@@ -373,7 +388,8 @@ TEST_F(GroupMarshal, ItemManagementWithStringsAndBlobs) {
 void ExpectAttributes(const OPCITEMATTRIBUTES& item, size_t i) {
     const ItemDefCase def = ItemDefCases()[i];
     const ItemResultCase result = ItemResultCases()[i];
-    EXPECT_TRUE(SameString(def.accessPath, item.szAccessPath)) << "szAccessPath of attributes " << i;
+    EXPECT_TRUE(SameString(def.accessPath, item.szAccessPath))
+        << "szAccessPath of attributes " << i;
     EXPECT_TRUE(SameString(def.itemId.c_str(), item.szItemID)) << "szItemID of attributes " << i;
     EXPECT_EQ(def.active, item.bActive) << "bActive of attributes " << i;
     EXPECT_EQ(def.client, item.hClient) << "hClient of attributes " << i;
@@ -381,7 +397,8 @@ void ExpectAttributes(const OPCITEMATTRIBUTES& item, size_t i) {
     EXPECT_EQ(result.rights, item.dwAccessRights) << "dwAccessRights of attributes " << i;
     EXPECT_TRUE(SameBytes(item.dwBlobSize, item.pBlob, def.blob)) << "blob of attributes " << i;
     EXPECT_EQ(def.requested, item.vtRequestedDataType) << "vtRequestedDataType of attributes " << i;
-    EXPECT_EQ(result.canonical, item.vtCanonicalDataType) << "vtCanonicalDataType of attributes " << i;
+    EXPECT_EQ(result.canonical, item.vtCanonicalDataType)
+        << "vtCanonicalDataType of attributes " << i;
     EXPECT_EQ(EuTypes()[i], item.dwEUType) << "dwEUType of attributes " << i;
     EXPECT_TRUE(SameVariant(*EuInfo(i).get(), item.vEUInfo))
         << "vEUInfo of attributes " << i << ": got " << Describe(item.vEUInfo);

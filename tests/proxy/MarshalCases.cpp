@@ -32,7 +32,8 @@ bool SameElements(SAFEARRAY* a, SAFEARRAY* b, VARTYPE vt) {
             BSTR x = nullptr, y = nullptr;
             SafeArrayGetElement(a, &i, &x);
             SafeArrayGetElement(b, &i, &y);
-            const bool same = VarBstrCmp(x, y, LOCALE_INVARIANT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+            const bool same =
+                VarBstrCmp(x, y, LOCALE_INVARIANT, 0) == static_cast<HRESULT>(VARCMP_EQ);
             SysFreeString(x);
             SysFreeString(y);
             if (!same) return false;
@@ -78,7 +79,9 @@ com::UniqueVariant MakeBool(bool value) {
     return v;
 }
 
-com::UniqueVariant MakeBstr(const std::wstring& text) { return com::UniqueVariant(std::wstring_view(text)); }
+com::UniqueVariant MakeBstr(const std::wstring& text) {
+    return com::UniqueVariant(std::wstring_view(text));
+}
 
 com::UniqueVariant MakeDate(double value) {
     com::UniqueVariant v;
@@ -88,11 +91,14 @@ com::UniqueVariant MakeDate(double value) {
 }
 
 com::UniqueVariant MakeI4Array(const std::vector<LONG>& values) {
-    return MakeArray(VT_I4, values, [](SAFEARRAY* a, LONG i, LONG value) { SafeArrayPutElement(a, &i, &value); });
+    return MakeArray(VT_I4, values,
+                     [](SAFEARRAY* a, LONG i, LONG value) { SafeArrayPutElement(a, &i, &value); });
 }
 
 com::UniqueVariant MakeR8Array(const std::vector<double>& values) {
-    return MakeArray(VT_R8, values, [](SAFEARRAY* a, LONG i, double value) { SafeArrayPutElement(a, &i, &value); });
+    return MakeArray(VT_R8, values, [](SAFEARRAY* a, LONG i, double value) {
+        SafeArrayPutElement(a, &i, &value);
+    });
 }
 
 com::UniqueVariant MakeBstrArray(const std::vector<std::wstring>& values) {
@@ -146,10 +152,10 @@ std::vector<ItemResultCase> ItemResultCases() {
 }
 
 bool Matches(const OPCITEMDEF& def, const ItemDefCase& expected) {
-    return SameString(def.szAccessPath, expected.accessPath) && SameString(def.szItemID, expected.itemId.c_str()) &&
-           def.bActive == expected.active && def.hClient == expected.client &&
-           SameBytes(def.dwBlobSize, def.pBlob, expected.blob) && def.vtRequestedDataType == expected.requested &&
-           def.wReserved == 0;
+    return SameString(def.szAccessPath, expected.accessPath) &&
+           SameString(def.szItemID, expected.itemId.c_str()) && def.bActive == expected.active &&
+           def.hClient == expected.client && SameBytes(def.dwBlobSize, def.pBlob, expected.blob) &&
+           def.vtRequestedDataType == expected.requested && def.wReserved == 0;
 }
 
 bool SameBytes(DWORD size, const BYTE* bytes, const std::vector<BYTE>& expected) {
@@ -162,12 +168,9 @@ std::vector<OPCEUTYPE> EuTypes() { return {OPC_NOENUM, OPC_ANALOG, OPC_ENUMERATE
 
 com::UniqueVariant EuInfo(size_t item) {
     switch (item) {
-    case 1:
-        return MakeR8Array({0.0, 6000.0});
-    case 2:
-        return MakeBstrArray({L"Stopp", L"Lauf", L"Störung"});
-    default:
-        return com::UniqueVariant();
+        case 1: return MakeR8Array({0.0, 6000.0});
+        case 2: return MakeBstrArray({L"Stopp", L"Lauf", L"Störung"});
+        default: return com::UniqueVariant();
     }
 }
 
@@ -176,25 +179,18 @@ bool SameVariant(const VARIANT& a, const VARIANT& b) {
     const VARTYPE vt = V_VT(&a);
     if (vt & VT_ARRAY) return SameElements(V_ARRAY(&a), V_ARRAY(&b), vt & VT_TYPEMASK);
     switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-        return true;
-    case VT_I2:
-        return V_I2(&a) == V_I2(&b);
-    case VT_I4:
-        return V_I4(&a) == V_I4(&b);
-    case VT_R4:
-        return V_R4(&a) == V_R4(&b);
-    case VT_R8:
-        return V_R8(&a) == V_R8(&b);
-    case VT_DATE:
-        return V_DATE(&a) == V_DATE(&b);
-    case VT_BOOL:
-        return V_BOOL(&a) == V_BOOL(&b);
-    case VT_BSTR:
-        return VarBstrCmp(V_BSTR(&a), V_BSTR(&b), LOCALE_INVARIANT, 0) == static_cast<HRESULT>(VARCMP_EQ);
-    default:
-        return false;
+        case VT_EMPTY:
+        case VT_NULL: return true;
+        case VT_I2: return V_I2(&a) == V_I2(&b);
+        case VT_I4: return V_I4(&a) == V_I4(&b);
+        case VT_R4: return V_R4(&a) == V_R4(&b);
+        case VT_R8: return V_R8(&a) == V_R8(&b);
+        case VT_DATE: return V_DATE(&a) == V_DATE(&b);
+        case VT_BOOL: return V_BOOL(&a) == V_BOOL(&b);
+        case VT_BSTR:
+            return VarBstrCmp(V_BSTR(&a), V_BSTR(&b), LOCALE_INVARIANT, 0) ==
+                   static_cast<HRESULT>(VARCMP_EQ);
+        default: return false;
     }
 }
 
@@ -210,7 +206,8 @@ std::wstring Describe(const VARIANT& v) {
     }
     VARIANT s;
     VariantInit(&s);
-    if (SUCCEEDED(VariantChangeType(&s, const_cast<VARIANT*>(&v), 0, VT_BSTR))) text << L" \"" << V_BSTR(&s) << L"\"";
+    if (SUCCEEDED(VariantChangeType(&s, const_cast<VARIANT*>(&v), 0, VT_BSTR)))
+        text << L" \"" << V_BSTR(&s) << L"\"";
     VariantClear(&s);
     return text.str();
 }

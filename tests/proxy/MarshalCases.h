@@ -15,7 +15,8 @@
 namespace marshal {
 
 // {1212FB09-915D-410A-BFEB-B08324D823D0}: the test server's class, registered by the client.
-constexpr CLSID kServerClsid = {0x1212FB09, 0x915D, 0x410A, {0xBF, 0xEB, 0xB0, 0x83, 0x24, 0xD8, 0x23, 0xD0}};
+constexpr CLSID kServerClsid = {
+    0x1212FB09, 0x915D, 0x410A, {0xBF, 0xEB, 0xB0, 0x83, 0x24, 0xD8, 0x23, 0xD0}};
 constexpr wchar_t kServerExe[] = L"opc_marshal_server.exe";
 
 // A check of an in-value that failed in the server comes back as this code plus
@@ -72,7 +73,8 @@ inline std::vector<WORD> Qualities() {
             OPC_QUALITY_UNCERTAIN | OPC_QUALITY_LAST_USABLE | OPC_LIMIT_HIGH};
 }
 inline std::vector<FILETIME> TimeStamps() {
-    return {MakeFileTime(0x01D9A0B1, 0x12345678), MakeFileTime(0, 0), MakeFileTime(0x7FFFFFFF, 0xFFFFFFFF)};
+    return {MakeFileTime(0x01D9A0B1, 0x12345678), MakeFileTime(0, 0),
+            MakeFileTime(0x7FFFFFFF, 0xFFFFFFFF)};
 }
 inline std::vector<LCID> Locales() { return {0x0407, 0x0409, 0x0800}; }
 inline std::vector<DWORD> PropertyIds() {
@@ -84,7 +86,8 @@ inline std::vector<std::wstring> PropertyDescriptions() {
 }
 inline std::vector<std::wstring> BrowseNames() { return {L"P0815", L"P0816 Drehzahl", L""}; }
 inline std::vector<CLSID> ServerClasses() {
-    return {kServerClsid, CATID_OPCDAServer20,
+    return {kServerClsid,
+            CATID_OPCDAServer20,
             {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}};
 }
 

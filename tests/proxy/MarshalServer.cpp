@@ -30,10 +30,12 @@ namespace {
 
 template <class T>
 bool SameArray(const T* values, DWORD count, const std::vector<T>& expected) {
-    return count == expected.size() && values && std::equal(expected.begin(), expected.end(), values);
+    return count == expected.size() && values &&
+           std::equal(expected.begin(), expected.end(), values);
 }
 
-bool SameVariants(const VARIANT* values, DWORD count, const std::vector<com::UniqueVariant>& expected) {
+bool SameVariants(const VARIANT* values, DWORD count,
+                  const std::vector<com::UniqueVariant>& expected) {
     if (count != expected.size() || !values) return false;
     for (DWORD i = 0; i < count; ++i)
         if (!SameVariant(values[i], *expected[i])) return false;
@@ -58,7 +60,9 @@ HRESULT BlobOut(const std::vector<BYTE>& blob, DWORD* size, BYTE** out) {
 // Errors out; S_FALSE when an item failed, as OPC reports per-item failures.
 HRESULT ErrorsOut(const std::vector<HRESULT>& errors, HRESULT** out) {
     RETURN_IF_FAILED(ArrayOut(errors, out));
-    return std::all_of(errors.begin(), errors.end(), [](HRESULT hr) { return SUCCEEDED(hr); }) ? S_OK : S_FALSE;
+    return std::all_of(errors.begin(), errors.end(), [](HRESULT hr) { return SUCCEEDED(hr); })
+               ? S_OK
+               : S_FALSE;
 }
 
 HRESULT ResultsOut(OPCITEMRESULT** out) {
@@ -91,11 +95,13 @@ bool SameDefs(DWORD count, const OPCITEMDEF* defs) {
 template <class IEnum>
 class GuidEnum : public com::Object<IEnum> {
 public:
-    GuidEnum(std::vector<GUID> items, size_t position) : items_(std::move(items)), position_(position) {}
+    GuidEnum(std::vector<GUID> items, size_t position)
+        : items_(std::move(items)), position_(position) {}
 
     STDMETHODIMP Next(ULONG celt, GUID* rgelt, ULONG* pceltFetched) override {
         ULONG fetched = 0;
-        for (; fetched < celt && position_ < items_.size(); ++fetched) rgelt[fetched] = items_[position_++];
+        for (; fetched < celt && position_ < items_.size(); ++fetched)
+            rgelt[fetched] = items_[position_++];
         if (pceltFetched) *pceltFetched = fetched;
         return fetched == celt ? S_OK : S_FALSE;
     }
@@ -109,8 +115,8 @@ public:
         return S_OK;
     }
     STDMETHODIMP Clone(IEnum** ppenum) override {
-        return com::CreateInstance<GuidEnum>(nullptr, __uuidof(IEnum), reinterpret_cast<void**>(ppenum), items_,
-                                             position_);
+        return com::CreateInstance<GuidEnum>(nullptr, __uuidof(IEnum),
+                                             reinterpret_cast<void**>(ppenum), items_, position_);
     }
 
 private:
@@ -125,7 +131,8 @@ public:
     STDMETHODIMP Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) override {
         *ppItemArray = nullptr;
         *pceltFetched = 0;
-        const ULONG fetched = static_cast<ULONG>(std::min<size_t>(celt, ItemDefCases().size() - position_));
+        const ULONG fetched =
+            static_cast<ULONG>(std::min<size_t>(celt, ItemDefCases().size() - position_));
         if (fetched) {
             com::CoTaskMem<OPCITEMATTRIBUTES> items;
             RETURN_HR_IF(E_OUTOFMEMORY, !items.alloc(fetched));
@@ -152,15 +159,17 @@ public:
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumOPCItemAttributes** ppEnumItemAttributes) override {
-        return com::CreateInstance<ItemAttributesEnum>(nullptr, IID_IEnumOPCItemAttributes,
-                                                       reinterpret_cast<void**>(ppEnumItemAttributes), position_);
+        return com::CreateInstance<ItemAttributesEnum>(
+            nullptr, IID_IEnumOPCItemAttributes, reinterpret_cast<void**>(ppEnumItemAttributes),
+            position_);
     }
 
 private:
     static HRESULT Fill(size_t i, OPCITEMATTRIBUTES* item) {
         const ItemDefCase def = ItemDefCases()[i];
         const ItemResultCase result = ItemResultCases()[i];
-        if (def.accessPath) RETURN_IF_FAILED(com::CoTaskMemString(def.accessPath, &item->szAccessPath));
+        if (def.accessPath)
+            RETURN_IF_FAILED(com::CoTaskMemString(def.accessPath, &item->szAccessPath));
         RETURN_IF_FAILED(com::CoTaskMemString(def.itemId, &item->szItemID));
         item->bActive = def.active;
         item->hClient = def.client;
@@ -182,8 +191,9 @@ private:
     size_t position_;
 };
 
-class CGroup : public com::Object<IOPCGroupStateMgt, IOPCPublicGroupStateMgt, IOPCSyncIO, IOPCAsyncIO, IOPCAsyncIO2,
-                                  IOPCItemMgt, com::ConnectionPointContainer> {
+class CGroup
+    : public com::Object<IOPCGroupStateMgt, IOPCPublicGroupStateMgt, IOPCSyncIO, IOPCAsyncIO,
+                         IOPCAsyncIO2, IOPCItemMgt, com::ConnectionPointContainer> {
 public:
     explicit CGroup(std::wstring name) : name_(std::move(name)) {
         callback_ = &AddConnectionPoint(IID_IOPCDataCallback);
@@ -208,8 +218,9 @@ public:
         *phServerGroup = kServerGroup;
         return S_OK;
     }
-    STDMETHODIMP SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive, LONG* pTimeBias,
-                          FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup) override {
+    STDMETHODIMP SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+                          LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                          OPCHANDLE* phClientGroup) override {
         CHECK_IN(pRequestedUpdateRate && *pRequestedUpdateRate == 500);
         CHECK_IN(pRevisedUpdateRate);
         CHECK_IN(!pActive);
@@ -243,8 +254,8 @@ public:
     }
 
     // IOPCSyncIO
-    STDMETHODIMP Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
-                      HRESULT** ppErrors) override {
+    STDMETHODIMP Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
+                      OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) override {
         *ppItemValues = nullptr;
         *ppErrors = nullptr;
         CHECK_IN(dwSource == OPC_DS_DEVICE);
@@ -261,7 +272,8 @@ public:
         *ppItemValues = states.release();
         return ErrorsOut(ItemErrors(), ppErrors);
     }
-    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) override {
+    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                       HRESULT** ppErrors) override {
         *ppErrors = nullptr;
         CHECK_IN(SameArray(phServer, dwCount, ServerItems()));
         CHECK_IN(SameVariants(pItemValues, dwCount, WriteValues()));
@@ -269,8 +281,8 @@ public:
     }
 
     // IOPCAsyncIO
-    STDMETHODIMP Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
-                      DWORD* pTransactionID, HRESULT** ppErrors) override {
+    STDMETHODIMP Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
+                      OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) override {
         *ppErrors = nullptr;
         CHECK_IN(dwConnection == kConnection && dwSource == OPC_DS_CACHE);
         CHECK_IN(SameArray(phServer, dwCount, ServerItems()));
@@ -286,7 +298,8 @@ public:
         *pTransactionID = kTransaction + 1;
         return ErrorsOut(ItemErrors(), ppErrors);
     }
-    STDMETHODIMP Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) override {
+    STDMETHODIMP Refresh(DWORD dwConnection, OPCDATASOURCE dwSource,
+                         DWORD* pTransactionID) override {
         CHECK_IN(dwConnection == kConnection && dwSource == OPC_DS_DEVICE);
         *pTransactionID = kTransaction + 2;
         return S_OK;
@@ -306,8 +319,8 @@ public:
         SendValues(&IOPCDataCallback::OnReadComplete);
         return ErrorsOut(ItemErrors(), ppErrors);
     }
-    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
-                       DWORD* pdwCancelID, HRESULT** ppErrors) override {
+    STDMETHODIMP Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                       DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) override {
         *ppErrors = nullptr;
         CHECK_IN(SameArray(phServer, dwCount, ServerItems()));
         CHECK_IN(SameVariants(pItemValues, dwCount, WriteValues()));
@@ -316,10 +329,12 @@ public:
         auto clients = ClientItems();
         auto errors = ItemErrors();
         for (auto& sink : callback_->Sinks<IOPCDataCallback>())
-            sink->OnWriteComplete(kTransaction, kClientGroup, S_FALSE, dwCount, clients.data(), errors.data());
+            sink->OnWriteComplete(kTransaction, kClientGroup, S_FALSE, dwCount, clients.data(),
+                                  errors.data());
         return ErrorsOut(ItemErrors(), ppErrors);
     }
-    STDMETHODIMP Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) override {
+    STDMETHODIMP Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
+                          DWORD* pdwCancelID) override {
         CHECK_IN(dwSource == OPC_DS_CACHE && dwTransactionID == kTransaction);
         *pdwCancelID = kCancelId;
         SendValues(&IOPCDataCallback::OnDataChange);
@@ -327,7 +342,8 @@ public:
     }
     STDMETHODIMP Cancel2(DWORD dwCancelID) override {
         CHECK_IN(dwCancelID == kCancelId);
-        for (auto& sink : callback_->Sinks<IOPCDataCallback>()) sink->OnCancelComplete(kTransaction, kClientGroup);
+        for (auto& sink : callback_->Sinks<IOPCDataCallback>())
+            sink->OnCancelComplete(kTransaction, kClientGroup);
         return S_OK;
     }
     STDMETHODIMP SetEnable(BOOL bEnable) override {
@@ -363,7 +379,8 @@ public:
         CHECK_IN(SameArray(phServer, dwCount, ServerItems()));
         return ErrorsOut(ItemErrors(), ppErrors);
     }
-    STDMETHODIMP SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) override {
+    STDMETHODIMP SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,
+                                HRESULT** ppErrors) override {
         *ppErrors = nullptr;
         CHECK_IN(SameArray(phServer, dwCount, ServerItems()));
         CHECK_IN(bActive == FALSE);
@@ -380,19 +397,23 @@ public:
                               HRESULT** ppErrors) override {
         *ppErrors = nullptr;
         CHECK_IN(SameArray(phServer, dwCount, ServerItems()));
-        CHECK_IN(SameArray<VARTYPE>(pRequestedDatatypes, dwCount, {VT_I4, VT_BSTR, VT_ARRAY | VT_R8}));
+        CHECK_IN(
+            SameArray<VARTYPE>(pRequestedDatatypes, dwCount, {VT_I4, VT_BSTR, VT_ARRAY | VT_R8}));
         return ErrorsOut(ItemErrors(), ppErrors);
     }
     STDMETHODIMP CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) override {
         *ppUnk = nullptr;
         if (riid != IID_IEnumOPCItemAttributes) return E_NOINTERFACE;
-        return com::CreateInstance<ItemAttributesEnum>(nullptr, riid, reinterpret_cast<void**>(ppUnk));
+        return com::CreateInstance<ItemAttributesEnum>(nullptr, riid,
+                                                       reinterpret_cast<void**>(ppUnk));
     }
 
 private:
-    using ValuesCallback = HRESULT (STDMETHODCALLTYPE IOPCDataCallback::*)(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD,
-                                                                          OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
-                                                                          HRESULT*);
+    using ValuesCallback = HRESULT (STDMETHODCALLTYPE IOPCDataCallback::*)(DWORD, OPCHANDLE,
+                                                                           HRESULT, HRESULT, DWORD,
+                                                                           OPCHANDLE*, VARIANT*,
+                                                                           WORD*, FILETIME*,
+                                                                           HRESULT*);
     void SendValues(ValuesCallback callback) {
         auto clients = ClientItems();
         auto qualities = Qualities();
@@ -402,8 +423,9 @@ private:
         auto owned = ReadValues();
         for (auto& v : owned) values.push_back(*v.get());
         for (auto& sink : callback_->Sinks<IOPCDataCallback>())
-            (sink.get()->*callback)(kTransaction, kClientGroup, S_FALSE, S_FALSE, static_cast<DWORD>(values.size()),
-                                    clients.data(), values.data(), qualities.data(), times.data(), errors.data());
+            (sink.get()->*callback)(kTransaction, kClientGroup, S_FALSE, S_FALSE,
+                                    static_cast<DWORD>(values.size()), clients.data(),
+                                    values.data(), qualities.data(), times.data(), errors.data());
     }
 
     mutable com::CriticalSection lock_;  // guards name_
@@ -413,16 +435,17 @@ private:
     com::ConnectionPoint* callback_;
 };
 
-class CServer : public com::Object<IOPCServer, IOPCCommon, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace,
-                                   IOPCItemProperties, IOPCServerList, IOPCServerList2,
-                                   com::ConnectionPointContainer> {
+class CServer : public com::Object<IOPCServer, IOPCCommon, IOPCServerPublicGroups,
+                                   IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCServerList,
+                                   IOPCServerList2, com::ConnectionPointContainer> {
 public:
     CServer() { shutdown_ = &AddConnectionPoint(IID_IOPCShutdown); }
 
     // IOPCServer
-    STDMETHODIMP AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
-                          LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
-                          DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) override {
+    STDMETHODIMP AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
+                          OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                          DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
+                          REFIID riid, LPUNKNOWN* ppUnk) override {
         *ppUnk = nullptr;
         const bool withoutPointers = SameString(szName, kNullPointerGroup);
         CHECK_IN(withoutPointers || SameString(szName, kGroupName));
@@ -478,7 +501,8 @@ public:
         CHECK_IN(hServerGroup == kServerGroup && bForce == TRUE);
         return OPC_S_INUSE;
     }
-    STDMETHODIMP CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) override {
+    STDMETHODIMP CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid,
+                                       LPUNKNOWN* ppUnk) override {
         *ppUnk = nullptr;
         CHECK_IN(dwScope == OPC_ENUM_ALL);
         std::vector<com::ComPtr<CGroup>> groups;
@@ -521,7 +545,8 @@ public:
     // The client asks for a shutdown notice by sending kShutdownTrigger as its name.
     STDMETHODIMP SetClientName(LPCWSTR szName) override {
         if (SameString(szName, kShutdownTrigger)) {
-            for (auto& sink : shutdown_->Sinks<IOPCShutdown>()) sink->ShutdownRequest(kShutdownReason);
+            for (auto& sink : shutdown_->Sinks<IOPCShutdown>())
+                sink->ShutdownRequest(kShutdownReason);
             return S_OK;
         }
         CHECK_IN(SameString(szName, kClientName));
@@ -542,7 +567,8 @@ public:
         *pNameSpaceType = OPC_NS_FLAT;
         return S_OK;
     }
-    STDMETHODIMP ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) override {
+    STDMETHODIMP ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
+                                      LPCWSTR szString) override {
         if (dwBrowseDirection == OPC_BROWSE_UP) {
             CHECK_IN(SameString(szString, L""));
             return S_OK;
@@ -550,11 +576,13 @@ public:
         CHECK_IN(dwBrowseDirection == OPC_BROWSE_TO && SameString(szString, kBrowsePosition));
         return S_OK;
     }
-    STDMETHODIMP BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria, VARTYPE vtDataTypeFilter,
-                                  DWORD dwAccessRightsFilter, LPENUMSTRING* ppIEnumString) override {
+    STDMETHODIMP BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
+                                  VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
+                                  LPENUMSTRING* ppIEnumString) override {
         *ppIEnumString = nullptr;
         CHECK_IN(dwBrowseFilterType == OPC_FLAT && SameString(szFilterCriteria, kFilter));
-        CHECK_IN(vtDataTypeFilter == VT_R4 && dwAccessRightsFilter == (OPC_READABLE | OPC_WRITEABLE));
+        CHECK_IN(vtDataTypeFilter == VT_R4 &&
+                 dwAccessRightsFilter == (OPC_READABLE | OPC_WRITEABLE));
         return com::CreateEnumString(BrowseNames(), ppIEnumString);
     }
     STDMETHODIMP GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) override {
@@ -571,7 +599,8 @@ public:
 
     // IOPCItemProperties
     STDMETHODIMP QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
-                                          LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) override {
+                                          LPWSTR** ppDescriptions,
+                                          VARTYPE** ppvtDataTypes) override {
         *pdwCount = 0;
         *ppPropertyIDs = nullptr;
         *ppDescriptions = nullptr;
@@ -580,15 +609,16 @@ public:
         const auto texts = PropertyDescriptions();
         com::CoTaskMem<LPWSTR> descriptions;
         RETURN_HR_IF(E_OUTOFMEMORY, !descriptions.alloc(texts.size()));
-        for (size_t i = 0; i < texts.size(); ++i) RETURN_IF_FAILED(com::CoTaskMemString(texts[i], &descriptions[i]));
+        for (size_t i = 0; i < texts.size(); ++i)
+            RETURN_IF_FAILED(com::CoTaskMemString(texts[i], &descriptions[i]));
         RETURN_IF_FAILED(ArrayOut(PropertyIds(), ppPropertyIDs));
         RETURN_IF_FAILED(ArrayOut(PropertyTypes(), ppvtDataTypes));
         *ppDescriptions = descriptions.release();
         *pdwCount = static_cast<DWORD>(texts.size());
         return S_OK;
     }
-    STDMETHODIMP GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
-                                   HRESULT** ppErrors) override {
+    STDMETHODIMP GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                   VARIANT** ppvData, HRESULT** ppErrors) override {
         *ppvData = nullptr;
         *ppErrors = nullptr;
         CHECK_IN(SameString(szItemID, kFullItemID));
@@ -600,12 +630,13 @@ public:
         *ppvData = data.release();
         return ErrorsOut(PropertyErrors(), ppErrors);
     }
-    STDMETHODIMP LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
-                               HRESULT** ppErrors) override {
+    STDMETHODIMP LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                               LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override {
         *ppszNewItemIDs = nullptr;
         *ppErrors = nullptr;
         CHECK_IN(SameString(szItemID, kFullItemID));
-        CHECK_IN(SameArray<DWORD>(pdwPropertyIDs, dwCount, {OPC_PROPERTY_EU_UNITS, OPC_PROPERTY_VALUE}));
+        CHECK_IN(
+            SameArray<DWORD>(pdwPropertyIDs, dwCount, {OPC_PROPERTY_EU_UNITS, OPC_PROPERTY_VALUE}));
         com::CoTaskMem<LPWSTR> ids;
         RETURN_HR_IF(E_OUTOFMEMORY, !ids.alloc(dwCount));
         RETURN_IF_FAILED(com::CoTaskMemString(std::wstring(kFullItemID) + L".EU", &ids[0]));
@@ -618,10 +649,11 @@ public:
                                          CATID rgcatidReq[], IEnumGUID** ppenumClsid) override {
         *ppenumClsid = nullptr;
         RETURN_IF_FAILED(CheckCategories(cImplemented, rgcatidImpl, cRequired, rgcatidReq));
-        return com::CreateInstance<GuidEnum<IEnumGUID>>(nullptr, IID_IEnumGUID,
-                                                        reinterpret_cast<void**>(ppenumClsid), ServerClasses(), 0);
+        return com::CreateInstance<GuidEnum<IEnumGUID>>(
+            nullptr, IID_IEnumGUID, reinterpret_cast<void**>(ppenumClsid), ServerClasses(), 0);
     }
-    STDMETHODIMP GetClassDetails(REFCLSID clsid, LPOLESTR* ppszProgID, LPOLESTR* ppszUserType) override {
+    STDMETHODIMP GetClassDetails(REFCLSID clsid, LPOLESTR* ppszProgID,
+                                 LPOLESTR* ppszUserType) override {
         *ppszProgID = nullptr;
         *ppszUserType = nullptr;
         CHECK_IN(clsid == kServerClsid);
@@ -629,7 +661,8 @@ public:
         return com::CoTaskMemString(kUserType, ppszUserType);
     }
     STDMETHODIMP CLSIDFromProgID(LPCOLESTR szProgId, LPCLSID clsid) override {
-        if (!SameString(szProgId, kProgID) && !SameString(szProgId, kVerIndProgID)) return CO_E_CLASSSTRING;
+        if (!SameString(szProgId, kProgID) && !SameString(szProgId, kVerIndProgID))
+            return CO_E_CLASSSTRING;
         *clsid = kServerClsid;
         return S_OK;
     }
@@ -651,7 +684,8 @@ protected:
     void FinalRelease() override { shutdown_->DisconnectAll(); }
 
 private:
-    HRESULT CheckCategories(ULONG cImplemented, const CATID* implemented, ULONG cRequired, const CATID* required) {
+    HRESULT CheckCategories(ULONG cImplemented, const CATID* implemented, ULONG cRequired,
+                            const CATID* required) {
         CHECK_IN(cImplemented == 2 && implemented);
         CHECK_IN(implemented[0] == CATID_OPCDAServer10 && implemented[1] == CATID_OPCDAServer20);
         CHECK_IN(cRequired == 1 && required && required[0] == CATID_XMLDAServer10);

@@ -51,7 +51,8 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Marshal
 std::string HrText(HRESULT hr) {
     char text[96];
     if (IsMismatch(hr))
-        std::snprintf(text, sizeof(text), "%#lx (server rejected an in-value, MarshalServer.cpp line %ld)",
+        std::snprintf(text, sizeof(text),
+                      "%#lx (server rejected an in-value, MarshalServer.cpp line %ld)",
                       static_cast<unsigned long>(hr), static_cast<long>(hr - kMismatchBase));
     else
         std::snprintf(text, sizeof(text), "%#lx", static_cast<unsigned long>(hr));
@@ -59,7 +60,8 @@ std::string HrText(HRESULT hr) {
 }
 
 void OpcMarshalTest::SetUp() {
-    const HRESULT hr = CoCreateInstance(kServerClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, server_.put_void());
+    const HRESULT hr = CoCreateInstance(kServerClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                                        server_.put_void());
     ASSERT_EQ(S_OK, hr) << "CoCreateInstance of the test server returned " << HrText(hr);
 }
 

@@ -25,7 +25,8 @@ protected:
     com::ComPtr<I> Query() {
         com::ComPtr<I> result;
         const HRESULT hr = server_.query(&result);
-        EXPECT_EQ(S_OK, hr) << "QueryInterface for " << typeid(I).name() << " returned " << HrText(hr);
+        EXPECT_EQ(S_OK, hr) << "QueryInterface for " << typeid(I).name() << " returned "
+                            << HrText(hr);
         return result;
     }
 
@@ -37,8 +38,9 @@ protected:
         OPCHANDLE server = 0;
         DWORD revised = 0;
         com::ComPtr<I> group;
-        const HRESULT hr = server_->AddGroup(kGroupName, TRUE, kRequestedRate, kClientGroup, &bias, &deadband, kLcid,
-                                             &server, &revised, __uuidof(I), group.put_unknown());
+        const HRESULT hr =
+            server_->AddGroup(kGroupName, TRUE, kRequestedRate, kClientGroup, &bias, &deadband,
+                              kLcid, &server, &revised, __uuidof(I), group.put_unknown());
         EXPECT_EQ(S_OK, hr) << "AddGroup returned " << HrText(hr);
         return group;
     }
@@ -55,18 +57,18 @@ void Free(LPWSTR* strings, DWORD count);
 
 }  // namespace marshal
 
-#define EXPECT_HR(expected, call)                                                                  \
-    do {                                                                                           \
-        const HRESULT hr_expect_ = (call);                                                         \
-        EXPECT_EQ(static_cast<HRESULT>(expected), hr_expect_)                                      \
-            << #call << " returned " << marshal::HrText(hr_expect_) << ", expected "               \
-            << marshal::HrText(expected);                                                          \
+#define EXPECT_HR(expected, call)                                                    \
+    do {                                                                             \
+        const HRESULT hr_expect_ = (call);                                           \
+        EXPECT_EQ(static_cast<HRESULT>(expected), hr_expect_)                        \
+            << #call << " returned " << marshal::HrText(hr_expect_) << ", expected " \
+            << marshal::HrText(expected);                                            \
     } while (0)
 
-#define ASSERT_HR(expected, call)                                                                  \
-    do {                                                                                           \
-        const HRESULT hr_assert_ = (call);                                                         \
-        ASSERT_EQ(static_cast<HRESULT>(expected), hr_assert_)                                      \
-            << #call << " returned " << marshal::HrText(hr_assert_) << ", expected "               \
-            << marshal::HrText(expected);                                                          \
+#define ASSERT_HR(expected, call)                                                    \
+    do {                                                                             \
+        const HRESULT hr_assert_ = (call);                                           \
+        ASSERT_EQ(static_cast<HRESULT>(expected), hr_assert_)                        \
+            << #call << " returned " << marshal::HrText(hr_assert_) << ", expected " \
+            << marshal::HrText(expected);                                            \
     } while (0)

@@ -56,38 +56,45 @@ std::wstring InterfaceKey(REFIID iid) { return L"Interface\\" + GuidText(iid); }
 std::wstring ReadDefault(const std::wstring& path) {
     wchar_t text[MAX_PATH] = {};
     DWORD size = sizeof(text);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS)
         return L"<missing>";
     return text;
 }
 
 bool HasValue(const std::wstring& path, const wchar_t* name) {
-    return RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS;
+    return RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_ANY, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
 }
 
 bool KeyExists(const std::wstring& path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
     RegCloseKey(key);
     return true;
 }
 
 void SetDefault(const std::wstring& path, const std::wstring& value) {
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, REG_SZ, value.c_str(),
-                                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))))
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))))
         << "writing HKCR\\" << path;
 }
 
 TEST(OpcProxyRegistration, PrefixRegistrationPointsEveryOpcInterfaceAtOrvaneOpcPS) {
     for (const auto& entry : OpcInterfaces()) {
         const std::wstring key = InterfaceKey(entry.iid);
-        EXPECT_EQ(kProxyClsid, ReadDefault(key + L"\\ProxyStubClsid32")) << entry.name << " ProxyStubClsid32";
-        EXPECT_EQ(std::to_wstring(entry.methods), ReadDefault(key + L"\\NumMethods")) << entry.name << " NumMethods";
+        EXPECT_EQ(kProxyClsid, ReadDefault(key + L"\\ProxyStubClsid32"))
+            << entry.name << " ProxyStubClsid32";
+        EXPECT_EQ(std::to_wstring(entry.methods), ReadDefault(key + L"\\NumMethods"))
+            << entry.name << " NumMethods";
         EXPECT_EQ(entry.name, ReadDefault(key)) << entry.name << " name";
     }
-    const std::wstring server = ReadDefault(std::wstring(L"CLSID\\") + kProxyClsid + L"\\InprocServer32");
-    EXPECT_NE(std::wstring::npos, server.find(L"OrvaneOpcPS.dll")) << "InprocServer32 is " << server;
+    const std::wstring server =
+        ReadDefault(std::wstring(L"CLSID\\") + kProxyClsid + L"\\InprocServer32");
+    EXPECT_NE(std::wstring::npos, server.find(L"OrvaneOpcPS.dll"))
+        << "InprocServer32 is " << server;
 }
 
 // Runs the DLL's registration functions with HKEY_CLASSES_ROOT redirected to a
@@ -95,11 +102,14 @@ TEST(OpcProxyRegistration, PrefixRegistrationPointsEveryOpcInterfaceAtOrvaneOpcP
 class ScratchClassesRoot : public ::testing::Test {
 protected:
     void SetUp() override {
-        scratch_path_ = std::wstring(kScratchParent) + L"\\Classes" + std::to_wstring(GetCurrentProcessId());
+        scratch_path_ =
+            std::wstring(kScratchParent) + L"\\Classes" + std::to_wstring(GetCurrentProcessId());
         RegDeleteTreeW(HKEY_CURRENT_USER, scratch_path_.c_str());
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch_path_.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &scratch_, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch_)) << "RegOverridePredefKey";
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_CURRENT_USER, scratch_path_.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &scratch_, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch_))
+            << "RegOverridePredefKey";
         overridden_ = true;
 
         wchar_t path[MAX_PATH] = {};
@@ -108,8 +118,10 @@ protected:
         dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"OrvaneOpcPS.dll";
         module_ = LoadLibraryW(dll.c_str());
         ASSERT_NE(nullptr, module_) << "LoadLibrary OrvaneOpcPS.dll failed: " << GetLastError();
-        register_ = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
-        unregister_ = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module_, "DllUnregisterServer")));
+        register_ = reinterpret_cast<Entry>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
+        unregister_ = reinterpret_cast<Entry>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllUnregisterServer")));
         ASSERT_TRUE(register_ && unregister_) << "OrvaneOpcPS.dll lacks its registration exports";
     }
     void TearDown() override {
@@ -135,16 +147,20 @@ TEST_F(ScratchClassesRoot, RegisterThenUnregisterLeavesNothingBehind) {
     EXPECT_HR(S_OK, register_());
     EXPECT_HR(S_OK, register_());  // again: idempotent
     for (const auto& entry : OpcInterfaces()) {
-        EXPECT_EQ(kProxyClsid, ReadDefault(InterfaceKey(entry.iid) + L"\\ProxyStubClsid32")) << entry.name;
-        EXPECT_EQ(std::to_wstring(entry.methods), ReadDefault(InterfaceKey(entry.iid) + L"\\NumMethods"))
+        EXPECT_EQ(kProxyClsid, ReadDefault(InterfaceKey(entry.iid) + L"\\ProxyStubClsid32"))
+            << entry.name;
+        EXPECT_EQ(std::to_wstring(entry.methods),
+                  ReadDefault(InterfaceKey(entry.iid) + L"\\NumMethods"))
             << entry.name;
     }
     EXPECT_EQ(L"PSFactoryBuffer", ReadDefault(std::wstring(L"CLSID\\") + kProxyClsid));
 
     EXPECT_HR(S_OK, unregister_());
     for (const auto& entry : OpcInterfaces())
-        EXPECT_FALSE(KeyExists(InterfaceKey(entry.iid))) << entry.name << " key left after DllUnregisterServer";
-    EXPECT_FALSE(KeyExists(std::wstring(L"CLSID\\") + kProxyClsid)) << "proxy CLSID left after DllUnregisterServer";
+        EXPECT_FALSE(KeyExists(InterfaceKey(entry.iid)))
+            << entry.name << " key left after DllUnregisterServer";
+    EXPECT_FALSE(KeyExists(std::wstring(L"CLSID\\") + kProxyClsid))
+        << "proxy CLSID left after DllUnregisterServer";
 }
 
 TEST_F(ScratchClassesRoot, ForeignRegistrationsStayUntouched) {
@@ -159,21 +175,28 @@ TEST_F(ScratchClassesRoot, ForeignRegistrationsStayUntouched) {
     SetDefault(common + L"\\TypeLib", L"{B28EEDB1-AC6F-11D1-84D5-00608CB8A7E9}");
 
     EXPECT_HR(S_OK, register_());
-    EXPECT_EQ(kForeignClsid, ReadDefault(server + L"\\ProxyStubClsid32")) << "a foreign proxy/stub was replaced";
+    EXPECT_EQ(kForeignClsid, ReadDefault(server + L"\\ProxyStubClsid32"))
+        << "a foreign proxy/stub was replaced";
     EXPECT_FALSE(HasValue(server, L"OrvaneOpcPS")) << "marker on a foreign registration";
-    EXPECT_EQ(kProxyClsid, ReadDefault(common + L"\\ProxyStubClsid32")) << "IOPCCommon without proxy/stub";
-    EXPECT_EQ(L"IOPCCommon (type library)", ReadDefault(common)) << "the existing name was overwritten";
+    EXPECT_EQ(kProxyClsid, ReadDefault(common + L"\\ProxyStubClsid32"))
+        << "IOPCCommon without proxy/stub";
+    EXPECT_EQ(L"IOPCCommon (type library)", ReadDefault(common))
+        << "the existing name was overwritten";
 
     EXPECT_HR(S_OK, unregister_());
     EXPECT_EQ(L"IOPCServer (Core Components)", ReadDefault(server));
-    EXPECT_EQ(kForeignClsid, ReadDefault(server + L"\\ProxyStubClsid32")) << "a foreign proxy/stub was removed";
+    EXPECT_EQ(kForeignClsid, ReadDefault(server + L"\\ProxyStubClsid32"))
+        << "a foreign proxy/stub was removed";
     EXPECT_EQ(L"9", ReadDefault(server + L"\\NumMethods"));
-    EXPECT_EQ(L"IOPCCommon (type library)", ReadDefault(common)) << "IOPCCommon's name after unregistration";
+    EXPECT_EQ(L"IOPCCommon (type library)", ReadDefault(common))
+        << "IOPCCommon's name after unregistration";
     EXPECT_EQ(L"{B28EEDB1-AC6F-11D1-84D5-00608CB8A7E9}", ReadDefault(common + L"\\TypeLib"));
-    EXPECT_FALSE(KeyExists(common + L"\\ProxyStubClsid32")) << "ProxyStubClsid32 left on IOPCCommon";
+    EXPECT_FALSE(KeyExists(common + L"\\ProxyStubClsid32"))
+        << "ProxyStubClsid32 left on IOPCCommon";
     EXPECT_FALSE(KeyExists(common + L"\\NumMethods")) << "NumMethods left on IOPCCommon";
     EXPECT_FALSE(HasValue(common, L"OrvaneOpcPS")) << "marker left on IOPCCommon";
-    EXPECT_FALSE(KeyExists(InterfaceKey(IID_IOPCItemMgt))) << "IOPCItemMgt left after DllUnregisterServer";
+    EXPECT_FALSE(KeyExists(InterfaceKey(IID_IOPCItemMgt)))
+        << "IOPCItemMgt left after DllUnregisterServer";
 }
 
 }  // namespace

@@ -18,14 +18,16 @@ com::ComPtr<IUnknown> Identity(IUnknown* p) {
 
 std::wstring GroupName(IUnknown* group) {
     com::ComPtr<IOPCGroupStateMgt> state;
-    if (!group || FAILED(group->QueryInterface(IID_IOPCGroupStateMgt, state.put_void()))) return L"<no group>";
+    if (!group || FAILED(group->QueryInterface(IID_IOPCGroupStateMgt, state.put_void())))
+        return L"<no group>";
     DWORD rate, lcid;
     BOOL active;
     LONG bias;
     FLOAT deadband;
     OPCHANDLE client, server;
     com::CoTaskMem<WCHAR> name;
-    if (FAILED(state->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client, &server)))
+    if (FAILED(
+            state->GetState(&rate, &active, name.put(), &bias, &deadband, &lcid, &client, &server)))
         return L"<GetState failed>";
     return name.get() ? name.get() : L"<null>";
 }
@@ -59,24 +61,29 @@ TEST_F(ServerMarshal, AddGroupPassesUniquePointersAndReturnsTheRequestedInterfac
     OPCHANDLE server = 0;
     DWORD revised = 0;
     com::ComPtr<IUnknown> group;
-    ASSERT_HR(S_OK, server_->AddGroup(kGroupName, TRUE, kRequestedRate, kClientGroup, &bias, &deadband, kLcid,
-                                      &server, &revised, IID_IOPCGroupStateMgt, group.put()));
+    ASSERT_HR(S_OK,
+              server_->AddGroup(kGroupName, TRUE, kRequestedRate, kClientGroup, &bias, &deadband,
+                                kLcid, &server, &revised, IID_IOPCGroupStateMgt, group.put()));
     EXPECT_EQ(kServerGroup, server) << "AddGroup: server handle";
     EXPECT_EQ(kRevisedRate, revised) << "AddGroup: revised rate";
     ASSERT_TRUE(group) << "AddGroup returned no group";
     // iid_is: the pointer is the interface asked for, usable at once.
-    EXPECT_EQ(kGroupName, GroupName(group.get())) << "GetState through the returned IOPCGroupStateMgt";
+    EXPECT_EQ(kGroupName, GroupName(group.get()))
+        << "GetState through the returned IOPCGroupStateMgt";
 
     com::ComPtr<IUnknown> withoutPointers;
-    EXPECT_HR(S_OK, server_->AddGroup(kNullPointerGroup, TRUE, kRequestedRate, kClientGroup, nullptr, nullptr, kLcid,
-                                      &server, &revised, IID_IOPCItemMgt, withoutPointers.put()));
+    EXPECT_HR(S_OK, server_->AddGroup(kNullPointerGroup, TRUE, kRequestedRate, kClientGroup,
+                                      nullptr, nullptr, kLcid, &server, &revised, IID_IOPCItemMgt,
+                                      withoutPointers.put()));
     com::ComPtr<IOPCItemMgt> itemMgt;
     EXPECT_HR(S_OK, withoutPointers.query(&itemMgt));
 
     IUnknown* refused = reinterpret_cast<IUnknown*>(static_cast<uintptr_t>(1));
-    EXPECT_HR(E_NOINTERFACE, server_->AddGroup(kGroupName, TRUE, kRequestedRate, kClientGroup, &bias, &deadband,
-                                               kLcid, &server, &revised, IID_IOPCServer, &refused));
-    EXPECT_EQ(nullptr, refused) << "AddGroup with an IID the group lacks must return a null pointer";
+    EXPECT_HR(E_NOINTERFACE,
+              server_->AddGroup(kGroupName, TRUE, kRequestedRate, kClientGroup, &bias, &deadband,
+                                kLcid, &server, &revised, IID_IOPCServer, &refused));
+    EXPECT_EQ(nullptr, refused)
+        << "AddGroup with an IID the group lacks must return a null pointer";
 }
 
 TEST_F(ServerMarshal, GroupLookupKeepsIdentityAndReturnsNullForUnknownNames) {
@@ -85,7 +92,8 @@ TEST_F(ServerMarshal, GroupLookupKeepsIdentityAndReturnsNullForUnknownNames) {
 
     com::ComPtr<IUnknown> found;
     ASSERT_HR(S_OK, server_->GetGroupByName(kGroupName, IID_IOPCSyncIO, found.put()));
-    EXPECT_EQ(Identity(added.get()), Identity(found.get())) << "GetGroupByName returned another object";
+    EXPECT_EQ(Identity(added.get()), Identity(found.get()))
+        << "GetGroupByName returned another object";
 
     IUnknown* missing = reinterpret_cast<IUnknown*>(static_cast<uintptr_t>(1));
     EXPECT_HR(E_INVALIDARG, server_->GetGroupByName(kUnknownGroup, IID_IOPCSyncIO, &missing));
@@ -94,7 +102,8 @@ TEST_F(ServerMarshal, GroupLookupKeepsIdentityAndReturnsNullForUnknownNames) {
     com::ComPtr<IOPCServerPublicGroups> publicGroups = Query<IOPCServerPublicGroups>();
     ASSERT_TRUE(publicGroups);
     com::ComPtr<IUnknown> publicGroup;
-    EXPECT_HR(S_OK, publicGroups->GetPublicGroupByName(kGroupName, IID_IOPCGroupStateMgt, publicGroup.put()));
+    EXPECT_HR(S_OK, publicGroups->GetPublicGroupByName(kGroupName, IID_IOPCGroupStateMgt,
+                                                       publicGroup.put()));
     EXPECT_EQ(Identity(added.get()), Identity(publicGroup.get())) << "GetPublicGroupByName";
     EXPECT_HR(S_OK, publicGroups->RemovePublicGroup(kServerGroup, FALSE));
     // A success code other than S_OK reaches the caller unchanged.
@@ -106,11 +115,13 @@ TEST_F(ServerMarshal, GroupEnumeratorsByRiid) {
     com::ComPtr<IUnknown> second;
     OPCHANDLE server;
     DWORD revised;
-    ASSERT_HR(S_OK, server_->AddGroup(kNullPointerGroup, TRUE, kRequestedRate, kClientGroup, nullptr, nullptr, kLcid,
-                                      &server, &revised, IID_IUnknown, second.put()));
+    ASSERT_HR(S_OK,
+              server_->AddGroup(kNullPointerGroup, TRUE, kRequestedRate, kClientGroup, nullptr,
+                                nullptr, kLcid, &server, &revised, IID_IUnknown, second.put()));
 
     com::ComPtr<IEnumString> names;
-    ASSERT_HR(S_OK, server_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, names.put_unknown()));
+    ASSERT_HR(S_OK,
+              server_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, names.put_unknown()));
     ASSERT_TRUE(names);
     LPOLESTR text[3] = {};
     ULONG fetched = 0;
@@ -129,7 +140,8 @@ TEST_F(ServerMarshal, GroupEnumeratorsByRiid) {
     Free(text, fetched);
 
     com::ComPtr<IEnumUnknown> groups;
-    ASSERT_HR(S_OK, server_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown, groups.put_unknown()));
+    ASSERT_HR(S_OK,
+              server_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown, groups.put_unknown()));
     IUnknown* unknowns[2] = {};
     EXPECT_HR(S_OK, groups->Next(2, unknowns, &fetched));
     ASSERT_EQ(2u, fetched) << "IEnumUnknown::Next(2)";
@@ -143,9 +155,11 @@ TEST_F(ServerMarshal, GroupEnumeratorsByRiid) {
 TEST_F(ServerMarshal, ErrorStringsAndStatusComeBackWhole) {
     com::CoTaskMem<WCHAR> text;
     ASSERT_HR(S_OK, server_->GetErrorString(OPC_E_INVALIDHANDLE, kLcid, text.put()));
-    EXPECT_STREQ(kServerErrorText, text.get()) << "IOPCServer::GetErrorString ([out, string] LPWSTR*)";
+    EXPECT_STREQ(kServerErrorText, text.get())
+        << "IOPCServer::GetErrorString ([out, string] LPWSTR*)";
     ASSERT_HR(S_OK, server_->GetErrorString(E_FAIL, kLcid, text.put()));
-    EXPECT_EQ(LongText(), text.get() ? std::wstring(text.get()) : L"<null>") << "a 3004-character text";
+    EXPECT_EQ(LongText(), text.get() ? std::wstring(text.get()) : L"<null>")
+        << "a 3004-character text";
 
     com::ComPtr<IOPCCommon> common = Query<IOPCCommon>();
     ASSERT_TRUE(common);
@@ -158,7 +172,8 @@ TEST_F(ServerMarshal, ErrorStringsAndStatusComeBackWhole) {
     EXPECT_TRUE(SameTime(TimeStamps()[0], status[0].ftStartTime)) << "ftStartTime";
     EXPECT_TRUE(SameTime(TimeStamps()[2], status[0].ftCurrentTime)) << "ftCurrentTime";
     EXPECT_TRUE(SameTime(TimeStamps()[1], status[0].ftLastUpdateTime)) << "ftLastUpdateTime";
-    EXPECT_EQ(OPC_STATUS_SUSPENDED, status[0].dwServerState) << "dwServerState (a 16-bit enum on the wire)";
+    EXPECT_EQ(OPC_STATUS_SUSPENDED, status[0].dwServerState)
+        << "dwServerState (a 16-bit enum on the wire)";
     EXPECT_EQ(0x10002u, status[0].dwGroupCount);
     EXPECT_EQ(0xFFFFFFFFu, status[0].dwBandWidth);
     EXPECT_EQ(1, status[0].wMajorVersion);
@@ -197,13 +212,15 @@ TEST_F(ServerMarshal, BrowseAddressSpace) {
     EXPECT_HR(S_OK, browse->ChangeBrowsePosition(OPC_BROWSE_UP, L""));
 
     com::ComPtr<IEnumString> items;
-    ASSERT_HR(S_OK, browse->BrowseOPCItemIDs(OPC_FLAT, kFilter, VT_R4, OPC_READABLE | OPC_WRITEABLE, items.put()));
+    ASSERT_HR(S_OK, browse->BrowseOPCItemIDs(OPC_FLAT, kFilter, VT_R4, OPC_READABLE | OPC_WRITEABLE,
+                                             items.put()));
     ASSERT_TRUE(items);
     LPOLESTR names[4] = {};
     ULONG fetched = 0;
     EXPECT_HR(S_FALSE, items->Next(4, names, &fetched));
     ASSERT_EQ(BrowseNames().size(), fetched) << "BrowseOPCItemIDs enumerator";
-    for (ULONG i = 0; i < fetched; ++i) EXPECT_STREQ(BrowseNames()[i].c_str(), names[i]) << "name " << i;
+    for (ULONG i = 0; i < fetched; ++i)
+        EXPECT_STREQ(BrowseNames()[i].c_str(), names[i]) << "name " << i;
     Free(names, fetched);
 
     com::CoTaskMem<WCHAR> itemId;
@@ -224,7 +241,8 @@ TEST_F(ServerMarshal, ItemProperties) {
     com::CoTaskMem<DWORD> ids;
     com::CoTaskMem<LPWSTR> descriptions;
     com::CoTaskMem<VARTYPE> types;
-    ASSERT_HR(S_OK, properties->QueryAvailableProperties(item, &count, ids.put(), descriptions.put(), types.put()));
+    ASSERT_HR(S_OK, properties->QueryAvailableProperties(item, &count, ids.put(),
+                                                         descriptions.put(), types.put()));
     ASSERT_EQ(PropertyIds().size(), count) << "QueryAvailableProperties count";
     for (DWORD i = 0; i < count; ++i) {
         EXPECT_EQ(PropertyIds()[i], ids[i]) << "property id " << i;
@@ -236,12 +254,13 @@ TEST_F(ServerMarshal, ItemProperties) {
     auto wanted = PropertyIds();
     com::CoTaskMem<VARIANT> values;
     com::CoTaskMem<HRESULT> errors;
-    ASSERT_HR(S_FALSE, properties->GetItemProperties(item, static_cast<DWORD>(wanted.size()), wanted.data(),
-                                                     values.put(), errors.put()));
+    ASSERT_HR(S_FALSE, properties->GetItemProperties(item, static_cast<DWORD>(wanted.size()),
+                                                     wanted.data(), values.put(), errors.put()));
     const auto expected = PropertyValues();
     for (size_t i = 0; i < wanted.size(); ++i) {
         EXPECT_TRUE(SameVariant(*expected[i], values[i]))
-            << "property value " << i << ": expected " << Describe(*expected[i]) << ", got " << Describe(values[i]);
+            << "property value " << i << ": expected " << Describe(*expected[i]) << ", got "
+            << Describe(values[i]);
         EXPECT_EQ(PropertyErrors()[i], errors[i]) << "property error " << i;
     }
     Free(values.get(), static_cast<DWORD>(wanted.size()));
@@ -249,7 +268,8 @@ TEST_F(ServerMarshal, ItemProperties) {
     DWORD lookup[] = {OPC_PROPERTY_EU_UNITS, OPC_PROPERTY_VALUE};
     com::CoTaskMem<LPWSTR> newIds;
     ASSERT_HR(S_FALSE, properties->LookupItemIDs(item, 2, lookup, newIds.put(), errors.put()));
-    EXPECT_EQ(std::wstring(kFullItemID) + L".EU", newIds[0] ? newIds[0] : L"<null>") << "LookupItemIDs item 0";
+    EXPECT_EQ(std::wstring(kFullItemID) + L".EU", newIds[0] ? newIds[0] : L"<null>")
+        << "LookupItemIDs item 0";
     EXPECT_EQ(nullptr, newIds[1]) << "LookupItemIDs item 1 has no item ID";
     EXPECT_EQ(S_OK, errors[0]);
     EXPECT_EQ(OPC_E_INVALID_PID, errors[1]);
@@ -268,7 +288,8 @@ TEST_F(ServerMarshal, ServerListEnumeratesClassesAndDetails) {
     ULONG fetched = 0;
     EXPECT_HR(S_FALSE, classes->Next(5, found, &fetched));
     ASSERT_EQ(ServerClasses().size(), fetched) << "IEnumGUID::Next(5)";
-    for (ULONG i = 0; i < fetched; ++i) EXPECT_TRUE(IsEqualGUID(ServerClasses()[i], found[i])) << "class " << i;
+    for (ULONG i = 0; i < fetched; ++i)
+        EXPECT_TRUE(IsEqualGUID(ServerClasses()[i], found[i])) << "class " << i;
 
     com::CoTaskMem<WCHAR> progId, userType;
     ASSERT_HR(S_OK, list->GetClassDetails(kServerClsid, progId.put(), userType.put()));
@@ -289,7 +310,8 @@ TEST_F(ServerMarshal, ServerList2EnumeratesWithLengthIs) {
     ASSERT_HR(S_OK, list->EnumClassesOfCategories(2, implemented, 1, required, classes.put()));
     ASSERT_TRUE(classes);
 
-    const GUID untouched = {0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    const GUID untouched = {
+        0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
     GUID found[2] = {untouched, untouched};
     ULONG fetched = 0;
     EXPECT_HR(S_OK, classes->Next(2, found, &fetched));
@@ -310,7 +332,8 @@ TEST_F(ServerMarshal, ServerList2EnumeratesWithLengthIs) {
     EXPECT_TRUE(IsEqualGUID(ServerClasses()[2], found[0])) << "the clone keeps its own position";
 
     com::CoTaskMem<WCHAR> progId, userType, verIndProgId;
-    ASSERT_HR(S_OK, list->GetClassDetails(kServerClsid, progId.put(), userType.put(), verIndProgId.put()));
+    ASSERT_HR(S_OK, list->GetClassDetails(kServerClsid, progId.put(), userType.put(),
+                                          verIndProgId.put()));
     EXPECT_STREQ(kProgID, progId.get());
     EXPECT_STREQ(kUserType, userType.get());
     EXPECT_STREQ(kVerIndProgID, verIndProgId.get());

@@ -23,7 +23,9 @@ namespace {
 
 class Shapes : public com::Object<IWidlFixShapes> {
 public:
-    STDMETHODIMP OutString(LPWSTR* text) override { return com::CoTaskMemString(L"hinaus äöü", text); }
+    STDMETHODIMP OutString(LPWSTR* text) override {
+        return com::CoTaskMemString(L"hinaus äöü", text);
+    }
     STDMETHODIMP InOutString(LPWSTR* text) override {
         CHECK_IN(SameString(*text, L"hinein"));
         CoTaskMemFree(*text);
@@ -88,7 +90,8 @@ public:
         IStream* stream = stream_;
         stream_ = nullptr;
         if (!stream) return E_UNEXPECTED;
-        return CoGetInterfaceAndReleaseStream(stream, IID_IWidlFixShapes, reinterpret_cast<void**>(shapes));
+        return CoGetInterfaceAndReleaseStream(stream, IID_IWidlFixShapes,
+                                              reinterpret_cast<void**>(shapes));
     }
 
 private:
@@ -100,8 +103,10 @@ private:
         ShapesProxyRegistration registration;
         com::ComPtr<IWidlFixShapes> shapes;
         hr_ = registration.hr();
-        if (SUCCEEDED(hr_)) hr_ = com::CreateInstance<Shapes>(nullptr, IID_IWidlFixShapes, shapes.put_void());
-        if (SUCCEEDED(hr_)) hr_ = CoMarshalInterThreadInterfaceInStream(IID_IWidlFixShapes, shapes.get(), &stream_);
+        if (SUCCEEDED(hr_))
+            hr_ = com::CreateInstance<Shapes>(nullptr, IID_IWidlFixShapes, shapes.put_void());
+        if (SUCCEEDED(hr_))
+            hr_ = CoMarshalInterThreadInterfaceInStream(IID_IWidlFixShapes, shapes.get(), &stream_);
         SetEvent(ready_);
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     }

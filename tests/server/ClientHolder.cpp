@@ -7,14 +7,12 @@
 #include "opc.h"
 #include "orvane.h"
 
-int wmain(int argc, wchar_t** argv)
-{
-    if (argc < 2)
-        return 2;
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-        return 3;
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 3;
     com::ComPtr<IOPCServer> server;
-    if (FAILED(CoCreateInstance(CLSID_OPCOrvane, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, server.put_void())))
+    if (FAILED(CoCreateInstance(CLSID_OPCOrvane, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                                server.put_void())))
         return 4;
     com::ComPtr<IUnknown> groups[3];
     for (auto& group : groups) {
@@ -25,8 +23,7 @@ int wmain(int argc, wchar_t** argv)
             return 5;
     }
     HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]);
-    if (!ready)
-        return 6;
+    if (!ready) return 6;
     SetEvent(ready);
     CloseHandle(ready);
     Sleep(INFINITE);

@@ -14,27 +14,26 @@ const IID kUnknownIid = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
 
 class Groups : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(S_OK, CreateServer(&server_)) << "CoCreateInstance(Axolent.Orvane)"; }
+    void SetUp() override {
+        ASSERT_EQ(S_OK, CreateServer(&server_)) << "CoCreateInstance(Axolent.Orvane)";
+    }
 
-    HRESULT Add(const wchar_t* name, DWORD rate, com::ComPtr<IUnknown>* group, OPCHANDLE* handle = nullptr,
-                DWORD* revised = nullptr, const FLOAT* deadband = nullptr)
-    {
+    HRESULT Add(const wchar_t* name, DWORD rate, com::ComPtr<IUnknown>* group,
+                OPCHANDLE* handle = nullptr, DWORD* revised = nullptr,
+                const FLOAT* deadband = nullptr) {
         OPCHANDLE h = 0;
         DWORD r = 0;
-        const HRESULT hr = server_->AddGroup(name, FALSE, rate, 7, nullptr, const_cast<FLOAT*>(deadband), 0x0407,
-                                             &h, &r, IID_IUnknown, group->put());
-        if (handle)
-            *handle = h;
-        if (revised)
-            *revised = r;
+        const HRESULT hr =
+            server_->AddGroup(name, FALSE, rate, 7, nullptr, const_cast<FLOAT*>(deadband), 0x0407,
+                              &h, &r, IID_IUnknown, group->put());
+        if (handle) *handle = h;
+        if (revised) *revised = r;
         return hr;
     }
 
-    DWORD GroupCount()
-    {
+    DWORD GroupCount() {
         OPCSERVERSTATUS* status = nullptr;
-        if (FAILED(server_->GetStatus(&status)) || !status)
-            return ~0u;
+        if (FAILED(server_->GetStatus(&status)) || !status) return ~0u;
         const DWORD count = status->dwGroupCount;
         CoTaskMemFree(status->szVendorInfo);
         CoTaskMemFree(status);
@@ -44,8 +43,7 @@ protected:
     com::ComPtr<IOPCServer> server_;
 };
 
-TEST_F(Groups, EmptyNamesAreGeneratedFromTheGroupCount)
-{
+TEST_F(Groups, EmptyNamesAreGeneratedFromTheGroupCount) {
     com::ComPtr<IUnknown> first, second, third;
     OPCHANDLE firstHandle = 0;
     ASSERT_EQ(S_OK, Add(L"", 1000, &first, &firstHandle));
@@ -64,11 +62,11 @@ TEST_F(Groups, EmptyNamesAreGeneratedFromTheGroupCount)
     EXPECT_EQ(L"SvrProvName002", state.name);
 }
 
-TEST_F(Groups, DuplicateNamesAlsoAfterAnsiConversion)
-{
+TEST_F(Groups, DuplicateNamesAlsoAfterAnsiConversion) {
     com::ComPtr<IUnknown> group, other;
     ASSERT_EQ(S_OK, Add(L"Gruppe \u4E00", 1000, &group));
-    EXPECT_EQ(OPC_E_DUPLICATENAME, Add(L"Gruppe \u4E00", 1000, &other)) << "AddGroup with the same name";
+    EXPECT_EQ(OPC_E_DUPLICATENAME, Add(L"Gruppe \u4E00", 1000, &other))
+        << "AddGroup with the same name";
     EXPECT_EQ(OPC_E_DUPLICATENAME, Add(L"Gruppe \u4E01", 1000, &other))
         << "AddGroup with a name equal only in the ANSI code page";
     EXPECT_EQ(nullptr, other.get());
@@ -82,8 +80,7 @@ TEST_F(Groups, DuplicateNamesAlsoAfterAnsiConversion)
     EXPECT_EQ(nullptr, found.get());
 }
 
-TEST_F(Groups, SetNameChecksTheContainer)
-{
+TEST_F(Groups, SetNameChecksTheContainer) {
     com::ComPtr<IUnknown> a, b;
     ASSERT_EQ(S_OK, Add(L"A", 1000, &a));
     ASSERT_EQ(S_OK, Add(L"B", 1000, &b));
@@ -98,8 +95,10 @@ TEST_F(Groups, SetNameChecksTheContainer)
     ASSERT_EQ(S_OK, GetGroupState(a.get(), &state));
     EXPECT_EQ(L"C", state.name);
     com::ComPtr<IUnknown> found;
-    EXPECT_EQ(E_INVALIDARG, server_->GetGroupByName(L"A", IID_IUnknown, found.put())) << "old name after SetName";
-    ASSERT_EQ(S_OK, server_->GetGroupByName(L"C", IID_IUnknown, found.put())) << "new name after SetName";
+    EXPECT_EQ(E_INVALIDARG, server_->GetGroupByName(L"A", IID_IUnknown, found.put()))
+        << "old name after SetName";
+    ASSERT_EQ(S_OK, server_->GetGroupByName(L"C", IID_IUnknown, found.put()))
+        << "new name after SetName";
     EXPECT_TRUE(com::IsSameObject(found.get(), a.get()));
     std::vector<std::wstring> expected = {L"B", L"C"};
     EXPECT_EQ(expected, GroupNames(server_.get())) << "names in key order after the rename";
@@ -109,17 +108,20 @@ TEST_F(Groups, SetNameChecksTheContainer)
     a.reset();
     mgt.reset();
     found.reset();
-    EXPECT_EQ(S_OK, server_->RemoveGroup(handle, FALSE)) << "RemoveGroup by the handle from before the rename";
+    EXPECT_EQ(S_OK, server_->RemoveGroup(handle, FALSE))
+        << "RemoveGroup by the handle from before the rename";
 }
 
-TEST_F(Groups, RatesAreRevisedToTheFiftyMillisecondTick)
-{
+TEST_F(Groups, RatesAreRevisedToTheFiftyMillisecondTick) {
     struct Case {
         DWORD requested, revised;
         HRESULT hr;
     } cases[] = {
-        {0, 50, OPC_S_UNSUPPORTEDRATE}, {49, 50, OPC_S_UNSUPPORTEDRATE}, {50, 50, S_OK},
-        {1000, 1000, S_OK},             {1010, 1050, OPC_S_UNSUPPORTEDRATE},
+        {0, 50, OPC_S_UNSUPPORTEDRATE},
+        {49, 50, OPC_S_UNSUPPORTEDRATE},
+        {50, 50, S_OK},
+        {1000, 1000, S_OK},
+        {1010, 1050, OPC_S_UNSUPPORTEDRATE},
     };
     com::ComPtr<IUnknown> target;
     ASSERT_EQ(S_OK, Add(L"Target", 1000, &target));
@@ -143,22 +145,24 @@ TEST_F(Groups, RatesAreRevisedToTheFiftyMillisecondTick)
     }
 }
 
-TEST_F(Groups, DeadbandOutsideZeroToHundredChangesNothing)
-{
+TEST_F(Groups, DeadbandOutsideZeroToHundredChangesNothing) {
     const FLOAT full = 100.0f;
     com::ComPtr<IUnknown> group;
-    ASSERT_EQ(S_OK, Add(L"G", 1000, &group, nullptr, nullptr, &full)) << "AddGroup with deadband 100.0";
+    ASSERT_EQ(S_OK, Add(L"G", 1000, &group, nullptr, nullptr, &full))
+        << "AddGroup with deadband 100.0";
     com::ComPtr<IOPCGroupStateMgt> mgt;
     ASSERT_EQ(S_OK, group.query(&mgt));
     for (FLOAT bad : {100.5f, -0.1f, std::numeric_limits<FLOAT>::quiet_NaN()}) {
         DWORD rate = 2000;
         DWORD revised = 0;
         FLOAT deadband = bad;
-        const HRESULT hr = mgt->SetState(&rate, &revised, nullptr, nullptr, &deadband, nullptr, nullptr);
+        const HRESULT hr =
+            mgt->SetState(&rate, &revised, nullptr, nullptr, &deadband, nullptr, nullptr);
         EXPECT_EQ(E_INVALIDARG, hr) << "SetState deadband " << bad << " returned " << Hex(hr);
         GroupState state;
         ASSERT_EQ(S_OK, GetGroupState(group.get(), &state));
-        EXPECT_EQ(1000u, state.updateRate) << "the rate of a refused SetState (deadband " << bad << ")";
+        EXPECT_EQ(1000u, state.updateRate)
+            << "the rate of a refused SetState (deadband " << bad << ")";
         EXPECT_EQ(100.0f, state.deadband);
 
         com::ComPtr<IUnknown> refused;
@@ -169,8 +173,7 @@ TEST_F(Groups, DeadbandOutsideZeroToHundredChangesNothing)
     }
 }
 
-TEST_F(Groups, StateAfterAddGroupAndSetState)
-{
+TEST_F(Groups, StateAfterAddGroupAndSetState) {
     com::ComPtr<IUnknown> group;
     OPCHANDLE handle = 0;
     ASSERT_EQ(S_OK, Add(L"State", 1000, &group, &handle));
@@ -204,46 +207,51 @@ TEST_F(Groups, StateAfterAddGroupAndSetState)
     EXPECT_EQ(42u, state.clientHandle);
 }
 
-TEST_F(Groups, RemoveGroupWhileTheClientHoldsIt)
-{
+TEST_F(Groups, RemoveGroupWhileTheClientHoldsIt) {
     com::ComPtr<IUnknown> held, free;
     OPCHANDLE heldHandle = 0, freeHandle = 0;
     ASSERT_EQ(S_OK, Add(L"Held", 1000, &held, &heldHandle));
     ASSERT_EQ(S_OK, Add(L"Free", 1000, &free, &freeHandle));
 
-    EXPECT_EQ(OPC_S_INUSE, server_->RemoveGroup(heldHandle, FALSE)) << "RemoveGroup of a group still held";
+    EXPECT_EQ(OPC_S_INUSE, server_->RemoveGroup(heldHandle, FALSE))
+        << "RemoveGroup of a group still held";
     com::ComPtr<IUnknown> found;
     EXPECT_EQ(E_INVALIDARG, server_->GetGroupByName(L"Held", IID_IUnknown, found.put()))
         << "GetGroupByName after RemoveGroup";
     EXPECT_EQ(std::vector<std::wstring>{L"Free"}, GroupNames(server_.get()));
     GroupState state;
     EXPECT_EQ(S_OK, GetGroupState(held.get(), &state)) << "the client's group still answers";
-    EXPECT_EQ(E_INVALIDARG, server_->RemoveGroup(heldHandle, FALSE)) << "second RemoveGroup of one handle";
+    EXPECT_EQ(E_INVALIDARG, server_->RemoveGroup(heldHandle, FALSE))
+        << "second RemoveGroup of one handle";
 
     free.reset();
     EXPECT_EQ(S_OK, server_->RemoveGroup(freeHandle, FALSE)) << "RemoveGroup of a released group";
     EXPECT_EQ(E_INVALIDARG, server_->RemoveGroup(0, FALSE)) << "RemoveGroup of handle 0";
-    EXPECT_EQ(E_INVALIDARG, server_->RemoveGroup(0xDEADBEEF, TRUE)) << "RemoveGroup of an unknown handle";
+    EXPECT_EQ(E_INVALIDARG, server_->RemoveGroup(0xDEADBEEF, TRUE))
+        << "RemoveGroup of an unknown handle";
 
     com::ComPtr<IUnknown> forced;
     OPCHANDLE forcedHandle = 0;
     ASSERT_EQ(S_OK, Add(L"Forced", 1000, &forced, &forcedHandle));
-    EXPECT_EQ(S_OK, server_->RemoveGroup(forcedHandle, TRUE)) << "forced RemoveGroup of a held group";
-    EXPECT_TRUE(FAILED(GetGroupState(forced.get(), &state))) << "a forcibly removed group is disconnected";
+    EXPECT_EQ(S_OK, server_->RemoveGroup(forcedHandle, TRUE))
+        << "forced RemoveGroup of a held group";
+    EXPECT_TRUE(FAILED(GetGroupState(forced.get(), &state)))
+        << "a forcibly removed group is disconnected";
     EXPECT_EQ(0u, GroupCount());
 }
 
-TEST_F(Groups, EnumeratorsByScope)
-{
+TEST_F(Groups, EnumeratorsByScope) {
     com::ComPtr<IUnknown> enumerator;
-    EXPECT_EQ(S_FALSE, server_->CreateGroupEnumerator(OPC_ENUM_PRIVATE, IID_IEnumString, enumerator.put()))
+    EXPECT_EQ(S_FALSE,
+              server_->CreateGroupEnumerator(OPC_ENUM_PRIVATE, IID_IEnumString, enumerator.put()))
         << "private scope without groups";
     com::ComPtr<IUnknown> b, a;
     ASSERT_EQ(S_OK, Add(L"b", 1000, &b));
     ASSERT_EQ(S_OK, Add(L"a", 1000, &a));
     for (OPCENUMSCOPE scope : {OPC_ENUM_PUBLIC, OPC_ENUM_PUBLIC_CONNECTIONS}) {
         enumerator.reset();
-        EXPECT_EQ(S_FALSE, server_->CreateGroupEnumerator(scope, IID_IEnumUnknown, enumerator.put()))
+        EXPECT_EQ(S_FALSE,
+                  server_->CreateGroupEnumerator(scope, IID_IEnumUnknown, enumerator.put()))
             << "public scope " << scope;
         EXPECT_EQ(nullptr, enumerator.get());
     }
@@ -261,15 +269,15 @@ TEST_F(Groups, EnumeratorsByScope)
     items[1]->Release();
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), GroupNames(server_.get()));
 
-    EXPECT_EQ(E_INVALIDARG, server_->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(7), IID_IEnumString,
-                                                           enumerator.put()))
+    EXPECT_EQ(E_INVALIDARG, server_->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(7),
+                                                           IID_IEnumString, enumerator.put()))
         << "scope 7";
-    EXPECT_EQ(E_NOINTERFACE, server_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IOPCServer, enumerator.put()))
+    EXPECT_EQ(E_NOINTERFACE,
+              server_->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IOPCServer, enumerator.put()))
         << "enumerator of an unsupported IID";
 }
 
-TEST_F(Groups, CloneCopiesTheStateIntoAnInactiveGroup)
-{
+TEST_F(Groups, CloneCopiesTheStateIntoAnInactiveGroup) {
     com::ComPtr<IUnknown> source;
     const FLOAT deadband = 25.0f;
     ASSERT_EQ(S_OK, Add(L"Source", 250, &source, nullptr, nullptr, &deadband));
@@ -297,21 +305,23 @@ TEST_F(Groups, CloneCopiesTheStateIntoAnInactiveGroup)
     com::ComPtr<IUnknown> unnamed, refused;
     ASSERT_EQ(S_OK, mgt->CloneGroup(L"", IID_IUnknown, unnamed.put()));
     ASSERT_EQ(S_OK, GetGroupState(unnamed.get(), &copy));
-    EXPECT_EQ(0u, copy.name.rfind(L"SvrProvName", 0)) << "an empty clone name is generated: " << Narrow(copy.name);
+    EXPECT_EQ(0u, copy.name.rfind(L"SvrProvName", 0))
+        << "an empty clone name is generated: " << Narrow(copy.name);
     EXPECT_EQ(OPC_E_DUPLICATENAME, mgt->CloneGroup(L"Clone", IID_IUnknown, refused.put()));
-    EXPECT_EQ(E_INVALIDARG, mgt->CloneGroup(L"X", GUID_NULL, refused.put())) << "CloneGroup for GUID_NULL";
+    EXPECT_EQ(E_INVALIDARG, mgt->CloneGroup(L"X", GUID_NULL, refused.put()))
+        << "CloneGroup for GUID_NULL";
     const DWORD before = GroupCount();
-    EXPECT_EQ(E_NOINTERFACE, mgt->CloneGroup(L"Y", kUnknownIid, refused.put())) << "CloneGroup for an unknown IID";
+    EXPECT_EQ(E_NOINTERFACE, mgt->CloneGroup(L"Y", kUnknownIid, refused.put()))
+        << "CloneGroup for an unknown IID";
     EXPECT_EQ(before, GroupCount()) << "a clone that cannot be handed out is not kept";
 }
 
-TEST_F(Groups, BadInputLeavesTheServerWorking)
-{
+TEST_F(Groups, BadInputLeavesTheServerWorking) {
     com::ComPtr<IUnknown> group;
     OPCHANDLE handle = 1;
     DWORD revised = 0;
-    HRESULT hr = server_->AddGroup(L"NoSuchInterface", TRUE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
-                                   kUnknownIid, group.put());
+    HRESULT hr = server_->AddGroup(L"NoSuchInterface", TRUE, 1000, 0, nullptr, nullptr, 0, &handle,
+                                   &revised, kUnknownIid, group.put());
     EXPECT_EQ(E_NOINTERFACE, hr) << "AddGroup for an unknown IID returned " << Hex(hr);
     EXPECT_EQ(0u, handle) << "no server handle for a refused group";
     EXPECT_EQ(0u, GroupCount());
@@ -325,7 +335,8 @@ TEST_F(Groups, BadInputLeavesTheServerWorking)
     // A long name is just a name.
     const std::wstring longName(10000, L'x');
     com::ComPtr<IUnknown> longGroup;
-    ASSERT_EQ(S_OK, Add(longName.c_str(), 1000, &longGroup)) << "AddGroup with a 10000-character name";
+    ASSERT_EQ(S_OK, Add(longName.c_str(), 1000, &longGroup))
+        << "AddGroup with a 10000-character name";
     GroupState state;
     ASSERT_EQ(S_OK, GetGroupState(longGroup.get(), &state));
     EXPECT_EQ(longName, state.name);
@@ -333,8 +344,8 @@ TEST_F(Groups, BadInputLeavesTheServerWorking)
     EXPECT_EQ(E_INVALIDARG, server_->GetGroupByName(L"", IID_IUnknown, group.put()));
     // Null pointers a client cannot send are refused by its proxy; the server never sees them.
     EXPECT_TRUE(FAILED(server_->GetStatus(nullptr))) << "GetStatus(null)";
-    EXPECT_TRUE(FAILED(server_->AddGroup(nullptr, FALSE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
-                                         IID_IUnknown, group.put())))
+    EXPECT_TRUE(FAILED(server_->AddGroup(nullptr, FALSE, 1000, 0, nullptr, nullptr, 0, &handle,
+                                         &revised, IID_IUnknown, group.put())))
         << "AddGroup(null name)";
     EXPECT_EQ(2u, GroupCount()) << "the server still counts its groups after the refused calls";
 }

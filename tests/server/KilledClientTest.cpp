@@ -11,23 +11,23 @@ namespace {
 
 constexpr DWORD kWaitMs = 60000;
 
-TEST(KilledClient, ServerKeepsServingTheOtherClients)
-{
+TEST(KilledClient, ServerKeepsServingTheOtherClients) {
     ASSERT_TRUE(WaitForNoServerProcess(kWaitMs)) << "an earlier server process did not end";
     com::ComPtr<IOPCServer> mine;
     ASSERT_EQ(S_OK, CreateServer(&mine));
     const std::vector<DWORD> servers = ServerProcesses();
     ASSERT_EQ(1u, servers.size()) << "one Orvane.exe should run";
 
-    const std::wstring eventName = L"OrvaneTestHolderReady" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring eventName =
+        L"OrvaneTestHolderReady" + std::to_wstring(GetCurrentProcessId());
     com::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     ASSERT_TRUE(ready) << "CreateEvent";
     std::wstring commandLine = L"\"" + BinDirectory() + L"ServerClientHolder.exe\" " + eventName;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &info))
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info))
         << "CreateProcess(ServerClientHolder.exe)";
     com::UniqueHandle holder(info.hProcess);
     CloseHandle(info.hThread);
@@ -37,7 +37,8 @@ TEST(KilledClient, ServerKeepsServingTheOtherClients)
         DWORD code = 0;
         GetExitCodeProcess(holder.get(), &code);
         TerminateProcess(holder.get(), 1);
-        FAIL() << "the holder did not get its groups (wait result " << woke << ", exit code " << code << ")";
+        FAIL() << "the holder did not get its groups (wait result " << woke << ", exit code "
+               << code << ")";
     }
 
     ASSERT_TRUE(TerminateProcess(holder.get(), 9)) << "TerminateProcess(holder)";
@@ -45,14 +46,15 @@ TEST(KilledClient, ServerKeepsServingTheOtherClients)
 
     OPCSERVERSTATUS* status = nullptr;
     ASSERT_EQ(S_OK, mine->GetStatus(&status)) << "GetStatus after the other client died";
-    EXPECT_EQ(0u, status->dwGroupCount) << "the dead client's groups belong to its own server object";
+    EXPECT_EQ(0u, status->dwGroupCount)
+        << "the dead client's groups belong to its own server object";
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
     com::ComPtr<IUnknown> group;
     OPCHANDLE handle = 0;
     DWORD revised = 0;
-    EXPECT_EQ(S_OK, mine->AddGroup(L"AfterKill", TRUE, 500, 1, nullptr, nullptr, 0, &handle, &revised, IID_IUnknown,
-                                   group.put()))
+    EXPECT_EQ(S_OK, mine->AddGroup(L"AfterKill", TRUE, 500, 1, nullptr, nullptr, 0, &handle,
+                                   &revised, IID_IUnknown, group.put()))
         << "AddGroup after the other client died";
     com::ComPtr<IOPCServer> another;
     EXPECT_EQ(S_OK, CreateServer(&another)) << "a new client after the other one died";

@@ -14,18 +14,17 @@ struct ToolRun {
     std::string output;  // stdout and stderr
 };
 
-ToolRun RunOpcda(const std::wstring& arguments)
-{
+ToolRun RunOpcda(const std::wstring& arguments) {
     ToolRun run;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring outputPath = std::wstring(temp) + L"opcda-test-" + std::to_wstring(GetCurrentProcessId()) +
-                                    L".txt";
+    const std::wstring outputPath =
+        std::wstring(temp) + L"opcda-test-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    com::UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output)
-        return run;
+    com::UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) return run;
     std::wstring commandLine = L"\"" + BinDirectory() + L"opcda.exe\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -33,7 +32,8 @@ ToolRun RunOpcda(const std::wstring& arguments)
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
     PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
         WaitForSingleObject(process.hProcess, 60000);
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hThread);
@@ -49,27 +49,27 @@ ToolRun RunOpcda(const std::wstring& arguments)
     return run;
 }
 
-TEST(Opcda, StatusPrintsTheServerStatus)
-{
+TEST(Opcda, StatusPrintsTheServerStatus) {
     const ToolRun run = RunOpcda(L"status --progid Axolent.Orvane");
     EXPECT_EQ(0u, run.exitCode) << "opcda status exit code; output:\n" << run.output;
-    for (const char* expected : {"State:        running", "Vendor:       Axolent", "Groups:       0", "Version:",
-                                 "Start time:", "Current time:", "Last update:"}) {
-        EXPECT_NE(std::string::npos, run.output.find(expected)) << "\"" << expected << "\" missing in:\n"
-                                                                << run.output;
+    for (const char* expected :
+         {"State:        running", "Vendor:       Axolent", "Groups:       0",
+          "Version:", "Start time:", "Current time:", "Last update:"}) {
+        EXPECT_NE(std::string::npos, run.output.find(expected))
+            << "\"" << expected << "\" missing in:\n"
+            << run.output;
     }
 }
 
-TEST(Opcda, ServersListsOrvaneByCategory)
-{
+TEST(Opcda, ServersListsOrvaneByCategory) {
     const ToolRun run = RunOpcda(L"servers");
     EXPECT_EQ(0u, run.exitCode) << run.output;
-    EXPECT_NE(std::string::npos, run.output.find("{CA99FEF3-FB7A-11D4-A85E-0060087AB05A}  Axolent.Orvane"))
+    EXPECT_NE(std::string::npos,
+              run.output.find("{CA99FEF3-FB7A-11D4-A85E-0060087AB05A}  Axolent.Orvane"))
         << run.output;
 }
 
-TEST(Opcda, FailuresHaveMessagesAndExitCodes)
-{
+TEST(Opcda, FailuresHaveMessagesAndExitCodes) {
     ToolRun run = RunOpcda(L"status --progid No.Such.Server");
     EXPECT_EQ(2u, run.exitCode) << "unknown ProgID: " << run.output;
     EXPECT_NE(std::string::npos, run.output.find("No.Such.Server")) << run.output;

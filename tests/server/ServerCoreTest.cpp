@@ -12,8 +12,7 @@
 
 namespace {
 
-std::string Hex(HRESULT hr)
-{
+std::string Hex(HRESULT hr) {
     char text[16];
     snprintf(text, sizeof(text), "%#lx", static_cast<unsigned long>(hr));
     return text;
@@ -21,28 +20,23 @@ std::string Hex(HRESULT hr)
 
 class ServerCore : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(com_.succeeded());
         com::ComPtr<CUnknownCont> groups;
         ASSERT_EQ(S_OK, com::MakeObject(&groups));
         groups_ = groups;
         core_ = std::make_shared<CBaseServer>(std::move(groups), com::ComPtr<VKModelObject>(), 50);
     }
-    void TearDown() override
-    {
-        if (core_)
-            core_->Close();
+    void TearDown() override {
+        if (core_) core_->Close();
     }
 
-    HRESULT Add(const wchar_t* name, com::ComPtr<IUnknown>* group, OPCHANDLE* handle = nullptr)
-    {
+    HRESULT Add(const wchar_t* name, com::ComPtr<IUnknown>* group, OPCHANDLE* handle = nullptr) {
         OPCHANDLE h = 0;
         DWORD revised = 0;
-        const HRESULT hr =
-            core_->AddGroup(name, FALSE, 1000, 0, nullptr, nullptr, 0, &h, &revised, IID_IUnknown, group->put());
-        if (handle)
-            *handle = h;
+        const HRESULT hr = core_->AddGroup(name, FALSE, 1000, 0, nullptr, nullptr, 0, &h, &revised,
+                                           IID_IUnknown, group->put());
+        if (handle) *handle = h;
         return hr;
     }
 
@@ -51,22 +45,21 @@ protected:
     std::shared_ptr<CBaseServer> core_;
 };
 
-TEST_F(ServerCore, NullPointersGiveClearResults)
-{
+TEST_F(ServerCore, NullPointersGiveClearResults) {
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     com::ComPtr<IUnknown> group;
-    EXPECT_EQ(E_POINTER, core_->AddGroup(nullptr, FALSE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
-                                         IID_IUnknown, group.put()))
+    EXPECT_EQ(E_POINTER, core_->AddGroup(nullptr, FALSE, 1000, 0, nullptr, nullptr, 0, &handle,
+                                         &revised, IID_IUnknown, group.put()))
         << "AddGroup with a null name";
-    EXPECT_EQ(E_INVALIDARG, core_->AddGroup(L"A", FALSE, 1000, 0, nullptr, nullptr, 0, nullptr, &revised,
-                                            IID_IUnknown, group.put()))
+    EXPECT_EQ(E_INVALIDARG, core_->AddGroup(L"A", FALSE, 1000, 0, nullptr, nullptr, 0, nullptr,
+                                            &revised, IID_IUnknown, group.put()))
         << "AddGroup without phServerGroup";
-    EXPECT_EQ(E_INVALIDARG, core_->AddGroup(L"A", FALSE, 1000, 0, nullptr, nullptr, 0, &handle, nullptr,
-                                            IID_IUnknown, group.put()))
+    EXPECT_EQ(E_INVALIDARG, core_->AddGroup(L"A", FALSE, 1000, 0, nullptr, nullptr, 0, &handle,
+                                            nullptr, IID_IUnknown, group.put()))
         << "AddGroup without pRevisedUpdateRate";
-    EXPECT_EQ(E_INVALIDARG, core_->AddGroup(L"A", FALSE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
-                                            IID_IUnknown, nullptr))
+    EXPECT_EQ(E_INVALIDARG, core_->AddGroup(L"A", FALSE, 1000, 0, nullptr, nullptr, 0, &handle,
+                                            &revised, IID_IUnknown, nullptr))
         << "AddGroup without ppUnk";
     EXPECT_EQ(0u, core_->GroupCount()) << "refused AddGroup calls keep no group";
 
@@ -83,17 +76,19 @@ TEST_F(ServerCore, NullPointersGiveClearResults)
     FLOAT deadband = 0;
     DWORD lcid = 0;
     OPCHANDLE client = 0, server = 0;
-    EXPECT_EQ(E_INVALIDARG, mgt->GetState(&rate, &active, nullptr, &bias, &deadband, &lcid, &client, &server))
+    EXPECT_EQ(E_INVALIDARG,
+              mgt->GetState(&rate, &active, nullptr, &bias, &deadband, &lcid, &client, &server))
         << "GetState without ppName";
     EXPECT_EQ(E_INVALIDARG, mgt->SetName(nullptr)) << "SetName(null)";
     com::ComPtr<IUnknown> clone;
-    EXPECT_EQ(E_INVALIDARG, mgt->CloneGroup(L"B", IID_IUnknown, nullptr)) << "CloneGroup without ppUnk";
-    ASSERT_EQ(S_OK, mgt->CloneGroup(nullptr, IID_IUnknown, clone.put())) << "CloneGroup(null name) generates one";
+    EXPECT_EQ(E_INVALIDARG, mgt->CloneGroup(L"B", IID_IUnknown, nullptr))
+        << "CloneGroup without ppUnk";
+    ASSERT_EQ(S_OK, mgt->CloneGroup(nullptr, IID_IUnknown, clone.put()))
+        << "CloneGroup(null name) generates one";
     EXPECT_EQ(2u, core_->GroupCount());
 }
 
-TEST_F(ServerCore, ContainerAnswersByIndexAndHandle)
-{
+TEST_F(ServerCore, ContainerAnswersByIndexAndHandle) {
     com::ComPtr<IUnknown> b, a;
     OPCHANDLE handleB = 0, handleA = 0;
     ASSERT_EQ(S_OK, Add(L"b", &b, &handleB));
@@ -115,8 +110,7 @@ TEST_F(ServerCore, ContainerAnswersByIndexAndHandle)
     EXPECT_EQ(nullptr, element.get());
 }
 
-TEST_F(ServerCore, ClosedServerRefusesWhatNeedsIt)
-{
+TEST_F(ServerCore, ClosedServerRefusesWhatNeedsIt) {
     com::ComPtr<IUnknown> group;
     ASSERT_EQ(S_OK, Add(L"Kept", &group));
     com::ComPtr<IOPCGroupStateMgt> mgt;
@@ -125,7 +119,8 @@ TEST_F(ServerCore, ClosedServerRefusesWhatNeedsIt)
     EXPECT_EQ(0u, core_->GroupCount()) << "closing releases the groups";
     EXPECT_EQ(E_FAIL, mgt->SetName(L"New")) << "SetName after the server went";
     com::ComPtr<IUnknown> clone;
-    EXPECT_EQ(E_FAIL, mgt->CloneGroup(L"Clone", IID_IUnknown, clone.put())) << "CloneGroup after the server went";
+    EXPECT_EQ(E_FAIL, mgt->CloneGroup(L"Clone", IID_IUnknown, clone.put()))
+        << "CloneGroup after the server went";
     DWORD rate = 100, revised = 0;
     EXPECT_EQ(S_OK, mgt->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr))
         << "the group's own state still works";

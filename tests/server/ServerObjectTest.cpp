@@ -14,13 +14,14 @@ namespace {
 
 class ServerObject : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(S_OK, CreateServer(&server_)) << "CoCreateInstance(Axolent.Orvane)"; }
+    void SetUp() override {
+        ASSERT_EQ(S_OK, CreateServer(&server_)) << "CoCreateInstance(Axolent.Orvane)";
+    }
 
     com::ComPtr<IOPCServer> server_;
 };
 
-TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups)
-{
+TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups) {
     com::ModuleVersion resource;
     ASSERT_EQ(S_OK, com::ReadModuleVersion(BinDirectory() + L"Orvane.exe", &resource));
 
@@ -32,10 +33,12 @@ TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups)
     EXPECT_EQ(0u, status->dwBandWidth);
     EXPECT_EQ(resource.version.major, status->wMajorVersion);
     EXPECT_EQ(resource.version.minor, status->wMinorVersion);
-    EXPECT_EQ(resource.version.build, status->wBuildNumber) << "build = fourth number of FileVersion";
+    EXPECT_EQ(resource.version.build, status->wBuildNumber)
+        << "build = fourth number of FileVersion";
     ASSERT_NE(nullptr, status->szVendorInfo);
     EXPECT_STREQ(L"Axolent", status->szVendorInfo);
-    EXPECT_LE(CompareFileTime(&status->ftStartTime, &status->ftCurrentTime), 0) << "start time after current time";
+    EXPECT_LE(CompareFileTime(&status->ftStartTime, &status->ftCurrentTime), 0)
+        << "start time after current time";
     EXPECT_EQ(0, CompareFileTime(&status->ftCurrentTime, &status->ftLastUpdateTime));
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
@@ -43,18 +46,17 @@ TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups)
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     com::ComPtr<IUnknown> a, b;
-    ASSERT_EQ(S_OK, server_->AddGroup(L"A", FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised, IID_IUnknown,
-                                      a.put()));
-    ASSERT_EQ(S_OK, server_->AddGroup(L"B", FALSE, 1000, 2, nullptr, nullptr, 0, &handle, &revised, IID_IUnknown,
-                                      b.put()));
+    ASSERT_EQ(S_OK, server_->AddGroup(L"A", FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised,
+                                      IID_IUnknown, a.put()));
+    ASSERT_EQ(S_OK, server_->AddGroup(L"B", FALSE, 1000, 2, nullptr, nullptr, 0, &handle, &revised,
+                                      IID_IUnknown, b.put()));
     ASSERT_EQ(S_OK, server_->GetStatus(&status));
     EXPECT_EQ(2u, status->dwGroupCount) << "GetStatus after two AddGroup calls";
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
 }
 
-TEST_F(ServerObject, EveryCommonQueryStartsWithTheSystemLocale)
-{
+TEST_F(ServerObject, EveryCommonQueryStartsWithTheSystemLocale) {
     com::ComPtr<IOPCCommon> first, second;
     ASSERT_EQ(S_OK, server_.query(&first));
     LCID locale = 0;
@@ -77,7 +79,8 @@ TEST_F(ServerObject, EveryCommonQueryStartsWithTheSystemLocale)
     CoTaskMemFree(locales);
 
     LPWSTR text = nullptr;
-    ASSERT_EQ(S_OK, first->GetErrorString(OPC_E_DUPLICATENAME, &text)) << "IOPCCommon::GetErrorString German";
+    ASSERT_EQ(S_OK, first->GetErrorString(OPC_E_DUPLICATENAME, &text))
+        << "IOPCCommon::GetErrorString German";
     EXPECT_STREQ(L"Der Name ist bereits vergeben.", text);
     CoTaskMemFree(text);
 
@@ -92,23 +95,26 @@ TEST_F(ServerObject, EveryCommonQueryStartsWithTheSystemLocale)
     EXPECT_EQ(0x0407u, locale) << "the first IOPCCommon keeps its own locale";
 }
 
-TEST_F(ServerObject, ErrorStringsComeFromTheMessageTables)
-{
+TEST_F(ServerObject, ErrorStringsComeFromTheMessageTables) {
     struct Case {
         HRESULT code;
         LCID locale;
         const wchar_t* text;
     } cases[] = {
-        {OPC_E_UNKNOWNITEMID, 0x0409, L"The item is no longer available in the server address space."},
-        {OPC_E_UNKNOWNITEMID, 0x0407, L"Das Item ist im Adressraum des Servers nicht mehr vorhanden."},
+        {OPC_E_UNKNOWNITEMID, 0x0409,
+         L"The item is no longer available in the server address space."},
+        {OPC_E_UNKNOWNITEMID, 0x0407,
+         L"Das Item ist im Adressraum des Servers nicht mehr vorhanden."},
         {OPC_S_UNSUPPORTEDRATE, 0x0409,
-         L"The server does not support the requested update rate but will use the closest available rate."},
+         L"The server does not support the requested update rate but will use the closest "
+         L"available rate."},
         {OPC_E_INVALIDHANDLE, 0x0407, L"Der Wert des Handles ist ungültig."},
     };
     for (const Case& c : cases) {
         LPWSTR text = nullptr;
         const HRESULT hr = server_->GetErrorString(c.code, c.locale, &text);
-        ASSERT_EQ(S_OK, hr) << "GetErrorString(" << Hex(c.code) << ", " << c.locale << ") returned " << Hex(hr);
+        ASSERT_EQ(S_OK, hr) << "GetErrorString(" << Hex(c.code) << ", " << c.locale << ") returned "
+                            << Hex(hr);
         ASSERT_NE(nullptr, text);
         EXPECT_STREQ(c.text, text) << "GetErrorString(" << Hex(c.code) << ", " << c.locale << ")";
         CoTaskMemFree(text);
@@ -123,7 +129,8 @@ TEST_F(ServerObject, ErrorStringsComeFromTheMessageTables)
     EXPECT_NE(L'\n', systemText.back());
     // Nobody knows this code.
     text = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(E_INVALIDARG, server_->GetErrorString(static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
+    EXPECT_EQ(E_INVALIDARG,
+              server_->GetErrorString(static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
     EXPECT_EQ(nullptr, text) << "no string for an unknown code";
 }
 
@@ -132,8 +139,7 @@ public:
     STDMETHODIMP ShutdownRequest(LPCWSTR) override { return S_OK; }
 };
 
-TEST_F(ServerObject, ShutdownConnectionPointAcceptsAdviseAndUnadvise)
-{
+TEST_F(ServerObject, ShutdownConnectionPointAcceptsAdviseAndUnadvise) {
     com::ComPtr<IConnectionPointContainer> container;
     ASSERT_EQ(S_OK, server_.query(&container)) << "QueryInterface(IConnectionPointContainer)";
     com::ComPtr<IConnectionPoint> point;
@@ -142,7 +148,8 @@ TEST_F(ServerObject, ShutdownConnectionPointAcceptsAdviseAndUnadvise)
     ASSERT_EQ(S_OK, point->GetConnectionInterface(&iid));
     EXPECT_TRUE(iid == IID_IOPCShutdown);
     com::ComPtr<IConnectionPoint> none;
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IOPCDataCallback, none.put()))
+    EXPECT_EQ(CONNECT_E_NOCONNECTION,
+              container->FindConnectionPoint(IID_IOPCDataCallback, none.put()))
         << "the server object has no data-callback point";
 
     com::ComPtr<ShutdownSink> sink;
@@ -151,11 +158,11 @@ TEST_F(ServerObject, ShutdownConnectionPointAcceptsAdviseAndUnadvise)
     ASSERT_EQ(S_OK, point->Advise(static_cast<IOPCShutdown*>(sink.get()), &cookie)) << "Advise";
     EXPECT_NE(0u, cookie);
     EXPECT_EQ(S_OK, point->Unadvise(cookie)) << "Unadvise";
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie)) << "second Unadvise of the same cookie";
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie))
+        << "second Unadvise of the same cookie";
 }
 
-TEST_F(ServerObject, InterfacesOfTheServerObject)
-{
+TEST_F(ServerObject, InterfacesOfTheServerObject) {
     com::ComPtr<IOPCOrvane> product;
     EXPECT_EQ(S_OK, server_.query(&product)) << "QueryInterface(IOPCOrvane)";
     com::ComPtr<IOPCOV_NameSpace> nameSpace;
@@ -182,7 +189,8 @@ TEST_F(ServerObject, InterfacesOfTheServerObject)
     // Two IOPCServer queries are two tear-offs of one object.
     com::ComPtr<IOPCServer> again;
     ASSERT_EQ(S_OK, server_.query(&again));
-    EXPECT_TRUE(com::IsSameObject(server_.get(), again.get())) << "tear-offs keep the server's identity";
+    EXPECT_TRUE(com::IsSameObject(server_.get(), again.get()))
+        << "tear-offs keep the server's identity";
 
     const IID unknownIid = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
     com::ComPtr<IUnknown> nothing;

@@ -15,17 +15,15 @@
 
 namespace {
 
-const char* ActionName(RegistrationAction action)
-{
+const char* ActionName(RegistrationAction action) {
     switch (action) {
-    case RegistrationAction::Register: return "Register";
-    case RegistrationAction::Unregister: return "Unregister";
-    default: return "None";
+        case RegistrationAction::Register: return "Register";
+        case RegistrationAction::Unregister: return "Unregister";
+        default: return "None";
     }
 }
 
-TEST(CommandLine, RegistrationSwitches)
-{
+TEST(CommandLine, RegistrationSwitches) {
     struct Case {
         const wchar_t* line;
         RegistrationAction expected;
@@ -37,7 +35,7 @@ TEST(CommandLine, RegistrationSwitches)
         {L"\"C:\\Program Files\\Orvane.exe\" /RegServer", RegistrationAction::Register},
         {L"/UnregServer", RegistrationAction::Unregister},
         {L"-unregSERVER", RegistrationAction::Unregister},
-        {L"/RegServer /x", RegistrationAction::None},   // the rest is compared as a whole
+        {L"/RegServer /x", RegistrationAction::None},  // the rest is compared as a whole
         {L"/RegServer ", RegistrationAction::None},
         {L"RegServer", RegistrationAction::None},
         {L"-Embedding", RegistrationAction::None},
@@ -47,67 +45,74 @@ TEST(CommandLine, RegistrationSwitches)
     };
     for (const auto& c : cases) {
         const RegistrationAction got = ParseRegistrationSwitch(c.line);
-        EXPECT_EQ(c.expected, got) << "ParseRegistrationSwitch(\""
-                                   << (c.line ? std::wstring(c.line) : L"<null>").c_str()
-                                   << "\") expected " << ActionName(c.expected) << ", got "
-                                   << ActionName(got);
+        EXPECT_EQ(c.expected, got)
+            << "ParseRegistrationSwitch(\"" << (c.line ? std::wstring(c.line) : L"<null>").c_str()
+            << "\") expected " << ActionName(c.expected) << ", got " << ActionName(got);
     }
 }
 
-TEST(CommandLine, UnregServerWinsOverRegServerInTheSameSwitch)
-{
+TEST(CommandLine, UnregServerWinsOverRegServerInTheSameSwitch) {
     // "-UnregServer" also contains "RegServer" after no switch character; it must unregister.
     EXPECT_EQ(RegistrationAction::Unregister, ParseRegistrationSwitch(L"-UnregServer"));
 }
 
-TEST(UpdateRate, RevisionWithFiftyMillisecondTick)
-{
+TEST(UpdateRate, RevisionWithFiftyMillisecondTick) {
     struct Case {
         DWORD requested, revised;
         bool changed;
     } cases[] = {
-        {0, 50, true}, {49, 50, true}, {50, 50, false}, {51, 100, true},
-        {1000, 1000, false}, {1010, 1050, true}, {0xFFFFFFFF, 4294967250u, true},
+        {0, 50, true},
+        {49, 50, true},
+        {50, 50, false},
+        {51, 100, true},
+        {1000, 1000, false},
+        {1010, 1050, true},
+        {0xFFFFFFFF, 4294967250u, true},
     };
     for (const auto& c : cases) {
         const RevisedRate got = ReviseUpdateRate(c.requested, 50);
         EXPECT_EQ(c.revised, got.revised) << "ReviseUpdateRate(" << c.requested << ", 50)";
-        EXPECT_EQ(c.changed, got.changed) << "ReviseUpdateRate(" << c.requested << ", 50) changed flag";
+        EXPECT_EQ(c.changed, got.changed)
+            << "ReviseUpdateRate(" << c.requested << ", 50) changed flag";
     }
 }
 
-TEST(UpdateRate, DeadbandRange)
-{
+TEST(UpdateRate, DeadbandRange) {
     struct Case {
         float value;
         bool valid;
     } cases[] = {
-        {0.0f, true}, {100.0f, true}, {42.5f, true}, {100.5f, false}, {-0.1f, false},
+        {0.0f, true},
+        {100.0f, true},
+        {42.5f, true},
+        {100.5f, false},
+        {-0.1f, false},
         {std::numeric_limits<float>::quiet_NaN(), false},
         {std::numeric_limits<float>::infinity(), false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.valid, IsValidPercentDeadband(c.value)) << "IsValidPercentDeadband(" << c.value << ")";
+        EXPECT_EQ(c.valid, IsValidPercentDeadband(c.value))
+            << "IsValidPercentDeadband(" << c.value << ")";
 }
 
-TEST(GroupNames, GeneratedNamesHaveAtLeastThreeDigits)
-{
+TEST(GroupNames, GeneratedNamesHaveAtLeastThreeDigits) {
     EXPECT_EQ(L"SvrProvName000", GeneratedGroupName(0));
     EXPECT_EQ(L"SvrProvName042", GeneratedGroupName(42));
     EXPECT_EQ(L"SvrProvName1234", GeneratedGroupName(1234));
 }
 
-TEST(GroupNames, ContainerKeysMergeUnmappableCharacters)
-{
+TEST(GroupNames, ContainerKeysMergeUnmappableCharacters) {
     EXPECT_EQ(ContainerKey(L"Gruppe \u4E00"), ContainerKey(L"Gruppe \u4E01"))
         << "two CJK characters should both become '?' in code page 1252";
-    EXPECT_EQ(std::string("Gr\xFC\xDF" "e"), ContainerKey(L"Gr\u00FC\u00DFe")) << "German letters keep their 1252 bytes";
+    EXPECT_EQ(std::string("Gr\xFC\xDF"
+                          "e"),
+              ContainerKey(L"Gr\u00FC\u00DFe"))
+        << "German letters keep their 1252 bytes";
     EXPECT_EQ(std::string(), ContainerKey(L""));
     EXPECT_EQ(std::string(), ContainerKey(nullptr));
 }
 
-TEST(Version, ServerReportsMajorMinorAndFourthNumber)
-{
+TEST(Version, ServerReportsMajorMinorAndFourthNumber) {
     com::FileVersion v;
     ASSERT_TRUE(com::ParseFileVersion(L"1, 5, 0, 27", &v));
     EXPECT_EQ(1, v.major);
@@ -117,8 +122,7 @@ TEST(Version, ServerReportsMajorMinorAndFourthNumber)
 
 class ErrorTextTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         wchar_t path[MAX_PATH];
         DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
         ASSERT_GT(length, 0u);
@@ -127,31 +131,31 @@ protected:
         server_ = LoadLibraryExW((dir + L"Orvane.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, server_) << "LoadLibraryEx(Orvane.exe) failed with " << GetLastError();
     }
-    void TearDown() override
-    {
-        if (server_)
-            FreeLibrary(server_);
+    void TearDown() override {
+        if (server_) FreeLibrary(server_);
     }
     HMODULE server_ = nullptr;
 };
 
-TEST_F(ErrorTextTest, OwnTableAnswersInEnglishAndGerman)
-{
+TEST_F(ErrorTextTest, OwnTableAnswersInEnglishAndGerman) {
     std::wstring text;
     HRESULT hr = LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC0040007), 0x0409, &text);
-    ASSERT_EQ(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x409) returned " << std::hex << hr;
+    ASSERT_EQ(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x409) returned " << std::hex
+                        << hr;
     EXPECT_EQ(L"The item is no longer available in the server address space.", text);
     hr = LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC0040007), 0x0407, &text);
-    ASSERT_EQ(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x407) returned " << std::hex << hr;
+    ASSERT_EQ(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x407) returned " << std::hex
+                        << hr;
     EXPECT_EQ(L"Das Item ist im Adressraum des Servers nicht mehr vorhanden.", text);
     hr = LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0x0004000F), 0x0407, &text);
     ASSERT_EQ(S_OK, hr);
-    EXPECT_EQ(L"Die Operation kann nicht abgeschlossen werden, weil noch Referenzen auf das Objekt bestehen.",
-              text);
+    EXPECT_EQ(
+        L"Die Operation kann nicht abgeschlossen werden, weil noch Referenzen auf das Objekt "
+        L"bestehen.",
+        text);
 }
 
-TEST_F(ErrorTextTest, EveryOpcCodeHasBothLanguages)
-{
+TEST_F(ErrorTextTest, EveryOpcCodeHasBothLanguages) {
     const DWORD codes[] = {0xC0040001, 0xC0040004, 0xC0040005, 0xC0040006, 0xC0040007, 0xC0040008,
                            0xC0040009, 0xC004000A, 0xC004000B, 0xC004000C, 0x0004000D, 0x0004000E,
                            0x0004000F, 0xC0040010, 0xC0040011, 0xC0040203, 0x80040200, 0x80040201};
@@ -160,37 +164,38 @@ TEST_F(ErrorTextTest, EveryOpcCodeHasBothLanguages)
             std::wstring text;
             // No fallback sources: only the own table in this exact language.
             wchar_t* buffer = nullptr;
-            DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          server_, code, language, reinterpret_cast<wchar_t*>(&buffer), 0,
-                                          nullptr);
-            EXPECT_GT(length, 3u) << "FormatMessage(0x" << std::hex << code << ", language 0x" << language
-                                  << ") found no text in Orvane.exe";
-            if (buffer)
-                LocalFree(buffer);
+            DWORD length = FormatMessageW(
+                FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                server_, code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+            EXPECT_GT(length, 3u) << "FormatMessage(0x" << std::hex << code << ", language 0x"
+                                  << language << ") found no text in Orvane.exe";
+            if (buffer) LocalFree(buffer);
         }
     }
 }
 
-TEST_F(ErrorTextTest, UnknownLanguageFallsBackAndSystemCodesResolve)
-{
+TEST_F(ErrorTextTest, UnknownLanguageFallsBackAndSystemCodesResolve) {
     std::wstring text;
     // Swiss German is not in the table: the default-language entry answers.
-    EXPECT_EQ(S_OK, LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC004000C), 0x0807, &text));
+    EXPECT_EQ(S_OK,
+              LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC004000C), 0x0807, &text));
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(S_OK, LookUpErrorText(server_, nullptr, E_OUTOFMEMORY, 0x0409, &text))
         << "system codes come from the system table";
     EXPECT_NE(L'\n', text.back());
-    EXPECT_EQ(E_INVALIDARG, LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
+    EXPECT_EQ(E_INVALIDARG,
+              LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
 }
 
-TEST_F(ErrorTextTest, StringForCallerIsTaskMemory)
-{
+TEST_F(ErrorTextTest, StringForCallerIsTaskMemory) {
     EXPECT_EQ(E_POINTER, GetErrorStringFor(server_, nullptr, E_FAIL, 0x0409, nullptr));
     LPWSTR text = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(E_INVALIDARG, GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
+    EXPECT_EQ(E_INVALIDARG,
+              GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
     EXPECT_EQ(nullptr, text) << "a failed lookup must return a null string";
-    ASSERT_EQ(S_OK, GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC0040001), 0x0409, &text));
+    ASSERT_EQ(S_OK,
+              GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC0040001), 0x0409, &text));
     EXPECT_STREQ(L"The value of the handle is invalid.", text);
     CoTaskMemFree(text);
 }

@@ -10,42 +10,36 @@
 #include "com/Strings.h"
 #include "orvane.h"
 
-std::string Hex(HRESULT hr)
-{
+std::string Hex(HRESULT hr) {
     char text[16];
     snprintf(text, sizeof(text), "%#lx", static_cast<unsigned long>(hr));
     return text;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    return com::WideToUtf8(text);
+std::string Narrow(const std::wstring& text) { return com::WideToUtf8(text); }
+
+HRESULT CreateServer(com::ComPtr<IOPCServer>* server) {
+    return CoCreateInstance(CLSID_OPCOrvane, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                            server->put_void());
 }
 
-HRESULT CreateServer(com::ComPtr<IOPCServer>* server)
-{
-    return CoCreateInstance(CLSID_OPCOrvane, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, server->put_void());
-}
-
-HRESULT GetGroupState(IUnknown* group, GroupState* state)
-{
+HRESULT GetGroupState(IUnknown* group, GroupState* state) {
     com::ComPtr<IOPCGroupStateMgt> mgt;
     HRESULT hr = group->QueryInterface(IID_IOPCGroupStateMgt, mgt.put_void());
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     LPWSTR name = nullptr;
-    hr = mgt->GetState(&state->updateRate, &state->active, &name, &state->timeBias, &state->deadband, &state->lcid,
-                       &state->clientHandle, &state->serverHandle);
+    hr = mgt->GetState(&state->updateRate, &state->active, &name, &state->timeBias,
+                       &state->deadband, &state->lcid, &state->clientHandle, &state->serverHandle);
     state->name = name ? name : L"";
     CoTaskMemFree(name);
     return hr;
 }
 
-std::vector<std::wstring> GroupNames(IOPCServer* server)
-{
+std::vector<std::wstring> GroupNames(IOPCServer* server) {
     std::vector<std::wstring> names;
     com::ComPtr<IEnumString> names_enum;
-    if (server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, names_enum.put_unknown()) != S_OK)
+    if (server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, names_enum.put_unknown()) !=
+        S_OK)
         return names;
     LPOLESTR name = nullptr;
     ULONG fetched = 0;
@@ -56,39 +50,33 @@ std::vector<std::wstring> GroupNames(IOPCServer* server)
     return names;
 }
 
-std::wstring BinDirectory()
-{
+std::wstring BinDirectory() {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring dir(path, length);
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
-std::vector<DWORD> ServerProcesses()
-{
+std::vector<DWORD> ServerProcesses() {
     std::vector<DWORD> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return ids;
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (com::EqualsNoCase(entry.szExeFile, L"Orvane.exe"))
-            ids.push_back(entry.th32ProcessID);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (com::EqualsNoCase(entry.szExeFile, L"Orvane.exe")) ids.push_back(entry.th32ProcessID);
     }
     CloseHandle(snapshot);
     return ids;
 }
 
-bool WaitForNoServerProcess(DWORD timeoutMs)
-{
+bool WaitForNoServerProcess(DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         std::vector<DWORD> ids = ServerProcesses();
-        if (ids.empty())
-            return true;
-        if (GetTickCount64() >= deadline)
-            return false;
+        if (ids.empty()) return true;
+        if (GetTickCount64() >= deadline) return false;
         // Wait on the process itself rather than sleeping blindly.
         HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, ids.front());
         if (process) {
@@ -101,21 +89,19 @@ bool WaitForNoServerProcess(DWORD timeoutMs)
     }
 }
 
-bool ReadRegString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value)
-{
+bool ReadRegString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+        ERROR_SUCCESS)
         return false;
     *value = buffer;
     return true;
 }
 
-bool RegKeyExists(HKEY root, const std::wstring& key)
-{
+bool RegKeyExists(HKEY root, const std::wstring& key) {
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
     RegCloseKey(opened);
     return true;
 }
@@ -125,15 +111,15 @@ namespace {
 // Every test process is a COM client in the multithreaded apartment.
 class ComEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "CoInitializeEx";
-        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY,
-                             nullptr, EOAC_NONE, nullptr);
+        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
+                             RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     }
     void TearDown() override { CoUninitialize(); }
 };
 
-::testing::Environment* const kComEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+::testing::Environment* const kComEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 }  // namespace

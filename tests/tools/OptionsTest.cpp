@@ -8,22 +8,20 @@
 namespace {
 
 // Runs ParseOptions on "opcda" followed by words.
-bool Parse(std::initializer_list<const wchar_t*> words, Options* options, std::wstring* error)
-{
+bool Parse(std::initializer_list<const wchar_t*> words, Options* options, std::wstring* error) {
     std::vector<std::wstring> storage{L"opcda"};
     storage.insert(storage.end(), words.begin(), words.end());
     std::vector<wchar_t*> argv;
-    for (std::wstring& word : storage)
-        argv.push_back(&word[0]);
+    for (std::wstring& word : storage) argv.push_back(&word[0]);
     return ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
-TEST(OptionsTest, CommandOptionsAndArgumentsInAnyOrder)
-{
+TEST(OptionsTest, CommandOptionsAndArgumentsInAnyOrder) {
     Options options;
     std::wstring error;
-    ASSERT_TRUE(Parse({L"--progid", L"X.Y", L"write", L"A=1", L"--type", L"ui1[]", L"B=2", L"--flat"},
-                      &options, &error))
+    ASSERT_TRUE(
+        Parse({L"--progid", L"X.Y", L"write", L"A=1", L"--type", L"ui1[]", L"B=2", L"--flat"},
+              &options, &error))
         << "ParseOptions failed: " << testing::PrintToString(error);
     EXPECT_EQ(L"write", options.command) << "command";
     EXPECT_EQ(L"X.Y", options.Get(L"progid")) << "--progid";
@@ -31,19 +29,18 @@ TEST(OptionsTest, CommandOptionsAndArgumentsInAnyOrder)
     EXPECT_TRUE(options.Has(L"flat")) << "--flat takes no value";
     EXPECT_EQ((std::vector<std::wstring>{L"A=1", L"B=2"}), options.arguments) << "arguments";
     EXPECT_FALSE(options.Has(L"node")) << "--node was not given";
-    EXPECT_EQ(L"Axolent.Orvane", options.Get(L"node", L"Axolent.Orvane")) << "fallback of a missing option";
+    EXPECT_EQ(L"Axolent.Orvane", options.Get(L"node", L"Axolent.Orvane"))
+        << "fallback of a missing option";
 }
 
-TEST(OptionsTest, EmptyCommandLine)
-{
+TEST(OptionsTest, EmptyCommandLine) {
     Options options;
     std::wstring error;
     EXPECT_TRUE(Parse({}, &options, &error)) << "ParseOptions of no words";
     EXPECT_TRUE(options.command.empty()) << "command: " << testing::PrintToString(options.command);
 }
 
-TEST(OptionsTest, RefusesMalformedOptions)
-{
+TEST(OptionsTest, RefusesMalformedOptions) {
     const struct {
         std::initializer_list<const wchar_t*> words;
         const wchar_t* error;
@@ -58,7 +55,8 @@ TEST(OptionsTest, RefusesMalformedOptions)
     for (const auto& c : cases) {
         Options options;
         std::wstring error;
-        EXPECT_FALSE(Parse(c.words, &options, &error)) << "ParseOptions accepted; expected " << testing::PrintToString(std::wstring(c.error));
+        EXPECT_FALSE(Parse(c.words, &options, &error))
+            << "ParseOptions accepted; expected " << testing::PrintToString(std::wstring(c.error));
         EXPECT_EQ(std::wstring(c.error), error) << "error text";
     }
 }

@@ -7,20 +7,25 @@ namespace {
 
 std::string Show(const std::wstring& text) { return testing::PrintToString(text); }
 
-TEST(ValueTextTest, TypeNames)
-{
+TEST(ValueTextTest, TypeNames) {
     const struct {
         const wchar_t* name;
         bool known;
         VARTYPE type;
     } cases[] = {
-        {L"ui1", true, VT_UI1},          {L"UI1", true, VT_UI1},
-        {L"VT_UI2", true, VT_UI2},       {L"string", true, VT_BSTR},
-        {L" r8 ", true, VT_R8},          {L"ui1[]", true, VT_ARRAY | VT_UI1},
+        {L"ui1", true, VT_UI1},
+        {L"UI1", true, VT_UI1},
+        {L"VT_UI2", true, VT_UI2},
+        {L"string", true, VT_BSTR},
+        {L" r8 ", true, VT_R8},
+        {L"ui1[]", true, VT_ARRAY | VT_UI1},
         {L"bstr[]", true, VT_ARRAY | VT_BSTR},
-        {L"empty", true, VT_EMPTY},      {L"empty[]", false, 0},
-        {L"ui1[][]", false, 0},          {L"[]", false, 0},
-        {L"", false, 0},                 {L"u1", false, 0},
+        {L"empty", true, VT_EMPTY},
+        {L"empty[]", false, 0},
+        {L"ui1[][]", false, 0},
+        {L"[]", false, 0},
+        {L"", false, 0},
+        {L"u1", false, 0},
         {L"ui1 []", false, 0},
     };
     for (const auto& c : cases) {
@@ -36,8 +41,7 @@ TEST(ValueTextTest, TypeNames)
 }
 
 // Text that fits the type: parsed with that type and printed back as shown.
-TEST(ValueTextTest, ParsesValuesThatFit)
-{
+TEST(ValueTextTest, ParsesValuesThatFit) {
     const struct {
         const wchar_t* text;
         VARTYPE type;
@@ -83,19 +87,19 @@ TEST(ValueTextTest, ParsesValuesThatFit)
         std::wstring message;
         const HRESULT hr = ParseValue(c.text, c.type, value.get(), &message);
         if (hr != S_OK) {
-            ADD_FAILURE() << "ParseValue(" << Show(c.text) << ", " << Show(VarTypeName(c.type)) << ") returned "
-                          << std::hex << hr << ": " << Show(message);
+            ADD_FAILURE() << "ParseValue(" << Show(c.text) << ", " << Show(VarTypeName(c.type))
+                          << ") returned " << std::hex << hr << ": " << Show(message);
             continue;
         }
         EXPECT_EQ(c.type, V_VT(value.get())) << "ParseValue(" << Show(c.text) << ") type";
         EXPECT_EQ(std::wstring(c.printed), FormatValue(*value.get()))
-            << "FormatValue of ParseValue(" << Show(c.text) << ", " << Show(VarTypeName(c.type)) << ")";
+            << "FormatValue of ParseValue(" << Show(c.text) << ", " << Show(VarTypeName(c.type))
+            << ")";
     }
 }
 
 // Text that does not fit: E_INVALIDARG, a message naming the text and the type, no value.
-TEST(ValueTextTest, RefusesValuesThatDoNotFit)
-{
+TEST(ValueTextTest, RefusesValuesThatDoNotFit) {
     const struct {
         const wchar_t* text;
         VARTYPE type;
@@ -135,19 +139,19 @@ TEST(ValueTextTest, RefusesValuesThatDoNotFit)
         com::UniqueVariant value;
         std::wstring message;
         const HRESULT hr = ParseValue(c.text, c.type, value.get(), &message);
-        EXPECT_EQ(E_INVALIDARG, hr) << "ParseValue(" << Show(c.text) << ", " << Show(VarTypeName(c.type))
-                                    << ") returned " << std::hex << hr << "; printed "
-                                    << Show(FormatValue(*value.get()));
+        EXPECT_EQ(E_INVALIDARG, hr)
+            << "ParseValue(" << Show(c.text) << ", " << Show(VarTypeName(c.type)) << ") returned "
+            << std::hex << hr << "; printed " << Show(FormatValue(*value.get()));
         EXPECT_EQ(VT_EMPTY, V_VT(value.get())) << "ParseValue(" << Show(c.text) << ") left a value";
         if (c.message)
-            EXPECT_EQ(std::wstring(c.message), message) << "ParseValue(" << Show(c.text) << ") message";
+            EXPECT_EQ(std::wstring(c.message), message)
+                << "ParseValue(" << Show(c.text) << ") message";
         else
             EXPECT_FALSE(message.empty()) << "ParseValue(" << Show(c.text) << ") gave no message";
     }
 }
 
-TEST(ValueTextTest, FormatsScalars)
-{
+TEST(ValueTextTest, FormatsScalars) {
     com::UniqueVariant value;
     EXPECT_EQ(L"(empty)", FormatValue(*value.get())) << "FormatValue(VT_EMPTY)";
     V_VT(value.get()) = VT_NULL;
@@ -175,8 +179,7 @@ TEST(ValueTextTest, FormatsScalars)
     EXPECT_EQ(L"2026-12-07 11:40:00.000", FormatValue(dateValue)) << "FormatValue(VT_DATE)";
 }
 
-TEST(ValueTextTest, QualitiesAndTimes)
-{
+TEST(ValueTextTest, QualitiesAndTimes) {
     const struct {
         WORD quality;
         const wchar_t* text;
@@ -186,14 +189,16 @@ TEST(ValueTextTest, QualitiesAndTimes)
         {0x0080, L"0x0080 bad"},
     };
     for (const auto& q : qualities)
-        EXPECT_EQ(std::wstring(q.text), FormatQuality(q.quality)) << "FormatQuality(" << q.quality << ")";
+        EXPECT_EQ(std::wstring(q.text), FormatQuality(q.quality))
+            << "FormatQuality(" << q.quality << ")";
 
     SYSTEMTIME st = {2026, 12, 1, 7, 11, 40, 0, 123};
     FILETIME time;
     ASSERT_TRUE(SystemTimeToFileTime(&st, &time)) << "SystemTimeToFileTime";
     EXPECT_EQ(L"2026-12-07 11:40:00.123 UTC", FormatFileTime(time)) << "FormatFileTime";
     const FILETIME invalid = {0xFFFFFFFF, 0xFFFFFFFF};
-    EXPECT_EQ(L"(invalid time)", FormatFileTime(invalid)) << "FormatFileTime of a time beyond SYSTEMTIME";
+    EXPECT_EQ(L"(invalid time)", FormatFileTime(invalid))
+        << "FormatFileTime of a time beyond SYSTEMTIME";
 }
 
 }  // namespace

@@ -17,13 +17,11 @@ std::vector<std::wstring> Browse(IOPCBrowseServerAddressSpace* browse, OPCBROWSE
     std::vector<std::wstring> names;
     com::ComPtr<IEnumString> strings;
     *result = browse->BrowseOPCItemIDs(type, filter.c_str(), VT_EMPTY, 0, strings.put());
-    if (FAILED(*result) || !strings)
-        return names;
+    if (FAILED(*result) || !strings) return names;
     for (;;) {
         LPOLESTR text = nullptr;
         ULONG fetched = 0;
-        if (strings->Next(1, &text, &fetched) != S_OK || fetched != 1)
-            break;
+        if (strings->Next(1, &text, &fetched) != S_OK || fetched != 1) break;
         names.push_back(text ? text : L"");
         CoTaskMemFree(text);
     }
@@ -37,22 +35,23 @@ bool PrintTree(IOPCServer* server, IOPCBrowseServerAddressSpace* browse, const s
     for (const std::wstring& branch : Browse(browse, OPC_BRANCH, L"", &hr)) {
         wprintf(L"%ls%ls/\n", indent.c_str(), branch.c_str());
         if (depth + 1 >= kMaxDepth) {
-            fwprintf(stderr, L"opcda browse: deeper than %d levels below %ls, not followed\n", kMaxDepth,
-                     branch.c_str());
+            fwprintf(stderr, L"opcda browse: deeper than %d levels below %ls, not followed\n",
+                     kMaxDepth, branch.c_str());
             continue;
         }
         hr = browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, branch.c_str());
         if (FAILED(hr)) {
-            fwprintf(stderr, L"opcda browse: cannot enter %ls: %ls\n", branch.c_str(), ErrorText(server, hr).c_str());
+            fwprintf(stderr, L"opcda browse: cannot enter %ls: %ls\n", branch.c_str(),
+                     ErrorText(server, hr).c_str());
             return false;
         }
         const bool ok = PrintTree(server, browse, filter, depth + 1);
         hr = browse->ChangeBrowsePosition(OPC_BROWSE_UP, L"");
-        if (!ok || FAILED(hr))
-            return false;
+        if (!ok || FAILED(hr)) return false;
     }
     if (FAILED(hr)) {
-        fwprintf(stderr, L"opcda browse: BrowseOPCItemIDs(branches) failed: %ls\n", ErrorText(server, hr).c_str());
+        fwprintf(stderr, L"opcda browse: BrowseOPCItemIDs(branches) failed: %ls\n",
+                 ErrorText(server, hr).c_str());
         return false;
     }
     for (const std::wstring& leaf : Browse(browse, OPC_LEAF, filter, &hr)) {
@@ -65,7 +64,8 @@ bool PrintTree(IOPCServer* server, IOPCBrowseServerAddressSpace* browse, const s
         CoTaskMemFree(itemId);
     }
     if (FAILED(hr)) {
-        fwprintf(stderr, L"opcda browse: BrowseOPCItemIDs(leaves) failed: %ls\n", ErrorText(server, hr).c_str());
+        fwprintf(stderr, L"opcda browse: BrowseOPCItemIDs(leaves) failed: %ls\n",
+                 ErrorText(server, hr).c_str());
         return false;
     }
     return true;
@@ -77,8 +77,7 @@ int RunBrowseCommand(const Options& options) {
     const std::wstring progId = ServerProgId(options);
     const std::wstring filter = options.Get(L"filter");
     com::ComPtr<IOPCServer> server;
-    if (!ConnectCommandServer(options, &server))
-        return kExitConnect;
+    if (!ConnectCommandServer(options, &server)) return kExitConnect;
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     HRESULT hr = server.query(&browse);
     if (FAILED(hr)) {
@@ -89,7 +88,8 @@ int RunBrowseCommand(const Options& options) {
     OPCNAMESPACETYPE organization = OPC_NS_FLAT;
     hr = browse->QueryOrganization(&organization);
     if (FAILED(hr)) {
-        fwprintf(stderr, L"opcda browse: QueryOrganization failed: %ls\n", ErrorText(server.get(), hr).c_str());
+        fwprintf(stderr, L"opcda browse: QueryOrganization failed: %ls\n",
+                 ErrorText(server.get(), hr).c_str());
         return kExitCallFailed;
     }
     if (options.Has(L"flat") || organization == OPC_NS_FLAT) {
@@ -99,8 +99,7 @@ int RunBrowseCommand(const Options& options) {
                      ErrorText(server.get(), hr).c_str());
             return kExitCallFailed;
         }
-        for (const std::wstring& id : ids)
-            wprintf(L"%ls\n", id.c_str());
+        for (const std::wstring& id : ids) wprintf(L"%ls\n", id.c_str());
         return kExitOk;
     }
     // From the root, whatever position an earlier client left.

@@ -4,8 +4,7 @@
 #include "com/Memory.h"
 
 ItemGroup::~ItemGroup() {
-    if (!hGroup_)
-        return;
+    if (!hGroup_) return;
     syncIO.reset();
     itemMgt.reset();
     server_->RemoveGroup(hGroup_, TRUE);
@@ -15,8 +14,9 @@ HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* mess
     LONG timeBias = 0;
     FLOAT deadband = 0.0f;
     DWORD revisedRate = 0;
-    HRESULT hr = server_->AddGroup(L"opcda", FALSE, 1000, 1, &timeBias, &deadband, LOCALE_SYSTEM_DEFAULT,
-                                   &hGroup_, &revisedRate, __uuidof(IOPCItemMgt), itemMgt.put_unknown());
+    HRESULT hr =
+        server_->AddGroup(L"opcda", FALSE, 1000, 1, &timeBias, &deadband, LOCALE_SYSTEM_DEFAULT,
+                          &hGroup_, &revisedRate, __uuidof(IOPCItemMgt), itemMgt.put_unknown());
     if (FAILED(hr)) {
         *message = L"AddGroup failed: " + ErrorText(server_.get(), hr);
         return hr;
@@ -37,7 +37,8 @@ HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* mess
     }
     com::CoTaskMem<OPCITEMRESULT> results;
     com::CoTaskMem<HRESULT> errors;
-    hr = itemMgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.put(), errors.put());
+    hr = itemMgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.put(),
+                           errors.put());
     if (FAILED(hr) || !results || !errors) {
         *message = L"AddItems failed: " + ErrorText(server_.get(), FAILED(hr) ? hr : E_POINTER);
         return FAILED(hr) ? hr : E_POINTER;
@@ -56,12 +57,12 @@ HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* mess
 
 std::wstring ErrorText(IOPCServer* server, HRESULT error) {
     LPWSTR text = nullptr;
-    if (server && SUCCEEDED(server->GetErrorString(error, LOCALE_SYSTEM_DEFAULT, &text)) && text && *text) {
+    if (server && SUCCEEDED(server->GetErrorString(error, LOCALE_SYSTEM_DEFAULT, &text)) && text &&
+        *text) {
         std::wstring result = DescribeHr(error);
         // The system's text, when it has one, is replaced by the server's.
         const size_t paren = result.find(L" (");
-        if (paren != std::wstring::npos)
-            result.resize(paren);
+        if (paren != std::wstring::npos) result.resize(paren);
         std::wstring serverText(text);
         while (!serverText.empty() && (serverText.back() == L'\n' || serverText.back() == L'\r'))
             serverText.pop_back();

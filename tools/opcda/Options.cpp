@@ -3,24 +3,20 @@
 namespace {
 
 // A mistyped option must not be ignored silently (a write would go to the default server).
-bool IsKnownOption(const std::wstring& name)
-{
+bool IsKnownOption(const std::wstring& name) {
     for (const wchar_t* known : {L"progid", L"node", L"filter", L"type"})
-        if (name == known)
-            return true;
+        if (name == known) return true;
     return false;
 }
 
 }  // namespace
 
-std::wstring Options::Get(const std::wstring& name, const std::wstring& fallback) const
-{
+std::wstring Options::Get(const std::wstring& name, const std::wstring& fallback) const {
     auto it = values.find(name);
     return it == values.end() ? fallback : it->second;
 }
 
-bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* error)
-{
+bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* error) {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         if (arg == L"--flat") {  // the one option without a value

@@ -17,8 +17,7 @@ int RunPropsCommand(const Options& options) {
     const std::wstring& itemId = options.arguments[0];
     const std::wstring progId = ServerProgId(options);
     com::ComPtr<IOPCServer> server;
-    if (!ConnectCommandServer(options, &server))
-        return kExitConnect;
+    if (!ConnectCommandServer(options, &server)) return kExitConnect;
     com::ComPtr<IOPCItemProperties> properties;
     HRESULT hr = server.query(&properties);
     if (FAILED(hr)) {
@@ -33,14 +32,15 @@ int RunPropsCommand(const Options& options) {
     hr = properties->QueryAvailableProperties(const_cast<LPWSTR>(itemId.c_str()), &count, ids.put(),
                                               descriptions.put(), types.put());
     if (FAILED(hr)) {
-        fwprintf(stderr, L"opcda props: %ls: %ls\n", itemId.c_str(), ErrorText(server.get(), hr).c_str());
+        fwprintf(stderr, L"opcda props: %ls: %ls\n", itemId.c_str(),
+                 ErrorText(server.get(), hr).c_str());
         return kExitCallFailed;
     }
     com::CoTaskMem<VARIANT> values;
     com::CoTaskMem<HRESULT> errors;
     if (count > 0)
-        hr = properties->GetItemProperties(const_cast<LPWSTR>(itemId.c_str()), count, ids.get(), values.put(),
-                                           errors.put());
+        hr = properties->GetItemProperties(const_cast<LPWSTR>(itemId.c_str()), count, ids.get(),
+                                           values.put(), errors.put());
     int exitCode = kExitOk;
     if (FAILED(hr) || (count > 0 && (!values || !errors))) {
         fwprintf(stderr, L"opcda props: GetItemProperties failed: %ls\n",
@@ -62,10 +62,8 @@ int RunPropsCommand(const Options& options) {
             value += L" (" + VarTypeName(static_cast<VARTYPE>(V_I2(&values[i]))) + L")";
         wprintf(L"%5lu  %-28ls %-18ls %ls\n", ids ? ids[i] : 0, description,
                 types ? VarTypeName(types[i]).c_str() : L"", value.c_str());
-        if (descriptions)
-            CoTaskMemFree(descriptions[i]);
-        if (values)
-            VariantClear(&values[i]);
+        if (descriptions) CoTaskMemFree(descriptions[i]);
+        if (values) VariantClear(&values[i]);
     }
     return exitCode;
 }

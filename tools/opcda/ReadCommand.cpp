@@ -14,8 +14,7 @@ int RunReadCommand(const Options& options) {
         return kExitUsage;
     }
     com::ComPtr<IOPCServer> server;
-    if (!ConnectCommandServer(options, &server))
-        return kExitConnect;
+    if (!ConnectCommandServer(options, &server)) return kExitConnect;
     std::wstring message;
     ItemGroup group(server.get());
     if (FAILED(group.Open(options.arguments, &message))) {
@@ -25,8 +24,7 @@ int RunReadCommand(const Options& options) {
 
     std::vector<OPCHANDLE> handles;
     for (const GroupItem& item : group.items) {
-        if (SUCCEEDED(item.error))
-            handles.push_back(item.hServer);
+        if (SUCCEEDED(item.error)) handles.push_back(item.hServer);
     }
     com::CoTaskMem<OPCITEMSTATE> states;
     com::CoTaskMem<HRESULT> errors;
@@ -51,15 +49,17 @@ int RunReadCommand(const Options& options) {
             ++next;
         }
         if (FAILED(itemError)) {
-            wprintf(L"%ls: error %ls\n", item.id.c_str(), ErrorText(server.get(), itemError).c_str());
+            wprintf(L"%ls: error %ls\n", item.id.c_str(),
+                    ErrorText(server.get(), itemError).c_str());
             exitCode = kExitCallFailed;
         } else {
             wprintf(L"%ls = %ls  %ls  quality %ls  %ls\n", item.id.c_str(),
-                    FormatValue(state->vDataValue).c_str(), VarTypeName(V_VT(&state->vDataValue)).c_str(),
-                    FormatQuality(state->wQuality).c_str(), FormatFileTime(state->ftTimeStamp).c_str());
+                    FormatValue(state->vDataValue).c_str(),
+                    VarTypeName(V_VT(&state->vDataValue)).c_str(),
+                    FormatQuality(state->wQuality).c_str(),
+                    FormatFileTime(state->ftTimeStamp).c_str());
         }
-        if (state)
-            VariantClear(&state->vDataValue);
+        if (state) VariantClear(&state->vDataValue);
     }
     return exitCode;
 }

@@ -7,51 +7,43 @@
 namespace {
 
 // A ProgID unknown here may still be registered on the node: read its CLSID there.
-HRESULT RemoteClsidFromProgId(const std::wstring& progId, const std::wstring& node, CLSID* clsid)
-{
+HRESULT RemoteClsidFromProgId(const std::wstring& progId, const std::wstring& node, CLSID* clsid) {
     HKEY machine = nullptr;
     LONG error = RegConnectRegistryW(node.c_str(), HKEY_LOCAL_MACHINE, &machine);
-    if (error != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(error);
+    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
     wchar_t text[64] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
     const std::wstring subkey = L"Software\\Classes\\" + progId + L"\\CLSID";
     error = RegGetValueW(machine, subkey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size);
     RegCloseKey(machine);
-    if (error != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(error);
+    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
     return CLSIDFromString(text, clsid);
 }
 
 }  // namespace
 
-std::wstring DescribeHr(HRESULT hr)
-{
+std::wstring DescribeHr(HRESULT hr) {
     std::wstring text = com::HrToString(hr);
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer),
-                                        0, nullptr);
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     if (length > 0 && buffer) {
         std::wstring message(buffer, length);
-        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        while (!message.empty() &&
+               (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
             message.pop_back();
-        if (!message.empty())
-            text += L" (" + message + L")";
+        if (!message.empty()) text += L" (" + message + L")";
     }
-    if (buffer)
-        LocalFree(buffer);
+    if (buffer) LocalFree(buffer);
     return text;
 }
 
-HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node, com::ComPtr<IOPCServer>* server,
-                      std::wstring* message)
-{
+HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node,
+                      com::ComPtr<IOPCServer>* server, std::wstring* message) {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
-    if (FAILED(hr) && !node.empty())
-        hr = RemoteClsidFromProgId(progId, node, &clsid);
+    if (FAILED(hr) && !node.empty()) hr = RemoteClsidFromProgId(progId, node, &clsid);
     if (FAILED(hr)) {
         *message = L"no OPC server \"" + progId + L"\" is registered: " + DescribeHr(hr);
         return hr;
@@ -60,10 +52,11 @@ HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node, com:
     COSERVERINFO serverInfo = {};
     serverInfo.pwszName = const_cast<wchar_t*>(node.c_str());
     MULTI_QI result = {&IID_IOPCServer, nullptr, S_OK};
-    const DWORD context = node.empty() ? CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER : CLSCTX_REMOTE_SERVER;
-    hr = CoCreateInstanceEx(clsid, nullptr, context, node.empty() ? nullptr : &serverInfo, 1, &result);
-    if (SUCCEEDED(hr))
-        hr = result.hr;
+    const DWORD context =
+        node.empty() ? CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER : CLSCTX_REMOTE_SERVER;
+    hr = CoCreateInstanceEx(clsid, nullptr, context, node.empty() ? nullptr : &serverInfo, 1,
+                            &result);
+    if (SUCCEEDED(hr)) hr = result.hr;
     if (FAILED(hr)) {
         *message = L"creating \"" + progId + L"\"" + (node.empty() ? L"" : L" on " + node) +
                    L" failed: " + DescribeHr(hr);
@@ -73,13 +66,11 @@ HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node, com:
     return S_OK;
 }
 
-std::wstring ServerProgId(const Options& options)
-{
+std::wstring ServerProgId(const Options& options) {
     return options.Get(L"progid", L"Axolent.Orvane");
 }
 
-bool ConnectCommandServer(const Options& options, com::ComPtr<IOPCServer>* server)
-{
+bool ConnectCommandServer(const Options& options, com::ComPtr<IOPCServer>* server) {
     std::wstring message;
     if (SUCCEEDED(ConnectServer(ServerProgId(options), options.Get(L"node"), server, &message)))
         return true;

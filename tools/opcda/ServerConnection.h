@@ -10,8 +10,8 @@
 
 // Creates the OPC server of a ProgID on this machine or on node (empty: local)
 // and returns its IOPCServer. On failure, message says what went wrong.
-HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node, com::ComPtr<IOPCServer>* server,
-                      std::wstring* message);
+HRESULT ConnectServer(const std::wstring& progId, const std::wstring& node,
+                      com::ComPtr<IOPCServer>* server, std::wstring* message);
 
 // The server a command names with --progid (default Axolent.Orvane) and --node.
 std::wstring ServerProgId(const Options& options);

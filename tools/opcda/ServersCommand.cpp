@@ -9,8 +9,7 @@
 #include "com/ComPtr.h"
 #include "com/Strings.h"
 
-int RunServersCommand(const Options&)
-{
+int RunServersCommand(const Options&) {
     com::ComPtr<ICatInformation> categories;
     HRESULT hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_ICatInformation, categories.put_void());
@@ -22,9 +21,11 @@ int RunServersCommand(const Options&)
     CATID implemented = CATID_OPCDAServer20;
     com::ComPtr<IEnumGUID> classes;
     // (ULONG)-1 required categories: do not filter by required categories.
-    hr = categories->EnumClassesOfCategories(1, &implemented, static_cast<ULONG>(-1), nullptr, classes.put());
+    hr = categories->EnumClassesOfCategories(1, &implemented, static_cast<ULONG>(-1), nullptr,
+                                             classes.put());
     if (FAILED(hr) || !classes) {
-        fwprintf(stderr, L"opcda servers: EnumClassesOfCategories failed: %ls\n", DescribeHr(hr).c_str());
+        fwprintf(stderr, L"opcda servers: EnumClassesOfCategories failed: %ls\n",
+                 DescribeHr(hr).c_str());
         return kExitCallFailed;
     }
     int count = 0;
@@ -35,13 +36,12 @@ int RunServersCommand(const Options&)
         LPOLESTR userType = nullptr;
         ProgIDFromCLSID(clsid, &progId);
         OleRegGetUserType(clsid, USERCLASSTYPE_FULL, &userType);
-        wprintf(L"%ls  %-30ls  %ls\n", com::GuidToString(clsid, true).c_str(), progId ? progId : L"(no ProgID)",
-                userType ? userType : L"");
+        wprintf(L"%ls  %-30ls  %ls\n", com::GuidToString(clsid, true).c_str(),
+                progId ? progId : L"(no ProgID)", userType ? userType : L"");
         CoTaskMemFree(progId);
         CoTaskMemFree(userType);
         ++count;
     }
-    if (count == 0)
-        wprintf(L"(no OPC Data Access 2.0 server is registered)\n");
+    if (count == 0) wprintf(L"(no OPC Data Access 2.0 server is registered)\n");
     return kExitOk;
 }

@@ -26,15 +26,16 @@ int RunWriteCommand(const Options& options) {
     }
     VARTYPE forcedType = VT_EMPTY;
     const bool typeGiven = options.Has(L"type");
-    if (typeGiven && (!ParseTypeName(options.Get(L"type"), &forcedType) || forcedType == VT_EMPTY)) {
-        fwprintf(stderr, L"opcda write: unknown type \"%ls\" (bool, i1, ui1, i2, ui2, i4, ui4, i8, ui8, "
-                         L"r4, r8, date, bstr; \"[]\" behind for an array)\n",
+    if (typeGiven &&
+        (!ParseTypeName(options.Get(L"type"), &forcedType) || forcedType == VT_EMPTY)) {
+        fwprintf(stderr,
+                 L"opcda write: unknown type \"%ls\" (bool, i1, ui1, i2, ui2, i4, ui4, i8, ui8, "
+                 L"r4, r8, date, bstr; \"[]\" behind for an array)\n",
                  options.Get(L"type").c_str());
         return kExitUsage;
     }
     com::ComPtr<IOPCServer> server;
-    if (!ConnectCommandServer(options, &server))
-        return kExitConnect;
+    if (!ConnectCommandServer(options, &server)) return kExitConnect;
     std::wstring message;
     ItemGroup group(server.get());
     if (FAILED(group.Open(ids, &message))) {
@@ -49,7 +50,8 @@ int RunWriteCommand(const Options& options) {
     for (size_t i = 0; i < group.items.size(); ++i) {
         const GroupItem& item = group.items[i];
         if (FAILED(item.error)) {
-            wprintf(L"%ls: error %ls\n", item.id.c_str(), ErrorText(server.get(), item.error).c_str());
+            wprintf(L"%ls: error %ls\n", item.id.c_str(),
+                    ErrorText(server.get(), item.error).c_str());
             exitCode = kExitCallFailed;
             continue;
         }
@@ -64,14 +66,12 @@ int RunWriteCommand(const Options& options) {
         values.push_back(std::move(value));
         written.push_back(i);
     }
-    if (handles.empty())
-        return exitCode;
+    if (handles.empty()) return exitCode;
     std::vector<VARIANT> raw;
-    for (const com::UniqueVariant& value : values)
-        raw.push_back(*value.get());
+    for (const com::UniqueVariant& value : values) raw.push_back(*value.get());
     com::CoTaskMem<HRESULT> errors;
-    const HRESULT hr = group.syncIO->Write(static_cast<DWORD>(handles.size()), handles.data(), raw.data(),
-                                           errors.put());
+    const HRESULT hr = group.syncIO->Write(static_cast<DWORD>(handles.size()), handles.data(),
+                                           raw.data(), errors.put());
     if (FAILED(hr) || !errors) {
         fwprintf(stderr, L"opcda write: Write failed: %ls\n",
                  ErrorText(server.get(), FAILED(hr) ? hr : E_POINTER).c_str());
@@ -80,7 +80,8 @@ int RunWriteCommand(const Options& options) {
     for (size_t k = 0; k < written.size(); ++k) {
         const GroupItem& item = group.items[written[k]];
         if (FAILED(errors[k])) {
-            wprintf(L"%ls: error %ls\n", item.id.c_str(), ErrorText(server.get(), errors[k]).c_str());
+            wprintf(L"%ls: error %ls\n", item.id.c_str(),
+                    ErrorText(server.get(), errors[k]).c_str());
             exitCode = kExitCallFailed;
         } else {
             wprintf(L"%ls: written %ls\n", item.id.c_str(), FormatValue(*values[k].get()).c_str());

@@ -12,24 +12,24 @@
 
 namespace {
 
-void PrintUsage()
-{
+void PrintUsage() {
     fwprintf(stderr,
              L"usage: opcda <command> [options]\n"
              L"  status [--progid P] [--node HOST]  server status (default ProgID Axolent.Orvane)\n"
              L"  servers                            registered OPC DA 2.0 servers\n"
              L"  browse [--flat] [--filter F]       the address space (tree, or flat item IDs)\n"
              L"  read ITEM...                       device read: value, quality, time stamp\n"
-             L"  write ITEM=VALUE... [--type T]     synchronous write (T: bool, i1, ui1, i2, ui2, i4, ui4,\n"
-             L"                                     i8, ui8, r4, r8, date, bstr; \"ui1[]\" for an array)\n"
+             L"  write ITEM=VALUE... [--type T]     synchronous write (T: bool, i1, ui1, i2, ui2, "
+             L"i4, ui4,\n"
+             L"                                     i8, ui8, r4, r8, date, bstr; \"ui1[]\" for an "
+             L"array)\n"
              L"  props ITEM                         item properties\n"
              L"  browse, read, write and props take [--progid P] [--node HOST] as status does\n");
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t** argv) {
     Options options;
     std::wstring error;
     if (!ParseOptions(argc, argv, &options, &error)) {
@@ -43,21 +43,15 @@ int wmain(int argc, wchar_t** argv)
         return kExitConnect;
     }
     // Callbacks from the server need no authentication from it.
-    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY,
-                         nullptr, EOAC_NONE, nullptr);
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
+                         RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
 
-    if (options.command == L"status")
-        return RunStatusCommand(options);
-    if (options.command == L"servers")
-        return RunServersCommand(options);
-    if (options.command == L"browse")
-        return RunBrowseCommand(options);
-    if (options.command == L"read")
-        return RunReadCommand(options);
-    if (options.command == L"write")
-        return RunWriteCommand(options);
-    if (options.command == L"props")
-        return RunPropsCommand(options);
+    if (options.command == L"status") return RunStatusCommand(options);
+    if (options.command == L"servers") return RunServersCommand(options);
+    if (options.command == L"browse") return RunBrowseCommand(options);
+    if (options.command == L"read") return RunReadCommand(options);
+    if (options.command == L"write") return RunWriteCommand(options);
+    if (options.command == L"props") return RunPropsCommand(options);
     if (options.command.empty())
         fwprintf(stderr, L"opcda: no command given\n");
     else

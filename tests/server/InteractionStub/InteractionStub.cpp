@@ -20,11 +20,10 @@ namespace {
 
 constexpr wchar_t kCounterKey[] = L"Software\\Axolent\\OrvaneTest\\InteractionStub";
 
-void CountCall(const wchar_t* name)
-{
+void CountCall(const wchar_t* name) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kCounterKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kCounterKey, 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     DWORD count = 0;
     DWORD size = sizeof(count);
@@ -36,8 +35,7 @@ void CountCall(const wchar_t* name)
 
 class CInteractionStub : public com::Object<com::Dual<IOrvaneInteraction>> {
 public:
-    STDMETHODIMP GetModel(IUnknown** ppUnkModelRoot) override
-    {
+    STDMETHODIMP GetModel(IUnknown** ppUnkModelRoot) override {
         return com::ComBoundary([&]() -> HRESULT {
             RETURN_HR_IF(E_INVALIDARG, !ppUnkModelRoot);
             *ppUnkModelRoot = nullptr;
@@ -46,10 +44,13 @@ public:
                 CLSID clsid;
                 HRESULT hr = CLSIDFromProgID(L"VkObjectModel.ModelObject", &clsid);
                 if (SUCCEEDED(hr))
-                    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, model_.put_void());
+                    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                          model_.put_void());
                 if (FAILED(hr)) {
-                    LOG_ERROR(L"InteractionStub: VkObjectModel.ModelObject could not be created (%#lx); "
-                              L"is VkObjectModel.dll registered?", hr);
+                    LOG_ERROR(
+                        L"InteractionStub: VkObjectModel.ModelObject could not be created (%#lx); "
+                        L"is VkObjectModel.dll registered?",
+                        hr);
                     return hr;
                 }
             }
@@ -58,8 +59,7 @@ public:
         });
     }
 
-    STDMETHODIMP ReleaseConnections() override
-    {
+    STDMETHODIMP ReleaseConnections() override {
         CountCall(L"ReleaseConnections");
         return S_OK;
     }
@@ -69,29 +69,24 @@ private:
     com::ComPtr<IUnknown> model_;
 };
 
-const bool kClassAdded = com::AddClassObject<com::ClassFactory<CInteractionStub>>(CLSID_OrvaneInteraction);
+const bool kClassAdded =
+    com::AddClassObject<com::ClassFactory<CInteractionStub>>(CLSID_OrvaneInteraction);
 
 }  // namespace
 
-STDAPI DllCanUnloadNow()
-{
-    return com::Module::Get().CanUnloadNow();
-}
+STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
-{
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     return com::Module::Get().GetClassObject(clsid, riid, ppv);
 }
 
-STDAPI DllRegisterServer()
-{
+STDAPI DllRegisterServer() {
     com::Registrar registrar;
     RETURN_IF_FAILED(registrar.AddModuleReplacement(com::Module::Get().handle()));
     return registrar.RegisterResource(com::Module::Get().handle(), 101);
 }
 
-STDAPI DllUnregisterServer()
-{
+STDAPI DllUnregisterServer() {
     com::Registrar registrar;
     RETURN_IF_FAILED(registrar.AddModuleReplacement(com::Module::Get().handle()));
     return registrar.UnregisterResource(com::Module::Get().handle(), 101);
