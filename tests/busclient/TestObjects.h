@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "NotImplemented.h"
 #include "com/Object.h"
 #include "com/Sync.h"
 #include "com/Variant.h"
@@ -16,7 +17,7 @@
 namespace vkopc_test {
 
 // Implements what the connection object uses of a parameter node.
-class FakeParameter : public com::Object<VKModelParameter> {
+class FakeParameter : public com::Object<test_support::NotImplementedParameter<>> {
 public:
     FakeParameter(std::wstring address, VARTYPE type) : address_(std::move(address)), type_(type) {}
 
@@ -42,42 +43,6 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetName(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetName(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetAccessPath(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetAccessPath(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetParent(IUnknown**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetParent(IUnknown*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetPath(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetRelativePath(IUnknown*, BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTag(long*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTag(long) override { return E_NOTIMPL; }
-    STDMETHODIMP GetInteractionCLSID(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetInteractionCLSID(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetValue(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetValue(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetFormat(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetFormat(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIdentity(IUnknown**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMin(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMin(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMax(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMax(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetFlags(unsigned short*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetFlags(unsigned short) override { return E_NOTIMPL; }
-    STDMETHODIMP GetAccessRights(long*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetAccessRights(long) override { return E_NOTIMPL; }
-    STDMETHODIMP SetDataType(VARTYPE, VARIANT) override { return E_NOTIMPL; }
-
 private:
     std::wstring address_;
     VARTYPE type_;
@@ -93,7 +58,8 @@ struct Completion {
 };
 
 // Records completions; in the MTA they arrive on RPC threads.
-class RecordingCallback : public com::Object<IvkAsyncCallback> {
+class RecordingCallback
+    : public com::Object<test_support::NotImplementedDispatch<IvkAsyncCallback>> {
 public:
     // Read only from the apartment's own thread (STA) or after Count() (MTA).
     std::vector<Completion> completions;
@@ -121,15 +87,6 @@ public:
             {false, lTransactionID, lError, com::UniqueVariant(), VT_EMPTY, VT_EMPTY});
         SetEvent(event_.get());
         return S_OK;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
     }
 
 private:

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "BusSimulator.h"
+#include "HrCheck.h"
 #include "com/ComPtr.h"
 #include "com/Object.h"
 #include "com/Resources.h"
@@ -231,22 +233,14 @@ private:
     OPCHANDLE nextClient_ = 100;
 };
 
-class BusSimTest : public ::testing::Test {
+class BusSimTest : public test_support::BusSimulatorTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(com_.succeeded()) << "CoInitializeEx: " << std::hex << com_.hr();
-        HRESULT hr = client_.Connect();
-        ASSERT_EQ(hr, S_OK) << "connecting to Orvane.BusSimulator: 0x" << std::hex << hr;
-        // Every test starts from the configured bus; the server is shared by all clients.
-        OPCHANDLE reset = client_.Add(L"Sim/Reset");
-        ASSERT_NE(reset, 0u) << "AddItems(Sim/Reset)";
-        com::UniqueVariant yes;
-        V_VT(yes.get()) = VT_BOOL;
-        V_BOOL(yes.get()) = VARIANT_TRUE;
-        ASSERT_EQ(client_.Write(reset, *yes), S_OK) << "Write(Sim/Reset)";
+        test_support::BusSimulatorTest::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_HR(S_OK, client_.Connect()) << "connecting to Orvane.BusSimulator";
     }
 
-    com::ComInitializer com_{COINIT_MULTITHREADED};
     SimClient client_;
 };
 

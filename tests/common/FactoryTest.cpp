@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "HrCheck.h"
 #include "com/ClassFactory.h"
 #include "com/ComPtr.h"
 #include "com/Module.h"
@@ -24,7 +25,7 @@ const CLSID kClsidUnknown = {
 template <class Factory>
 com::ComPtr<IClassFactory> MakeFactory() {
     com::ComPtr<IClassFactory> factory;
-    EXPECT_EQ(S_OK, com::CreateClassFactory<Factory>(com::ModuleLockPolicy::kNone, factory.put()));
+    EXPECT_HR(S_OK, com::CreateClassFactory<Factory>(com::ModuleLockPolicy::kNone, factory.put()));
     return factory;
 }
 
@@ -32,22 +33,22 @@ TEST(ClassFactory, CreatesIndependentObjectsAndHonoursAggregationRules) {
     auto factory = MakeFactory<com::ClassFactory<CThing>>();
     ASSERT_TRUE(factory);
     com::ComPtr<ITestCounter> a, b;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), b.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), b.put_void()));
     EXPECT_FALSE(com::IsSameObject(a.get(), b.get())) << "each CreateInstance makes a new object";
 
     com::ComPtr<CThing> outer;
-    ASSERT_EQ(S_OK, com::MakeObject(&outer));
+    ASSERT_HR(S_OK, com::MakeObject(&outer));
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+    EXPECT_HR(CLASS_E_NOAGGREGATION,
               factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IPersist, &out))
         << "outer unknown with a non-IUnknown IID";
     EXPECT_EQ(nullptr, out);
     com::ComPtr<IUnknown> inner;
-    EXPECT_EQ(S_OK, factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IUnknown,
+    EXPECT_HR(S_OK, factory->CreateInstance(static_cast<IPersist*>(outer.get()), IID_IUnknown,
                                             inner.put_void()))
         << "aggregated creation with IID_IUnknown";
-    EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
+    EXPECT_HR(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
 }
 
 TEST(ClassFactory, SingletonHandsOutOneObjectAndRefusesAggregation) {
@@ -55,20 +56,20 @@ TEST(ClassFactory, SingletonHandsOutOneObjectAndRefusesAggregation) {
     ASSERT_TRUE(factory);
     com::ComPtr<ITestCounter> a;
     com::ComPtr<IPersist> b;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, b.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_IPersist, b.put_void()));
     EXPECT_TRUE(com::IsSameObject(a.get(), b.get()))
         << "every CreateInstance hands out the same object";
     LONG first = 0, second = 0;
     a->Next(&first);
     a.reset();
     b.reset();
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, __uuidof(ITestCounter), a.put_void()));
     a->Next(&second);
     EXPECT_EQ(first + 1, second) << "the singleton survives while its factory lives";
 
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(a.get(), IID_IUnknown, &out))
+    EXPECT_HR(CLASS_E_NOAGGREGATION, factory->CreateInstance(a.get(), IID_IUnknown, &out))
         << "singleton with an outer unknown";
     EXPECT_EQ(nullptr, out);
 }
@@ -77,11 +78,11 @@ TEST(ClassFactory, LockServerCountsAndIgnoresUnbalancedUnlock) {
     auto factory = MakeFactory<com::ClassFactory<CThing>>();
     com::Module& module = com::Module::Get();
     const LONG before = module.GetLockCount();
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_HR(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(before + 1, module.GetLockCount()) << "LockServer(TRUE)";
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_HR(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(before, module.GetLockCount()) << "LockServer(FALSE)";
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_HR(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(before, module.GetLockCount())
         << "an extra LockServer(FALSE) must not take other locks away";
 }
@@ -143,7 +144,7 @@ std::wstring ReadText(const std::wstring& path, const wchar_t* name) {
 }
 
 TEST_F(DllServer, RegistrationWritesScriptTypeLibraryAndCategoriesAndTakesThemAway) {
-    ASSERT_EQ(S_OK, register_()) << "DllRegisterServer";
+    ASSERT_HR(S_OK, register_()) << "DllRegisterServer";
     const std::wstring server = ReadText(std::wstring(kPlainKey) + L"\\InprocServer32", nullptr);
     wchar_t long_path[MAX_PATH] = {};
     ::GetLongPathNameW(server.c_str(), long_path, MAX_PATH);  // the script writes the short form
@@ -153,14 +154,14 @@ TEST_F(DllServer, RegistrationWritesScriptTypeLibraryAndCategoriesAndTakesThemAw
     EXPECT_TRUE(KeyExists(kCategoryKey)) << "implemented category after DllRegisterServer";
     EXPECT_TRUE(KeyExists(kTypeLibKey)) << "type library after DllRegisterServer";
 
-    EXPECT_EQ(S_OK, unregister_()) << "DllUnregisterServer";
+    EXPECT_HR(S_OK, unregister_()) << "DllUnregisterServer";
     EXPECT_FALSE(KeyExists(kPlainKey)) << "class key after DllUnregisterServer";
     EXPECT_FALSE(KeyExists(kTypeLibKey)) << "type library after DllUnregisterServer";
 }
 
 // A module whose registration is half gone must still be removable: every step runs.
 TEST_F(DllServer, UnregistrationGoesOnPastAFailedStep) {
-    ASSERT_EQ(S_OK, register_()) << "DllRegisterServer";
+    ASSERT_HR(S_OK, register_()) << "DllRegisterServer";
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kTypeLibKey))
         << "removing the type library key";
     ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kTypeLibKey);
@@ -174,46 +175,46 @@ TEST_F(DllServer, UnregistrationGoesOnPastAFailedStep) {
 }
 
 TEST_F(DllServer, CanUnloadNowIsHonestAboutObjectsFactoriesAndLocks) {
-    EXPECT_EQ(S_OK, can_unload_now_()) << "DllCanUnloadNow with nothing alive";
+    EXPECT_HR(S_OK, can_unload_now_()) << "DllCanUnloadNow with nothing alive";
     com::ComPtr<IClassFactory> factory;
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, get_class_object_(kClsidUnknown, IID_IClassFactory, &out))
+    EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, get_class_object_(kClsidUnknown, IID_IClassFactory, &out))
         << "DllGetClassObject for an unknown CLSID";
     EXPECT_EQ(nullptr, out);
-    ASSERT_EQ(S_OK, Factory(kClsidPlain, &factory)) << "DllGetClassObject(plain)";
-    EXPECT_EQ(S_FALSE, can_unload_now_()) << "a caller holds a factory";
+    ASSERT_HR(S_OK, Factory(kClsidPlain, &factory)) << "DllGetClassObject(plain)";
+    EXPECT_HR(S_FALSE, can_unload_now_()) << "a caller holds a factory";
 
     com::ComPtr<IPersist> object;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, object.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_IPersist, object.put_void()));
     factory.reset();
-    EXPECT_EQ(S_FALSE, can_unload_now_()) << "an object lives";
+    EXPECT_HR(S_FALSE, can_unload_now_()) << "an object lives";
     object.reset();
-    EXPECT_EQ(S_OK, can_unload_now_()) << "object and factory released";
+    EXPECT_HR(S_OK, can_unload_now_()) << "object and factory released";
 
-    ASSERT_EQ(S_OK, Factory(kClsidPlain, &factory));
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    ASSERT_HR(S_OK, Factory(kClsidPlain, &factory));
+    EXPECT_HR(S_OK, factory->LockServer(TRUE));
     factory.reset();
-    EXPECT_EQ(S_FALSE, can_unload_now_()) << "LockServer(TRUE) outstanding";
-    ASSERT_EQ(S_OK, Factory(kClsidPlain, &factory));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_HR(S_FALSE, can_unload_now_()) << "LockServer(TRUE) outstanding";
+    ASSERT_HR(S_OK, Factory(kClsidPlain, &factory));
+    EXPECT_HR(S_OK, factory->LockServer(FALSE));
     factory.reset();
-    EXPECT_EQ(S_OK, can_unload_now_()) << "lock given back";
+    EXPECT_HR(S_OK, can_unload_now_()) << "lock given back";
 }
 
 TEST_F(DllServer, SingletonCountsOnlyWhileCallersHoldIt) {
     com::ComPtr<IClassFactory> factory;
-    ASSERT_EQ(S_OK, Factory(kClsidSingleton, &factory));
+    ASSERT_HR(S_OK, Factory(kClsidSingleton, &factory));
     com::ComPtr<IPersist> a, b;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, a.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_IPersist, a.put_void()));
     factory.reset();
-    ASSERT_EQ(S_OK, Factory(kClsidSingleton, &factory));
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, b.put_void()));
+    ASSERT_HR(S_OK, Factory(kClsidSingleton, &factory));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_IPersist, b.put_void()));
     factory.reset();
     EXPECT_TRUE(com::IsSameObject(a.get(), b.get())) << "one singleton across factory look-ups";
-    EXPECT_EQ(S_FALSE, can_unload_now_()) << "callers hold the singleton";
+    EXPECT_HR(S_FALSE, can_unload_now_()) << "callers hold the singleton";
     a.reset();
     b.reset();
-    EXPECT_EQ(S_OK, can_unload_now_()) << "only the module itself holds the singleton";
+    EXPECT_HR(S_OK, can_unload_now_()) << "only the module itself holds the singleton";
 }
 
 }  // namespace

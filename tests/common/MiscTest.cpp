@@ -9,6 +9,8 @@
 #include <vector>
 #include <algorithm>
 
+#include "HrCheck.h"
+#include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
 #include "com/ErrorBox.h"
@@ -17,6 +19,7 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "com/Resources.h"
+#include "com/Result.h"
 #include "com/Strings.h"
 #include "com/Time.h"
 #include "com/Version.h"
@@ -52,7 +55,7 @@ TEST(Version, ParsesFileVersionDroppingTheThirdNumber) {
 
 TEST(Version, ReadsThisProgramsResource) {
     com::ModuleVersion version;
-    ASSERT_EQ(S_OK, com::ReadModuleVersion(L"", &version)) << "ReadModuleVersion(test_common.exe)";
+    ASSERT_HR(S_OK, com::ReadModuleVersion(L"", &version)) << "ReadModuleVersion(test_common.exe)";
     EXPECT_EQ(1, version.version.major);
     EXPECT_EQ(0, version.version.minor);
     EXPECT_EQ(L"Axolent", version.company);
@@ -171,9 +174,9 @@ TEST_F(LogAndErrorBox, MissingOrNonZeroValueMeansShown) {
 TEST(ErrorInfo, SetsSourceDescriptionAndGuidForTheCaller) {
     const HRESULT hr =
         com::SetErrorInfo(E_INVALIDARG, IID_IPersist, L"OV_Param", L"Wert außerhalb des Bereichs");
-    EXPECT_EQ(E_INVALIDARG, hr) << "SetErrorInfo passes the HRESULT through";
+    EXPECT_HR(E_INVALIDARG, hr) << "SetErrorInfo passes the HRESULT through";
     com::ComPtr<IErrorInfo> info;
-    ASSERT_EQ(S_OK, ::GetErrorInfo(0, info.put()));
+    ASSERT_HR(S_OK, ::GetErrorInfo(0, info.put()));
     com::UniqueBstr source, description;
     GUID guid = {};
     info->GetSource(source.put());
@@ -191,11 +194,11 @@ public:
 
 TEST(ErrorInfo, SupportErrorInfoNamesItsInterfaces) {
     com::ComPtr<CSupportsErrors> object;
-    ASSERT_EQ(S_OK, com::MakeObject(&object));
+    ASSERT_HR(S_OK, com::MakeObject(&object));
     com::ComPtr<ISupportErrorInfo> support;
-    ASSERT_EQ(S_OK, object.query(&support));
-    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_IPersist));
-    EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
+    ASSERT_HR(S_OK, object.query(&support));
+    EXPECT_HR(S_OK, support->InterfaceSupportsErrorInfo(IID_IPersist));
+    EXPECT_HR(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
 }
 
 // A dual interface served from this program's embedded type library.
@@ -210,28 +213,28 @@ public:
 
 TEST(Dispatch, InvokesThroughTheEmbeddedTypeLibrary) {
     com::ComPtr<CDual> object;
-    ASSERT_EQ(S_OK, com::MakeObject(&object));
+    ASSERT_HR(S_OK, com::MakeObject(&object));
     com::ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(S_OK, object.query(&dispatch)) << "Dual<I> answers IDispatch";
+    ASSERT_HR(S_OK, object.query(&dispatch)) << "Dual<I> answers IDispatch";
     LPOLESTR name = const_cast<LPOLESTR>(L"Add");
     DISPID id = 0;
-    ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) << "GetIDsOfNames(Add)";
+    ASSERT_HR(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) << "GetIDsOfNames(Add)";
     EXPECT_EQ(1, id);
     VARIANT args[2];
     V_VT(&args[0]) = VT_I4, V_I4(&args[0]) = 2;  // arguments in reverse order
     V_VT(&args[1]) = VT_I4, V_I4(&args[1]) = 40;
     DISPPARAMS params = {args, nullptr, 2, 0};
     com::UniqueVariant result;
-    ASSERT_EQ(S_OK, dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, result.put(),
+    ASSERT_HR(S_OK, dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, result.put(),
                                      nullptr, nullptr));
     EXPECT_EQ(VT_I4, result.vt());
     EXPECT_EQ(42, V_I4(result.get()));
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    ASSERT_EQ(S_OK, dispatch->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.put(),
+    ASSERT_HR(S_OK, dispatch->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.put(),
                                      nullptr, nullptr));
     EXPECT_STREQ(L"dual", V_BSTR(result.get()));
     LPOLESTR bad = const_cast<LPOLESTR>(L"Nope");
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, &bad, 1, 0, &id));
+    EXPECT_HR(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, &bad, 1, 0, &id));
 }
 
 }  // namespace

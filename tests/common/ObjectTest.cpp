@@ -3,6 +3,9 @@
 
 #include <stdexcept>
 
+#include "ComChecks.h"
+#include "HrCheck.h"
+#include "NotImplemented.h"
 #include "com/ComPtr.h"
 #include "com/Module.h"
 #include "com/Object.h"
@@ -16,29 +19,25 @@ namespace {
 
 void* const kGarbage = reinterpret_cast<void*>(0x1234);
 
-template <class T>
-ULONG RefCount(T* object) {
-    object->AddRef();
-    return object->Release();
-}
+using test_support::RefCount;
 
 TEST(ObjectQueryInterface, AnswersListedAndChainedInterfacesWithOneIdentity) {
     com::ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, com::MakeObject(&thing)) << "MakeObject<CThing>";
+    ASSERT_HR(S_OK, com::MakeObject(&thing)) << "MakeObject<CThing>";
 
     com::ComPtr<IPersistStream> stream;
     com::ComPtr<IPersist> persist;
     com::ComPtr<ITestCounter> counter;
-    ASSERT_EQ(S_OK, thing.query(&stream)) << "QI(IPersistStream)";
-    ASSERT_EQ(S_OK, thing.query(&persist)) << "QI(IPersist) through Chain";
-    ASSERT_EQ(S_OK, thing.query(&counter)) << "QI(ITestCounter)";
+    ASSERT_HR(S_OK, thing.query(&stream)) << "QI(IPersistStream)";
+    ASSERT_HR(S_OK, thing.query(&persist)) << "QI(IPersist) through Chain";
+    ASSERT_HR(S_OK, thing.query(&counter)) << "QI(ITestCounter)";
     EXPECT_EQ(static_cast<IPersist*>(stream.get()), persist.get())
         << "IPersist is the IPersistStream pointer";
 
     com::ComPtr<IUnknown> from_stream, from_counter, from_persist;
-    ASSERT_EQ(S_OK, stream.query(&from_stream));
-    ASSERT_EQ(S_OK, counter.query(&from_counter));
-    ASSERT_EQ(S_OK, persist.query(&from_persist));
+    ASSERT_HR(S_OK, stream.query(&from_stream));
+    ASSERT_HR(S_OK, counter.query(&from_counter));
+    ASSERT_HR(S_OK, persist.query(&from_persist));
     EXPECT_EQ(from_stream, from_counter)
         << "QI(IUnknown) must give one pointer from every interface";
     EXPECT_EQ(from_stream, from_persist);
@@ -46,17 +45,17 @@ TEST(ObjectQueryInterface, AnswersListedAndChainedInterfacesWithOneIdentity) {
 
     // Symmetric and transitive: back from ITestCounter to IPersistStream.
     com::ComPtr<IPersistStream> again;
-    EXPECT_EQ(S_OK, counter.query(&again));
+    EXPECT_HR(S_OK, counter.query(&again));
     EXPECT_EQ(stream, again);
 }
 
 TEST(ObjectQueryInterface, UnknownIidGivesNoInterfaceAndNullOut) {
     com::ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, com::MakeObject(&thing));
+    ASSERT_HR(S_OK, com::MakeObject(&thing));
     void* out = kGarbage;
-    EXPECT_EQ(E_NOINTERFACE, thing->QueryInterface(IID_IDispatch, &out)) << "QI(IDispatch)";
+    EXPECT_HR(E_NOINTERFACE, thing->QueryInterface(IID_IDispatch, &out)) << "QI(IDispatch)";
     EXPECT_EQ(nullptr, out) << "QI must null the out-parameter on failure";
-    EXPECT_EQ(E_POINTER, thing->QueryInterface(IID_IUnknown, nullptr)) << "QI with null ppv";
+    EXPECT_HR(E_POINTER, thing->QueryInterface(IID_IUnknown, nullptr)) << "QI with null ppv";
 }
 
 TEST(ObjectLifetime, ReferenceCountsAndDestroysOnce) {
@@ -64,13 +63,13 @@ TEST(ObjectLifetime, ReferenceCountsAndDestroysOnce) {
     const LONG locks_before = com::Module::Get().GetLockCount();
     {
         com::ComPtr<CThing> thing;
-        ASSERT_EQ(S_OK, com::MakeObject(&thing));
-        EXPECT_EQ(1u, RefCount(thing.get())) << "a new object has one reference";
+        ASSERT_HR(S_OK, com::MakeObject(&thing));
+        test_support::ExpectRef(thing.get(), 1, "of a new object");
         EXPECT_EQ(locks_before + 1, com::Module::Get().GetLockCount())
             << "one module lock per object";
         com::ComPtr<ITestCounter> counter;
-        ASSERT_EQ(S_OK, thing.query(&counter));
-        EXPECT_EQ(2u, RefCount(thing.get())) << "QI adds a reference";
+        ASSERT_HR(S_OK, thing.query(&counter));
+        test_support::ExpectRef(thing.get(), 2, "after QueryInterface");
         EXPECT_EQ(3u, thing->AddRef());
         EXPECT_EQ(2u, thing->Release());
     }
@@ -95,7 +94,7 @@ protected:
 TEST(ObjectLifetime, FinalReleaseMayTouchItsOwnReferences) {
     counters().Reset();
     com::ComPtr<CReentrant> object;
-    ASSERT_EQ(S_OK, com::MakeObject(&object));
+    ASSERT_HR(S_OK, com::MakeObject(&object));
     object.reset();
     EXPECT_EQ(1, counters().destroyed.load());
 }
@@ -123,7 +122,7 @@ TEST(ObjectCreation, FailuresAreReturnedAndLeaveNothingBehind) {
     counters().Reset();
     const LONG locks_before = com::Module::Get().GetLockCount();
     void* out = kGarbage;
-    EXPECT_EQ(E_ACCESSDENIED, com::CreateInstance<CFailingConstruct>(nullptr, IID_IPersist, &out))
+    EXPECT_HR(E_ACCESSDENIED, com::CreateInstance<CFailingConstruct>(nullptr, IID_IPersist, &out))
         << "FinalConstruct's HRESULT is the creation result";
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(1, counters().destroyed.load()) << "the half-made object is destroyed";
@@ -131,28 +130,28 @@ TEST(ObjectCreation, FailuresAreReturnedAndLeaveNothingBehind) {
         << "FinalRelease runs after a failed FinalConstruct";
 
     com::ComPtr<CThrowingConstructor> made;
-    EXPECT_EQ(E_OUTOFMEMORY, com::MakeObject(&made, true)) << "bad_alloc in the constructor";
-    EXPECT_EQ(E_FAIL, com::MakeObject(&made, false)) << "other exception in the constructor";
+    EXPECT_HR(E_OUTOFMEMORY, com::MakeObject(&made, true)) << "bad_alloc in the constructor";
+    EXPECT_HR(E_FAIL, com::MakeObject(&made, false)) << "other exception in the constructor";
     EXPECT_EQ(nullptr, made);
     EXPECT_EQ(locks_before, com::Module::Get().GetLockCount());
 
     out = kGarbage;
-    EXPECT_EQ(E_NOINTERFACE, com::CreateInstance<CThing>(nullptr, IID_IDispatch, &out))
+    EXPECT_HR(E_NOINTERFACE, com::CreateInstance<CThing>(nullptr, IID_IDispatch, &out))
         << "CreateInstance for an IID the class lacks";
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(locks_before, com::Module::Get().GetLockCount());
 }
 
 TEST(ComBoundary, TurnsExceptionsIntoHresults) {
-    EXPECT_EQ(E_OUTOFMEMORY, com::ComBoundary([]() -> HRESULT { throw std::bad_alloc(); }));
-    EXPECT_EQ(E_FAIL, com::ComBoundary([]() -> HRESULT { throw std::runtime_error("x"); }));
-    EXPECT_EQ(E_FAIL, com::ComBoundary([]() -> HRESULT { throw 42; }));
-    EXPECT_EQ(E_ACCESSDENIED, com::ComBoundary([]() -> HRESULT {
+    EXPECT_HR(E_OUTOFMEMORY, com::ComBoundary([]() -> HRESULT { throw std::bad_alloc(); }));
+    EXPECT_HR(E_FAIL, com::ComBoundary([]() -> HRESULT { throw std::runtime_error("x"); }));
+    EXPECT_HR(E_FAIL, com::ComBoundary([]() -> HRESULT { throw 42; }));
+    EXPECT_HR(E_ACCESSDENIED, com::ComBoundary([]() -> HRESULT {
                   THROW_IF_FAILED(E_ACCESSDENIED);
                   return S_OK;
               }));
-    EXPECT_EQ(S_OK, com::ComBoundary([] {}));
-    EXPECT_EQ(S_FALSE, com::ComBoundary([] { return S_FALSE; }));
+    EXPECT_HR(S_OK, com::ComBoundary([] {}));
+    EXPECT_HR(S_FALSE, com::ComBoundary([] { return S_FALSE; }));
 }
 
 // --- Aggregation ---------------------------------------------------------------------------
@@ -185,18 +184,18 @@ public:
 TEST(ObjectAggregation, InnerInterfacesShareTheOuterIdentityAndCount) {
     counters().Reset();
     com::ComPtr<COuter> outer;
-    ASSERT_EQ(S_OK, com::MakeObject(&outer));
+    ASSERT_HR(S_OK, com::MakeObject(&outer));
     com::ComPtr<ITestCounter> counter;
-    ASSERT_EQ(S_OK, outer.query(&counter)) << "QI outer for the aggregated ITestCounter";
+    ASSERT_HR(S_OK, outer.query(&counter)) << "QI outer for the aggregated ITestCounter";
 
     com::ComPtr<IUnknown> identity_outer, identity_inner;
-    ASSERT_EQ(S_OK, outer.query(&identity_outer));
-    ASSERT_EQ(S_OK, counter.query(&identity_inner));
+    ASSERT_HR(S_OK, outer.query(&identity_outer));
+    ASSERT_HR(S_OK, counter.query(&identity_inner));
     EXPECT_EQ(identity_outer, identity_inner)
         << "QI(IUnknown) on an aggregated interface gives the outer";
 
     com::ComPtr<IPersist> persist;
-    EXPECT_EQ(S_OK, counter.query(&persist))
+    EXPECT_HR(S_OK, counter.query(&persist))
         << "the aggregated interface reaches the outer's interfaces";
     EXPECT_EQ(static_cast<IPersist*>(outer.get()), persist.get());
 
@@ -209,7 +208,7 @@ TEST(ObjectAggregation, InnerInterfacesShareTheOuterIdentityAndCount) {
     // The inner unknown is non-delegating: IUnknown from it is itself.
     IUnknown* inner = outer->inner();
     com::ComPtr<IUnknown> inner_identity;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IUnknown, inner_identity.put_void()));
+    ASSERT_HR(S_OK, inner->QueryInterface(IID_IUnknown, inner_identity.put_void()));
     EXPECT_EQ(inner, inner_identity.get());
 
     inner_identity.reset();
@@ -223,15 +222,15 @@ TEST(ObjectAggregation, InnerInterfacesShareTheOuterIdentityAndCount) {
 
 TEST(ObjectAggregation, RefusedForOtherIidsAndNonAggregatableClasses) {
     com::ComPtr<CThing> some_outer;
-    ASSERT_EQ(S_OK, com::MakeObject(&some_outer));
+    ASSERT_HR(S_OK, com::MakeObject(&some_outer));
     void* out = kGarbage;
-    EXPECT_EQ(
+    EXPECT_HR(
         CLASS_E_NOAGGREGATION,
         com::CreateInstance<CThing>(static_cast<IPersist*>(some_outer.get()), IID_IPersist, &out))
         << "aggregation asks for IUnknown only";
     EXPECT_EQ(nullptr, out);
     out = kGarbage;
-    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+    EXPECT_HR(CLASS_E_NOAGGREGATION,
               com::CreateInstance<CNotAggregatable>(static_cast<IPersist*>(some_outer.get()),
                                                     IID_IUnknown, &out));
     EXPECT_EQ(nullptr, out);
@@ -240,19 +239,10 @@ TEST(ObjectAggregation, RefusedForOtherIidsAndNonAggregatableClasses) {
 // --- Tear-offs -----------------------------------------------------------------------------
 
 class COwner;
-class CTearOff : public com::TearOff<COwner, ITestDual> {
+class CTearOff : public com::TearOff<COwner, test_support::NotImplementedDispatch<ITestDual>> {
 public:
     using TearOff::TearOff;
     ~CTearOff() override { ++counters().destroyed; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP Add(LONG a, LONG b, LONG* result) override {
         *result = a + b + calls_++;  // own state per tear-off
         return S_OK;
@@ -277,10 +267,10 @@ protected:
 
 TEST(ObjectTearOff, CreatedAnewOnEveryQueryWithOwnState) {
     com::ComPtr<COwner> owner;
-    ASSERT_EQ(S_OK, com::MakeObject(&owner));
+    ASSERT_HR(S_OK, com::MakeObject(&owner));
     com::ComPtr<ITestDual> first, second;
-    ASSERT_EQ(S_OK, owner.query(&first));
-    ASSERT_EQ(S_OK, owner.query(&second));
+    ASSERT_HR(S_OK, owner.query(&first));
+    ASSERT_HR(S_OK, owner.query(&second));
     EXPECT_NE(first.get(), second.get()) << "each query makes a new tear-off";
     LONG r1 = 0, r2 = 0;
     first->Add(1, 1, &r1);
@@ -290,13 +280,13 @@ TEST(ObjectTearOff, CreatedAnewOnEveryQueryWithOwnState) {
     EXPECT_EQ(2, r2) << "second tear-off has state of its own";
 
     com::ComPtr<IUnknown> owner_identity, tearoff_identity;
-    ASSERT_EQ(S_OK, owner.query(&owner_identity));
-    ASSERT_EQ(S_OK, first.query(&tearoff_identity));
+    ASSERT_HR(S_OK, owner.query(&owner_identity));
+    ASSERT_HR(S_OK, first.query(&tearoff_identity));
     EXPECT_EQ(owner_identity, tearoff_identity) << "a tear-off answers IUnknown with its owner";
     com::ComPtr<IPersist> back;
-    EXPECT_EQ(S_OK, first.query(&back)) << "tear-off -> owner interface";
+    EXPECT_HR(S_OK, first.query(&back)) << "tear-off -> owner interface";
     com::ComPtr<ITestDual> same;
-    EXPECT_EQ(S_OK, first.query(&same));
+    EXPECT_HR(S_OK, first.query(&same));
     EXPECT_EQ(first, same) << "a tear-off answers its own interface with itself";
 }
 
@@ -305,12 +295,12 @@ TEST(ObjectTearOff, KeepsItsOwnerAlive) {
     com::ComPtr<ITestDual> tearoff;
     {
         com::ComPtr<COwner> owner;
-        ASSERT_EQ(S_OK, com::MakeObject(&owner));
-        ASSERT_EQ(S_OK, owner.query(&tearoff));
+        ASSERT_HR(S_OK, com::MakeObject(&owner));
+        ASSERT_HR(S_OK, owner.query(&tearoff));
     }
     EXPECT_EQ(0, counters().destroyed.load()) << "owner lives while its tear-off does";
     LONG r = 0;
-    EXPECT_EQ(S_OK, tearoff->Add(2, 3, &r));
+    EXPECT_HR(S_OK, tearoff->Add(2, 3, &r));
     tearoff.reset();
     EXPECT_EQ(2, counters().destroyed.load()) << "tear-off and then owner destroyed";
 }
@@ -349,10 +339,10 @@ private:
 TEST(ObjectCachedPart, OneObjectPerOwnerWithTheOwnersIdentityAndLifetime) {
     counters().Reset();
     com::ComPtr<CGroup> group;
-    ASSERT_EQ(S_OK, com::MakeObject(&group));
+    ASSERT_HR(S_OK, com::MakeObject(&group));
     com::ComPtr<ITestCounter> first, second;
-    ASSERT_EQ(S_OK, group.query(&first));
-    ASSERT_EQ(S_OK, group.query(&second));
+    ASSERT_HR(S_OK, group.query(&first));
+    ASSERT_HR(S_OK, group.query(&second));
     EXPECT_EQ(first, second) << "the cached part is made once";
     LONG value = 0;
     first->Next(&value);
@@ -373,17 +363,17 @@ TEST(ObjectCachedPart, OneObjectPerOwnerWithTheOwnersIdentityAndLifetime) {
 
 TEST(ComPtr, SlotsAndOwnership) {
     com::ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, com::MakeObject(&thing));
+    ASSERT_HR(S_OK, com::MakeObject(&thing));
     com::ComPtr<IPersist> a;
     EXPECT_TRUE(a == nullptr);
-    EXPECT_EQ(E_POINTER, a.query(IID_IUnknown, nullptr));
+    EXPECT_HR(E_POINTER, a.query(IID_IUnknown, nullptr));
     void* out = kGarbage;
-    EXPECT_EQ(E_POINTER, a.query(IID_IUnknown, &out)) << "query on an empty ComPtr";
+    EXPECT_HR(E_POINTER, a.query(IID_IUnknown, &out)) << "query on an empty ComPtr";
     EXPECT_EQ(nullptr, out);
-    ASSERT_EQ(S_OK, thing.query(&a));
+    ASSERT_HR(S_OK, thing.query(&a));
     const ULONG refs = RefCount(thing.get());
     IPersist* raw = nullptr;
-    EXPECT_EQ(S_OK, a.copy_to(&raw));
+    EXPECT_HR(S_OK, a.copy_to(&raw));
     EXPECT_EQ(refs + 1, RefCount(thing.get())) << "copy_to adds a reference";
     com::ComPtr<IPersist> adopted;
     adopted.attach(raw);

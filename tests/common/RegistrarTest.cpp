@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "HrCheck.h"
 #include "com/ComPtr.h"
 #include "com/Module.h"
 #include "com/Registrar.h"
@@ -16,13 +17,13 @@ TEST(RegistrarExpand, ReplacesNamesCaseInsensitivelyAndKeepsDoublePercent) {
     std::map<std::wstring, std::wstring> map{{L"SERVER_PROGID", L"Axolent.Orvane"},
                                              {L"MODULE", L"C:\\a''b.exe"}};
     std::wstring out, error;
-    ASSERT_EQ(S_OK, com::ExpandScript(L"%SERVER_PROGID%.1 = s '%Module%' 100%%", map, &out, &error))
+    ASSERT_HR(S_OK, com::ExpandScript(L"%SERVER_PROGID%.1 = s '%Module%' 100%%", map, &out, &error))
         << error;
     EXPECT_EQ(L"Axolent.Orvane.1 = s 'C:\\a''b.exe' 100%", out);
-    EXPECT_EQ(E_INVALIDARG, com::ExpandScript(L"x %NOPE% y", map, &out, &error))
+    EXPECT_HR(E_INVALIDARG, com::ExpandScript(L"x %NOPE% y", map, &out, &error))
         << "unknown replacement";
     EXPECT_NE(std::wstring::npos, error.find(L"NOPE")) << "error names the replacement: " << error;
-    EXPECT_EQ(E_INVALIDARG, com::ExpandScript(L"x %OPEN", map, &out, &error)) << "unterminated %";
+    EXPECT_HR(E_INVALIDARG, com::ExpandScript(L"x %OPEN", map, &out, &error)) << "unterminated %";
 }
 
 TEST(RegistrarParse, BuildsTheKeyTreeWithFlagsNamesAndValues) {
@@ -47,7 +48,7 @@ HKLM { Software { val Count = d 0x1F  val Path = e '%%SystemRoot%%'  val Blob = 
 )";
     std::vector<com::RegRootNode> roots;
     std::wstring error;
-    ASSERT_EQ(S_OK, com::ParseScript(script, &roots, &error)) << error;
+    ASSERT_HR(S_OK, com::ParseScript(script, &roots, &error)) << error;
     ASSERT_EQ(2u, roots.size());
     EXPECT_EQ(HKEY_CLASSES_ROOT, roots[0].root);
     ASSERT_EQ(3u, roots[0].keys.size());
@@ -100,7 +101,7 @@ TEST(RegistrarParse, RejectsBrokenScriptsWithTheLine) {
     for (const Case& c : cases) {
         std::vector<com::RegRootNode> roots;
         std::wstring error;
-        EXPECT_EQ(E_INVALIDARG, com::ParseScript(c.script, &roots, &error))
+        EXPECT_HR(E_INVALIDARG, com::ParseScript(c.script, &roots, &error))
             << "ParseScript: " << com::WideToUtf8(c.what);
         EXPECT_NE(std::wstring::npos, error.find(L"line "))
             << com::WideToUtf8(c.what) << ": " << com::WideToUtf8(error);
@@ -192,7 +193,7 @@ TEST_F(RegistrarScratch, RegisterWritesKeysAndUnregisterRemovesWhatItOwns) {
     CreateKey(L"Stale\\Deep");             // Delete removes a key at registration
     CreateKey(L"Shared\\Foreign");         // NoRemove: other entries stay
     com::Registrar registrar = Registrar();
-    ASSERT_EQ(S_OK, registrar.RegisterScript(kScript)) << com::WideToUtf8(registrar.last_error());
+    ASSERT_HR(S_OK, registrar.RegisterScript(kScript)) << com::WideToUtf8(registrar.last_error());
 
     std::wstring text;
     EXPECT_TRUE(ReadString(L"Axolent.Test", nullptr, &text));
@@ -210,7 +211,7 @@ TEST_F(RegistrarScratch, RegisterWritesKeysAndUnregisterRemovesWhatItOwns) {
     EXPECT_TRUE(ValueExists(L"Shared", L"Mine"));
 
     CreateKey(L"Keeps\\Foreign");  // a normal key with someone else's subkey stays
-    ASSERT_EQ(S_OK, registrar.UnregisterScript(kScript)) << com::WideToUtf8(registrar.last_error());
+    ASSERT_HR(S_OK, registrar.UnregisterScript(kScript)) << com::WideToUtf8(registrar.last_error());
     EXPECT_FALSE(KeyExists(L"Axolent.Test")) << "ForceRemove key removed with its subtree";
     EXPECT_FALSE(KeyExists(L"Normal")) << "a normal key without other subkeys goes";
     EXPECT_TRUE(KeyExists(L"Keeps\\Foreign")) << "a normal key with other subkeys stays";
@@ -219,19 +220,19 @@ TEST_F(RegistrarScratch, RegisterWritesKeysAndUnregisterRemovesWhatItOwns) {
     EXPECT_FALSE(ValueExists(L"Shared", L"Mine")) << "listed values are removed";
     EXPECT_TRUE(KeyExists(L"")) << "NoRemove OrvaneComTest stays";
 
-    EXPECT_EQ(S_OK, registrar.UnregisterScript(kScript))
+    EXPECT_HR(S_OK, registrar.UnregisterScript(kScript))
         << "unregistering twice finds nothing to do";
 }
 
 TEST_F(RegistrarScratch, BrokenScriptOrMissingReplacementChangesNothing) {
     com::Registrar registrar = Registrar();
     const std::wstring broken = std::wstring(kScript) + L"HKCU { Oops = s 'x' ";
-    EXPECT_EQ(E_INVALIDARG, registrar.RegisterScript(broken));
+    EXPECT_HR(E_INVALIDARG, registrar.RegisterScript(broken));
     EXPECT_FALSE(registrar.last_error().empty());
     EXPECT_FALSE(KeyExists(L"")) << "nothing written for a script with a syntax error";
     com::Registrar partial;
     partial.AddReplacement(L"PROGID", L"Axolent.Test");
-    EXPECT_EQ(E_INVALIDARG, partial.RegisterScript(kScript)) << "missing %NAME%";
+    EXPECT_HR(E_INVALIDARG, partial.RegisterScript(kScript)) << "missing %NAME%";
     EXPECT_FALSE(KeyExists(L""));
 }
 
@@ -239,12 +240,12 @@ TEST_F(RegistrarScratch, RunsAScriptFromTheRegistryResource) {
     com::Registrar registrar;
     registrar.AddReplacement(L"KEY", L"FromResource");
     registrar.AddReplacement(L"NAME", L"Resource Value");
-    ASSERT_EQ(S_OK, registrar.RegisterResource(nullptr, 200))
+    ASSERT_HR(S_OK, registrar.RegisterResource(nullptr, 200))
         << com::WideToUtf8(registrar.last_error());
     std::wstring text;
     EXPECT_TRUE(ReadString(L"FromResource", nullptr, &text));
     EXPECT_EQ(L"Resource Value", text);
-    ASSERT_EQ(S_OK, registrar.UnregisterResource(nullptr, 200));
+    ASSERT_HR(S_OK, registrar.UnregisterResource(nullptr, 200));
     EXPECT_FALSE(KeyExists(L"FromResource"));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND),
               registrar.RegisterResource(nullptr, 999))
@@ -253,7 +254,7 @@ TEST_F(RegistrarScratch, RunsAScriptFromTheRegistryResource) {
 
 TEST(Registrar, ModulePathForScriptIsTheModuleWithApostrophesDoubled) {
     std::wstring path;
-    ASSERT_EQ(S_OK, com::ModulePathForScript(nullptr, &path));
+    ASSERT_HR(S_OK, com::ModulePathForScript(nullptr, &path));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str())) << com::WideToUtf8(path);
 }
 
@@ -266,8 +267,8 @@ TEST(Registrar, ComponentCategoriesAndTypeLibrary) {
     const std::wstring impl_key =
         clsid_key + L"\\Implemented Categories\\" + com::GuidToString(kCat, true);
 
-    ASSERT_EQ(S_OK, com::RegisterCategories({{kCat, L"Orvane Test Category"}}));
-    ASSERT_EQ(S_OK, com::RegisterImplCategories(kClsid, {kCat}));
+    ASSERT_HR(S_OK, com::RegisterCategories({{kCat, L"Orvane Test Category"}}));
+    ASSERT_HR(S_OK, com::RegisterImplCategories(kClsid, {kCat}));
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, impl_key.c_str(), 0, KEY_READ, &key))
@@ -280,7 +281,7 @@ TEST(Registrar, ComponentCategoriesAndTypeLibrary) {
                                             RRF_RT_REG_SZ, nullptr, description, &size));
     EXPECT_STREQ(L"Orvane Test Category", description);
 
-    ASSERT_EQ(S_OK, com::UnregisterImplCategories(kClsid, {kCat}));
+    ASSERT_HR(S_OK, com::UnregisterImplCategories(kClsid, {kCat}));
     key = nullptr;
     EXPECT_NE(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, impl_key.c_str(), 0, KEY_READ, &key));
@@ -292,12 +293,12 @@ TEST(Registrar, ComponentCategoriesAndTypeLibrary) {
 
     // The test program's own TYPELIB 1.
     const std::wstring typelib_key = L"TypeLib\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A00}";
-    ASSERT_EQ(S_OK, com::RegisterModuleTypeLib()) << "RegisterModuleTypeLib";
+    ASSERT_HR(S_OK, com::RegisterModuleTypeLib()) << "RegisterModuleTypeLib";
     key = nullptr;
     EXPECT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, typelib_key.c_str(), 0, KEY_READ, &key));
     if (key) ::RegCloseKey(key);
-    EXPECT_EQ(S_OK, com::UnregisterModuleTypeLib()) << "UnregisterModuleTypeLib";
+    EXPECT_HR(S_OK, com::UnregisterModuleTypeLib()) << "UnregisterModuleTypeLib";
     key = nullptr;
     EXPECT_NE(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, typelib_key.c_str(), 0, KEY_READ, &key))
@@ -308,7 +309,7 @@ TEST(Registrar, ComponentCategoriesAndTypeLibrary) {
 TEST(Registrar, TypeLibraryWithALanguageIsAlsoRegisteredNeutral) {
     // Wine's type-library marshaler finds a library only under locale 0.
     const std::wstring version_key = L"TypeLib\\{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A30}\\1.0";
-    ASSERT_EQ(S_OK, com::RegisterModuleTypeLib(nullptr, 2))
+    ASSERT_HR(S_OK, com::RegisterModuleTypeLib(nullptr, 2))
         << "RegisterModuleTypeLib(index 2, lcid 0x407)";
     wchar_t path[MAX_PATH] = {};
     DWORD size = sizeof(path);
@@ -317,7 +318,7 @@ TEST(Registrar, TypeLibraryWithALanguageIsAlsoRegisteredNeutral) {
                              RRF_RT_REG_SZ, nullptr, path, &size))
         << "neutral-locale entry";
     EXPECT_NE(nullptr, wcsstr(path, L"test_common.exe")) << com::WideToUtf8(path);
-    ASSERT_EQ(S_OK, com::UnregisterModuleTypeLib(nullptr, 2));
+    ASSERT_HR(S_OK, com::UnregisterModuleTypeLib(nullptr, 2));
     HKEY key = nullptr;
     EXPECT_NE(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, version_key.c_str(), 0, KEY_READ, &key))
@@ -341,14 +342,14 @@ HKCR
 }
 )";
     com::Registrar registrar;
-    ASSERT_EQ(S_OK, registrar.RegisterScript(script)) << com::WideToUtf8(registrar.last_error());
+    ASSERT_HR(S_OK, registrar.RegisterScript(script)) << com::WideToUtf8(registrar.last_error());
     wchar_t text[64] = {};
     DWORD size = sizeof(text);
     EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueW(HKEY_CLASSES_ROOT, L"OrvaneComTest.Scratch\\CLSID",
                                             nullptr, RRF_RT_REG_SZ, nullptr, text, &size));
     EXPECT_STREQ(L"{6B1F0E52-3C1A-4E57-9A0D-2F6C4B7E9A40}", text);
-    ASSERT_EQ(S_OK, registrar.RegisterScript(script)) << "registering again over the old keys";
-    ASSERT_EQ(S_OK, registrar.UnregisterScript(script));
+    ASSERT_HR(S_OK, registrar.RegisterScript(script)) << "registering again over the old keys";
+    ASSERT_HR(S_OK, registrar.UnregisterScript(script));
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"OrvaneComTest.Scratch", 0, KEY_READ, &key));

@@ -7,13 +7,14 @@
 #include <future>
 #include <vector>
 
+#include "HrCheck.h"
 #include "com/Module.h"
 
 namespace {
 
 TEST(LockCount, DropToZeroSignalsTheAutoResetEventAndSetsActivity) {
     com::LockCount count;
-    ASSERT_EQ(S_OK, count.CreateShutdownEvent());
+    ASSERT_HR(S_OK, count.CreateShutdownEvent());
     HANDLE event = count.shutdown_event();
     EXPECT_EQ(1, count.Lock());
     EXPECT_EQ(2, count.Lock());
@@ -67,7 +68,7 @@ MonitorRun RunMonitor(com::LockCount& count, std::deque<Step> script) {
 
 class ShutdownMonitorRules : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(S_OK, count_.CreateShutdownEvent()); }
+    void SetUp() override { ASSERT_HR(S_OK, count_.CreateShutdownEvent()); }
     com::LockCount count_;
 };
 
@@ -122,13 +123,13 @@ TEST_F(ShutdownMonitorRules, ActivityDuringTheSecondSendsItBackToWaiting) {
 
 TEST(ShutdownMonitor, RealThreadPostsQuitAfterTheLastObject) {
     com::LockCount count;
-    ASSERT_EQ(S_OK, count.CreateShutdownEvent());
+    ASSERT_HR(S_OK, count.CreateShutdownEvent());
     std::promise<void> idle;
     auto idle_future = idle.get_future();
     {
         com::ShutdownMonitor monitor(
             count, [&] { idle.set_value(); }, 20);
-        ASSERT_EQ(S_OK, monitor.Start());
+        ASSERT_HR(S_OK, monitor.Start());
         count.Lock();
         count.Unlock();
         idle_future.wait();  // bounded by the test's time-out
@@ -145,8 +146,8 @@ namespace {
 TEST(ModuleShutdown, LastObjectEndsTheMessageLoop) {
     com::Module& module = com::Module::Get();
     ASSERT_EQ(0, module.GetLockCount()) << "no object may live when this test starts";
-    ASSERT_EQ(S_OK, module.StartShutdownMonitor(::GetCurrentThreadId(), 10));
-    EXPECT_EQ(E_UNEXPECTED, module.StartShutdownMonitor(::GetCurrentThreadId(), 10))
+    ASSERT_HR(S_OK, module.StartShutdownMonitor(::GetCurrentThreadId(), 10));
+    EXPECT_HR(E_UNEXPECTED, module.StartShutdownMonitor(::GetCurrentThreadId(), 10))
         << "a second monitor";
     module.Lock();
     module.Unlock();

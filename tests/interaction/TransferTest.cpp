@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "NotImplemented.h"
 #include "BusTransfer.h"
 #include "CommLog.h"
 #include "MessageWait.h"
@@ -23,7 +24,8 @@ namespace orvane::interaction::test {
 namespace {
 
 // Passes every call on to the real connection and counts the bus-server calls.
-class CountingInteraction : public com::Object<IvkInteraction2> {
+class CountingInteraction
+    : public com::Object<test_support::NotImplementedDispatch<IvkInteraction2>> {
 public:
     explicit CountingInteraction(IvkInteraction2* inner) : inner_(inner) {}
 
@@ -42,22 +44,14 @@ public:
     }
     STDMETHODIMP Init(long, IUnknown*, IUnknown**, VARTYPE*) override { return E_NOTIMPL; }
     STDMETHODIMP Terminate(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
 
 private:
     com::ComPtr<IvkInteraction2> inner_;
 };
 
 // A connection whose completions are scripted: none, twice, or with an error.
-class ScriptedAsync : public com::Object<IvkAsyncInteraction> {
+class ScriptedAsync
+    : public com::Object<test_support::NotImplementedDispatch<IvkAsyncInteraction>> {
 public:
     enum class Mode { Never, Twice, Error };
     Mode mode = Mode::Never;
@@ -103,15 +97,6 @@ public:
             callback->AsyncWriteComplete(lTransactionID, mode == Mode::Error ? E_ACCESSDENIED : 0);
         }
         return S_OK;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
     }
 };
 

@@ -1,5 +1,4 @@
-// Helpers shared by the object-model tests: HRESULT checks that name the call,
-// the expected and the actual result, and short ways to build a tree.
+// Helpers shared by the object-model tests: short ways to build a tree.
 #pragma once
 
 #include <windows.h>
@@ -8,24 +7,13 @@
 
 #include <string>
 
+#include "HrCheck.h"
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Strings.h"
 #include "vkmodel.h"
 
 namespace model_test {
-
-inline std::string HrText(HRESULT hr) {
-    char text[16];
-    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-// The call text, the expected and the actual HRESULT; more text may be streamed.
-#define EXPECT_HR(expected, call) \
-    EXPECT_EQ(model_test::HrText(expected), model_test::HrText(call)) << #call
-#define ASSERT_HR(expected, call) \
-    ASSERT_EQ(model_test::HrText(expected), model_test::HrText(call)) << #call
 
 inline com::UniqueBstr Bstr(const wchar_t* text) { return com::UniqueBstr(text); }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "NotImplemented.h"
+#include "TestDllExports.h"
 #include "com/Bstr.h"
 #include "com/ClassFactory.h"
 #include "com/ComPtr.h"
@@ -26,7 +28,7 @@ struct DualParameter : com::Dual<VKModelParameter2> {
     using ComInterfaces = com::Iids<VKModelParameter2, VKModelParameter, IDispatch>;
 };
 
-class CTestParameter : public com::Object<DualParameter> {
+class CTestParameter : public com::Object<test_support::NotImplementedParameter<DualParameter>> {
 public:
     STDMETHODIMP GetName(BSTR* p) override { return com::AllocBstr(name_, p); }
 
@@ -107,8 +109,6 @@ public:
             return com::AllocBstr(name_, p);
         return com::AllocBstr(path.str() + L"/" + name_, p);
     }
-    STDMETHODIMP Init(BSTR, long, VARTYPE, VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetInit(BSTR*, long*, VARTYPE*, VARIANT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTag(long* p) override {
         RETURN_IF_NULL_POINTER(p);
         *p = tag_;
@@ -118,25 +118,11 @@ public:
         tag_ = t;
         return S_OK;
     }
-    STDMETHODIMP GetInteractionCLSID(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetInteractionCLSID(BSTR) override { return E_NOTIMPL; }
     STDMETHODIMP GetValue(VARIANT* p) override {
         RETURN_IF_NULL_POINTER(p);
         return value_.copy_to(p);
     }
     STDMETHODIMP SetValue(VARIANT v) override { return value_.copy_from(v); }
-    STDMETHODIMP GetFormat(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetFormat(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIdentity(IUnknown**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMin(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMin(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMax(VARIANT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMax(VARIANT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetFlags(unsigned short*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetFlags(unsigned short) override { return E_NOTIMPL; }
-    STDMETHODIMP GetAccessRights(long*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetAccessRights(long) override { return E_NOTIMPL; }
-    STDMETHODIMP SetDataType(VARTYPE, VARIANT) override { return E_NOTIMPL; }
 
 private:
     std::wstring name_ = L"TestParameter";
@@ -150,20 +136,4 @@ const bool kAdded = com::AddClassObject<com::ClassFactory<CTestParameter>>(kClsi
 
 }  // namespace
 
-STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-    return com::Module::Get().GetClassObject(rclsid, riid, ppv);
-}
-
-STDAPI DllRegisterServer() {
-    com::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddModuleReplacement(com::Module::Get().handle()));
-    return registrar.RegisterResource(com::Module::Get().handle(), 101);
-}
-
-STDAPI DllUnregisterServer() {
-    com::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddModuleReplacement(com::Module::Get().handle()));
-    return registrar.UnregisterResource(com::Module::Get().handle(), 101);
-}
+TEST_DLL_EXPORTS(101)

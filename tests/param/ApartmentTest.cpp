@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "NotImplemented.h"
 #include "com/Bstr.h"
 #include "com/ClassFactory.h"
 #include "com/ComPtr.h"
@@ -194,17 +195,9 @@ struct Notifications {
 Notifications g_notifications;
 
 // Stands in for the object model's notifier, registered for this process only.
-class RecordingNotifier : public com::Object<VKChangeNotifier> {
+class RecordingNotifier
+    : public com::Object<test_support::NotImplementedDispatch<VKChangeNotifier>> {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP Advise(IUnknown*, long*) override { return E_NOTIMPL; }
     STDMETHODIMP Unadvise(long) override { return E_NOTIMPL; }
     STDMETHODIMP OnObjectCreated(IUnknown*) override { return S_OK; }

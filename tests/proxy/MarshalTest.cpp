@@ -3,6 +3,7 @@
 #include "MarshalTest.h"
 
 #include <cstdio>
+#include <string>
 
 #include "com/ComInit.h"
 
@@ -26,6 +27,7 @@ std::wstring ServerPath() {
 class MarshalEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        test_support::SetHrDescriber(DescribeMismatch);
         com_ = new com::ComInitializer(COINIT_MULTITHREADED);
         ASSERT_TRUE(com_->succeeded()) << "CoInitializeEx returned " << HrText(com_->hr());
         const std::wstring key = ServerKey() + L"\\LocalServer32";
@@ -48,15 +50,10 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Marshal
 
 }  // namespace
 
-std::string HrText(HRESULT hr) {
-    char text[96];
-    if (IsMismatch(hr))
-        std::snprintf(text, sizeof(text),
-                      "%#lx (server rejected an in-value, MarshalServer.cpp line %ld)",
-                      static_cast<unsigned long>(hr), static_cast<long>(hr - kMismatchBase));
-    else
-        std::snprintf(text, sizeof(text), "%#lx", static_cast<unsigned long>(hr));
-    return text;
+std::string DescribeMismatch(HRESULT hr) {
+    if (!IsMismatch(hr)) return std::string();
+    return "server rejected an in-value, MarshalServer.cpp line " +
+           std::to_string(static_cast<long>(hr - kMismatchBase));
 }
 
 void OpcMarshalTest::SetUp() {

@@ -7,15 +7,17 @@
 
 #include <string>
 
+#include "HrCheck.h"
 #include "MarshalCases.h"
 #include "com/ComPtr.h"
 #include "com/Memory.h"
 
 namespace marshal {
 
-// "0x80004005", or for a server check "0xc004e0f1 (server rejected an in-value,
+// "0x80004005", or for a server check "0xC004E0F1 (server rejected an in-value,
 // MarshalServer.cpp line 241)".
-std::string HrText(HRESULT hr);
+using test_support::HrText;
+std::string DescribeMismatch(HRESULT hr);
 
 class OpcMarshalTest : public ::testing::Test {
 protected:
@@ -56,19 +58,3 @@ void Free(VARIANT* values, DWORD count);
 void Free(LPWSTR* strings, DWORD count);
 
 }  // namespace marshal
-
-#define EXPECT_HR(expected, call)                                                    \
-    do {                                                                             \
-        const HRESULT hr_expect_ = (call);                                           \
-        EXPECT_EQ(static_cast<HRESULT>(expected), hr_expect_)                        \
-            << #call << " returned " << marshal::HrText(hr_expect_) << ", expected " \
-            << marshal::HrText(expected);                                            \
-    } while (0)
-
-#define ASSERT_HR(expected, call)                                                    \
-    do {                                                                             \
-        const HRESULT hr_assert_ = (call);                                           \
-        ASSERT_EQ(static_cast<HRESULT>(expected), hr_assert_)                        \
-            << #call << " returned " << marshal::HrText(hr_assert_) << ", expected " \
-            << marshal::HrText(expected);                                            \
-    } while (0)

@@ -3,6 +3,7 @@
 // CTest wrapper restarts the wineserver after this program.
 #include <gtest/gtest.h>
 
+#include "HrCheck.h"
 #include "ServerTestSupport.h"
 #include "com/ComPtr.h"
 #include "com/Sync.h"
@@ -14,7 +15,7 @@ constexpr DWORD kWaitMs = 60000;
 TEST(KilledClient, ServerKeepsServingTheOtherClients) {
     ASSERT_TRUE(WaitForNoServerProcess(kWaitMs)) << "an earlier server process did not end";
     com::ComPtr<IOPCServer> mine;
-    ASSERT_EQ(S_OK, CreateServer(&mine));
+    ASSERT_HR(S_OK, CreateServer(&mine));
     const std::vector<DWORD> servers = ServerProcesses();
     ASSERT_EQ(1u, servers.size()) << "one Orvane.exe should run";
 
@@ -45,7 +46,7 @@ TEST(KilledClient, ServerKeepsServingTheOtherClients) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.get(), kWaitMs));
 
     OPCSERVERSTATUS* status = nullptr;
-    ASSERT_EQ(S_OK, mine->GetStatus(&status)) << "GetStatus after the other client died";
+    ASSERT_HR(S_OK, mine->GetStatus(&status)) << "GetStatus after the other client died";
     EXPECT_EQ(0u, status->dwGroupCount)
         << "the dead client's groups belong to its own server object";
     CoTaskMemFree(status->szVendorInfo);
@@ -53,11 +54,11 @@ TEST(KilledClient, ServerKeepsServingTheOtherClients) {
     com::ComPtr<IUnknown> group;
     OPCHANDLE handle = 0;
     DWORD revised = 0;
-    EXPECT_EQ(S_OK, mine->AddGroup(L"AfterKill", TRUE, 500, 1, nullptr, nullptr, 0, &handle,
+    EXPECT_HR(S_OK, mine->AddGroup(L"AfterKill", TRUE, 500, 1, nullptr, nullptr, 0, &handle,
                                    &revised, IID_IUnknown, group.put()))
         << "AddGroup after the other client died";
     com::ComPtr<IOPCServer> another;
-    EXPECT_EQ(S_OK, CreateServer(&another)) << "a new client after the other one died";
+    EXPECT_HR(S_OK, CreateServer(&another)) << "a new client after the other one died";
     EXPECT_EQ(servers, ServerProcesses()) << "the same server process serves on";
 }
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "HrCheck.h"
 #include "ServerTestSupport.h"
 #include "com/ComPtr.h"
 #include "com/ScopeExit.h"
@@ -51,7 +52,7 @@ private:
 TEST(ServerLifetime, ProcessEndsAfterTheLastRelease) {
     ASSERT_TRUE(WaitForNoServerProcess(kProcessWaitMs)) << "an earlier server process did not end";
     com::ComPtr<IOPCServer> server;
-    ASSERT_EQ(S_OK, CreateServer(&server));
+    ASSERT_HR(S_OK, CreateServer(&server));
     const std::vector<DWORD> ids = ServerProcesses();
     ASSERT_EQ(1u, ids.size()) << "one Orvane.exe should run";
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[0]);
@@ -61,7 +62,7 @@ TEST(ServerLifetime, ProcessEndsAfterTheLastRelease) {
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     com::ComPtr<IUnknown> group;
-    ASSERT_EQ(S_OK, server->AddGroup(L"G", TRUE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
+    ASSERT_HR(S_OK, server->AddGroup(L"G", TRUE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
                                      IID_IUnknown, group.put()));
     // Releasing the server first: its groups must not keep the process alive.
     server.reset();
@@ -81,7 +82,7 @@ TEST(ServerLifetime, ServerBalancesGetModelWithReleaseConnections) {
     const DWORD getModel = StubCounter(L"GetModel");
     const DWORD released = StubCounter(L"ReleaseConnections");
     com::ComPtr<IOPCServer> server;
-    ASSERT_EQ(S_OK, CreateServer(&server));
+    ASSERT_HR(S_OK, CreateServer(&server));
     EXPECT_EQ(getModel + 1, StubCounter(L"GetModel")) << "GetModel calls after creating a server";
     server.reset();
     EXPECT_EQ(released + 1, StubCounter(L"ReleaseConnections"))

@@ -2,6 +2,8 @@
 // shutdown connection point, the namespace interface and its interaction object.
 #include <gtest/gtest.h>
 
+#include "ComChecks.h"
+#include "HrCheck.h"
 #include "ServerTestSupport.h"
 #include "com/ComPtr.h"
 #include "com/Object.h"
@@ -15,7 +17,7 @@ namespace {
 class ServerObject : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, CreateServer(&server_)) << "CoCreateInstance(Axolent.Orvane)";
+        ASSERT_HR(S_OK, CreateServer(&server_)) << "CoCreateInstance(Axolent.Orvane)";
     }
 
     com::ComPtr<IOPCServer> server_;
@@ -23,10 +25,10 @@ protected:
 
 TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups) {
     com::ModuleVersion resource;
-    ASSERT_EQ(S_OK, com::ReadModuleVersion(BinDirectory() + L"Orvane.exe", &resource));
+    ASSERT_HR(S_OK, com::ReadModuleVersion(BinDirectory() + L"Orvane.exe", &resource));
 
     OPCSERVERSTATUS* status = nullptr;
-    ASSERT_EQ(S_OK, server_->GetStatus(&status)) << "GetStatus";
+    ASSERT_HR(S_OK, server_->GetStatus(&status)) << "GetStatus";
     ASSERT_NE(nullptr, status);
     EXPECT_EQ(OPC_STATUS_RUNNING, status->dwServerState) << "a server with a model root is running";
     EXPECT_EQ(0u, status->dwGroupCount);
@@ -46,11 +48,11 @@ TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups) {
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     com::ComPtr<IUnknown> a, b;
-    ASSERT_EQ(S_OK, server_->AddGroup(L"A", FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised,
+    ASSERT_HR(S_OK, server_->AddGroup(L"A", FALSE, 1000, 1, nullptr, nullptr, 0, &handle, &revised,
                                       IID_IUnknown, a.put()));
-    ASSERT_EQ(S_OK, server_->AddGroup(L"B", FALSE, 1000, 2, nullptr, nullptr, 0, &handle, &revised,
+    ASSERT_HR(S_OK, server_->AddGroup(L"B", FALSE, 1000, 2, nullptr, nullptr, 0, &handle, &revised,
                                       IID_IUnknown, b.put()));
-    ASSERT_EQ(S_OK, server_->GetStatus(&status));
+    ASSERT_HR(S_OK, server_->GetStatus(&status));
     EXPECT_EQ(2u, status->dwGroupCount) << "GetStatus after two AddGroup calls";
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
@@ -58,28 +60,28 @@ TEST_F(ServerObject, StatusReportsStateVersionVendorAndGroups) {
 
 TEST_F(ServerObject, EveryCommonQueryStartsWithTheSystemLocale) {
     com::ComPtr<IOPCCommon> first, second;
-    ASSERT_EQ(S_OK, server_.query(&first));
+    ASSERT_HR(S_OK, server_.query(&first));
     LCID locale = 0;
-    ASSERT_EQ(S_OK, first->GetLocaleID(&locale));
+    ASSERT_HR(S_OK, first->GetLocaleID(&locale));
     EXPECT_EQ(0x0800u, locale) << "GetLocaleID of a fresh IOPCCommon";
-    ASSERT_EQ(S_OK, first->SetLocaleID(0x0407)) << "SetLocaleID(German)";
-    ASSERT_EQ(S_OK, first->GetLocaleID(&locale));
+    ASSERT_HR(S_OK, first->SetLocaleID(0x0407)) << "SetLocaleID(German)";
+    ASSERT_HR(S_OK, first->GetLocaleID(&locale));
     EXPECT_EQ(0x0407u, locale);
-    EXPECT_EQ(E_INVALIDARG, first->SetLocaleID(0x7FFF1234)) << "SetLocaleID of an invalid locale";
-    ASSERT_EQ(S_OK, first->GetLocaleID(&locale));
+    EXPECT_HR(E_INVALIDARG, first->SetLocaleID(0x7FFF1234)) << "SetLocaleID of an invalid locale";
+    ASSERT_HR(S_OK, first->GetLocaleID(&locale));
     EXPECT_EQ(0x0407u, locale) << "a refused locale must not change the stored one";
-    ASSERT_EQ(S_OK, first->SetClientName(L"ServerObjectTest"));
+    ASSERT_HR(S_OK, first->SetClientName(L"ServerObjectTest"));
 
     DWORD count = 0;
     LCID* locales = nullptr;
-    ASSERT_EQ(S_OK, first->QueryAvailableLocaleIDs(&count, &locales));
+    ASSERT_HR(S_OK, first->QueryAvailableLocaleIDs(&count, &locales));
     ASSERT_EQ(1u, count);
     ASSERT_NE(nullptr, locales);
     EXPECT_EQ(0x0407u, locales[0]) << "the one available locale is the stored one";
     CoTaskMemFree(locales);
 
     LPWSTR text = nullptr;
-    ASSERT_EQ(S_OK, first->GetErrorString(OPC_E_DUPLICATENAME, &text))
+    ASSERT_HR(S_OK, first->GetErrorString(OPC_E_DUPLICATENAME, &text))
         << "IOPCCommon::GetErrorString German";
     EXPECT_STREQ(L"Der Name ist bereits vergeben.", text);
     CoTaskMemFree(text);
@@ -87,11 +89,11 @@ TEST_F(ServerObject, EveryCommonQueryStartsWithTheSystemLocale) {
     // A client's proxy keeps one interface per IID, so a new tear-off is seen
     // through another server object: it starts with the system locale again.
     com::ComPtr<IOPCServer> otherServer;
-    ASSERT_EQ(S_OK, CreateServer(&otherServer));
-    ASSERT_EQ(S_OK, otherServer.query(&second));
-    ASSERT_EQ(S_OK, second->GetLocaleID(&locale));
+    ASSERT_HR(S_OK, CreateServer(&otherServer));
+    ASSERT_HR(S_OK, otherServer.query(&second));
+    ASSERT_HR(S_OK, second->GetLocaleID(&locale));
     EXPECT_EQ(0x0800u, locale) << "IOPCCommon of another server object";
-    ASSERT_EQ(S_OK, first->GetLocaleID(&locale));
+    ASSERT_HR(S_OK, first->GetLocaleID(&locale));
     EXPECT_EQ(0x0407u, locale) << "the first IOPCCommon keeps its own locale";
 }
 
@@ -113,7 +115,7 @@ TEST_F(ServerObject, ErrorStringsComeFromTheMessageTables) {
     for (const Case& c : cases) {
         LPWSTR text = nullptr;
         const HRESULT hr = server_->GetErrorString(c.code, c.locale, &text);
-        ASSERT_EQ(S_OK, hr) << "GetErrorString(" << Hex(c.code) << ", " << c.locale << ") returned "
+        ASSERT_HR(S_OK, hr) << "GetErrorString(" << Hex(c.code) << ", " << c.locale << ") returned "
                             << Hex(hr);
         ASSERT_NE(nullptr, text);
         EXPECT_STREQ(c.text, text) << "GetErrorString(" << Hex(c.code) << ", " << c.locale << ")";
@@ -121,7 +123,7 @@ TEST_F(ServerObject, ErrorStringsComeFromTheMessageTables) {
     }
     // System codes come from the system table, without their line end.
     LPWSTR text = nullptr;
-    ASSERT_EQ(S_OK, server_->GetErrorString(E_OUTOFMEMORY, 0x0409, &text));
+    ASSERT_HR(S_OK, server_->GetErrorString(E_OUTOFMEMORY, 0x0409, &text));
     ASSERT_NE(nullptr, text);
     const std::wstring systemText = text;
     CoTaskMemFree(text);
@@ -129,7 +131,7 @@ TEST_F(ServerObject, ErrorStringsComeFromTheMessageTables) {
     EXPECT_NE(L'\n', systemText.back());
     // Nobody knows this code.
     text = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(E_INVALIDARG,
+    EXPECT_HR(E_INVALIDARG,
               server_->GetErrorString(static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
     EXPECT_EQ(nullptr, text) << "no string for an unknown code";
 }
@@ -141,60 +143,64 @@ public:
 
 TEST_F(ServerObject, ShutdownConnectionPointAcceptsAdviseAndUnadvise) {
     com::ComPtr<IConnectionPointContainer> container;
-    ASSERT_EQ(S_OK, server_.query(&container)) << "QueryInterface(IConnectionPointContainer)";
+    ASSERT_HR(S_OK, server_.query(&container)) << "QueryInterface(IConnectionPointContainer)";
     com::ComPtr<IConnectionPoint> point;
-    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCShutdown, point.put()));
+    ASSERT_HR(S_OK, container->FindConnectionPoint(IID_IOPCShutdown, point.put()));
     IID iid = GUID_NULL;
-    ASSERT_EQ(S_OK, point->GetConnectionInterface(&iid));
+    ASSERT_HR(S_OK, point->GetConnectionInterface(&iid));
     EXPECT_TRUE(iid == IID_IOPCShutdown);
     com::ComPtr<IConnectionPoint> none;
-    EXPECT_EQ(CONNECT_E_NOCONNECTION,
+    EXPECT_HR(CONNECT_E_NOCONNECTION,
               container->FindConnectionPoint(IID_IOPCDataCallback, none.put()))
         << "the server object has no data-callback point";
 
     com::ComPtr<ShutdownSink> sink;
-    ASSERT_EQ(S_OK, com::MakeObject(&sink));
+    ASSERT_HR(S_OK, com::MakeObject(&sink));
     DWORD cookie = 0;
-    ASSERT_EQ(S_OK, point->Advise(static_cast<IOPCShutdown*>(sink.get()), &cookie)) << "Advise";
+    ASSERT_HR(S_OK, point->Advise(static_cast<IOPCShutdown*>(sink.get()), &cookie)) << "Advise";
     EXPECT_NE(0u, cookie);
-    EXPECT_EQ(S_OK, point->Unadvise(cookie)) << "Unadvise";
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie))
+    EXPECT_HR(S_OK, point->Unadvise(cookie)) << "Unadvise";
+    EXPECT_HR(CONNECT_E_NOCONNECTION, point->Unadvise(cookie))
         << "second Unadvise of the same cookie";
 }
 
 TEST_F(ServerObject, InterfacesOfTheServerObject) {
+    test_support::ExpectInterfaces(
+        server_.get(),
+        {IID_IOPCServer, IID_IOPCCommon, IID_IConnectionPointContainer, __uuidof(IOPCOrvane),
+         __uuidof(IOPCOV_NameSpace), IID_ICBaseServer, IID_ISupportErrorInfo});
     com::ComPtr<IOPCOrvane> product;
-    EXPECT_EQ(S_OK, server_.query(&product)) << "QueryInterface(IOPCOrvane)";
+    EXPECT_HR(S_OK, server_.query(&product)) << "QueryInterface(IOPCOrvane)";
     com::ComPtr<IOPCOV_NameSpace> nameSpace;
-    ASSERT_EQ(S_OK, server_.query(&nameSpace)) << "QueryInterface(IOPCOV_NameSpace)";
+    ASSERT_HR(S_OK, server_.query(&nameSpace)) << "QueryInterface(IOPCOV_NameSpace)";
     // The namespace check belongs to the interaction component; whatever it
     // answers, the server keeps serving.
     long checked = 0;
     nameSpace->CheckNameSpace(&checked);
     OPCSERVERSTATUS* status = nullptr;
-    ASSERT_EQ(S_OK, server_->GetStatus(&status)) << "GetStatus after CheckNameSpace";
+    ASSERT_HR(S_OK, server_->GetStatus(&status)) << "GetStatus after CheckNameSpace";
     CoTaskMemFree(status->szVendorInfo);
     CoTaskMemFree(status);
 
     com::ComPtr<ICBaseServer> base;
-    ASSERT_EQ(S_OK, server_.query(&base)) << "QueryInterface(ICBaseServer)";
+    ASSERT_HR(S_OK, server_.query(&base)) << "QueryInterface(ICBaseServer)";
     UINT typeInfoCount = 0;
-    EXPECT_EQ(S_OK, base->GetTypeInfoCount(&typeInfoCount)) << "ICBaseServer::GetTypeInfoCount";
+    EXPECT_HR(S_OK, base->GetTypeInfoCount(&typeInfoCount)) << "ICBaseServer::GetTypeInfoCount";
     EXPECT_EQ(1u, typeInfoCount);
     com::ComPtr<ISupportErrorInfo> errorInfo;
-    ASSERT_EQ(S_OK, server_.query(&errorInfo));
-    EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_ICBaseServer));
-    EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IOPCServer));
+    ASSERT_HR(S_OK, server_.query(&errorInfo));
+    EXPECT_HR(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_ICBaseServer));
+    EXPECT_HR(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IOPCServer));
 
     // Two IOPCServer queries are two tear-offs of one object.
     com::ComPtr<IOPCServer> again;
-    ASSERT_EQ(S_OK, server_.query(&again));
+    ASSERT_HR(S_OK, server_.query(&again));
     EXPECT_TRUE(com::IsSameObject(server_.get(), again.get()))
         << "tear-offs keep the server's identity";
 
     const IID unknownIid = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
     com::ComPtr<IUnknown> nothing;
-    EXPECT_EQ(E_NOINTERFACE, server_->QueryInterface(unknownIid, nothing.put_void()))
+    EXPECT_HR(E_NOINTERFACE, server_->QueryInterface(unknownIid, nothing.put_void()))
         << "QueryInterface of an unknown IID";
     EXPECT_EQ(nullptr, nothing.get());
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "HrCheck.h"
 #include "ServerTestSupport.h"
 #include "com/ComPtr.h"
 #include "com/ScopeExit.h"
@@ -47,12 +48,12 @@ DWORD RunServerProgram(const std::wstring& arguments) {
 
 void ExpectImplementsCategories() {
     com::ComPtr<ICatInformation> info;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+    ASSERT_HR(S_OK, CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                      IID_ICatInformation, info.put_void()));
     for (const CATID& category : kCategories) {
         CATID one = category;
         CATID noneRequired = GUID_NULL;
-        EXPECT_EQ(S_OK, info->IsClassOfCategories(kClsid, 1, &one, 0, &noneRequired))
+        EXPECT_HR(S_OK, info->IsClassOfCategories(kClsid, 1, &one, 0, &noneRequired))
             << "IsClassOfCategories for " << Narrow(com::GuidToString(category));
     }
 }

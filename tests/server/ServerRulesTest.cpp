@@ -1,5 +1,6 @@
 // The server's pure rules: command line, update-rate revision, deadband,
 // generated group names, container keys, version text, error texts.
+#include "HrCheck.h"
 #include "CommandLine.h"
 #include "ErrorText.h"
 #include "GroupNames.h"
@@ -140,15 +141,15 @@ protected:
 TEST_F(ErrorTextTest, OwnTableAnswersInEnglishAndGerman) {
     std::wstring text;
     HRESULT hr = LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC0040007), 0x0409, &text);
-    ASSERT_EQ(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x409) returned " << std::hex
+    ASSERT_HR(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x409) returned " << std::hex
                         << hr;
     EXPECT_EQ(L"The item is no longer available in the server address space.", text);
     hr = LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC0040007), 0x0407, &text);
-    ASSERT_EQ(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x407) returned " << std::hex
+    ASSERT_HR(S_OK, hr) << "LookUpErrorText(OPC_E_UNKNOWNITEMID, 0x407) returned " << std::hex
                         << hr;
     EXPECT_EQ(L"Das Item ist im Adressraum des Servers nicht mehr vorhanden.", text);
     hr = LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0x0004000F), 0x0407, &text);
-    ASSERT_EQ(S_OK, hr);
+    ASSERT_HR(S_OK, hr);
     EXPECT_EQ(
         L"Die Operation kann nicht abgeschlossen werden, weil noch Referenzen auf das Objekt "
         L"bestehen.",
@@ -178,23 +179,23 @@ TEST_F(ErrorTextTest, EveryOpcCodeHasBothLanguages) {
 TEST_F(ErrorTextTest, UnknownLanguageFallsBackAndSystemCodesResolve) {
     std::wstring text;
     // Swiss German is not in the table: the default-language entry answers.
-    EXPECT_EQ(S_OK,
+    EXPECT_HR(S_OK,
               LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC004000C), 0x0807, &text));
     EXPECT_FALSE(text.empty());
-    EXPECT_EQ(S_OK, LookUpErrorText(server_, nullptr, E_OUTOFMEMORY, 0x0409, &text))
+    EXPECT_HR(S_OK, LookUpErrorText(server_, nullptr, E_OUTOFMEMORY, 0x0409, &text))
         << "system codes come from the system table";
     EXPECT_NE(L'\n', text.back());
-    EXPECT_EQ(E_INVALIDARG,
+    EXPECT_HR(E_INVALIDARG,
               LookUpErrorText(server_, nullptr, static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
 }
 
 TEST_F(ErrorTextTest, StringForCallerIsTaskMemory) {
-    EXPECT_EQ(E_POINTER, GetErrorStringFor(server_, nullptr, E_FAIL, 0x0409, nullptr));
+    EXPECT_HR(E_POINTER, GetErrorStringFor(server_, nullptr, E_FAIL, 0x0409, nullptr));
     LPWSTR text = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(E_INVALIDARG,
+    EXPECT_HR(E_INVALIDARG,
               GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC004FFFF), 0x0409, &text));
     EXPECT_EQ(nullptr, text) << "a failed lookup must return a null string";
-    ASSERT_EQ(S_OK,
+    ASSERT_HR(S_OK,
               GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC0040001), 0x0409, &text));
     EXPECT_STREQ(L"The value of the handle is invalid.", text);
     CoTaskMemFree(text);

@@ -1,3 +1,4 @@
+#include "HrCheck.h"
 #include "ServerTestSupport.h"
 
 #include <tlhelp32.h>
@@ -112,7 +113,7 @@ namespace {
 class ComEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "CoInitializeEx";
+        ASSERT_HR(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "CoInitializeEx";
         CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                              RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     }

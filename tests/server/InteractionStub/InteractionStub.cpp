@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "TestDllExports.h"
 #include "com/ClassFactory.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
@@ -74,20 +75,4 @@ const bool kClassAdded =
 
 }  // namespace
 
-STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return com::Module::Get().GetClassObject(clsid, riid, ppv);
-}
-
-STDAPI DllRegisterServer() {
-    com::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddModuleReplacement(com::Module::Get().handle()));
-    return registrar.RegisterResource(com::Module::Get().handle(), 101);
-}
-
-STDAPI DllUnregisterServer() {
-    com::Registrar registrar;
-    RETURN_IF_FAILED(registrar.AddModuleReplacement(com::Module::Get().handle()));
-    return registrar.UnregisterResource(com::Module::Get().handle(), 101);
-}
+TEST_DLL_EXPORTS(101)
