@@ -34,7 +34,7 @@ public:
         return &s_;
     }
     // Hands the string to the caller, who frees it.
-    BSTR release() noexcept {
+    [[nodiscard]] BSTR release() noexcept {
         BSTR s = s_;
         s_ = nullptr;
         return s;

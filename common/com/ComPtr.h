@@ -64,7 +64,7 @@ public:
     IUnknown** put_unknown() noexcept { return reinterpret_cast<IUnknown**>(put()); }
 
     // Gives up ownership without releasing.
-    T* detach() noexcept {
+    [[nodiscard]] T* detach() noexcept {
         T* p = p_;
         p_ = nullptr;
         return p;

@@ -53,7 +53,7 @@ public:
         reset();
         return &p_;
     }
-    T* release() noexcept {
+    [[nodiscard]] T* release() noexcept {
         T* p = p_;
         p_ = nullptr;
         return p;
@@ -92,7 +92,7 @@ public:
         return CoTaskMemString(text, &array_[i]);
     }
     LPWSTR operator[](size_t i) const noexcept { return array_[i]; }
-    LPWSTR* release() noexcept {
+    [[nodiscard]] LPWSTR* release() noexcept {
         count_ = 0;
         return array_.release();
     }

@@ -33,7 +33,7 @@ public:
         reset();
         return &a_;
     }
-    SAFEARRAY* release() noexcept {
+    [[nodiscard]] SAFEARRAY* release() noexcept {
         SAFEARRAY* a = a_;
         a_ = nullptr;
         return a;

@@ -53,7 +53,7 @@ public:
         reset();
         stream_.attach(stream);
     }
-    IStream* detach() noexcept { return stream_.detach(); }
+    [[nodiscard]] IStream* detach() noexcept { return stream_.detach(); }
     // Releases the marshal data of a stream never unmarshalled.
     void reset() noexcept;
 

@@ -57,7 +57,7 @@ public:
         reset();
         return &h_;
     }
-    HANDLE release() noexcept {
+    [[nodiscard]] HANDLE release() noexcept {
         HANDLE h = h_;
         h_ = nullptr;
         return h;

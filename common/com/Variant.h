@@ -35,7 +35,7 @@ public:
         return &v_;
     }
     // Moves the value out to the caller, who clears it; this becomes VT_EMPTY.
-    VARIANT release() noexcept {
+    [[nodiscard]] VARIANT release() noexcept {
         VARIANT v = v_;
         ::VariantInit(&v_);
         return v;

@@ -171,6 +171,32 @@ TEST_F(LogAndErrorBox, MissingOrNonZeroValueMeansShown) {
     EXPECT_TRUE(com::ErrorBoxesEnabled()) << "ShowErrorBoxes = 1";
 }
 
+TEST_F(LogAndErrorBox, MappedFailureLogsTheOriginal) {
+    EXPECT_HR(E_FAIL, com::MapFailure(E_FAIL, E_ACCESSDENIED, "connecting"));
+    const std::string log = ReadFile(log_path_);
+    EXPECT_NE(std::string::npos, log.find("connecting failed with 0x80070005")) << "log: " << log;
+}
+
+HRESULT PassOn(HRESULT hr) {
+    RETURN_IF_FAILED(hr);
+    return S_FALSE;
+}
+
+TEST_F(LogAndErrorBox, FailureTraceNamesExpressionAndLineOnlyWhenOn) {
+    PassOn(E_ACCESSDENIED);
+    EXPECT_EQ(std::string::npos, ReadFile(log_path_).find("from hr")) << "off: nothing";
+    com::SetFailureTrace(true);
+    PassOn(E_ACCESSDENIED);
+    PassOn(S_OK);
+    com::SetFailureTrace(false);
+    const std::string log = ReadFile(log_path_);
+    EXPECT_NE(std::string::npos, log.find("MiscTest.cpp(")) << "log: " << log;
+    EXPECT_NE(std::string::npos, log.find("DEBUG")) << "log: " << log;
+    EXPECT_EQ(log.find("0x80070005 from hr"), log.rfind("0x80070005 from hr"))
+        << "one failure, one line: " << log;
+    EXPECT_NE(std::string::npos, log.find("0x80070005 from hr")) << "log: " << log;
+}
+
 TEST(ErrorInfo, SetsSourceDescriptionAndGuidForTheCaller) {
     const HRESULT hr =
         com::SetErrorInfo(E_INVALIDARG, IID_IPersist, L"OV_Param", L"Wert außerhalb des Bereichs");
