@@ -13,6 +13,9 @@
 
 #include <string>
 
+#include "com/RegKey.h"
+#include "com/Result.h"
+
 extern "C" const ProxyFileInfo* aProxyFileList[];
 extern "C" const CLSID CLSID_PSFactoryBuffer;
 
@@ -26,48 +29,6 @@ enum : DWORD {
     kCreatedNumMethods = 4,  // NumMethods
 };
 
-// Owns an open registry key.
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey() { Reset(); }
-
-    HKEY get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-    LSTATUS Create(HKEY parent, const std::wstring& path, bool* created = nullptr) {
-        Reset();
-        DWORD disposition = 0;
-        const LSTATUS status = RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0,
-                                               KEY_READ | KEY_WRITE, nullptr, &key_, &disposition);
-        if (created) *created = status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
-        return status;
-    }
-
-    LSTATUS Open(HKEY parent, const std::wstring& path, REGSAM access = KEY_READ) {
-        Reset();
-        return RegOpenKeyExW(parent, path.c_str(), 0, access, &key_);
-    }
-
-    void Reset() {
-        if (key_) RegCloseKey(key_);
-        key_ = nullptr;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-HRESULT FromStatus(LSTATUS status) { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
-
-#define RETURN_IF_REG_FAILED(expr)                                \
-    do {                                                          \
-        const LSTATUS status_ = (expr);                           \
-        if (status_ != ERROR_SUCCESS) return FromStatus(status_); \
-    } while (0)
-
 std::wstring GuidString(REFGUID guid) {
     wchar_t text[39] = {};
     StringFromGUID2(guid, text, 39);
@@ -77,28 +38,16 @@ std::wstring GuidString(REFGUID guid) {
 std::wstring InterfacePath(REFIID iid) { return L"Interface\\" + GuidString(iid); }
 std::wstring ClsidPath() { return L"CLSID\\" + GuidString(CLSID_PSFactoryBuffer); }
 
-LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
 // The default value of HKCR\<path>; false if the key or the value is missing.
 bool ReadDefault(const std::wstring& path, std::wstring* value) {
-    wchar_t text[256] = {};
-    DWORD size = sizeof(text) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text,
-                     &size) != ERROR_SUCCESS)
-        return false;
-    *value = text;
-    return true;
+    com::RegKey key;
+    return key.Open(HKEY_CLASSES_ROOT, path) == ERROR_SUCCESS &&
+           key.ReadString(nullptr, value) == ERROR_SUCCESS;
 }
 
-DWORD ReadMarker(HKEY key) {
+DWORD ReadMarker(const com::RegKey& key) {
     DWORD marker = 0;
-    DWORD size = sizeof(marker);
-    if (RegGetValueW(key, nullptr, kMarkerName, RRF_RT_REG_DWORD, nullptr, &marker, &size) !=
-        ERROR_SUCCESS)
-        return 0;
+    key.ReadDword(kMarkerName, &marker);
     return marker;
 }
 
@@ -125,13 +74,13 @@ std::wstring Widen(const char* text) {
 }
 
 HRESULT RegisterProxyClass() {
-    RegKey clsid;
-    RETURN_IF_REG_FAILED(clsid.Create(HKEY_CLASSES_ROOT, ClsidPath()));
-    RETURN_IF_REG_FAILED(SetString(clsid.get(), nullptr, L"PSFactoryBuffer"));
-    RegKey server;
-    RETURN_IF_REG_FAILED(server.Create(clsid.get(), L"InprocServer32"));
-    RETURN_IF_REG_FAILED(SetString(server.get(), nullptr, ModulePath()));
-    RETURN_IF_REG_FAILED(SetString(server.get(), L"ThreadingModel", L"Both"));
+    com::RegKey clsid;
+    RETURN_IF_WIN32_ERROR(clsid.Create(HKEY_CLASSES_ROOT, ClsidPath()));
+    RETURN_IF_WIN32_ERROR(clsid.WriteString(nullptr, L"PSFactoryBuffer"));
+    com::RegKey server;
+    RETURN_IF_WIN32_ERROR(server.Create(clsid.get(), L"InprocServer32"));
+    RETURN_IF_WIN32_ERROR(server.WriteString(nullptr, ModulePath()));
+    RETURN_IF_WIN32_ERROR(server.WriteString(L"ThreadingModel", L"Both"));
     return S_OK;
 }
 
@@ -144,35 +93,34 @@ HRESULT RegisterInterface(REFIID iid, const char* name, ULONG methodCount) {
         return S_OK;  // another proxy/stub serves this interface
 
     bool created = false;
-    RegKey key;
-    RETURN_IF_REG_FAILED(key.Create(HKEY_CLASSES_ROOT, path, &created));
-    DWORD marker = ReadMarker(key.get()) | kOwnsProxyStub;
+    com::RegKey key;
+    RETURN_IF_WIN32_ERROR(key.Create(HKEY_CLASSES_ROOT, path, KEY_READ | KEY_WRITE, &created));
+    DWORD marker = ReadMarker(key) | kOwnsProxyStub;
     if (created) marker |= kCreatedKey;
     // Record ownership first: an interrupted registration is still undone completely.
-    RETURN_IF_REG_FAILED(RegSetValueExW(key.get(), kMarkerName, 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE*>(&marker), sizeof(marker)));
-    if (marker & kCreatedKey) RETURN_IF_REG_FAILED(SetString(key.get(), nullptr, Widen(name)));
+    RETURN_IF_WIN32_ERROR(key.WriteDword(kMarkerName, marker));
+    if (marker & kCreatedKey) RETURN_IF_WIN32_ERROR(key.WriteString(nullptr, Widen(name)));
 
-    RegKey proxyStub;
-    RETURN_IF_REG_FAILED(proxyStub.Create(key.get(), L"ProxyStubClsid32"));
-    RETURN_IF_REG_FAILED(SetString(proxyStub.get(), nullptr, clsid));
+    com::RegKey proxyStub;
+    RETURN_IF_WIN32_ERROR(proxyStub.Create(key.get(), L"ProxyStubClsid32"));
+    RETURN_IF_WIN32_ERROR(proxyStub.WriteString(nullptr, clsid));
 
     bool numMethodsCreated = false;
-    RegKey numMethods;
-    RETURN_IF_REG_FAILED(numMethods.Create(key.get(), L"NumMethods", &numMethodsCreated));
+    com::RegKey numMethods;
+    RETURN_IF_WIN32_ERROR(
+        numMethods.Create(key.get(), L"NumMethods", KEY_READ | KEY_WRITE, &numMethodsCreated));
     if (numMethodsCreated) marker |= kCreatedNumMethods;
     if (marker & kCreatedNumMethods)
-        RETURN_IF_REG_FAILED(SetString(numMethods.get(), nullptr, std::to_wstring(methodCount)));
-    RETURN_IF_REG_FAILED(RegSetValueExW(key.get(), kMarkerName, 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE*>(&marker), sizeof(marker)));
+        RETURN_IF_WIN32_ERROR(numMethods.WriteString(nullptr, std::to_wstring(methodCount)));
+    RETURN_IF_WIN32_ERROR(key.WriteDword(kMarkerName, marker));
     return S_OK;
 }
 
 HRESULT UnregisterInterface(REFIID iid) {
     const std::wstring path = InterfacePath(iid);
-    RegKey key;
+    com::RegKey key;
     if (key.Open(HKEY_CLASSES_ROOT, path, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return S_OK;
-    const DWORD marker = ReadMarker(key.get());
+    const DWORD marker = ReadMarker(key);
     if (!marker) return S_OK;  // not ours
 
     std::wstring current;
@@ -184,9 +132,9 @@ HRESULT UnregisterInterface(REFIID iid) {
     RegDeleteValueW(key.get(), kMarkerName);
 
     DWORD subKeys = 0, values = 0;
-    RETURN_IF_REG_FAILED(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr,
-                                          nullptr, &values, nullptr, nullptr, nullptr, nullptr));
-    key.Reset();
+    RETURN_IF_WIN32_ERROR(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr,
+                                           nullptr, &values, nullptr, nullptr, nullptr, nullptr));
+    key.reset();
     if (subKeys == 0 && values == 0) RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
     return S_OK;
 }
@@ -217,5 +165,5 @@ extern "C" HRESULT WINAPI DllUnregisterServer() {
         ForEachInterface([](REFIID iid, const char*, ULONG) { return UnregisterInterface(iid); });
     if (FAILED(hr)) return hr;
     const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, ClsidPath().c_str());
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : FromStatus(status);
+    return status == ERROR_FILE_NOT_FOUND ? S_OK : com::Win32Hr(status);
 }

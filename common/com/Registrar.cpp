@@ -6,6 +6,7 @@
 #include "com/ComPtr.h"
 #include "com/Log.h"
 #include "com/Module.h"
+#include "com/RegKey.h"
 #include "com/Result.h"
 #include "com/Strings.h"
 
@@ -238,29 +239,6 @@ private:
 
 // --- Registry ----------------------------------------------------------------------------
 
-class Key {
-public:
-    Key() = default;
-    ~Key() {
-        if (h_) ::RegCloseKey(h_);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    HKEY get() const { return h_; }
-    HKEY* put() {
-        if (h_) ::RegCloseKey(h_);
-        h_ = nullptr;
-        return &h_;
-    }
-
-private:
-    HKEY h_ = nullptr;
-};
-
-HRESULT Win32(LSTATUS status) {
-    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
-}
-
 LSTATUS SetValue(HKEY key, const wchar_t* name, const RegValue& value) {
     switch (value.type) {
         case RegValue::Type::kNone: return ERROR_SUCCESS;
@@ -289,20 +267,19 @@ LSTATUS DeleteTree(HKEY parent, const std::wstring& name) {
 }
 
 HRESULT RegisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) {
-    if (node.flag == RegKeyNode::Flag::kDelete) return Win32(DeleteTree(parent, node.name));
+    if (node.flag == RegKeyNode::Flag::kDelete) return Win32Hr(DeleteTree(parent, node.name));
     if (node.flag == RegKeyNode::Flag::kForceRemove) {
         const LSTATUS status = DeleteTree(parent, node.name);
         if (status != ERROR_SUCCESS) {
             *error = L"cannot remove key " + node.name;
-            return Win32(status);
+            return Win32Hr(status);
         }
     }
-    Key key;
-    LSTATUS status = ::RegCreateKeyExW(parent, node.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                       nullptr, key.put(), nullptr);
+    RegKey key;
+    LSTATUS status = key.Create(parent, node.name, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS) {
         *error = L"cannot create key " + node.name;
-        return Win32(status);
+        return Win32Hr(status);
     }
     status = SetValue(key.get(), nullptr, node.default_value);
     for (const auto& value : node.values) {
@@ -311,7 +288,7 @@ HRESULT RegisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) {
     }
     if (status != ERROR_SUCCESS) {
         *error = L"cannot set a value of key " + node.name;
-        return Win32(status);
+        return Win32Hr(status);
     }
     for (const RegKeyNode& sub : node.subkeys) RETURN_IF_FAILED(RegisterKey(key.get(), sub, error));
     return S_OK;
@@ -330,18 +307,17 @@ HRESULT UnregisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) 
         case RegKeyNode::Flag::kForceRemove: {
             const LSTATUS status = DeleteTree(parent, node.name);
             if (status != ERROR_SUCCESS) *error = L"cannot remove key " + node.name;
-            return Win32(status);
+            return Win32Hr(status);
         }
         default: break;
     }
     {
-        Key key;
-        const LSTATUS status =
-            ::RegOpenKeyExW(parent, node.name.c_str(), 0, KEY_ALL_ACCESS, key.put());
+        RegKey key;
+        const LSTATUS status = key.Open(parent, node.name, KEY_ALL_ACCESS);
         if (status == ERROR_FILE_NOT_FOUND) return S_OK;
         if (status != ERROR_SUCCESS) {
             *error = L"cannot open key " + node.name;
-            return Win32(status);
+            return Win32Hr(status);
         }
         for (const RegKeyNode& sub : node.subkeys)
             RETURN_IF_FAILED(UnregisterKey(key.get(), sub, error));
@@ -351,7 +327,7 @@ HRESULT UnregisterKey(HKEY parent, const RegKeyNode& node, std::wstring* error) 
     const LSTATUS status = ::RegDeleteKeyW(parent, node.name.c_str());
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
         *error = L"cannot delete key " + node.name;
-        return Win32(status);
+        return Win32Hr(status);
     }
     return S_OK;
 }
@@ -590,9 +566,9 @@ HRESULT RegisterModuleTypeLib(HMODULE module, UINT index) {
             // Wine's type-library marshaler looks only under the neutral locale (...\0\win64);
             // a library with a language of its own is registered there as well.
             const std::wstring key = NeutralTypeLibKey(*attr);
-            hr = Win32(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ,
-                                         path.c_str(),
-                                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))));
+            hr = Win32Hr(
+                ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, path.c_str(),
+                                  static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))));
         }
         library->ReleaseTLibAttr(attr);
         return hr;

@@ -7,6 +7,7 @@
 #include "Naming.h"
 #include "com/Bstr.h"
 #include "com/Memory.h"
+#include "com/RegKey.h"
 #include "com/Result.h"
 #include "com/Strings.h"
 #include "com/Variant.h"
@@ -16,34 +17,6 @@ namespace {
 
 // Value names in "BusServers" that hold the bus server's ProgID begin with this.
 constexpr wchar_t kProgIdValuePrefix[] = L"busserverprogid";
-
-class RegKey {
-public:
-    ~RegKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    LONG Open(HKEY root, const std::wstring& path) {
-        return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key_);
-    }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// A REG_SZ value; false when missing or of another type.
-bool QueryString(HKEY key, const wchar_t* name, std::wstring* text) {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                         &size) != ERROR_SUCCESS)
-        return false;
-    *text = buffer.data();
-    return true;
-}
 
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     const size_t length = std::wcslen(prefix);
@@ -138,10 +111,10 @@ HRESULT InteractionCore::SetUpModel() {
     com::ComPtr<IUnknown> connection;
     RETURN_IF_FAILED(CreateConnectionObject(&connection));
     RETURN_IF_FAILED(CreateObjectModel());
-    RegKey settings;
-    if (settings.Open(root_, key_) != ERROR_SUCCESS) {
+    com::RegKey settings;
+    if (const LSTATUS status = settings.Open(root_, key_); status != ERROR_SUCCESS) {
         ShowErrorBox(IDS_REGISTRY);
-        return E_FAIL;
+        return com::MapFailure(E_FAIL, com::Win32Hr(status), "opening the settings key");
     }
     RETURN_IF_FAILED(ReadBusServerProgId(settings.get()));
     RETURN_IF_FAILED(QueryConnectionInterfaces(connection.get()));
@@ -193,10 +166,10 @@ HRESULT InteractionCore::CreateObjectModel() {
 }
 
 HRESULT InteractionCore::ReadBusServerProgId(HKEY settings) {
-    RegKey servers;
-    if (servers.Open(settings, L"BusServers") != ERROR_SUCCESS) {
+    com::RegKey servers;
+    if (const LSTATUS status = servers.Open(settings, L"BusServers"); status != ERROR_SUCCESS) {
         ShowErrorBox(IDS_NO_SERVER_ENTRY);
-        return E_FAIL;
+        return com::MapFailure(E_FAIL, com::Win32Hr(status), "opening BusServers");
     }
     busServerProgId_.clear();
     for (DWORD index = 0;; ++index) {
@@ -207,7 +180,7 @@ HRESULT InteractionCore::ReadBusServerProgId(HKEY settings) {
         if (error == ERROR_NO_MORE_ITEMS) break;
         if (error != ERROR_SUCCESS) continue;  // a name too long for the buffer cannot be ours
         if (StartsWithNoCase(name, kProgIdValuePrefix)) {
-            QueryString(servers.get(), name, &busServerProgId_);
+            servers.ReadString(name, &busServerProgId_);  // missing or not REG_SZ: none
             break;
         }
     }
@@ -369,17 +342,21 @@ HRESULT InteractionCore::MarkerBrowse(IOPCBrowseServerAddressSpace* browse,
 
 HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse,
                                        std::vector<std::wstring>* created) {
-    RegKey settings;
-    if (settings.Open(root_, key_) != ERROR_SUCCESS) {
+    com::RegKey settings;
+    if (const LSTATUS status = settings.Open(root_, key_); status != ERROR_SUCCESS) {
         ShowErrorBox(IDS_REGISTRY);
-        return E_FAIL;
+        return com::MapFailure(E_FAIL, com::Win32Hr(status), "opening the settings key");
     }
-    RegKey info;
-    if (info.Open(settings.get(), L"BusServerInfo\\" + busServerProgId_) != ERROR_SUCCESS)
-        return E_FAIL;
+    com::RegKey info;
+    LSTATUS status = info.Open(settings.get(), L"BusServerInfo\\" + busServerProgId_);
+    if (status != ERROR_SUCCESS)
+        return com::MapFailure(E_FAIL, com::Win32Hr(status), "opening BusServerInfo");
     std::wstring devSpecific, parSpecific;
-    if (!QueryString(info.get(), L"DevSpecific", &devSpecific)) return E_FAIL;
-    if (!QueryString(info.get(), L"ParSpecific", &parSpecific)) parSpecific = kDefaultChannelItem;
+    status = info.ReadString(L"DevSpecific", &devSpecific);
+    if (status != ERROR_SUCCESS)
+        return com::MapFailure(E_FAIL, com::Win32Hr(status), "reading DevSpecific");
+    if (info.ReadString(L"ParSpecific", &parSpecific) != ERROR_SUCCESS)
+        parSpecific = kDefaultChannelItem;
 
     com::ComPtr<IEnumString> names;
     const HRESULT hr = browse->BrowseOPCItemIDs(

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommLog.h"
+#include "com/RegKey.h"
 
 namespace orvane::interaction {
 namespace {
@@ -15,26 +16,14 @@ constexpr DWORD kLoggingPathBytes = 4000;
 // "CommLogging" is read into a buffer of this many bytes; its first four count.
 constexpr DWORD kCommLoggingBytes = 10;
 
-// The stored bytes, whatever their registry type, as a little-endian 32-bit number.
-// Data longer than `bufferBytes` cannot be read and leaves `value` unchanged.
-void QueryRaw(HKEY key, const wchar_t* name, DWORD bufferBytes, DWORD* value) {
-    std::vector<BYTE> buffer(bufferBytes, 0);
-    DWORD size = bufferBytes;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
-        return;
-    DWORD number = 0;
-    std::memcpy(&number, buffer.data(), sizeof(number));
-    *value = number;
-}
-
-std::wstring QueryLoggingPath(HKEY key) {
-    // One character more than the buffer holds, so that the text always ends.
-    std::vector<wchar_t> buffer(kLoggingPathBytes / sizeof(wchar_t) + 1, L'\0');
-    DWORD size = kLoggingPathBytes;
-    if (RegQueryValueExW(key, L"LoggingPath", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+std::wstring QueryLoggingPath(const com::RegKey& key) {
+    std::vector<BYTE> data;
+    if (key.ReadBytes(L"LoggingPath", kLoggingPathBytes, &data) != ERROR_SUCCESS)
         return kDefaultLoggingPath;
-    return std::wstring(buffer.data());
+    // Whatever the stored type, the text ends at its first NUL or with the data.
+    std::wstring text((data.size() + 1) / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), data.size());
+    return std::wstring(text.c_str());
 }
 
 }  // namespace
@@ -42,18 +31,20 @@ std::wstring QueryLoggingPath(HKEY key) {
 Settings ReadSettings(HKEY root, const wchar_t* subkey) {
     CommLog::SwitchOff();
     Settings settings;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return settings;
+    com::RegKey key;
+    if (key.Open(root, subkey, KEY_QUERY_VALUE) != ERROR_SUCCESS) return settings;
 
-    QueryRaw(key, L"MaxPollCountRead", sizeof(DWORD), &settings.maxPollCountRead);
-    QueryRaw(key, L"MaxPollCountWrite", sizeof(DWORD), &settings.maxPollCountWrite);
-    QueryRaw(key, L"TestAtItemCreate", sizeof(DWORD), &settings.testAtItemCreate);
-    QueryRaw(key, L"TimeoutSeconds", sizeof(DWORD), &settings.timeoutSeconds);
-    QueryRaw(key, L"TimeoutCheckNamespace", sizeof(DWORD), &settings.timeoutCheckNamespace);
+    // Each value is read as the first four of at most so many stored bytes, whatever its
+    // type; anything longer cannot be read and keeps the default.
+    key.ReadRaw32(L"MaxPollCountRead", sizeof(DWORD), &settings.maxPollCountRead);
+    key.ReadRaw32(L"MaxPollCountWrite", sizeof(DWORD), &settings.maxPollCountWrite);
+    key.ReadRaw32(L"TestAtItemCreate", sizeof(DWORD), &settings.testAtItemCreate);
+    key.ReadRaw32(L"TimeoutSeconds", sizeof(DWORD), &settings.timeoutSeconds);
+    key.ReadRaw32(L"TimeoutCheckNamespace", sizeof(DWORD), &settings.timeoutCheckNamespace);
     const std::wstring directory = QueryLoggingPath(key);
     DWORD commLogging = 0;
-    QueryRaw(key, L"CommLogging", kCommLoggingBytes, &commLogging);
-    RegCloseKey(key);
+    key.ReadRaw32(L"CommLogging", kCommLoggingBytes, &commLogging);
+    key.reset();
 
     CommLog::Configure(commLogging, directory);
     if (CommLog::FileOn()) {

@@ -69,7 +69,7 @@ HRESULT MakeText(size_t length, const BYTE* bytes, VARIANT* out) {
     const char* text = reinterpret_cast<const char*>(bytes);
     const int chars =
         length ? MultiByteToWideChar(CP_OEMCP, 0, text, static_cast<int>(length), nullptr, 0) : 0;
-    if (length && chars == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (length && chars == 0) return com::LastErrorHr();
     BSTR string = SysAllocStringLen(nullptr, static_cast<UINT>(chars));
     if (!string) return E_OUTOFMEMORY;
     if (chars) MultiByteToWideChar(CP_OEMCP, 0, text, static_cast<int>(length), string, chars);
@@ -232,7 +232,7 @@ HRESULT TextToBytes(BYTE dataType, BSTR text, std::vector<BYTE>* bytes) {
     const int chars = static_cast<int>(SysStringLen(text));
     if (chars == 0) return S_OK;
     const int size = WideCharToMultiByte(CP_OEMCP, 0, text, chars, nullptr, 0, nullptr, nullptr);
-    if (size == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (size == 0) return com::LastErrorHr();
     // The number of values is one byte: a longer text cannot be sent.
     if (size > 255) return OPC_E_RANGE;
     bytes->resize(size);

@@ -2,22 +2,21 @@
 
 #include <cstdio>
 
+#include "com/RegKey.h"
+#include "com/Result.h"
 #include "com/Strings.h"
 
 namespace {
 
 // A ProgID unknown here may still be registered on the node: read its CLSID there.
 HRESULT RemoteClsidFromProgId(const std::wstring& progId, const std::wstring& node, CLSID* clsid) {
-    HKEY machine = nullptr;
-    LONG error = RegConnectRegistryW(node.c_str(), HKEY_LOCAL_MACHINE, &machine);
-    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
-    wchar_t text[64] = {};
-    DWORD size = sizeof(text) - sizeof(wchar_t);
-    const std::wstring subkey = L"Software\\Classes\\" + progId + L"\\CLSID";
-    error = RegGetValueW(machine, subkey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size);
-    RegCloseKey(machine);
-    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
-    return CLSIDFromString(text, clsid);
+    com::RegKey machine;
+    RETURN_IF_WIN32_ERROR(RegConnectRegistryW(node.c_str(), HKEY_LOCAL_MACHINE, machine.put()));
+    com::RegKey key;
+    RETURN_IF_WIN32_ERROR(key.Open(machine.get(), L"Software\\Classes\\" + progId + L"\\CLSID"));
+    std::wstring text;
+    RETURN_IF_WIN32_ERROR(key.ReadString(nullptr, &text));
+    return CLSIDFromString(text.c_str(), clsid);
 }
 
 }  // namespace
