@@ -13,10 +13,6 @@
 namespace model {
 namespace {
 
-std::wstring_view View(BSTR text) noexcept {
-    return std::wstring_view(text ? text : L"", text ? ::SysStringLen(text) : 0);
-}
-
 template <class... Extra>
 class CModelCollectionT : public com::Object<com::Dual<VKModelCollection>, Extra...> {
 public:
@@ -64,7 +60,7 @@ public:
     }
     STDMETHODIMP IndexOf(BSTR bsName, long* plIndex) override {
         RETURN_IF_NULL_POINTER(plIndex);
-        const size_t index = items().Find(View(bsName));
+        const size_t index = items().Find(com::BstrView(bsName));
         *plIndex = index == NamedItems::npos ? -1 : static_cast<long>(index);
         return index == NamedItems::npos ? S_FALSE : S_OK;
     }
@@ -82,7 +78,7 @@ public:
     STDMETHODIMP Contains(BSTR bsName, BSTR* pbsPath) override {
         return com::ComBoundary([&]() -> HRESULT {
             if (pbsPath) *pbsPath = nullptr;
-            const size_t index = items().Find(View(bsName));
+            const size_t index = items().Find(com::BstrView(bsName));
             if (index == NamedItems::npos) return S_FALSE;
             if (!pbsPath) return S_OK;
             std::wstring owner_path;
@@ -104,7 +100,7 @@ public:
     STDMETHODIMP GetItemByName(BSTR bsName, IUnknown** ppItem) override {
         RETURN_IF_NULL_POINTER(ppItem);
         *ppItem = nullptr;
-        const size_t index = items().Find(View(bsName));
+        const size_t index = items().Find(com::BstrView(bsName));
         if (index == NamedItems::npos) return S_FALSE;
         return items().at(index).item.copy_to(ppItem);
     }
@@ -129,8 +125,9 @@ public:
     using CModelCollectionT::CModelCollectionT;
 
     STDMETHODIMP ReKey(BSTR bsOldName, BSTR bsNewName) override {
-        return com::ComBoundary(
-            [&] { return owner()->ReKeyParameter(View(bsOldName), View(bsNewName)); });
+        return com::ComBoundary([&] {
+            return owner()->ReKeyParameter(com::BstrView(bsOldName), com::BstrView(bsNewName));
+        });
     }
 };
 

@@ -18,13 +18,9 @@ namespace {
 const IID kIidModelNodeSelf = {
     0xF6CE2030, 0x89D5, 0x4197, {0x91, 0x53, 0xFE, 0xB1, 0xF7, 0xDA, 0x62, 0x4D}};
 
-std::wstring_view View(BSTR text) noexcept {
-    return std::wstring_view(text ? text : L"", text ? ::SysStringLen(text) : 0);
-}
-
 // Class-id text: empty = fallback, "{...}" = CLSID, anything else a ProgID.
 HRESULT ResolveClass(BSTR text, REFCLSID fallback, CLSID* out) {
-    const std::wstring_view view = View(text);
+    const std::wstring_view view = com::BstrView(text);
     if (view.empty()) {
         *out = fallback;
         return S_OK;
@@ -144,7 +140,7 @@ STDMETHODIMP CModelNode::GetName(BSTR* pbsName) { return com::AllocBstr(name_, p
 
 STDMETHODIMP CModelNode::SetName(BSTR bsName) {
     return com::ComBoundary([&]() -> HRESULT {
-        const std::wstring_view name = View(bsName);
+        const std::wstring_view name = com::BstrView(bsName);
         // A root's name is not part of any path: the server keeps any text there.
         if (!parent_) {
             name_.assign(name);
@@ -167,7 +163,7 @@ STDMETHODIMP CModelNode::GetAccessPath(BSTR* pbsAccessPath) {
 }
 
 STDMETHODIMP CModelNode::SetAccessPath(BSTR bsAccessPath) {
-    return com::ComBoundary([&] { access_path_.assign(View(bsAccessPath)); });
+    return com::ComBoundary([&] { access_path_.assign(com::BstrView(bsAccessPath)); });
 }
 
 STDMETHODIMP CModelNode::GetParent(IUnknown** ppParent) {
@@ -216,7 +212,7 @@ STDMETHODIMP CModelNode::GetSeparators(BSTR* pbsSeparators) {
 STDMETHODIMP CModelNode::FindChild(BSTR bsName, IUnknown** ppChild) {
     RETURN_IF_NULL_POINTER(ppChild);
     *ppChild = nullptr;
-    const std::wstring_view name = View(bsName);
+    const std::wstring_view name = com::BstrView(bsName);
     for (NamedItems* list : {&parameters_, &objects_}) {
         const size_t index = list->Find(name);
         if (index != NamedItems::npos) return list->at(index).item.copy_to(ppChild);
@@ -236,7 +232,7 @@ STDMETHODIMP CModelNode::CreateParameter(BSTR bsName, BSTR bsClassID, IUnknown**
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppParameter);
         *ppParameter = nullptr;
-        const std::wstring_view name = View(bsName);
+        const std::wstring_view name = com::BstrView(bsName);
         RETURN_HR_IF(E_INVALIDARG, !IsValidParameterName(name));
         RETURN_HR_IF(kNameExists, NameTaken(name));
         CLSID clsid;
@@ -260,7 +256,7 @@ STDMETHODIMP CModelNode::CreateParameter(BSTR bsName, BSTR bsClassID, IUnknown**
 
 STDMETHODIMP CModelNode::DeleteParameter(BSTR bsName) {
     return com::ComBoundary([&]() -> HRESULT {
-        const std::wstring_view name = View(bsName);
+        const std::wstring_view name = com::BstrView(bsName);
         size_t index = parameters_.Find(name);
         if (index != NamedItems::npos) {
             parameters_.RemoveAt(index);
@@ -301,7 +297,7 @@ STDMETHODIMP CModelNode::FindParameter(BSTR bsPath, IUnknown** ppParameter) {
         RETURN_IF_NULL_POINTER(ppParameter);
         *ppParameter = nullptr;
         com::ComPtr<IUnknown> found;
-        RETURN_IF_FAILED(FindParameterPath(View(bsPath), &found));
+        RETURN_IF_FAILED(FindParameterPath(com::BstrView(bsPath), &found));
         if (!found) return S_FALSE;
         *ppParameter = found.detach();
         return S_OK;
@@ -336,7 +332,7 @@ STDMETHODIMP CModelNode::CreateObject(BSTR bsName, BSTR bsClassID, IUnknown** pp
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppObject);
         *ppObject = nullptr;
-        const std::wstring_view name = View(bsName);
+        const std::wstring_view name = com::BstrView(bsName);
         RETURN_HR_IF(E_INVALIDARG, !IsValidNodeName(name));
         RETURN_HR_IF(kNameExists, NameTaken(name));
         CLSID clsid;
@@ -373,7 +369,7 @@ STDMETHODIMP CModelNode::FindObject(BSTR bsPath, IUnknown** ppObject) {
         RETURN_IF_NULL_POINTER(ppObject);
         *ppObject = nullptr;
         com::ComPtr<IUnknown> found;
-        RETURN_IF_FAILED(FindObjectPath(View(bsPath), &found));
+        RETURN_IF_FAILED(FindObjectPath(com::BstrView(bsPath), &found));
         RETURN_HR_IF(E_FAIL, !found);
         *ppObject = found.detach();
         return S_OK;

@@ -33,8 +33,6 @@ HRESULT InterfaceMissing(HRESULT hr, const char* interface_name) {
     return Fail(hr, msg::kInterfaceMissing, interface_name);
 }
 
-std::wstring_view View(BSTR text) { return {text ? text : L"", SysStringLen(text)}; }
-
 HRESULT AllocText(std::wstring_view text, BSTR* out) {
     const HRESULT hr = com::AllocBstr(text, out);
     return hr == E_OUTOFMEMORY ? Fail(hr, msg::kOutOfMemory) : hr;
@@ -158,7 +156,7 @@ void vkObjectParameter::NotifyValueChanged() {
 
 HRESULT vkObjectParameter::StoreText(BSTR text, std::wstring* field) {
     try {
-        std::wstring copy(View(text));
+        std::wstring copy(com::BstrView(text));
         field->swap(copy);
     } catch (const std::bad_alloc&) {
         return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
@@ -185,7 +183,7 @@ STDMETHODIMP vkObjectParameter::SetName(BSTR bsName) {
         if (is_internal()) return Fail(S_FALSE, msg::kInternalParameter);
         std::wstring name;
         try {
-            name.assign(View(bsName));
+            name.assign(com::BstrView(bsName));
         } catch (const std::bad_alloc&) {
             return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
         }

@@ -3,6 +3,7 @@
 //   com::UniqueBstr name;
 //   RETURN_IF_FAILED(item->get_Name(name.put()));
 //   return com::AllocBstr(L"text", pbstrOut);
+//   if (com::BstrView(bsName).empty()) return E_INVALIDARG;
 #pragma once
 
 #include <windows.h>
@@ -57,6 +58,11 @@ public:
 private:
     BSTR s_ = nullptr;
 };
+
+// A BSTR read in place, not owned (an [in] argument): a null BSTR reads as "".
+inline std::wstring_view BstrView(BSTR text) noexcept {
+    return std::wstring_view(text ? text : L"", text ? ::SysStringLen(text) : 0);
+}
 
 // SysAllocStringLen into an out-parameter: E_POINTER / E_OUTOFMEMORY / S_OK.
 HRESULT AllocBstr(std::wstring_view text, BSTR* out) noexcept;

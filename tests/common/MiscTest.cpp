@@ -197,6 +197,12 @@ TEST_F(LogAndErrorBox, FailureTraceNamesExpressionAndLineOnlyWhenOn) {
     EXPECT_NE(std::string::npos, log.find("0x80070005 from hr")) << "log: " << log;
 }
 
+TEST(BstrView, NullReadsAsEmptyAndEmbeddedNulsCount) {
+    EXPECT_TRUE(com::BstrView(nullptr).empty());
+    com::UniqueBstr text(std::wstring_view(L"a\0b", 3));
+    EXPECT_EQ(3u, com::BstrView(text.get()).size());
+}
+
 TEST(ErrorInfo, SetsSourceDescriptionAndGuidForTheCaller) {
     const HRESULT hr =
         com::SetErrorInfo(E_INVALIDARG, IID_IPersist, L"OV_Param", L"Wert außerhalb des Bereichs");

@@ -19,10 +19,6 @@
 
 namespace {
 
-std::wstring_view View(BSTR text) {
-    return std::wstring_view(text ? text : L"", text ? ::SysStringLen(text) : 0);
-}
-
 // One method table answers VKModelParameter2, VKModelParameter and IDispatch.
 struct DualParameter : com::Dual<VKModelParameter2> {
     using ComInterfaces = com::Iids<VKModelParameter2, VKModelParameter, IDispatch>;
@@ -35,7 +31,7 @@ public:
     // The rename protocol of a parameter: separators, sibling objects, sibling
     // parameters (itself: no change), then the re-keying interface.
     STDMETHODIMP SetName(BSTR bsName) override {
-        const std::wstring name(View(bsName));
+        const std::wstring name(com::BstrView(bsName));
         RETURN_HR_IF(E_FAIL, name.empty());
         com::ComPtr<VKModelObject> parent;
         if (parent_ && SUCCEEDED(parent_->QueryInterface(IID_VKModelObject, parent.put_void()))) {
@@ -66,7 +62,7 @@ public:
     }
     STDMETHODIMP GetAccessPath(BSTR* p) override { return com::AllocBstr(access_path_, p); }
     STDMETHODIMP SetAccessPath(BSTR b) override {
-        access_path_ = View(b);
+        access_path_ = com::BstrView(b);
         return S_OK;
     }
     STDMETHODIMP GetParent(IUnknown** pp) override {
