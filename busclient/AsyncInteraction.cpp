@@ -30,9 +30,12 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
     // Taken now: the item record may go during the outgoing calls below.
     OPCHANDLE hServerItem = found.item->hServer;
     com::ComPtr<IUnknown> sink;
-    if (!sink_ || FAILED(sink_.query(&sink))) return E_POINTER;
+    if (!sink_) return E_POINTER;
+    const HRESULT queried = sink_.query(&sink);
+    if (FAILED(queried)) return com::MapFailure(E_POINTER, queried, "querying the data sink");
     com::ComPtr<IOPCAsyncIO2> asyncIO;
-    RETURN_HR_IF(E_FAIL, FAILED(found.group->PrepareAsync(sink.get(), &asyncIO)));
+    const HRESULT prepared = found.group->PrepareAsync(sink.get(), &asyncIO);
+    if (FAILED(prepared)) return com::MapFailure(E_FAIL, prepared, "preparing the group");
 
     const DWORD transactionId = static_cast<DWORD>(lTransactionID);
     DWORD cancelId = 0;
@@ -45,10 +48,11 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
         hr = asyncIO->Read(1, &hServerItem, transactionId, &cancelId, errors.put());
     }
     *plCancelID = static_cast<long>(cancelId);
-    if (FAILED(hr)) return E_FAIL;
+    if (FAILED(hr)) return com::MapFailure(E_FAIL, hr, value ? "AsyncWrite" : "AsyncRead");
     // With S_FALSE the item was refused and no completion will come: the
     // caller must not wait for one.
-    if (hr != S_OK && (!errors || errors[0] != S_OK)) return E_FAIL;
+    if (hr != S_OK && (!errors || errors[0] != S_OK))
+        return com::MapFailure(E_FAIL, errors ? errors[0] : hr, value ? "AsyncWrite" : "AsyncRead");
     return S_OK;
 }
 

@@ -3,6 +3,7 @@
 #include "com/Bstr.h"
 #include "com/Memory.h"
 #include "com/Result.h"
+#include "com/ScopeExit.h"
 #include "com/Strings.h"
 #include "com/Time.h"
 #include "com/Variant.h"
@@ -21,13 +22,11 @@ constexpr DWORD kGroupUpdateRate = 1000;
 constexpr FLOAT kGroupDeadband = 10.0f;
 constexpr DWORD kGroupLocale = 0x400;
 
-std::wstring ToString(BSTR text) {
-    return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-}
-
 // IOPCInteraction reports the failure of any step as E_FAIL; only its own
 // argument checks answer otherwise.
-HRESULT AsInteractionResult(HRESULT hr) { return SUCCEEDED(hr) ? S_OK : E_FAIL; }
+HRESULT AsInteractionResult(HRESULT hr, const char* step) {
+    return SUCCEEDED(hr) ? S_OK : com::MapFailure(E_FAIL, hr, step);
+}
 
 }  // namespace
 
@@ -334,12 +333,13 @@ HRESULT COPCInteraction::LookupAddress(const VARIANT& address, HRESULT noServerR
                                        ItemLookup* found) {
     if (V_VT(&address) != VT_BSTR) return E_INVALIDARG;
     ItemAddress parts;
-    RETURN_IF_FAILED(SplitItemAddress(ToString(V_BSTR(&address)), &parts));
+    RETURN_IF_FAILED(SplitItemAddress(std::wstring(com::BstrView(V_BSTR(&address))), &parts));
     std::shared_ptr<CSvrInfo> server = FindServerByProgId(parts.progId);
     if (!server) return noServerResult;
     currentServer_ = server.get();
     if (server->groups.Empty()) return E_FAIL;
-    RETURN_HR_IF(E_FAIL, FAILED(RefreshServerUnknown(*server)));
+    const HRESULT refreshed = RefreshServerUnknown(*server);
+    if (FAILED(refreshed)) return com::MapFailure(E_FAIL, refreshed, "refreshing the bus server");
     std::shared_ptr<CGrpInfo> group = server->groups.Share(automaticGroup_);
     if (!group) return E_FAIL;
     CItemInfo* item = group->FindItem(parts.itemId);
@@ -356,8 +356,9 @@ HRESULT COPCInteraction::LookupAddress(const VARIANT& address, HRESULT noServerR
 STDMETHODIMP COPCInteraction::ConnectToServer(BSTR szServerProgId, BSTR szHostName) {
     return com::ComBoundary([&]() -> HRESULT {
         std::shared_ptr<CSvrInfo> server;
-        return AsInteractionResult(
-            Connect(ToString(szServerProgId), ToString(szHostName), &server));
+        return AsInteractionResult(Connect(std::wstring(com::BstrView(szServerProgId)),
+                                           std::wstring(com::BstrView(szHostName)), &server),
+                                   "ConnectToServer");
     });
 }
 
@@ -365,11 +366,11 @@ STDMETHODIMP COPCInteraction::OPCServerAddgroup(BSTR nameParam, unsigned long* p
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(phGroup);
         *phGroup = 0;
-        const std::wstring name = ToString(nameParam);
+        const std::wstring name(com::BstrView(nameParam));
         std::shared_ptr<CSvrInfo> server = CurrentServer();
         if (name.empty() || !server) return E_FAIL;
         Handle16 handle = 0;
-        RETURN_IF_FAILED(AsInteractionResult(AddGroup(server, name, &handle)));
+        RETURN_IF_FAILED(AsInteractionResult(AddGroup(server, name, &handle), "OPCServerAddgroup"));
         *phGroup = handle;
         return S_OK;
     });
@@ -386,13 +387,13 @@ STDMETHODIMP COPCInteraction::OPCItemmgtAdditems(unsigned long hGroup, int nNumO
         // Empty names are skipped and take no handle slot.
         std::vector<std::wstring> ids;
         for (int i = 0; i < nNumOfItems; ++i) {
-            std::wstring id = ToString(szItemNames[i]);
+            std::wstring id(com::BstrView(szItemNames[i]));
             if (!id.empty()) ids.push_back(std::move(id));
         }
         std::vector<Handle16> handles;
         const HRESULT hr = AddItems(group, ids, VT_BSTR, &handles);
         for (size_t i = 0; i < handles.size(); ++i) phItems[i] = handles[i];
-        return AsInteractionResult(hr);
+        return AsInteractionResult(hr, "OPCItemmgtAdditems");
     });
 }
 
@@ -403,7 +404,8 @@ STDMETHODIMP COPCInteraction::OPCItemmgtRemoveitems(unsigned long hGroup, unsign
         RETURN_HR_IF(E_POINTER, ItemNumber > 0 && !phItems);
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
-        return AsInteractionResult(RemoveItems(group, phItems, static_cast<size_t>(ItemNumber)));
+        return AsInteractionResult(RemoveItems(group, phItems, static_cast<size_t>(ItemNumber)),
+                                   "OPCItemmgtRemoveitems");
     });
 }
 
@@ -414,8 +416,9 @@ STDMETHODIMP COPCInteraction::OPCServerRemovegroup(unsigned long hGroup) {
         if (!server || !group) return E_FAIL;
         std::vector<unsigned long> handles;
         for (const auto& entry : group->items) handles.push_back(entry.first);
-        RETURN_IF_FAILED(AsInteractionResult(RemoveItems(group, handles.data(), handles.size())));
-        return AsInteractionResult(DropGroup(server, group->hClient, TRUE));
+        RETURN_IF_FAILED(AsInteractionResult(RemoveItems(group, handles.data(), handles.size()),
+                                             "OPCServerRemovegroup"));
+        return AsInteractionResult(DropGroup(server, group->hClient, TRUE), "OPCServerRemovegroup");
     });
 }
 
@@ -426,7 +429,7 @@ STDMETHODIMP COPCInteraction::OPCSyncioRead(unsigned long hGroup, int numItems,
         RETURN_HR_IF(E_POINTER, !phItems || !pValues);
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
-        return AsInteractionResult(SyncRead(group, phItems, numItems, pValues));
+        return AsInteractionResult(SyncRead(group, phItems, numItems, pValues), "OPCSyncioRead");
     });
 }
 
@@ -437,7 +440,7 @@ STDMETHODIMP COPCInteraction::OPCSyncioWrite(unsigned long hGroup, int numItems,
         RETURN_HR_IF(E_POINTER, !phItems || !pValues);
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
-        return AsInteractionResult(SyncWrite(group, phItems, numItems, pValues));
+        return AsInteractionResult(SyncWrite(group, phItems, numItems, pValues), "OPCSyncioWrite");
     });
 }
 
@@ -509,41 +512,42 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnkn
         ItemAddress parts;
         RETURN_IF_FAILED(SplitItemAddress(accessPath.view(), &parts));
         std::shared_ptr<CSvrInfo> server = FindServerByProgId(parts.progId);
-        bool connectedNow = false;
-        if (server) {
-            currentServer_ = server.get();
-        } else {
-            if (FAILED(Connect(parts.progId, kLocalServer, &server))) return E_FAIL;
-            connectedNow = true;
+        const bool connect = !server;
+        if (connect) {
+            const HRESULT hr = Connect(parts.progId, kLocalServer, &server);
+            if (FAILED(hr)) return com::MapFailure(E_FAIL, hr, "Init: connecting the bus server");
             RefreshServerUnknown(*server);
+        } else {
+            currentServer_ = server.get();
         }
+        // A connection made for this item alone is not left open without groups.
+        com::ScopeExit dropServer([&] {
+            if (server->groups.Empty()) DropServer(server->hServer);
+        });
+        if (!connect) dropServer.dismiss();
 
         Handle16 hGroup = 0;
-        bool groupAddedNow = false;
-        if (server->groups.Empty()) {
-            if (FAILED(AddGroup(server, kAutomaticGroupName, &hGroup))) {
-                if (connectedNow) DropServer(server->hServer);
-                return E_POINTER;
-            }
+        const bool addGroup = server->groups.Empty();
+        if (addGroup) {
+            const HRESULT hr = AddGroup(server, kAutomaticGroupName, &hGroup);
+            if (FAILED(hr)) return com::MapFailure(E_POINTER, hr, "Init: adding the group");
             automaticGroup_ = hGroup;
-            groupAddedNow = true;
         } else {
             hGroup = server->groups.FirstHandle();
         }
+        com::ScopeExit dropGroup([&] {
+            DropGroup(server, hGroup, FALSE);
+            server->groups.Take(hGroup);
+        });
+        if (!addGroup) dropGroup.dismiss();
         std::shared_ptr<CGrpInfo> group = server->groups.Share(hGroup);
 
         std::vector<Handle16> handles;
         const HRESULT added = AddItems(group, {parts.itemId}, requestedType, &handles);
         const CItemInfo* item = SUCCEEDED(added) ? group->items.Find(handles[0]) : nullptr;
-        if (!item) {
-            if (groupAddedNow) {
-                DropGroup(server, hGroup, FALSE);
-                server->groups.Take(hGroup);
-            }
-            // A connection made for this item alone is not left open without groups.
-            if (connectedNow && server->groups.Empty()) DropServer(server->hServer);
-            return E_FAIL;
-        }
+        if (!item) return com::MapFailure(E_FAIL, added, "Init: adding the item");
+        dropGroup.dismiss();
+        dropServer.dismiss();
         // A copy: the record may go while the call runs (a re-entrant Terminate).
         com::UniqueVariant value(*item->value.get());
         parameter->Init(accessPath.get(), static_cast<long>(item->accessRights),
