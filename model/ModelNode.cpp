@@ -13,11 +13,6 @@
 namespace model {
 namespace {
 
-// Answered only by nodes of this module in the caller's apartment (a proxy
-// does not know it), so FromUnknown never mistakes a proxy for a node.
-const IID kIidModelNodeSelf = {
-    0xF6CE2030, 0x89D5, 0x4197, {0x91, 0x53, 0xFE, 0xB1, 0xF7, 0xDA, 0x62, 0x4D}};
-
 // Class-id text: empty = fallback, "{...}" = CLSID, anything else a ProgID.
 HRESULT ResolveClass(BSTR text, REFCLSID fallback, CLSID* out) {
     const std::wstring_view view = com::BstrView(text);
@@ -42,20 +37,11 @@ HRESULT CModelNode::Create(std::wstring_view name, com::ComPtr<CModelNode>* out)
 }
 
 CModelNode* CModelNode::FromUnknown(IUnknown* unknown) noexcept {
-    if (!unknown) return nullptr;
-    void* self = nullptr;
-    if (FAILED(unknown->QueryInterface(kIidModelNodeSelf, &self)) || !self) return nullptr;
-    auto* node = static_cast<CModelNode*>(self);
-    node->Release();
-    return node;
+    return com::ImplementationOf<CModelNode>(unknown);
 }
 
 HRESULT CModelNode::QueryInterfaceHook(REFIID riid, void** ppv) {
-    if (riid == kIidModelNodeSelf) {
-        AddRef();
-        *ppv = this;
-        return S_OK;
-    }
+    if (com::AnswerImplementation(this, riid, ppv)) return S_OK;
     return E_NOINTERFACE;
 }
 

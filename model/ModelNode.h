@@ -17,6 +17,7 @@
 #include "NamedItems.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
+#include "com/Implementation.h"
 #include "com/Object.h"
 #include "vkitemprops.h"
 #include "vkmodel.h"
@@ -31,6 +32,10 @@ inline constexpr HRESULT kNameExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 class CModelNode : public com::Object<com::Dual<VKModelObject>, VKItemProperties> {
 public:
     CModelNode() = default;
+
+    // Private: answered only by nodes of this module in the caller's apartment.
+    static constexpr IID kImplementationIid = {
+        0xF6CE2030, 0x89D5, 0x4197, {0x91, 0x53, 0xFE, 0xB1, 0xF7, 0xDA, 0x62, 0x4D}};
 
     static HRESULT Create(std::wstring_view name, com::ComPtr<CModelNode>* out);
     // The node of this module behind an interface of this apartment, or null.

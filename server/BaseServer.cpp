@@ -23,12 +23,7 @@ Scope ScopeOf(OPCENUMSCOPE scope) {
     }
 }
 
-COPCGroup* GroupOf(IUnknown* unknown) {
-    // Every element of the container is a COPCGroup made by AddGroup; IOPCGroup is its primary interface.
-    com::ComPtr<IOPCGroup> group;
-    if (FAILED(unknown->QueryInterface(IID_IOPCGroup, group.put_void()))) return nullptr;
-    return static_cast<COPCGroup*>(static_cast<com::Dual<IOPCGroup, 2>*>(group.get()));
-}
+COPCGroup* GroupOf(IUnknown* unknown) { return com::ImplementationOf<COPCGroup>(unknown); }
 
 }  // namespace
 

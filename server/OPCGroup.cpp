@@ -67,6 +67,7 @@ HRESULT COPCGroup::QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, voi
 }
 
 HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv) {
+    if (com::AnswerImplementation(this, riid, ppv)) return S_OK;
     if (riid == IID_IOPCGroupStateMgt) return QueryCachedPart(&stateMgt_, riid, ppv);
     // IOPCItemMgt and IOPCSyncIO arrive with the items.
     if (riid == IID_IDataObject || riid == IID_IOPCAsyncIO ||

@@ -8,6 +8,7 @@
 #include "UnknownCont.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
+#include "com/Implementation.h"
 #include "com/Object.h"
 #include "com/Sync.h"
 #include "opc.h"
@@ -24,6 +25,9 @@ public:
     static constexpr DWORD kDefaultUpdateRate = 1000;
     static constexpr DWORD kDefaultTick = 500;
 
+    // Private: lets the server tell its own groups from anything a client hands in.
+    static constexpr IID kImplementationIid = {
+        0x02210F29, 0xD73D, 0x4CB8, {0xA5, 0xAC, 0x76, 0x55, 0xB1, 0xBD, 0x2B, 0xEF}};
     // Set once, right after creation, by the server.
     void SetOwner(std::shared_ptr<CBaseServer> owner);
     void SetModel(com::ComPtr<VKModelObject> model);

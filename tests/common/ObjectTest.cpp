@@ -7,6 +7,7 @@
 #include "HrCheck.h"
 #include "NotImplemented.h"
 #include "com/ComPtr.h"
+#include "com/Implementation.h"
 #include "com/Module.h"
 #include "com/Object.h"
 #include "com/Result.h"
@@ -384,6 +385,40 @@ TEST(ComPtr, SlotsAndOwnership) {
     a.put();
     EXPECT_EQ(refs - 1, RefCount(thing.get())) << "put() releases what was held";
     EXPECT_FALSE(thing.try_query<IDispatch>()) << "try_query for a missing interface is empty";
+}
+
+// --- Checked downcast ----------------------------------------------------------------------
+
+class CKnown : public com::Object<ITestCounter> {
+public:
+    static constexpr IID kImplementationIid = {
+        0x6B0F8D1E, 0x2C4A, 0x4E57, {0x9A, 0x13, 0x5D, 0x7E, 0x21, 0xC4, 0x88, 0x0B}};
+    STDMETHODIMP Next(LONG* value) override {
+        *value = 1;
+        return S_OK;
+    }
+
+protected:
+    HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override {
+        if (com::AnswerImplementation(this, riid, ppv)) return S_OK;
+        return E_NOINTERFACE;
+    }
+};
+
+TEST(ImplementationOf, FindsOwnObjectsOnlyAndCountsNothing) {
+    com::ComPtr<CKnown> known;
+    com::ComPtr<CThing> other;
+    ASSERT_HR(S_OK, com::MakeObject(&known));
+    ASSERT_HR(S_OK, com::MakeObject(&other));
+    com::ComPtr<ITestCounter> counter;
+    ASSERT_HR(S_OK, known.query(&counter));
+    const ULONG refs = RefCount(known.get());
+
+    EXPECT_EQ(known.get(), com::ImplementationOf<CKnown>(counter.get()));
+    EXPECT_EQ(refs, RefCount(known.get())) << "the result is not counted";
+    EXPECT_EQ(nullptr, com::ImplementationOf<CKnown>(static_cast<IPersist*>(other.get())))
+        << "another class";
+    EXPECT_EQ(nullptr, com::ImplementationOf<CKnown>(nullptr));
 }
 
 }  // namespace
