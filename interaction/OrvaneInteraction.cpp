@@ -20,8 +20,8 @@ STDMETHODIMP COrvaneInteraction::ReleaseConnections() {
     return com::ComBoundary([&] { return core_->ReleaseConnections(); });
 }
 
-// Item access, bulk access, descriptions and identification come with their own
-// work; until then they answer E_NOTIMPL.
+// TODO(items), TODO(identification): item and bulk access, descriptions and identification;
+// E_NOTIMPL until then.
 STDMETHODIMP COrvaneInteraction::Read(VARIANT, VARIANT*, VARIANT*, VARIANT*) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::Write(VARIANT, VARIANT) { return E_NOTIMPL; }
 STDMETHODIMP COrvaneInteraction::Init(long, IUnknown*, IUnknown**, VARTYPE*) { return E_NOTIMPL; }

@@ -104,7 +104,7 @@ public:
     STDMETHODIMP GetPropertyByName(LPCWSTR szName, VARIANT* pvValue) override;
     STDMETHODIMP SetPropertyByName(LPCWSTR szName, VARIANT vValue) override;
 
-    // IPersistStorage (the storage layout comes with the configuration file)
+    // IPersistStorage. TODO(persistence): the storage layout of the configuration file.
     STDMETHODIMP GetClassID(CLSID* pClassID) override;
     STDMETHODIMP IsDirty() override;
     STDMETHODIMP InitNew(IStorage* pStg) override;

@@ -83,7 +83,7 @@ HRESULT CBaseServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
         group->SetServerHandle(handle);
         group->SetModel(model_);
         group->SetAsyncMode(asyncMode_);
-        // The group thread starts here once groups have one.
+        // TODO(subscriptions): start the group's thread.
     }
 
     const HRESULT query = group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
@@ -132,7 +132,7 @@ HRESULT CBaseServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
         com::CsLock guard(lock_);
         RETURN_HR_IF(E_INVALIDARG, !groups_->FindByHandle(hServerGroup, &found));
         if (COPCGroup* group = GroupOf(found.object.get())) group->SetActiveInternal(FALSE);
-        // The group thread is asked to stop here once groups have one.
+        // TODO(subscriptions): stop the group's thread.
         groups_->RemoveByHandle(hServerGroup);
     }
     if (bForce) {

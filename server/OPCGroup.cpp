@@ -24,7 +24,7 @@ void COPCGroup::SetServerHandle(DWORD handle) {
 void COPCGroup::SetActiveInternal(BOOL active) {
     com::CsLock guard(lock_);
     active_ = active;
-    // The asynchronous-services object learns of the change with the group thread.
+    // TODO(subscriptions): tell the group's thread.
 }
 
 std::wstring COPCGroup::name() const {
@@ -45,40 +45,17 @@ HRESULT COPCGroup::FinalConstruct() {
 
 void COPCGroup::FinalRelease() {
     // Items unbind themselves when the item-management part goes; then the container.
-    stateMgt_.reset();
-    asyncServices_.reset();
     model_.reset();
     if (items_) items_->Clear();
     items_.reset();
     owner_.reset();
 }
 
-HRESULT COPCGroup::QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, void** ppv) {
-    com::ComPtr<IUnknown> inner;
-    {
-        com::CsLock guard(lock_);
-        if (!*part) {
-            RETURN_IF_FAILED(com::CreateInstance<COPCGroupStateMgtImpl>(
-                GetControllingUnknown(), IID_IUnknown, part->put_void(), this));
-        }
-        inner = *part;
-    }
-    return inner->QueryInterface(riid, ppv);
-}
-
 HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv) {
     if (com::AnswerImplementation(this, riid, ppv)) return S_OK;
-    if (riid == IID_IOPCGroupStateMgt) return QueryCachedPart(&stateMgt_, riid, ppv);
-    // IOPCItemMgt and IOPCSyncIO arrive with the items.
-    if (riid == IID_IDataObject || riid == IID_IOPCAsyncIO ||
-        riid == IID_IConnectionPointContainer || riid == IID_IOPCAsyncIO2) {
-        com::ComPtr<IUnknown> services;
-        {
-            com::CsLock guard(lock_);
-            services = asyncServices_;
-        }
-        if (services) return services->QueryInterface(riid, ppv);
-    }
+    if (riid == IID_IOPCGroupStateMgt) return stateMgt_.Query(this, riid, ppv);
+    // TODO(items): IOPCItemMgt and IOPCSyncIO.
+    // TODO(subscriptions): IDataObject, IOPCAsyncIO, IConnectionPointContainer, IOPCAsyncIO2.
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
@@ -116,13 +93,13 @@ HRESULT COPCGroup::SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUp
         const RevisedRate rate = ReviseUpdateRate(*pRequestedUpdateRate, tick_);
         updateRate_ = rate.revised;
         if (rate.changed) result = OPC_S_UNSUPPORTEDRATE;
-        // A running group thread reloads the rate on WM_USER.
+        // TODO(subscriptions): the group's thread reloads the rate.
     }
     if (pRevisedUpdateRate) *pRevisedUpdateRate = updateRate_;
     if (pActive) active_ = *pActive ? TRUE : FALSE;
     if (pTimeBias) timeBias_ = *pTimeBias;
     if (pPercentDeadband)
-        percentDeadband_ = *pPercentDeadband;  // items get it as VT_R8 once they exist
+        percentDeadband_ = *pPercentDeadband;  // TODO(items): items get it as VT_R8
     if (pLCID) lcid_ = *pLCID;
     if (phClientGroup) clientHandle_ = *phClientGroup;
     return result;
@@ -169,7 +146,7 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
         if (SUCCEEDED(hr)) server->RemoveGroup(serverHandle, TRUE);
         return hr;
     }
-    // The items are copied here (bound items, container order) once groups hold items.
+    // TODO(items): copy the items (bound ones, in container order).
     const HRESULT query = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(query)) {
         clone.reset();

@@ -16,18 +16,19 @@
 #include "vkopc.h"
 
 class CBaseServer;
+class COPCGroupStateMgtImpl;
 
-// A group of a server object: its state (IOPCGroupStateMgt), its items
-// (IOPCItemMgt, IOPCSyncIO) and, through its asynchronous-services object, the
-// subscriptions (IOPCAsyncIO2 and the data-callback connection point).
+// A group of a server object: its state (IOPCGroupStateMgt).
+// TODO(items): its items (IOPCItemMgt, IOPCSyncIO).
+// TODO(subscriptions): IOPCAsyncIO2 and the data-callback connection point.
 class COPCGroup : public com::Object<com::Dual<IOPCGroup, 2>> {
 public:
     static constexpr DWORD kDefaultUpdateRate = 1000;
     static constexpr DWORD kDefaultTick = 500;
-
     // Private: lets the server tell its own groups from anything a client hands in.
     static constexpr IID kImplementationIid = {
         0x02210F29, 0xD73D, 0x4CB8, {0xA5, 0xAC, 0x76, 0x55, 0xB1, 0xBD, 0x2B, 0xEF}};
+
     // Set once, right after creation, by the server.
     void SetOwner(std::shared_ptr<CBaseServer> owner);
     void SetModel(com::ComPtr<VKModelObject> model);
@@ -62,8 +63,6 @@ protected:
     HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override;
 
 private:
-    // A part kept for the group's life, made on the first query of its interface.
-    HRESULT QueryCachedPart(com::ComPtr<IUnknown>* part, REFIID riid, void** ppv);
     std::shared_ptr<CBaseServer> owner() const;
 
     mutable com::CriticalSection lock_;  // guards every field below
@@ -80,10 +79,7 @@ private:
     LONG asyncMode_ = 0;
     std::shared_ptr<CBaseServer> owner_;
     com::ComPtr<CUnknownCont> items_;
-    // Asynchronous-services object (made by the group thread); the target of
-    // IDataObject, IOPCAsyncIO, IConnectionPointContainer and IOPCAsyncIO2.
-    com::ComPtr<IUnknown> asyncServices_;
-    com::ComPtr<IUnknown> stateMgt_;  // inner unknown of the IOPCGroupStateMgt part
+    com::CachedPart<COPCGroupStateMgtImpl> stateMgt_;  // IOPCGroupStateMgt
 };
 
 // IOPCGroupStateMgt of a group: an aggregated part, so the client's references

@@ -87,9 +87,8 @@ void OPCOrvane::FinalRelease() {
 HRESULT OPCOrvane::QueryInterfaceHook(REFIID riid, void** ppv) {
     if (riid == IID_IOPCServer) return com::CreateTearOff<COPCServerImpl>(this, riid, ppv);
     if (riid == IID_IOPCCommon) return com::CreateTearOff<COPCCommonImpl>(this, riid, ppv);
-    // IOPCBrowseServerAddressSpace, IOPCItemProperties and IPersistFile arrive
-    // as tear-offs of their own with browsing, item properties and the
-    // configuration file.
+    // TODO(browsing): IOPCBrowseServerAddressSpace. TODO(item-properties): IOPCItemProperties.
+    // TODO(persistence): IPersistFile.
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
