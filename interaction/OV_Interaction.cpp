@@ -23,16 +23,4 @@ const com::InprocServer& Server() {
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    return com::InprocDllMain(reason, reserved);
-}
-
-STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-    return com::Module::Get().GetClassObject(rclsid, riid, ppv);
-}
-
-STDAPI DllRegisterServer() { return Server().Register(); }
-
-STDAPI DllUnregisterServer() { return Server().Unregister(); }
+COM_INPROC_SERVER_EXPORTS(Server())

@@ -23,16 +23,4 @@ const com::InprocServer kServer =
 
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    return com::InprocDllMain(reason, reserved);
-}
-
-STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-    return com::Module::Get().GetClassObject(rclsid, riid, ppv);
-}
-
-STDAPI DllRegisterServer() { return kServer.Register(); }
-
-STDAPI DllUnregisterServer() { return kServer.Unregister(); }
+COM_INPROC_SERVER_EXPORTS(kServer)

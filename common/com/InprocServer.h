@@ -2,13 +2,7 @@
 // DLL's own file only says which scripts, replacements and categories it registers.
 //
 //   const com::InprocServer kServer = com::InprocServer({IDR_MODELOBJECT, IDR_CHANGENOTIFIER});
-//   BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
-//       { return com::InprocDllMain(reason, reserved); }
-//   STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
-//   STDAPI DllGetClassObject(REFCLSID c, REFIID i, void** p)
-//       { return com::Module::Get().GetClassObject(c, i, p); }
-//   STDAPI DllRegisterServer() { return kServer.Register(); }
-//   STDAPI DllUnregisterServer() { return kServer.Unregister(); }
+//   COM_INPROC_SERVER_EXPORTS(kServer)
 #pragma once
 
 #include <windows.h>
@@ -18,6 +12,22 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "com/Module.h"
+
+// DllMain, DllCanUnloadNow, DllGetClassObject (the classes added to com::Module), and
+// DllRegisterServer / DllUnregisterServer through `server`, a com::InprocServer (or an
+// expression giving one).
+#define COM_INPROC_SERVER_EXPORTS(server)                                    \
+    BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {          \
+        return ::com::InprocDllMain(reason, reserved);                       \
+    }                                                                        \
+    STDAPI DllCanUnloadNow() { return ::com::Module::Get().CanUnloadNow(); } \
+    STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {     \
+        return ::com::Module::Get().GetClassObject(rclsid, riid, ppv);       \
+    }                                                                        \
+    STDAPI DllRegisterServer() { return (server).Register(); }               \
+    STDAPI DllUnregisterServer() { return (server).Unregister(); }
 
 namespace com {
 
