@@ -22,7 +22,8 @@ function(orvane_idl idl)
     endif()
     if(ARG_PROXY)
         list(APPEND outputs ${o}/${name}_p.c)
-        # widl -Oif mis-points [out, string] LPWSTR* parameters; widlfix re-points them.
+        # widl -Oif mis-points [out, string] LPWSTR* parameters, and Wine's stub leaks [in]
+        # VARIANTs described as simple references; widlfix re-points both.
         list(APPEND cmds COMMAND ${ORVANE_WIDL} ${flags} -p -o ${o}/${name}_p.c ${src}
                          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/widlfix.py ${o}/${name}_p.c)
         # proxy/ builds its DLLs from this list (common/ is configured first).

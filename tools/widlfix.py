@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Repairs widl's -Oif proxy format strings for [out, string] LPWSTR* parameters.
+"""Repairs widl's -Oif proxy format strings: [out, string] LPWSTR* parameters, and
+[in] parameters whose server-side copy Wine's stub never frees.
 
 widl (7.0 and 8.0) writes, for a parameter such as `[out, string] LPWSTR *pp`,
 the type offset of the pointee (an FC_UP/FC_OP/FC_FP entry) into the procedure
@@ -17,7 +18,18 @@ generated *_p.c and re-points every out-parameter that names the pointee of a
 pointer chain laid out right before it at the outermost pointer of that chain
 (the same slip, also made for [in, out, string] and [in, out, unique, string]
 LPWSTR*). An out-parameter that names no pointer at all is reported and left
-alone. A second run finds nothing to change.
+alone.
+
+Second, an [in] parameter marked IsSimpleRef whose pointee the stub must build
+in memory of its own (a VARIANT, an array of VARIANTs or of structures with
+pointers: FC_USER_MARSHAL, FC_BOGUS_ARRAY) is re-pointed at the FC_RP entry
+that widl also emits for it, and its IsSimpleRef flag is cleared. Both forms
+describe the same wire data; but Wine 8's NdrStubCall2 allocates the pointee
+of a simple reference and never frees it (one heap block per call: 48 bytes
+for one VARIANT), while through the FC_RP entry it frees what it allocated.
+DEVELOPERS.md has the reproduction.
+
+A second run finds nothing to change.
 
 Usage: widlfix.py <file>_p.c [...]
 """
@@ -26,12 +38,17 @@ import re
 import sys
 
 FC_RP, FC_UP, FC_OP, FC_FP = 0x11, 0x12, 0x13, 0x14
+FC_BOGUS_ARRAY, FC_USER_MARSHAL = 0x21, 0xb4
+# Pointees that the stub cannot use in place in the buffer.
+STUB_ALLOCATED_TYPES = (FC_BOGUS_ARRAY, FC_USER_MARSHAL)
 FC_AUTO_HANDLE = 0x33
 POINTER_TYPES = (FC_RP, FC_UP, FC_OP, FC_FP)
 FC_SIMPLE_POINTER = 0x08
 FC_POINTER_DEREF = 0x10
+FC_ALLOCED_ON_STACK = 0x04
 MAX_POINTER_LEVELS = 3
 
+PARAM_IS_IN = 0x0008
 PARAM_IS_OUT = 0x0010
 PARAM_IS_BASETYPE = 0x0040
 PARAM_IS_SIMPLE_REF = 0x0100
@@ -166,6 +183,31 @@ def out_pointer(flags, type_offset):
     return type_offset is not None and bool(flags & PARAM_IS_OUT) and not flags & PARAM_IS_SIMPLE_REF
 
 
+def in_simple_ref_to_allocated(flags, types, type_offset):
+    """[in]-only simple references to a pointee the stub allocates."""
+    return (type_offset is not None and flags & PARAM_IS_IN and not flags & PARAM_IS_OUT
+            and flags & PARAM_IS_SIMPLE_REF and types[type_offset] in STUB_ALLOCATED_TYPES)
+
+
+def entry_offsets(text, name):
+    """Offsets at which widl starts an entry of the type format string (its /* N */ marks)."""
+    head = re.search(r'static\s+const\s+MIDL_TYPE_FORMAT_STRING\s+' + re.escape(name)
+                     + r'\s*=\s*\{', text)
+    body = text[head.end():text.index('}', text.index('{', head.end()))]
+    return {int(m.group(1)) for m in re.finditer(r'^/\* (\d+)(?: \(.*\))? \*/', body, re.M)}
+
+
+def plain_reference_to(types, entries, target):
+    """The FC_RP entry that points at target with no flags of its own, or None."""
+    for entry in sorted(entries):
+        if (entry + 4 <= len(types) and types[entry] == FC_RP
+                and not types[entry + 1] & (FC_SIMPLE_POINTER | FC_POINTER_DEREF
+                                            | FC_ALLOCED_ON_STACK)
+                and entry + 2 + s16(types, entry + 2) == target):
+            return entry
+    return None
+
+
 def fix_text(text):
     proc_tokens, proc = find_format_string(text, '__MIDL_ProcFormatString')
     _, types = find_format_string(text, '__MIDL_TypeFormatString')
@@ -186,11 +228,32 @@ def fix_text(text):
             raise FormatError(f'type offset of the parameter at {param_pos} '
                               'is not written as one NdrFcShort')
         edits.append((token, pointer))
-    for token, new in sorted(edits, key=lambda e: e[0].start, reverse=True):
+    entries = entry_offsets(text, '__MIDL_TypeFormatString')
+    flag_edits = []
+    for param_pos, flags, type_offset in procedures(proc):
+        if not in_simple_ref_to_allocated(flags, types, type_offset):
+            continue
+        reference = plain_reference_to(types, entries, type_offset)
+        if reference is None:
+            warnings.append(f'[in] parameter at procedure offset {param_pos} names type offset '
+                            f'{type_offset} and no FC_RP points there; left unchanged')
+            continue
+        flags_token, offset_token = by_offset.get(param_pos), by_offset.get(param_pos + 4)
+        if any(t is None or t.kind != 'short' for t in (flags_token, offset_token)):
+            raise FormatError(f'flags or type offset of the parameter at {param_pos} '
+                              'is not written as one NdrFcShort')
+        edits.append((offset_token, reference))
+        flag_edits.append((flags_token, flags & ~PARAM_IS_SIMPLE_REF))
+    changes = [(t, new, 'type offset') for t, new in edits]
+    changes += [(t, new, 'flags') for t, new in flag_edits]
+    for token, new, what in sorted(changes, key=lambda e: e[0].start, reverse=True):
         replacement = f'NdrFcShort({new:#x})'
-        # Keep the generated comment truthful.
         tail = text[token.end:]
-        tail = re.sub(r'^(,\s*/\*\s*type offset = )\d+', rf'\g<1>{new}', tail, count=1)
+        if what == 'type offset':
+            # Keep the generated comment truthful.
+            tail = re.sub(r'^(,\s*/\*\s*type offset = )\d+', rf'\g<1>{new}', tail, count=1)
+        else:
+            tail = re.sub(r'^(,\s*/\*\s*flags:.*?), simple ref', r'\g<1>', tail, count=1)
         text = text[:token.start] + replacement + tail
     return text, len(edits), warnings
 

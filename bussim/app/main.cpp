@@ -17,6 +17,7 @@
 #include "SimHost.h"
 #include "com/ClassFactory.h"
 #include "com/ComInit.h"
+#include "com/LocalServer.h"
 #include "com/Log.h"
 #include "com/Module.h"
 #include "com/Registrar.h"
@@ -108,19 +109,15 @@ bool IsSwitch(const wchar_t* arg, const wchar_t* name) {
 
 int Run(const std::wstring& topologyPath) {
     SimHost::Get().Load(topologyPath);
-    com::Module& module = com::Module::Get();
     HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                                       RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     if (FAILED(hr)) LOG_WARNING(L"OrvaneBusSim: CoInitializeSecurity failed with %#lx", hr);
-    RETURN_IF_FAILED(module.StartShutdownMonitor(GetCurrentThreadId()));
-    RETURN_IF_FAILED(module.RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    module.RevokeClassObjects();
+    hr = com::RunLocalServer();
+    // No object lives any more: nothing posts to these threads.
     AsyncQueue::Get().Stop();
     UpdateThread::Get().Stop();
-    module.RunTermFuncs();
-    return 0;
+    com::Module::Get().RunTermFuncs();
+    return FAILED(hr) ? hr : 0;
 }
 
 }  // namespace

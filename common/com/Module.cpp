@@ -48,8 +48,12 @@ HANDLE LockCount::shutdown_event() const noexcept {
 // --- ShutdownMonitor ---------------------------------------------------------------------
 
 ShutdownMonitor::ShutdownMonitor(LockCount& count, std::function<void()> on_idle, DWORD idle_ms,
-                                 WaitFunction wait)
-    : count_(count), on_idle_(std::move(on_idle)), idle_ms_(idle_ms), wait_(std::move(wait)) {
+                                 WaitFunction wait, DWORD startup_ms)
+    : count_(count),
+      on_idle_(std::move(on_idle)),
+      idle_ms_(idle_ms),
+      startup_ms_(startup_ms),
+      wait_(std::move(wait)) {
     if (!wait_)
         wait_ = [](HANDLE event, DWORD timeout) { return ::WaitForSingleObject(event, timeout); };
 }
@@ -59,16 +63,26 @@ ShutdownMonitor::~ShutdownMonitor() {
 }
 
 void ShutdownMonitor::Run() {
+    bool started = false;
     for (;;) {
         HANDLE event = count_.shutdown_event();
         if (!event) return;
-        // 1. Nothing happens until the count first drops to zero.
-        if (wait_(event, INFINITE) != WAIT_OBJECT_0) return;
-        // 2. Stay while drops to zero keep coming within the idle time.
+        // 1. The start counts as a drop to zero: a process started for an activation that
+        //    another process served, or whose client went away, must not stay forever. Later
+        //    nothing happens until the count drops to zero again.
+        DWORD quiet_ms = idle_ms_;
+        if (!started) {
+            started = true;
+            quiet_ms = startup_ms_;
+        } else if (wait_(event, INFINITE) != WAIT_OBJECT_0) {
+            return;
+        }
+        // 2. Stay while drops to zero keep coming within the quiet time.
         DWORD result;
         do {
             count_.ClearActivity();
-            result = wait_(event, idle_ms_);
+            result = wait_(event, quiet_ms);
+            quiet_ms = idle_ms_;
         } while (result == WAIT_OBJECT_0);
         if (result != WAIT_TIMEOUT) return;
         // 3. Idle for a whole period with nothing alive: end the process.
@@ -186,7 +200,7 @@ void Module::RevokeClassObjects() noexcept {
     // Factories (and singletons they hold) go outside the lock.
 }
 
-HRESULT Module::StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms) {
+HRESULT Module::StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms, DWORD startup_ms) {
     RETURN_HR_IF(E_UNEXPECTED, monitor_ != nullptr);
     if (main_thread_id == ::GetCurrentThreadId()) {
         // PostThreadMessage needs the main thread's message queue; make sure it exists.
@@ -197,9 +211,19 @@ HRESULT Module::StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms) {
     return ComBoundary([&]() -> HRESULT {
         monitor_ = std::make_unique<ShutdownMonitor>(
             locks_, [main_thread_id] { ::PostThreadMessageW(main_thread_id, WM_QUIT, 0, 0); },
-            idle_ms);
+            idle_ms, nullptr, startup_ms);
         return monitor_->Start();
     });
+}
+
+void Module::WaitUntilIdle(DWORD idle_ms) {
+    // The same rules once more on this thread; the monitor closed its event when it ended.
+    const HRESULT hr = locks_.CreateShutdownEvent();
+    if (FAILED(hr)) {
+        LOG_ERROR(L"module: no event to wait for the last object (%#lx)", hr);
+        return;
+    }
+    ShutdownMonitor(locks_, nullptr, idle_ms, nullptr, idle_ms).Run();
 }
 
 void Module::AddTermFunc(std::function<void()> func) {

@@ -1,16 +1,14 @@
 // com/Module.h - per-binary module state: the lock count, the class-object table, termination
 // callbacks, DllCanUnloadNow / DllGetClassObject helpers, and for the EXE server the shutdown
-// monitor that ends the process about a second after its last object is gone.
+// monitor that ends the process about a second after its last object is gone, or a few seconds
+// after its start when no object ever came (com/LocalServer.h runs an EXE server on it).
 //
 // Each binary that links orvane_common has its own Module (the library is static).
 //
 //   DLL:  STDAPI DllCanUnloadNow() { return com::Module::Get().CanUnloadNow(); }
 //         STDAPI DllGetClassObject(REFCLSID c, REFIID i, void** p)
 //             { return com::Module::Get().GetClassObject(c, i, p); }
-//   EXE:  module.StartShutdownMonitor(GetCurrentThreadId());
-//         module.RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE);
-//         ... message loop until WM_QUIT ...
-//         module.RevokeClassObjects();
+//   EXE:  com::RunLocalServer();  (com/LocalServer.h)
 #pragma once
 
 #include <windows.h>
@@ -66,8 +64,14 @@ private:
     HANDLE event_ = nullptr;
 };
 
+// Quiet time after the start that ends a process which never got an object. Longer than the
+// idle time after the last object: under Wine a client asks for the class object of a server
+// it launched only once a second, so the first creation may come a second after the start.
+constexpr DWORD kStartupGraceMs = 3000;
+
 // The monitor of the EXE server:
-//   1. wait without time-out for the shutdown event;
+//   1. wait for the shutdown event: the first time up to startup_ms (the start counts as a drop
+//      to zero, so that a process that never gets an object ends too), later without time-out;
 //   2. clear the activity flag, wait up to idle_ms; repeat while the event comes in time;
 //   3. after a timed-out wait with the flag still clear and the count 0: close the event, call
 //      on_idle (post WM_QUIT) and end; otherwise back to 1.
@@ -77,7 +81,7 @@ public:
     using WaitFunction = std::function<DWORD(HANDLE event, DWORD timeout_ms)>;
 
     ShutdownMonitor(LockCount& count, std::function<void()> on_idle, DWORD idle_ms = 1000,
-                    WaitFunction wait = nullptr);
+                    WaitFunction wait = nullptr, DWORD startup_ms = kStartupGraceMs);
     ~ShutdownMonitor();  // joins the thread
     ShutdownMonitor(const ShutdownMonitor&) = delete;
     ShutdownMonitor& operator=(const ShutdownMonitor&) = delete;
@@ -91,6 +95,7 @@ private:
     LockCount& count_;
     std::function<void()> on_idle_;
     DWORD idle_ms_;
+    DWORD startup_ms_;
     WaitFunction wait_;
     std::thread thread_;
 };
@@ -123,8 +128,14 @@ public:
     void RevokeClassObjects() noexcept;
 
     // EXE: creates the shutdown event and starts the monitor that posts WM_QUIT to
-    // main_thread_id once the module has been idle for idle_ms.
-    HRESULT StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms = 1000);
+    // main_thread_id once the module has been idle for idle_ms after its last object, or for
+    // startup_ms after this call when no object came.
+    HRESULT StartShutdownMonitor(DWORD main_thread_id, DWORD idle_ms = 1000,
+                                 DWORD startup_ms = kStartupGraceMs);
+    // EXE, after the monitor ended and the class objects are revoked: returns once no object
+    // has lived for idle_ms (counted from this call when none lives), so that objects created
+    // through a class object handed out before the revocation are still served.
+    void WaitUntilIdle(DWORD idle_ms = 1000);
 
     // Called in reverse order of adding by RunTermFuncs (once; the EXE calls it before
     // CoUninitialize, a DLL at process detach).

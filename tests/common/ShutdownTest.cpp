@@ -2,9 +2,11 @@
 // The monitor's waits are scripted, so the rules are checked step by step without real seconds.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "HrCheck.h"
@@ -72,13 +74,15 @@ protected:
     com::LockCount count_;
 };
 
+constexpr DWORD kStartup = com::kStartupGraceMs;
+
 TEST_F(ShutdownMonitorRules, EndsAfterOneQuietSecondWithNothingAlive) {
     count_.Lock();
     count_.Unlock();
     MonitorRun run =
-        RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, nullptr}});
-    EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000}), run.timeouts)
-        << "first wait without time-out, then 1000 ms";
+        RunMonitor(count_, {{kStartup, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, nullptr}});
+    EXPECT_EQ((std::vector<DWORD>{kStartup, 1000}), run.timeouts)
+        << "first wait the start-up time, then 1000 ms";
     EXPECT_EQ(1, run.idle_calls) << "WM_QUIT posted once";
     EXPECT_TRUE(run.event_closed) << "the monitor closes the event before ending";
 }
@@ -88,11 +92,11 @@ TEST_F(ShutdownMonitorRules, EventWithinTheSecondRestartsTheQuietWait) {
         c.Lock();
         c.Unlock();
     };
-    MonitorRun run = RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr},
+    MonitorRun run = RunMonitor(count_, {{kStartup, WAIT_OBJECT_0, nullptr},
                                          {1000, WAIT_OBJECT_0, drop_to_zero},
                                          {1000, WAIT_OBJECT_0, drop_to_zero},
                                          {1000, WAIT_TIMEOUT, nullptr}});
-    EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000, 1000, 1000}), run.timeouts);
+    EXPECT_EQ((std::vector<DWORD>{kStartup, 1000, 1000, 1000}), run.timeouts);
     ASSERT_EQ(4u, run.activity_at_wait.size());
     for (size_t i = 1; i < 4; ++i)
         EXPECT_FALSE(run.activity_at_wait[i]) << "activity flag cleared before timed wait #" << i;
@@ -102,9 +106,9 @@ TEST_F(ShutdownMonitorRules, EventWithinTheSecondRestartsTheQuietWait) {
 TEST_F(ShutdownMonitorRules, LiveObjectAfterTheSecondSendsItBackToWaiting) {
     // An object is created during the quiet second and still lives when it ends.
     MonitorRun run =
-        RunMonitor(count_, {{INFINITE, WAIT_OBJECT_0, nullptr},
+        RunMonitor(count_, {{kStartup, WAIT_OBJECT_0, nullptr},
                             {1000, WAIT_TIMEOUT, [](com::LockCount& c) { c.Lock(); }}});
-    EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000, INFINITE}), run.timeouts)
+    EXPECT_EQ((std::vector<DWORD>{kStartup, 1000, INFINITE}), run.timeouts)
         << "back to the wait without time-out";
     EXPECT_EQ(0, run.idle_calls) << "no WM_QUIT while an object lives";
     EXPECT_FALSE(run.event_closed);
@@ -113,12 +117,30 @@ TEST_F(ShutdownMonitorRules, LiveObjectAfterTheSecondSendsItBackToWaiting) {
 TEST_F(ShutdownMonitorRules, ActivityDuringTheSecondSendsItBackToWaiting) {
     // The count went up and down again, but the event's signal was not seen in time.
     MonitorRun run = RunMonitor(
-        count_, {{INFINITE, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, [](com::LockCount& c) {
+        count_, {{kStartup, WAIT_OBJECT_0, nullptr}, {1000, WAIT_TIMEOUT, [](com::LockCount& c) {
                                                           c.Lock();
                                                           c.Unlock();
                                                       }}});
-    EXPECT_EQ((std::vector<DWORD>{INFINITE, 1000, INFINITE}), run.timeouts);
+    EXPECT_EQ((std::vector<DWORD>{kStartup, 1000, INFINITE}), run.timeouts);
     EXPECT_EQ(0, run.idle_calls) << "no WM_QUIT when the activity flag is set";
+}
+
+// A process started for an activation that another process served never sees an object.
+TEST_F(ShutdownMonitorRules, EndsAfterTheStartUpTimeWhenNoObjectCame) {
+    MonitorRun run = RunMonitor(count_, {{kStartup, WAIT_TIMEOUT, nullptr}});
+    EXPECT_EQ((std::vector<DWORD>{kStartup}), run.timeouts) << "one wait, the start-up time";
+    EXPECT_EQ(1, run.idle_calls) << "WM_QUIT posted without any object";
+    EXPECT_TRUE(run.event_closed);
+}
+
+TEST_F(ShutdownMonitorRules, ObjectAliveAfterTheStartUpTimeKeepsTheProcess) {
+    MonitorRun run =
+        RunMonitor(count_, {{kStartup, WAIT_TIMEOUT, [](com::LockCount& c) { c.Lock(); }},
+                            {INFINITE, WAIT_OBJECT_0, [](com::LockCount& c) { c.Unlock(); }},
+                            {1000, WAIT_TIMEOUT, nullptr}});
+    EXPECT_EQ((std::vector<DWORD>{kStartup, INFINITE, 1000}), run.timeouts)
+        << "the start-up time, then the wait for the last object, then the idle second";
+    EXPECT_EQ(1, run.idle_calls);
 }
 
 TEST(ShutdownMonitor, RealThreadPostsQuitAfterTheLastObject) {
@@ -155,6 +177,20 @@ TEST(ModuleShutdown, LastObjectEndsTheMessageLoop) {
     int result;
     while ((result = ::GetMessageW(&msg, nullptr, 0, 0)) > 0) ::DispatchMessageW(&msg);
     EXPECT_EQ(0, result) << "GetMessage ended with WM_QUIT";
+
+    // After the revocation: an object created through a class object handed out just before it
+    // is still served; the wait ends only after its release.
+    module.Lock();
+    std::atomic<bool> released{false};
+    std::thread client([&] {
+        ::Sleep(50);
+        released = true;
+        module.Unlock();
+    });
+    module.WaitUntilIdle(10);
+    EXPECT_TRUE(released) << "WaitUntilIdle returned while an object lived";
+    EXPECT_EQ(0, module.GetLockCount());
+    client.join();
 }
 
 }  // namespace

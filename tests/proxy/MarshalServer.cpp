@@ -14,6 +14,7 @@
 #include "com/ComInit.h"
 #include "com/ConnectionPoint.h"
 #include "com/Enum.h"
+#include "com/LocalServer.h"
 #include "com/Memory.h"
 #include "com/Module.h"
 #include "com/Object.h"
@@ -713,12 +714,7 @@ const bool kRegistered = com::AddClassObject<com::ClassFactory<CServer>>(kServer
 int main() {
     com::ComInitializer com(COINIT_MULTITHREADED);
     if (FAILED(com.hr())) return 1;
-    com::Module& module = com::Module::Get();
-    if (FAILED(module.StartShutdownMonitor(GetCurrentThreadId()))) return 2;
-    if (FAILED(module.RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE))) return 3;
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    module.RevokeClassObjects();
-    module.RunTermFuncs();
+    if (FAILED(com::RunLocalServer())) return 2;
+    com::Module::Get().RunTermFuncs();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "MarshalTest.h"
 #include "com/ComInit.h"
 #include "com/Object.h"
+#include "com/Variant.h"
 #include "widlfix_shapes.h"
 
 extern "C" HRESULT WINAPI ShapesDllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
@@ -47,6 +48,17 @@ public:
         RETURN_IF_FAILED(com::CoTaskMemString(L"erste", &array[0]));
         RETURN_IF_FAILED(com::CoTaskMemString(L"", &array[2]));  // [1] stays NULL
         *texts = array.release();
+        return S_OK;
+    }
+    STDMETHODIMP InVariants(DWORD count, VARIANT* values) override {
+        CHECK_IN(count == 3);
+        CHECK_IN(V_VT(&values[0]) == VT_I4 && V_I4(&values[0]) == -7);
+        CHECK_IN(V_VT(&values[1]) == VT_BSTR && SameString(V_BSTR(&values[1]), L"sieben"));
+        CHECK_IN(V_VT(&values[2]) == VT_EMPTY);
+        return S_OK;
+    }
+    STDMETHODIMP InVariant(VARIANT* value) override {
+        CHECK_IN(V_VT(value) == VT_BSTR && SameString(V_BSTR(value), L"acht"));
         return S_OK;
     }
 };
@@ -150,6 +162,24 @@ TEST(WidlFixShapes, StringsThroughPointersCrossApartments) {
     EXPECT_STREQ(L"", texts[2]);
     Free(texts, 3);
     CoTaskMemFree(texts);
+}
+
+TEST(WidlFixShapes, InVariantsCrossApartments) {
+    ShapesProxyRegistration registration;
+    ASSERT_HR(S_OK, registration.hr());
+    ApartmentHost host;
+    ASSERT_HR(S_OK, host.hr());
+    com::ComPtr<IWidlFixShapes> shapes;
+    ASSERT_HR(S_OK, host.Take(shapes.put()));
+
+    com::UniqueVariant values[3];
+    V_VT(values[0].get()) = VT_I4;
+    V_I4(values[0].get()) = -7;
+    values[1] = com::UniqueVariant(std::wstring_view(L"sieben"));
+    VARIANT array[3] = {*values[0], *values[1], *values[2]};
+    EXPECT_HR(S_OK, shapes->InVariants(3, array));
+    com::UniqueVariant single(std::wstring_view(L"acht"));
+    EXPECT_HR(S_OK, shapes->InVariant(single.get()));
 }
 
 }  // namespace
