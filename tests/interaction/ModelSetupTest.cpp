@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ErrorBoxes.h"
@@ -194,6 +195,14 @@ TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce) {
     EXPECT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "second check";
     EXPECT_EQ(1, checked);
     EXPECT_EQ(3u, core->deviceCount()) << "no second discovery";
+
+    // After the last release the next client's check discovers them again.
+    EXPECT_EQ(Hr{S_OK}, Hr{core->ReleaseConnections()});
+    EXPECT_EQ(0u, core->deviceCount());
+    root.reset();
+    ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+    ASSERT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "check of the next client";
+    EXPECT_EQ(3u, core->deviceCount()) << "devices discovered again";
 }
 
 TEST_F(ModelSetupTest, ScriptedMarkersAndShortIds) {
@@ -274,6 +283,36 @@ TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes) {
         EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())}) << "no settings key";
         EXPECT_EQ(static_cast<UINT>(IDS_REGISTRY), LastErrorBox());
     }
+}
+
+// Whether another thread could take the object's lock while a box was reported.
+InteractionCore* g_boxCore = nullptr;
+bool g_lockFreeAtBox = false;
+
+void TryLockFromAnotherThread(UINT) {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([done] {
+        g_boxCore->connectionCount();  // takes the object's lock
+        SetEvent(done);
+    });
+    // A box waits for the user for as long as it takes; this wait gives up instead.
+    g_lockFreeAtBox = WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
+    other.join();
+    CloseHandle(done);
+}
+
+TEST_F(ModelSetupTest, ErrorBoxesWaitUntilTheLockIsLeft) {
+    SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BUSSERVERPROGID_1",
+              L"No.Such.Server.1");
+    auto core = MakeCore();
+    g_boxCore = core.get();
+    g_lockFreeAtBox = false;
+    SetErrorBoxObserver(TryLockFromAnotherThread);
+    com::ComPtr<IUnknown> root;
+    EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())});
+    SetErrorBoxObserver(nullptr);
+    EXPECT_EQ(static_cast<UINT>(IDS_CLSIDFROMPROGID), LastErrorBox());
+    EXPECT_TRUE(g_lockFreeAtBox) << "the box came while GetModel held the lock";
 }
 
 TEST(ErrorBoxTexts, StringTable) {
