@@ -44,12 +44,13 @@ HRESULT COPCGroup::FinalConstruct() {
 }
 
 void COPCGroup::FinalRelease() {
-    // Items unbind themselves when the item-management part goes; then the container.
+    // Items first: they unbind from the model and their interaction component, so
+    // both must still be there.
+    if (items_) items_->Clear();
+    items_.reset();
     stateMgt_.reset();
     asyncServices_.reset();
     model_.reset();
-    if (items_) items_->Clear();
-    items_.reset();
     owner_.reset();
 }
 
