@@ -287,18 +287,21 @@ TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes) {
 
 // Whether another thread could take the object's lock while a box was reported.
 InteractionCore* g_boxCore = nullptr;
+std::thread g_otherCaller;
 bool g_lockFreeAtBox = false;
 
+com::UniqueHandle g_otherDone;
+
 void TryLockFromAnotherThread(UINT) {
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread other([done] {
+    g_otherDone.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE done = g_otherDone.get();
+    g_otherCaller = std::thread([done] {
         g_boxCore->connectionCount();  // takes the object's lock
         SetEvent(done);
     });
-    // A box waits for the user for as long as it takes; this wait gives up instead.
+    // A box waits for the user for as long as it takes; this wait gives up instead
+    // (the other caller then gets the lock when GetModel leaves it).
     g_lockFreeAtBox = WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
-    other.join();
-    CloseHandle(done);
 }
 
 TEST_F(ModelSetupTest, ErrorBoxesWaitUntilTheLockIsLeft) {
@@ -311,6 +314,7 @@ TEST_F(ModelSetupTest, ErrorBoxesWaitUntilTheLockIsLeft) {
     com::ComPtr<IUnknown> root;
     EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())});
     SetErrorBoxObserver(nullptr);
+    if (g_otherCaller.joinable()) g_otherCaller.join();
     EXPECT_EQ(static_cast<UINT>(IDS_CLSIDFROMPROGID), LastErrorBox());
     EXPECT_TRUE(g_lockFreeAtBox) << "the box came while GetModel held the lock";
 }
