@@ -29,6 +29,14 @@ HRESULT Identity(IUnknown* unknown, com::ComPtr<IUnknown>* out) {
     return unknown->QueryInterface(IID_IUnknown, out->put_void());
 }
 
+// Tells a parameter that `parent` lets go of it; false when its class cannot be told.
+bool DetachParameter(IUnknown* parameter, IUnknown* parent) noexcept {
+    com::ComPtr<IVkModelParentLink> link;
+    if (FAILED(parameter->QueryInterface(IID_IVkModelParentLink, link.put_void()))) return false;
+    link->ParentGone(parent);
+    return true;
+}
+
 }  // namespace
 
 HRESULT CModelNode::Create(std::wstring_view name, com::ComPtr<CModelNode>* out) {
@@ -46,10 +54,24 @@ HRESULT CModelNode::QueryInterfaceHook(REFIID riid, void** ppv) {
 }
 
 void CModelNode::FinalRelease() {
-    // Child nodes that someone still holds become roots of their own.
+    // Child nodes and parameters that someone still holds lose their parent.
     for (size_t i = 0; i < objects_.size(); ++i) {
         if (CModelNode* child = objects_.at(i).node) child->parent_ = nullptr;
     }
+    for (size_t i = 0; i < parameters_.size(); ++i)
+        DetachParameter(parameters_.at(i).item.get(), identity());
+}
+
+bool CModelNode::OnlyKnownParts() noexcept {
+    for (size_t i = 0; i < parameters_.size(); ++i) {
+        com::ComPtr<IVkModelParentLink> link;
+        if (FAILED(parameters_.at(i).item.query(&link))) return false;
+    }
+    for (size_t i = 0; i < objects_.size(); ++i) {
+        CModelNode* child = objects_.at(i).node;
+        if (!child || !child->OnlyKnownParts()) return false;
+    }
+    return true;
 }
 
 bool CModelNode::NameTaken(std::wstring_view name) const noexcept {
@@ -63,8 +85,15 @@ CModelNode* CModelNode::TopNode() noexcept {
 }
 
 void CModelNode::Retire(NamedItems::Entry entry) {
-    if (entry.node) entry.node->parent_ = nullptr;
-    TopNode()->retired_.push_back(std::move(entry.item));
+    if (!entry.node) {
+        TopNode()->retired_.push_back(std::move(entry.item));
+        return;
+    }
+    entry.node->parent_ = nullptr;
+    // Its parameters learn of their parent's end from the node itself, so it may go
+    // as soon as nobody holds it; only parts that keep this tree without a
+    // reference and cannot be told stay with the top node.
+    if (!entry.node->OnlyKnownParts()) TopNode()->retired_.push_back(std::move(entry.item));
 }
 
 HRESULT CModelNode::PathOf(std::wstring* out) {
@@ -245,7 +274,8 @@ STDMETHODIMP CModelNode::DeleteParameter(BSTR bsName) {
         const std::wstring_view name = com::BstrView(bsName);
         size_t index = parameters_.Find(name);
         if (index != NamedItems::npos) {
-            parameters_.RemoveAt(index);
+            NamedItems::Entry removed = parameters_.RemoveAt(index);
+            DetachParameter(removed.item.get(), identity());
             return S_OK;
         }
         index = objects_.Find(name);
@@ -390,7 +420,8 @@ STDMETHODIMP CModelNode::GetRelativePath(IUnknown* pAncestor, BSTR* pbsPath) {
 
 STDMETHODIMP CModelNode::Clear() {
     return com::ComBoundary([&] {
-        std::vector<NamedItems::Entry> parameters = parameters_.TakeAll();
+        for (NamedItems::Entry& entry : parameters_.TakeAll())
+            DetachParameter(entry.item.get(), identity());
         for (NamedItems::Entry& entry : objects_.TakeAll()) Retire(std::move(entry));
     });
 }

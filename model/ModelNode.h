@@ -3,8 +3,8 @@
 // (VKModelParameter) that the node creates through COM and keeps in its list.
 //
 // Apartment-threaded: every call arrives on the apartment's thread, so nothing
-// here is locked. A parameter keeps its parent node as a weak pointer; that is
-// why removed child nodes are retired to the root instead of being released.
+// here is locked. A parameter keeps its parent node as a weak pointer: the node
+// detaches its parameters (IVkModelParentLink) when it lets go of them or dies.
 #pragma once
 
 #include <windows.h>
@@ -95,9 +95,12 @@ private:
     HRESULT RelativePathOf(IUnknown* ancestor, std::wstring* out);
     HRESULT AddChildNode(std::wstring_view name, com::ComPtr<IUnknown>* out);
     HRESULT AddForeignChild(std::wstring_view name, REFCLSID clsid, com::ComPtr<IUnknown>* out);
-    // Takes a removed child node out of the tree but keeps it alive at the root:
-    // parameters a client still holds point at it without a reference.
+    // Takes a removed child out of the tree. It is kept alive at the top node only
+    // if parts of other classes below it point at it without a reference.
     void Retire(NamedItems::Entry entry);
+    // True when every parameter below this node can be detached and every child
+    // node is of this class.
+    bool OnlyKnownParts() noexcept;
     CModelNode* TopNode() noexcept;
 
     std::wstring name_;
@@ -105,7 +108,7 @@ private:
     IUnknown* parent_ = nullptr;  // weak: the parent outlives its children or detaches them
     NamedItems parameters_;
     NamedItems objects_;
-    std::vector<com::ComPtr<IUnknown>> retired_;  // removed child nodes (kept by the top node)
+    std::vector<com::ComPtr<IUnknown>> retired_;  // removed children that cannot be detached
 };
 
 }  // namespace model

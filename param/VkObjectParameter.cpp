@@ -262,6 +262,14 @@ STDMETHODIMP vkObjectParameter::SetParent(IUnknown* pParent) {
     });
 }
 
+// From then on the parameter answers as one without a parent. Internal parameters
+// too: their parent is gone either way.
+STDMETHODIMP vkObjectParameter::ParentGone(IUnknown* pParent) {
+    if (!pParent || pParent != parent_) return S_FALSE;
+    parent_ = nullptr;
+    return S_OK;
+}
+
 STDMETHODIMP vkObjectParameter::GetPath(BSTR* pbsPath) {
     return com::ComBoundary([&]() -> HRESULT {
         if (!pbsPath) return NullResult();

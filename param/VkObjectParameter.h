@@ -56,7 +56,7 @@ class vkObjectParameter
     : public com::Object<
           ModelParameterDispatch, VKItemProperties,
           com::SupportErrorInfo<VKModelParameter, VKModelParameter2, IPersistStorage>,
-          IPersistStorage> {
+          IPersistStorage, IVkModelParentLink> {
 public:
     // The model's generic class: ClassID {AB96C8C1-…}, no extra properties.
     vkObjectParameter();
@@ -113,6 +113,9 @@ public:
     STDMETHODIMP SaveCompleted(IStorage* pStgNew) override;
     STDMETHODIMP HandsOffStorage() override;
 
+    // IVkModelParentLink
+    STDMETHODIMP ParentGone(IUnknown* pParent) override;
+
 protected:
     explicit vkObjectParameter(const ParameterClass& parameter_class);
     HRESULT FinalConstruct() override;
@@ -152,7 +155,8 @@ private:
     CLSID interaction_clsid_ = GUID_NULL;
     CLSID class_id_;
     USHORT flags_ = 0;
-    // Weak: the parent node outlives its parameters and lives in this apartment.
+    // Weak: the parent node lives in this apartment and detaches its parameters
+    // (ParentGone) before it goes.
     IUnknown* parent_ = nullptr;
     com::ComPtr<IStorage> storage_;
     bool dirty_ = false;

@@ -78,8 +78,8 @@ HRESULT CBaseServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
         stateResult = group->SetState(&dwRequestedUpdateRate, pRevisedUpdateRate, &active,
                                       pTimeBias, pPercentDeadband, &dwLCID, &hClientGroup);
         RETURN_IF_FAILED(stateResult);
-        RETURN_HR_IF(OPC_E_DUPLICATENAME, !groups_->Add(ContainerKey(name.c_str()),
-                                                        group->GetControllingUnknown(), &handle));
+        RETURN_IF_FAILED(
+            groups_->Add(ContainerKey(name.c_str()), group->GetControllingUnknown(), &handle));
         group->SetServerHandle(handle);
         group->SetModel(model_);
         group->SetAsyncMode(asyncMode_);

@@ -44,10 +44,11 @@ HRESULT COPCGroup::FinalConstruct() {
 }
 
 void COPCGroup::FinalRelease() {
-    // Items unbind themselves when the item-management part goes; then the container.
-    model_.reset();
+    // Items first: they unbind from the model and their interaction component, so
+    // both must still be there.
     if (items_) items_->Clear();
     items_.reset();
+    model_.reset();
     owner_.reset();
 }
 

@@ -52,15 +52,12 @@ HRESULT OPCOrvane::FinalConstruct() {
 
     com::ComPtr<IUnknown> root;
     HRESULT hr = interaction_->GetModel(root.put());
-    if (FAILED(hr)) {
-        LOG_ERROR(L"OPCOrvane: GetModel failed with %#lx", hr);
-        interaction_.reset();
-        return hr;
-    }
-    if (!root) {
+    if (FAILED(hr) || !root) {
+        // A failed GetModel may have opened connections all the same.
+        if (FAILED(hr)) LOG_ERROR(L"OPCOrvane: GetModel failed with %#lx", hr);
         interaction_->ReleaseConnections();
         interaction_.reset();
-        return E_POINTER;
+        return FAILED(hr) ? hr : E_POINTER;
     }
     // Without a model the server still runs; browsing and items fail when they need it.
     if (root->QueryInterface(IID_VKModelObject, model_.put_void()) == S_OK)

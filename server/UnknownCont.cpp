@@ -3,18 +3,20 @@
 #include <utility>
 
 #include "com/Result.h"
+#include "opcerror.h"
 
-bool CUnknownCont::Add(const std::string& key, IUnknown* object, DWORD* handle) {
+HRESULT CUnknownCont::Add(const std::string& key, IUnknown* object, DWORD* handle) {
+    if (!object) return E_POINTER;
     com::CsLock guard(lock_);
-    if (!object || elements_.count(key)) return false;
+    if (elements_.count(key)) return OPC_E_DUPLICATENAME;
     const DWORD newHandle = handles_.Add(std::make_shared<std::string>(key));
-    if (newHandle == 0) return false;
+    if (newHandle == 0) return E_OUTOFMEMORY;
     Element element;
     element.handle = newHandle;
     element.object = com::ComPtr<IUnknown>(object);
     elements_.emplace(key, std::move(element));
     if (handle) *handle = newHandle;
-    return true;
+    return S_OK;
 }
 
 bool CUnknownCont::FindByKey(const std::string& key, Element* found) const {

@@ -24,8 +24,9 @@ public:
         com::ComPtr<IUnknown> object;
     };
 
-    // False if the key exists (or no handle is left); the handle is set on success.
-    bool Add(const std::string& key, IUnknown* object, DWORD* handle);
+    // S_OK and the handle; OPC_E_DUPLICATENAME if the key exists, E_OUTOFMEMORY when
+    // no handle is left, E_POINTER without an object.
+    HRESULT Add(const std::string& key, IUnknown* object, DWORD* handle);
     bool FindByKey(const std::string& key, Element* found) const;
     bool FindByHandle(DWORD handle, Element* found, std::string* key = nullptr) const;
     bool ContainsKey(const std::string& key) const;
@@ -39,6 +40,8 @@ public:
     std::vector<Element> Snapshot() const;
     // Drops every element (released outside the lock).
     void Clear();
+    // How many elements may get a handle at once (tests of a full container).
+    void LimitHandles(size_t count) { handles_.SetCapacity(count); }
 
     // IUnknownCont
     STDMETHODIMP GetElement(long lIndex, IUnknown** ppUnk) override;

@@ -543,6 +543,12 @@ std::vector<com::ComPtr<IOPCDataCallback>> CSimGroup::Callbacks() const {
     return dataCallback_->Sinks<IOPCDataCallback>();
 }
 
+bool CSimGroup::Withheld(const std::vector<ItemPtr>& items) const {
+    for (const ItemPtr& item : items)
+        if (SimHost::Get().bus().WithholdsCompletions(item->itemId)) return true;
+    return false;
+}
+
 void CSimGroup::CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bool dataChange) {
     const DWORD count = static_cast<DWORD>(items.size());
     std::vector<OPCHANDLE> clients(count);
@@ -567,7 +573,9 @@ void CSimGroup::CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bo
         hGroup = state_.hClientGroup;
     }
     HRESULT masterQuality = allGood ? S_OK : S_FALSE;
-    for (const auto& sink : Callbacks()) {
+    // Read all the same; a slave that withholds its completions keeps them from the sinks.
+    const auto sinks = Withheld(items) ? std::vector<com::ComPtr<IOPCDataCallback>>() : Callbacks();
+    for (const auto& sink : sinks) {
         if (dataChange)
             sink->OnDataChange(transactionId, hGroup, masterQuality, MasterError(errors), count,
                                clients.data(), values.data(), qualities.data(), times.data(),
@@ -595,6 +603,7 @@ void CSimGroup::CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
         com::CsLock guard(lock_);
         hGroup = state_.hClientGroup;
     }
+    if (Withheld(items)) return;
     for (const auto& sink : Callbacks())
         sink->OnWriteComplete(transactionId, hGroup, MasterError(errors), count, clients.data(),
                               errors.data());

@@ -124,6 +124,8 @@ private:
     void ReadCached(const ItemPtr& item, bool active, ReadResult* result);
     HRESULT WriteDevice(const ItemPtr& item, const VARIANT& value);
     std::vector<com::ComPtr<IOPCDataCallback>> Callbacks() const;
+    // True when a slave of one of the items withholds its completions.
+    bool Withheld(const std::vector<ItemPtr>& items) const;
     void CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bool dataChange);
     void CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
                        std::vector<com::UniqueVariant>* values);

@@ -53,6 +53,8 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
             "Response latency in ms" + slave);
         Add(base + "Offline", ItemType::kBool, true, true, Kind::kOffline, i,
             "TRUE: requests are never answered");
+        Add(base + "WithholdCompletions", ItemType::kBool, true, true, Kind::kWithholdCompletions,
+            i, "TRUE: asynchronous reads and writes are never completed");
         Add(base + "Faults", ItemType::kString, true, true, Kind::kFaults, i,
             "Injected errors: <parameter>[@<axis>]=<error>;...");
         Add(base + "Requests", ItemType::kUInt32, true, false, Kind::kRequests, i,
@@ -102,6 +104,9 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
         case Kind::kReset: break;
         case Kind::kLatency: *value = ItemValue::UInt32(slave.LatencyMs()); break;
         case Kind::kOffline: *value = ItemValue::Bool(slave.Offline()); break;
+        case Kind::kWithholdCompletions:
+            *value = ItemValue::Bool(slave.WithholdsCompletions());
+            break;
         case Kind::kFaults:
             *value = ItemValue::Text(FormatFaults(slave.GetDrive().Faults()));
             break;
@@ -131,6 +136,7 @@ ItemStatus Bus::Write(const std::string& id, const ItemValue& value) {
         case Kind::kProfileIdent: slave.SetProfileIdent(static_cast<uint16_t>(value.number)); break;
         case Kind::kLatency: slave.SetLatencyMs(value.number); break;
         case Kind::kOffline: slave.SetOffline(value.flag); break;
+        case Kind::kWithholdCompletions: slave.SetWithholdCompletions(value.flag); break;
         case Kind::kFaults: {
             FaultMap faults;
             if (!ParseFaults(value.text, &faults)) return ItemStatus::kBadValue;
@@ -140,6 +146,18 @@ ItemStatus Bus::Write(const std::string& id, const ItemValue& value) {
         default: return ItemStatus::kNotWritable;
     }
     return ItemStatus::kOk;
+}
+
+bool Bus::WithholdsCompletions(const std::string& id) {
+    auto it = index_.find(id);
+    if (it == index_.end()) return false;
+    const Entry& entry = entries_[it->second];
+    // Only the slave's own items; the Sim/ items always complete.
+    if (entry.kind != Kind::kVendorName && entry.kind != Kind::kChannel &&
+        entry.kind != Kind::kProfileIdent)
+        return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slaves_[entry.slave]->WithholdsCompletions();
 }
 
 void Bus::Reset() {

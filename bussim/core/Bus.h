@@ -93,6 +93,8 @@ public:
 
     ItemStatus Read(const std::string& id, ItemValue* value);
     ItemStatus Write(const std::string& id, const ItemValue& value);
+    // True for an item of a slave whose asynchronous completions are withheld.
+    bool WithholdsCompletions(const std::string& id);
 
     // Everything back to the configured state.
     void Reset();
@@ -105,6 +107,7 @@ private:
         kReset,
         kLatency,
         kOffline,
+        kWithholdCompletions,
         kFaults,
         kRequests,
         kRequestBytes,

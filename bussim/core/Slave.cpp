@@ -15,6 +15,7 @@ void Slave::Reset(uint64_t nowMs) {
     profileIdent_ = config_.profileIdent;
     latencyMs_ = config_.latencyMs;
     offline_ = false;
+    withholdCompletions_ = false;
     pending_.reset();
     counters_ = SlaveCounters{};
 }

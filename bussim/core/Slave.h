@@ -49,6 +49,10 @@ public:
     void SetLatencyMs(uint32_t value) { latencyMs_ = value; }
     bool Offline() const { return offline_; }
     void SetOffline(bool value);
+    // Asynchronous reads and writes of the slave's items are carried out, but their
+    // completions are never sent.
+    bool WithholdsCompletions() const { return withholdCompletions_; }
+    void SetWithholdCompletions(bool value) { withholdCompletions_ = value; }
 
     const SlaveCounters& Counters() const { return counters_; }
 
@@ -63,6 +67,7 @@ private:
     uint16_t profileIdent_;
     uint32_t latencyMs_;
     bool offline_ = false;
+    bool withholdCompletions_ = false;
     std::optional<Pending> pending_;
     SlaveCounters counters_;
 };

@@ -30,7 +30,7 @@ public:
     // A new handle for value; 0 when every handle is in use. Throws std::bad_alloc.
     DWORD Add(T value) {
         CsLock guard(lock_);
-        if (map_.size() >= kMaxHandles) return 0;
+        if (map_.size() >= capacity_) return 0;
         DWORD handle = next_++;
         while (handle == 0 || map_.count(handle)) handle = next_++;
         map_.emplace(handle, std::move(value));
@@ -64,6 +64,11 @@ public:
         CsLock guard(lock_);
         next_ = next;
     }
+    // How many handles may be in use at once (tests of a full registry).
+    void SetCapacity(size_t capacity) {
+        CsLock guard(lock_);
+        capacity_ = capacity < kMaxHandles ? capacity : kMaxHandles;
+    }
     size_t Size() const {
         CsLock guard(lock_);
         return map_.size();
@@ -88,6 +93,7 @@ private:
     mutable CriticalSection lock_;  // guards map_ and next_
     std::unordered_map<DWORD, T> map_;
     DWORD next_;
+    size_t capacity_ = kMaxHandles;
 };
 
 }  // namespace com

@@ -31,8 +31,14 @@ DATE NowWholeSeconds() {
     return date;
 }
 
+// Apartment-neutral (free-threaded marshaler): it is made once per process and kept
+// by the bus-server connection for good, so it must not die with the apartment
+// that first asked for it. It holds no apartment-bound pointers.
 class CompletionCallback : public com::Object<com::Dual<IvkAsyncCallback>> {
 public:
+    HRESULT FinalConstruct() override {
+        return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), marshaler_.put());
+    }
     STDMETHODIMP AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
                                    VARIANT vQuality, VARIANT vTimeStamp) override {
         return com::ComBoundary([&] {
@@ -44,6 +50,16 @@ public:
         return com::ComBoundary(
             [&] { AsyncCompletions::Get().WriteComplete(lTransactionID, lError); });
     }
+
+protected:
+    HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override {
+        if (riid == IID_IMarshal) return marshaler_->QueryInterface(riid, ppv);
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+
+private:
+    com::ComPtr<IUnknown> marshaler_;
 };
 
 }  // namespace
@@ -80,6 +96,11 @@ void AsyncCompletions::Add(PendingRequest* request) {
 void AsyncCompletions::Remove(PendingRequest* request) {
     com::CsLock guard(lock_);
     pending_.erase(std::remove(pending_.begin(), pending_.end(), request), pending_.end());
+}
+
+size_t AsyncCompletions::PendingCount() const {
+    com::CsLock guard(lock_);
+    return pending_.size();
 }
 
 PendingRequest* AsyncCompletions::FindWaiting(long transactionId, bool isRead) {

@@ -50,6 +50,7 @@ public:
 
     void Add(PendingRequest* request);
     void Remove(PendingRequest* request);
+    size_t PendingCount() const;  // tests
 
     // The first waiting, not yet completed request of the kind with this ID takes
     // the completion; anything else (unknown, completed, timed out) is ignored.
@@ -64,7 +65,7 @@ public:
 private:
     PendingRequest* FindWaiting(long transactionId, bool isRead);  // under lock_
 
-    com::CriticalSection lock_;  // guards pending_, counter_, callback_
+    mutable com::CriticalSection lock_;  // guards pending_, counter_, callback_
     std::deque<PendingRequest*> pending_;
     DWORD counter_ = 0;
     com::ComPtr<IUnknown> callback_;

@@ -10,6 +10,8 @@ namespace orvane::interaction {
 namespace {
 
 std::atomic<UINT> g_lastBox{0};
+std::atomic<ErrorBoxObserver> g_observer{nullptr};
+thread_local DeferredErrorBoxes* t_deferred = nullptr;
 
 std::wstring LoadText(UINT id) {
     const wchar_t* text = nullptr;
@@ -18,12 +20,48 @@ std::wstring LoadText(UINT id) {
     return length > 0 ? std::wstring(text, length) : std::wstring();
 }
 
-void Report(UINT textId, const std::wstring& text) {
-    g_lastBox = textId;
+void Show(UINT textId, const std::wstring& text) {
+    if (ErrorBoxObserver observer = g_observer) observer(textId);
     com::ReportErrorBox(text.c_str(), LoadText(IDS_ERROR_CAPTION).c_str(), MB_OK | MB_ICONERROR);
 }
 
+void Report(UINT textId, std::wstring text) {
+    g_lastBox = textId;
+    if (t_deferred) {
+        t_deferred->Add(textId, std::move(text));
+        return;
+    }
+    Show(textId, text);
+}
+
 }  // namespace
+
+DeferredErrorBoxes::DeferredErrorBoxes() noexcept : outer_(t_deferred) { t_deferred = this; }
+
+DeferredErrorBoxes::~DeferredErrorBoxes() {
+    t_deferred = outer_;
+    try {
+        for (auto& [textId, text] : boxes_) {
+            if (outer_)
+                outer_->Add(textId, std::move(text));
+            else
+                Show(textId, text);
+        }
+    } catch (...) {
+        // Out of memory for a box's caption: the box is lost, the caller is not.
+    }
+}
+
+void DeferredErrorBoxes::Add(UINT textId, std::wstring text) {
+    try {
+        boxes_.emplace_back(textId, std::move(text));
+    } catch (const std::bad_alloc&) {
+        // Shown at once rather than lost.
+        Show(textId, text);
+    }
+}
+
+void SetErrorBoxObserver(ErrorBoxObserver observer) { g_observer = observer; }
 
 std::wstring ErrorBoxText(UINT textId) { return LoadText(textId); }
 

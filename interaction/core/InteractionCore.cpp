@@ -59,6 +59,7 @@ InteractionCore::~InteractionCore() = default;
 HRESULT InteractionCore::GetModel(IUnknown** ppUnkModelRoot) {
     RETURN_HR_IF(E_INVALIDARG, !ppUnkModelRoot);
     *ppUnkModelRoot = nullptr;
+    DeferredErrorBoxes boxes;  // shown after the lock is left
     com::CsLock guard(lock_);
     if (!modelReady_) {
         const HRESULT hr = SetUpModel();
@@ -86,6 +87,9 @@ HRESULT InteractionCore::ReleaseConnections() {
         if (--connections_ > 0) return S_OK;
         items.swap(busServerItems_);
         devices_.clear();
+        // The next client's namespace check discovers the devices again.
+        modelInitialized_ = false;
+        nameSpaceChecked_ = false;
         connection = m_spVkInteraction;
     }
     // Outside the lock: these are calls into the bus-server connection object.
@@ -273,6 +277,7 @@ HRESULT InteractionCore::OpenBrowsingConnection() {
 HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created) {
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     {
+        DeferredErrorBoxes boxes;  // shown after the lock is left
         com::CsLock guard(lock_);
         if (!m_spObjModel) {
             ShowErrorBox(IDS_NO_OBJECT_MODEL);
@@ -307,6 +312,7 @@ HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse,
                                          std::vector<std::wstring>* created) {
     RETURN_IF_NULL_POINTER(created);
     created->clear();
+    DeferredErrorBoxes boxes;  // shown after the lock is left
     com::CsLock guard(lock_);
     if (!m_spObjModel || !busServerNode_) {
         ShowErrorBox(IDS_NO_OBJECT_MODEL);

@@ -19,13 +19,14 @@ public:
     // Decimal digits, at least one, up to `max`.
     bool Number(unsigned long max, unsigned long* value) {
         const size_t start = pos_;
-        unsigned long number = 0;
+        // Wide enough that a number just past `max` cannot wrap before the check.
+        unsigned long long number = 0;
         while (!AtEnd() && std::iswdigit(text_[pos_])) {
-            number = number * 10 + (text_[pos_] - L'0');
+            number = number * 10 + static_cast<unsigned>(text_[pos_] - L'0');
             if (number > max) return false;
             ++pos_;
         }
-        *value = number;
+        *value = static_cast<unsigned long>(number);
         return pos_ > start;
     }
     std::wstring Rest() {

@@ -1,5 +1,7 @@
 #include "MessageWait.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "CommLog.h"
@@ -44,31 +46,38 @@ bool WaitWithMessages(HANDLE handle, DWORD timeoutMs) {
 
 bool WaitAllWithMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
     if (count == 0) return true;
-    if (!handles || count >= MAXIMUM_WAIT_OBJECTS) return false;
+    if (!handles) return false;
     const DWORD start = GetTickCount();
-    std::vector<bool> finished(count, false);
-    DWORD left = count;
-    // Takes the signal of handle i; true when it was the last one.
-    auto take = [&](DWORD i) {
-        if (!finished[i]) {
-            finished[i] = true;
-            ResetEvent(handles[i]);
-            --left;
+    // The handles not yet signalled. One wait takes at most MAXIMUM_WAIT_OBJECTS - 1
+    // of them beside the message queue, so a longer list is waited for in chunks:
+    // all are needed, so it does not matter which come first.
+    std::vector<HANDLE> pending(handles, handles + count);
+    // Takes the signal of every pending handle that is set; true when none is left.
+    // Each event is reset when its signal is taken.
+    auto takeSignalled = [&] {
+        for (size_t i = 0; i < pending.size();) {
+            if (WaitForSingleObject(pending[i], 0) == WAIT_OBJECT_0) {
+                ResetEvent(pending[i]);
+                pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
         }
-        return left == 0;
+        return pending.empty();
     };
     for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE,
+        if (takeSignalled()) {
+            Trace(L"WAIT: all finished");
+            return true;
+        }
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<size_t>(pending.size(), MAXIMUM_WAIT_OBJECTS - 1));
+        const DWORD result = MsgWaitForMultipleObjects(chunk, pending.data(), FALSE,
                                                        Remaining(start, timeoutMs), QS_ALLINPUT);
         if (CommLog::On()) CommLog::Write(com::Format(L"WAIT: dwRet=%d", static_cast<int>(result)));
-        if (result < WAIT_OBJECT_0 + count) {
-            if (take(result - WAIT_OBJECT_0)) {
-                Trace(L"WAIT: all finished");
-                return true;
-            }
-            continue;
-        }
-        if (result != WAIT_OBJECT_0 + count) {
+        if (result < WAIT_OBJECT_0 + chunk) continue;
+        if (result != WAIT_OBJECT_0 + chunk) {
+            if (takeSignalled()) return true;
             Trace(Elapsed(start, timeoutMs) ? L"WAIT: timeout" : L"WAIT: unknown end");
             return false;
         }
@@ -78,10 +87,7 @@ bool WaitAllWithMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
             Trace(L"WAIT: end of DispatchMessage");
-            const DWORD signalled = WaitForMultipleObjects(count, handles, FALSE, 0);
-            if (CommLog::On())
-                CommLog::Write(com::Format(L"WAIT:   dwRet=%d", static_cast<int>(signalled)));
-            if (signalled < WAIT_OBJECT_0 + count && take(signalled - WAIT_OBJECT_0)) {
+            if (takeSignalled()) {
                 Trace(L"WAIT: all finished");
                 return true;
             }

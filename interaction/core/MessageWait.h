@@ -11,7 +11,7 @@ bool WaitWithMessages(HANDLE handle, DWORD timeoutMs);
 
 // True when every one of the `count` events was signalled within `timeoutMs`. Each
 // event is reset when its signal is taken, so that the wait for any of them moves
-// on to the others. At most MAXIMUM_WAIT_OBJECTS - 1 handles; more give false.
+// on to the others. Any number of handles.
 bool WaitAllWithMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs);
 
 }  // namespace orvane::interaction

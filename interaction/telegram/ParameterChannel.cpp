@@ -50,6 +50,10 @@ size_t ChangeBlockLength(BYTE format) {
     }
 }
 
+// Every value block of a request starts on a word boundary: one with an odd number of
+// bytes is followed by a pad byte 0, as a single byte value is sent as value, 0.
+size_t WireLength(size_t block) { return block + block % 2; }
+
 // Hands the last quality and time stamp to the caller, whose VARIANTs are outputs.
 void HandOut(com::UniqueVariant& value, VARIANT* out) {
     if (out) value.move_to(out);
@@ -67,15 +71,16 @@ HRESULT PlanWriteSegments(size_t parameterCount, const std::vector<BYTE>& valueB
         if (valueBlocks.size() - pos < 2) return E_INVALIDARG;
         const size_t block = ChangeBlockLength(valueBlocks[pos]);
         if (block == 0 || valueBlocks.size() - pos < block) return E_INVALIDARG;
-        const size_t length =
-            kHeaderLength + kAddressLength * (current.count + 1) + current.blockLength + block;
+        const size_t length = kHeaderLength + kAddressLength * (current.count + 1) +
+                              current.wireLength + WireLength(block);
         if (current.count &&
             (length > kMaxTelegramLength || current.count == kMaxParametersPerRequest)) {
             planned.push_back(current);
-            current = WriteSegment{i, 0, pos, 0};
+            current = WriteSegment{i, 0, pos, 0, 0};
         }
         ++current.count;
         current.blockLength += block;
+        current.wireLength += WireLength(block);
         pos += block;
     }
     // Bytes left over mean that blocks and parameters do not match.
@@ -210,9 +215,13 @@ HRESULT ParameterChannel::WriteMulti(const VARIANT& address, BYTE reference, BYT
         for (size_t i = segment.first; i < segment.first + segment.count; ++i)
             AppendAddress(request, attribute, Elements(parameters[i]), parameters[i].parameter,
                           parameters[i].subindex);
-        const auto blocks = valueBlocks.begin() + segment.blockOffset;
-        request.insert(request.end(), blocks, blocks + segment.blockLength);
-        if (request.size() % 2) request.push_back(0);
+        for (size_t pos = segment.blockOffset; pos < segment.blockOffset + segment.blockLength;) {
+            const size_t block = ChangeBlockLength(valueBlocks[pos]);
+            request.insert(request.end(), valueBlocks.begin() + pos,
+                           valueBlocks.begin() + pos + block);
+            request.resize(request.size() + WireLength(block) - block, 0);
+            pos += block;
+        }
 
         com::UniqueVariant quality, timestamp;
         std::vector<BYTE> response;

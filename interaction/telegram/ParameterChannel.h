@@ -92,6 +92,7 @@ struct WriteSegment {
     size_t count = 0;        // number of parameters
     size_t blockOffset = 0;  // where their value blocks start in the value-block bytes
     size_t blockLength = 0;  // the bytes of their value blocks
+    size_t wireLength = 0;   // the same in the request, pad bytes included
 };
 
 // Splits a multi-parameter change so that no request exceeds 240 bytes. E_INVALIDARG

@@ -72,6 +72,21 @@ protected:
         return SUCCEEDED(CLSIDFromProgID(kSimProgId, &clsid));
     }
 
+    // The simulator is shared by every test: each starts from its configured bus,
+    // whatever an earlier one selected on the channel or left pending there.
+    void SetUp() override {
+        if (!HaveSimulator()) return;
+        ComPtr<IvkInteraction2> interaction = Create<IvkInteraction2>();
+        ASSERT_TRUE(interaction);
+        const std::wstring reset = L"Sim/Reset";
+        ASSERT_EQ(S_OK, InitItem(interaction.get(), reset, VT_BOOL));
+        UniqueVariant on;
+        V_VT(on.get()) = VT_BOOL;
+        V_BOOL(on.get()) = VARIANT_TRUE;
+        EXPECT_EQ(S_OK, interaction->Write(*Text(Address(reset)).get(), *on.get())) << "Sim/Reset";
+        EXPECT_EQ(S_OK, interaction->Terminate(*Text(Address(reset)).get()));
+    }
+
     template <class I>
     ComPtr<I> Create() {
         ComPtr<I> object;

@@ -357,7 +357,7 @@ TEST_F(BusSimTest, FlatBrowseFindsEverySlaveByItsMarker) {
         S_OK);
     EXPECT_EQ(Drain(names.get()),
               (std::vector<std::wstring>{L"Sim/Slave3/Faults", L"Sim/Slave3/LatencyMs",
-                                         L"Sim/Slave3/Offline"}))
+                                         L"Sim/Slave3/Offline", L"Sim/Slave3/WithholdCompletions"}))
         << "access-rights filter OPC_WRITEABLE";
     EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"*dS_Vendorname", VT_EMPTY, 0, names.put()),
               S_FALSE)

@@ -64,6 +64,7 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
                                             "Sim/Reset",
                                             "Sim/Slave3/LatencyMs",
                                             "Sim/Slave3/Offline",
+                                            "Sim/Slave3/WithholdCompletions",
                                             "Sim/Slave3/Faults",
                                             "Sim/Slave3/Requests",
                                             "Sim/Slave3/RequestBytes",
@@ -71,6 +72,7 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
                                             "Sim/Slave3/ResponseBytes",
                                             "Sim/Slave4/LatencyMs",
                                             "Sim/Slave4/Offline",
+                                            "Sim/Slave4/WithholdCompletions",
                                             "Sim/Slave4/Faults",
                                             "Sim/Slave4/Requests",
                                             "Sim/Slave4/RequestBytes",
@@ -228,6 +230,11 @@ TEST_F(ChannelTest, ResetRestoresTheConfiguredState) {
     ASSERT_EQ(bus_->Write("Sim/Slave3/LatencyMs", ItemValue::UInt32(500)), ItemStatus::kOk);
     ASSERT_EQ(bus_->Write("Sim/Slave3/Offline", ItemValue::Bool(true)), ItemStatus::kOk);
     ASSERT_EQ(bus_->Write("Sim/Slave3/Faults", ItemValue::Text("10=1")), ItemStatus::kOk);
+    ASSERT_EQ(bus_->Write("Sim/Slave3/WithholdCompletions", ItemValue::Bool(true)),
+              ItemStatus::kOk);
+    EXPECT_TRUE(bus_->WithholdsCompletions("DP/Slave3/SlotI0S47D8209"));
+    EXPECT_FALSE(bus_->WithholdsCompletions("Other/SlotI0S47D8209")) << "only its own slave";
+    EXPECT_FALSE(bus_->WithholdsCompletions("Sim/Slave3/LatencyMs")) << "Sim/ items complete";
 
     ASSERT_EQ(bus_->Write("Sim/Reset", ItemValue::Bool(false)), ItemStatus::kOk);
     EXPECT_EQ(Number("Sim/Slave3/LatencyMs"), 500u) << "writing FALSE to Sim/Reset does nothing";
@@ -239,6 +246,7 @@ TEST_F(ChannelTest, ResetRestoresTheConfiguredState) {
     EXPECT_FALSE(value.flag);
     ASSERT_EQ(ReadValue("Sim/Slave3/Faults", &value), ItemStatus::kOk);
     EXPECT_EQ(value.text, "");
+    EXPECT_FALSE(bus_->WithholdsCompletions("DP/Slave3/SlotI0S47D8209"));
     EXPECT_EQ(Number("Sim/Slave3/Requests"), 0u);
     EXPECT_EQ(Number("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber"), 0u);
     SelectProfile("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");

@@ -254,6 +254,12 @@ const Case kChangeCases[] = {
     {"multi change, second refused",
      {5, 2, 1, 2, 0x10, 1, 0, 10, 0, 0, 0x10, 1, 0, 17, 0, 0, 6, 1, 0, 20, 6, 1, 0, 1},
      {5, 0x82, 1, 2, 0x40, 0, 0x44, 1, 0, 1}},
+    // The bytes the interaction module sends for a date (7 value bytes) and a word: the
+    // odd block keeps its pad byte, so the word is found after it.
+    {"multi change, odd first block with its pad byte",
+     {5, 2,  1, 2, 0x10, 1, 0, 11, 0, 0, 0x10, 1, 0, 10, 0,
+      0, 50, 1, 1, 2,    3, 4, 5,  6, 7, 0,    6, 1, 0,  20},
+     {5, 0x82, 1, 2, 0x44, 1, 0, 5, 0x40, 0}},
     {"multi change, unknown format stops the walk",
      {5, 2, 1, 2, 0x10, 1, 0, 10, 0, 0, 0x10, 1, 0, 11, 0, 0, 0x30, 1, 0, 20, 5, 1, 1, 0},
      {5, 0x82, 1, 2, 0x44, 1, 0, 0x17, 0x44, 1, 0, 0x17}},

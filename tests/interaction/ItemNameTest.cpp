@@ -29,6 +29,7 @@ TEST(ItemName, Accepted) {
         {L"pari20s0d2xNIx", 20, 0, true, VT_I2, 1, "NIx"},
         {L"pari20s0d2xab", 20, 0, false, VT_I2, 1, "ab"},
         {L"pari65535s65535d18", 65535, 65535, false, VT_UI2, 1, ""},
+        {L"pari1s0d8l4294967295", 1, 0, false, VT_BSTR, 0xFFFFFFFFul, ""},
     };
     for (const Case& c : cases) {
         ParameterItemName parsed;
@@ -46,7 +47,7 @@ TEST(ItemName, Refused) {
     for (const wchar_t* name :
          {L"", L"pari1d", L"DS_Vendorname", L"pari964s0", L"pari964s0d", L"paris0d18",
           L"pari964sd18", L"pari65536s0d18", L"pari964s0d18z", L"pari964s0d18l", L"pari-1s0d18",
-          L"xpari964s0d18", L"pari964 s0d18"}) {
+          L"xpari964s0d18", L"pari964 s0d18", L"pari1s0d8l4294967296", L"pari1s0d8l42949672960"}) {
         ParameterItemName parsed;
         EXPECT_EQ(Hr{E_INVALIDARG}, Hr{ParseParameterItemName(name, &parsed)})
             << "'" << Narrow(name) << "'";

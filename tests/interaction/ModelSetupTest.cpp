@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ErrorBoxes.h"
@@ -194,6 +195,14 @@ TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce) {
     EXPECT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "second check";
     EXPECT_EQ(1, checked);
     EXPECT_EQ(3u, core->deviceCount()) << "no second discovery";
+
+    // After the last release the next client's check discovers them again.
+    EXPECT_EQ(Hr{S_OK}, Hr{core->ReleaseConnections()});
+    EXPECT_EQ(0u, core->deviceCount());
+    root.reset();
+    ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+    ASSERT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "check of the next client";
+    EXPECT_EQ(3u, core->deviceCount()) << "devices discovered again";
 }
 
 TEST_F(ModelSetupTest, ScriptedMarkersAndShortIds) {
@@ -274,6 +283,40 @@ TEST_F(ModelSetupTest, SetUpFailuresShowTheirBoxes) {
         EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())}) << "no settings key";
         EXPECT_EQ(static_cast<UINT>(IDS_REGISTRY), LastErrorBox());
     }
+}
+
+// Whether another thread could take the object's lock while a box was reported.
+InteractionCore* g_boxCore = nullptr;
+std::thread g_otherCaller;
+bool g_lockFreeAtBox = false;
+
+com::UniqueHandle g_otherDone;
+
+void TryLockFromAnotherThread(UINT) {
+    g_otherDone.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE done = g_otherDone.get();
+    g_otherCaller = std::thread([done] {
+        g_boxCore->connectionCount();  // takes the object's lock
+        SetEvent(done);
+    });
+    // A box waits for the user for as long as it takes; this wait gives up instead
+    // (the other caller then gets the lock when GetModel leaves it).
+    g_lockFreeAtBox = WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
+}
+
+TEST_F(ModelSetupTest, ErrorBoxesWaitUntilTheLockIsLeft) {
+    SetString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BUSSERVERPROGID_1",
+              L"No.Such.Server.1");
+    auto core = MakeCore();
+    g_boxCore = core.get();
+    g_lockFreeAtBox = false;
+    SetErrorBoxObserver(TryLockFromAnotherThread);
+    com::ComPtr<IUnknown> root;
+    EXPECT_EQ(Hr{E_FAIL}, Hr{core->GetModel(root.put())});
+    SetErrorBoxObserver(nullptr);
+    if (g_otherCaller.joinable()) g_otherCaller.join();
+    EXPECT_EQ(static_cast<UINT>(IDS_CLSIDFROMPROGID), LastErrorBox());
+    EXPECT_TRUE(g_lockFreeAtBox) << "the box came while GetModel held the lock";
 }
 
 TEST(ErrorBoxTexts, StringTable) {

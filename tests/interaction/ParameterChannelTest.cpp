@@ -364,6 +364,7 @@ TEST_F(ParameterChannelTest, WriteMultiSegmentsAt240Bytes) {
         {"23 words", 23, {kUnsigned16, 1, 1, 2}, {234}},
         {"24 words", 24, {kUnsigned16, 1, 1, 2}, {234, 14}},
         {"one date (odd, padded)", 1, {50, 1, 1, 2, 3, 4, 5, 6, 7}, {20}},
+        {"15 dates, each with its pad byte", 15, {50, 1, 1, 2, 3, 4, 5, 6, 7}, {228, 20}},
         {"none", 0, {}, {}},
     };
     for (const Case& c : cases) {
@@ -393,13 +394,30 @@ TEST_F(ParameterChannelTest, WriteMultiSegmentsAt240Bytes) {
             ExpectAddresses(call, request, parameters, next, k);
             next += k;
             const auto values = request.begin() + kHeaderLength + kAddressLength * k;
-            const std::vector<BYTE> expected = Blocks(k, c.block);
+            std::vector<BYTE> padded = c.block;
+            if (padded.size() % 2) padded.push_back(0);
+            const std::vector<BYTE> expected = Blocks(k, padded);
             EXPECT_EQ(Hex(expected), Hex({values, values + expected.size()}))
                 << call << ", request " << r << ": blocks";
         }
         EXPECT_EQ(c.count, next) << call << ": parameters sent";
         EXPECT_EQ(std::vector<HRESULT>(c.count, S_OK), results) << call << ": results";
     }
+}
+
+// The drive finds each block after the pad byte of an odd one before it.
+TEST_F(ParameterChannelTest, WriteMultiPadsAnOddFirstBlock) {
+    std::vector<BYTE> blocks = {50, 1, 1, 2, 3, 4, 5, 6, 7};
+    blocks.insert(blocks.end(), {kUnsigned16, 1, 0, 20});
+    drive.script = {{S_OK, {5, kRequestChange, 1, 2}}};
+    std::vector<HRESULT> results;
+    ASSERT_EQ(Hr{S_OK}, Hr{channel.WriteMulti(address, 5, 1, kAttributeValue, Parameters(2), blocks,
+                                              &results)});
+    ASSERT_EQ(1u, drive.requests.size());
+    const auto& request = drive.requests[0];
+    ASSERT_EQ(30u, request.size());
+    EXPECT_EQ("32 01 01 02 03 04 05 06 07 00 06 01 00 14",
+              Hex({request.begin() + kHeaderLength + 2 * kAddressLength, request.end()}));
 }
 
 TEST_F(ParameterChannelTest, WriteMultiTakesPerParameterResults) {

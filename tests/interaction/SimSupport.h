@@ -50,24 +50,23 @@ public:
         profile = SimAddress(prefix + L"DS_MSAC2_Parameter/MA_ProfileIdentNumber");
         latency = SimAddress(sim + L"LatencyMs");
         offline = SimAddress(sim + L"Offline");
+        withhold = SimAddress(sim + L"WithholdCompletions");
         reset = SimAddress(L"Sim/Reset");
         const struct {
             const std::wstring& address;
             VARTYPE type;
-        } items[] = {{channel, VT_ARRAY | VT_UI1},
-                     {profile, VT_UI2},
-                     {latency, VT_UI4},
-                     {offline, VT_BOOL},
-                     {reset, VT_BOOL}};
+        } items[] = {{channel, VT_ARRAY | VT_UI1}, {profile, VT_UI2},   {latency, VT_UI4},
+                     {offline, VT_BOOL},           {withhold, VT_BOOL}, {reset, VT_BOOL}};
         for (const auto& item : items) {
             if (FAILED(hr = Init(item.address, item.type))) return hr;
         }
-        VARIANT on;
-        VariantInit(&on);
-        V_VT(&on) = VT_BOOL;
-        V_BOOL(&on) = VARIANT_TRUE;
-        if (FAILED(hr = interaction->Write(*Text(reset), on))) return hr;
-        return SetNumber(profile, 0x3A00);
+        return Reset();
+    }
+
+    // The configured bus again (every slave), with the drive profile selected.
+    HRESULT Reset() {
+        HRESULT hr = SetFlag(reset, true);
+        return FAILED(hr) ? hr : SetNumber(profile, 0x3A00);
     }
 
     HRESULT SetNumber(const std::wstring& address, LONG number) {
@@ -83,7 +82,7 @@ public:
 
     com::ComPtr<IvkInteraction2> interaction;
     com::ComPtr<IvkAsyncInteraction> async;
-    std::wstring channel, profile, latency, offline, reset;
+    std::wstring channel, profile, latency, offline, withhold, reset;
 
 private:
     HRESULT Init(const std::wstring& address, VARTYPE type) {

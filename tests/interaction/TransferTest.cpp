@@ -18,6 +18,7 @@
 #include "TestSupport.h"
 #include "Telegram.h"
 #include "ValueCodec.h"
+#include "com/ComInit.h"
 #include "com/Object.h"
 
 namespace orvane::interaction::test {
@@ -121,9 +122,9 @@ protected:
     void SetUp() override {
         ASSERT_EQ(Hr{S_OK}, Hr{opened_})
             << "connection to the simulator's slave 3 (is OrvaneBusSim registered?)";
+        // Whatever an earlier test changed on the shared simulator goes.
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_->Reset()}) << "Sim/Reset";
         ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 2)}) << "Write LatencyMs 2";
-        ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->profile, 0x3A00)})
-            << "Write MA_ProfileIdentNumber";
         ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&counting_, sim_->interaction.get())});
         transfer_.SetConnection(com::ComPtr<IvkInteraction2>(counting_.get()), sim_->async);
         transfer_.SetCompletionTimeout(20000);
@@ -243,8 +244,28 @@ TEST_F(SimTransferTest, AsynchronousReadOfAnOfflineSlaveFailsWithBadQuality) {
     com::UniqueVariant quality, timestamp;
     const HRESULT hr = transfer_.AsyncCommunicateWithAxolentServer(
         *Text(sim_->channel), telegram.get(), quality.put(), timestamp.put(), 2, 300);
-    sim_->SetFlag(sim_->offline, false);
     EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{hr}) << "an offline slave never answers";
+    EXPECT_EQ(VT_I2, quality.vt());
+    EXPECT_NE(0xC0, V_I2(quality.get()) & 0xC0) << "the quality of the last poll is not good";
+}
+
+// A bus server whose completion never comes: the wait gives up with bad quality.
+TEST_F(SimTransferTest, WithheldCompletionTimesOut) {
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetFlag(sim_->withhold, true)})
+        << "Sim/Slave3/WithholdCompletions";
+    transfer_.SetCompletionTimeout(200);
+    com::UniqueVariant value, quality, timestamp;
+    EXPECT_EQ(Hr{E_FAIL}, Hr{transfer_.BlockingAsyncRead(*Text(sim_->channel), value.put(),
+                                                         quality.put(), timestamp.put())})
+        << "read without completion";
+    EXPECT_EQ(VT_I2, quality.vt());
+    EXPECT_EQ(0, V_I2(quality.get())) << "quality bad";
+    com::UniqueVariant telegram = Read964Request();
+    EXPECT_EQ(Hr{E_FAIL},
+              Hr{transfer_.AsyncCommunicateWithAxolentServer(
+                  *Text(sim_->channel), telegram.get(), quality.put(), timestamp.put(), 2, 300)})
+        << "exchange whose write is never completed";
+    EXPECT_EQ(0u, AsyncCompletions::Get().PendingCount());
 }
 
 // Every kind of parameter request over the synchronous transfer to the simulated
@@ -392,7 +413,10 @@ TEST_F(ScriptedTransferTest, ReadWithoutCompletionFailsWithQualityBad) {
     EXPECT_EQ(Hr{E_FAIL}, Hr{Read(value.put(), quality.put())}) << "no completion within 100 ms";
     EXPECT_EQ(VT_I2, quality.vt()) << "quality after a timeout";
     EXPECT_EQ(0, V_I2(quality.get())) << "quality bad";
-    // A completion that comes after the wait gave up finds no record.
+    // A completion that comes after the wait gave up finds no record: the request
+    // that waited for it is gone with the call.
+    EXPECT_EQ(0u, AsyncCompletions::Get().PendingCount())
+        << "the timed-out request is still listed";
     com::ComPtr<IUnknown> callback;
     ASSERT_EQ(Hr{S_OK}, Hr{AsyncCompletions::Get().Callback(&callback)});
     com::ComPtr<IvkAsyncCallback> late;
@@ -401,6 +425,37 @@ TEST_F(ScriptedTransferTest, ReadWithoutCompletionFailsWithQualityBad) {
     VariantInit(&none);
     EXPECT_EQ(Hr{S_OK},
               Hr{late->AsyncReadComplete(async_->transactionIds.back(), 0, none, none, none)});
+    EXPECT_EQ(0u, AsyncCompletions::Get().PendingCount());
+}
+
+// The callback is made once per process and kept by the bus-server connection: it
+// must work after the apartment that first asked for it has ended.
+TEST(CompletionCallback, OutlivesTheApartmentThatAskedFirst) {
+    com::ComInitializer com{COINIT_MULTITHREADED};
+    IStream* stream = nullptr;
+    std::thread shortLived([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        com::ComPtr<IUnknown> callback;
+        if (SUCCEEDED(AsyncCompletions::Get().Callback(&callback)))
+            CoMarshalInterThreadInterfaceInStream(__uuidof(IvkAsyncCallback), callback.get(),
+                                                  &stream);
+        callback.reset();
+        CoUninitialize();
+    });
+    shortLived.join();
+    ASSERT_TRUE(stream);
+    com::ComPtr<IvkAsyncCallback> callback;
+    ASSERT_EQ(Hr{S_OK}, Hr{CoGetInterfaceAndReleaseStream(stream, __uuidof(IvkAsyncCallback),
+                                                          callback.put_void())});
+
+    PendingRequest request;
+    request.transactionId = 0x4711;
+    request.event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    AsyncCompletions::Get().Add(&request);
+    const HRESULT hr = callback->AsyncWriteComplete(0x4711, 0);
+    AsyncCompletions::Get().Remove(&request);
+    EXPECT_EQ(Hr{S_OK}, Hr{hr}) << "completion after the first apartment ended";
+    EXPECT_TRUE(request.completed);
 }
 
 TEST_F(ScriptedTransferTest, OnlyTheFirstMatchingCompletionCounts) {
@@ -457,6 +512,34 @@ TEST(MessageWait, WaitsDispatchAndTimeOut) {
     SetEvent(handles[2]);
     EXPECT_FALSE(WaitAllWithMessages(3, handles, 20)) << "one of three never signalled";
     EXPECT_TRUE(WaitAllWithMessages(0, nullptr, 0)) << "nothing to wait for";
+}
+
+// A line may have 126 slaves, more than one wait takes at once.
+TEST(MessageWait, WaitsForMoreHandlesThanOneWaitTakes) {
+    struct Case {
+        DWORD count;
+        bool lastSignalled;
+        bool expected;
+    };
+    const Case cases[] = {
+        {63, true, true}, {64, true, true}, {126, true, true}, {126, false, false}};
+    for (const Case& c : cases) {
+        std::vector<com::UniqueHandle> events(c.count);
+        std::vector<HANDLE> handles;
+        for (auto& event : events) {
+            event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            handles.push_back(event.get());
+        }
+        // Signalled from the end, while the wait runs.
+        std::thread signaller([&] {
+            for (DWORD i = c.count; i-- > 0;)
+                if (i + 1 < c.count || c.lastSignalled) SetEvent(handles[i]);
+        });
+        EXPECT_EQ(c.expected,
+                  WaitAllWithMessages(c.count, handles.data(), c.expected ? 30000 : 200))
+            << c.count << " handles, last " << (c.lastSignalled ? "signalled" : "never signalled");
+        signaller.join();
+    }
 }
 
 }  // namespace

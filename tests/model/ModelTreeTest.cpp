@@ -508,5 +508,78 @@ TEST_F(ModelTree, NullClassGivesTheGenericParameter) {
     ::CoTaskMemFree(prog_id);
 }
 
+// A parameter of the generic class that a client still holds when its parent node
+// goes answers as a parameter without parent; nothing of the freed node is touched.
+TEST(ModelParameterParent, GoesWithTheNodeThatLetsGo) {
+    com::ComInitializer com{COINIT_APARTMENTTHREADED};
+    struct Case {
+        const char* name;
+        // Ends the parent of Bus/Dev/G; `root` and `dev` are the client's references.
+        void (*end)(com::ComPtr<VKModelObject>& root, com::ComPtr<VKModelObject>& dev);
+    };
+    const Case cases[] = {
+        {"the whole tree released",
+         [](com::ComPtr<VKModelObject>& root, com::ComPtr<VKModelObject>& dev) {
+             dev.reset();
+             root.reset();
+         }},
+        {"its node deleted, nobody holding it",
+         [](com::ComPtr<VKModelObject>& root, com::ComPtr<VKModelObject>& dev) {
+             dev.reset();
+             com::ComPtr<IUnknown> bus;
+             ASSERT_HR(S_OK, root->FindObject(Bstr(L"Bus").get(), bus.put()));
+             com::ComPtr<VKModelObject> node;
+             ASSERT_HR(S_OK, bus.query(&node));
+             EXPECT_HR(S_OK, node->DeleteParameter(Bstr(L"Dev").get()));
+         }},
+        {"the tree cleared, nobody holding its nodes",
+         [](com::ComPtr<VKModelObject>& root, com::ComPtr<VKModelObject>& dev) {
+             dev.reset();
+             EXPECT_HR(S_OK, root->Clear());
+         }},
+        {"the parameter deleted",
+         [](com::ComPtr<VKModelObject>&, com::ComPtr<VKModelObject>& dev) {
+             EXPECT_HR(S_OK, dev->DeleteParameter(Bstr(L"G").get()));
+             dev.reset();
+         }},
+        {"the parameters cleared",
+         [](com::ComPtr<VKModelObject>&, com::ComPtr<VKModelObject>& dev) {
+             EXPECT_HR(S_OK, dev->Clear());
+             dev.reset();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        com::ComPtr<VKModelObject> root;
+        ASSERT_HR(S_OK, ::CoCreateInstance(CLSID_ModelObject, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_VKModelObject, root.put_void()));
+        com::ComPtr<VKModelObject> dev = NewObject(NewObject(root.get(), L"Bus").get(), L"Dev");
+        ASSERT_TRUE(dev);
+        com::ComPtr<IUnknown> made;
+        ASSERT_HR(S_OK, dev->CreateParameter(Bstr(L"G").get(), nullptr, made.put()));
+        com::ComPtr<VKModelParameter> g;
+        ASSERT_HR(S_OK, made.query(&g));
+        made.reset();
+
+        c.end(root, dev);
+
+        com::ComPtr<IUnknown> parent;
+        EXPECT_TRUE(FAILED(g->GetParent(parent.put()))) << "GetParent";
+        EXPECT_FALSE(parent);
+        com::UniqueBstr text;
+        EXPECT_TRUE(FAILED(g->GetPath(text.put()))) << "GetPath";
+        com::ComPtr<VKModelObject> other;
+        ASSERT_HR(S_OK, ::CoCreateInstance(CLSID_ModelObject, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_VKModelObject, other.put_void()));
+        EXPECT_TRUE(FAILED(g->GetRelativePath(other.get(), text.put()))) << "GetRelativePath";
+        EXPECT_HR(S_OK, g->SetName(Bstr(L"Renamed").get()));
+        EXPECT_HR(S_OK, g->GetName(text.put()));
+        EXPECT_EQ(L"Renamed", text.str());
+        // It can be hung under another node again.
+        EXPECT_HR(S_OK, g->SetParent(other.get()));
+        EXPECT_EQ(L"Renamed", PathOf(g.get()));
+    }
+}
+
 }  // namespace
 }  // namespace model_test

@@ -2,8 +2,12 @@
 // enumeration, cloning and bad input, all through the proxies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "HrCheck.h"
 #include "ServerTestSupport.h"
@@ -315,6 +319,50 @@ TEST_F(Groups, CloneCopiesTheStateIntoAnInactiveGroup) {
     EXPECT_HR(E_NOINTERFACE, mgt->CloneGroup(L"Y", kUnknownIid, refused.put()))
         << "CloneGroup for an unknown IID";
     EXPECT_EQ(before, GroupCount()) << "a clone that cannot be handed out is not kept";
+}
+
+// Several client threads add, rename and remove groups of one server at once; the
+// server keeps count and names consistent and survives.
+TEST_F(Groups, ConcurrentAddRenameAndRemove) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20;
+    std::vector<std::thread> threads;
+    std::vector<std::string> failures(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            for (int n = 0; n < kRounds && failures[t].empty(); ++n) {
+                const std::wstring name = L"T" + std::to_wstring(t) + L"_" + std::to_wstring(n);
+                com::ComPtr<IUnknown> group;
+                OPCHANDLE handle = 0;
+                HRESULT hr = Add(name.c_str(), 1000, &group, &handle);
+                com::ComPtr<IOPCGroupStateMgt> mgt;
+                if (SUCCEEDED(hr)) hr = group.query(&mgt);
+                // Every thread also tries a name another thread may hold right now.
+                if (SUCCEEDED(hr)) mgt->SetName(L"Contested");
+                if (SUCCEEDED(hr)) hr = mgt->SetName((L"R" + name).c_str());
+                mgt.reset();
+                group.reset();
+                if (SUCCEEDED(hr) && n % 2) hr = server_->RemoveGroup(handle, FALSE);
+                if (FAILED(hr))
+                    failures[t] = "thread " + std::to_string(t) + " round " + std::to_string(n) +
+                                  ": " + Hex(hr);
+            }
+            CoUninitialize();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (const auto& failure : failures) EXPECT_EQ("", failure);
+
+    std::vector<std::wstring> expected;
+    for (int t = 0; t < kThreads; ++t)
+        for (int n = 0; n < kRounds; n += 2)
+            expected.push_back(L"RT" + std::to_wstring(t) + L"_" + std::to_wstring(n));
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::wstring> names = GroupNames(server_.get());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(expected, names);
+    EXPECT_EQ(expected.size(), GroupCount());
 }
 
 TEST_F(Groups, BadInputLeavesTheServerWorking) {

@@ -19,6 +19,71 @@ std::string Hex(HRESULT hr) {
     return text;
 }
 
+// A model that only notes when it goes; the group calls nothing on it here.
+class FakeModel : public com::Object<VKModelObject> {
+public:
+    explicit FakeModel(bool* gone) : gone_(gone) {}
+    void FinalRelease() override { *gone_ = true; }
+
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetName(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetName(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAccessPath(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetAccessPath(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP GetParent(IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetParent(IUnknown*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIdentity(IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetClassID(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetSeparators(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP FindChild(BSTR, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetParameters(VKModelCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetObjects(VKModelCollection**) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateParameter(BSTR, BSTR, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP DeleteParameter(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP FindParameter(BSTR, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP CreateObject(BSTR, BSTR, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindObject(BSTR, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPath(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetRelativePath(IUnknown*, BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP Clear() override { return E_NOTIMPL; }
+
+private:
+    bool* gone_;
+};
+
+// Stands for an item: notes whether the model was still there when it went.
+class ProbeItem : public com::Object<IUnknownCont> {
+public:
+    ProbeItem(const bool* modelGone, bool* modelGoneFirst)
+        : modelGone_(modelGone), modelGoneFirst_(modelGoneFirst) {}
+    void FinalRelease() override { *modelGoneFirst_ = *modelGone_; }
+
+    STDMETHODIMP GetElement(long, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCount(long*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetElementByHandle(unsigned long, IUnknown**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    const bool* modelGone_;
+    bool* modelGoneFirst_;
+};
+
 class ServerCore : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -109,6 +174,46 @@ TEST_F(ServerCore, ContainerAnswersByIndexAndHandle) {
     HRESULT hr = groups_->GetElementByHandle(0x7FFFFFFF, element.put());
     EXPECT_HR(E_INVALIDARG, hr) << "GetElementByHandle of an unknown handle returned " << Hex(hr);
     EXPECT_EQ(nullptr, element.get());
+}
+
+TEST_F(ServerCore, FullHandleRegistryIsNoNameClash) {
+    groups_->LimitHandles(1);
+    com::ComPtr<IUnknown> a, b;
+    ASSERT_EQ(S_OK, Add(L"A", &a));
+    OPCHANDLE handle = 1;
+    const HRESULT hr = Add(L"B", &b, &handle);
+    EXPECT_EQ(E_OUTOFMEMORY, hr) << "AddGroup without a free handle returned " << Hex(hr);
+    EXPECT_EQ(0u, handle);
+    EXPECT_FALSE(b);
+    EXPECT_EQ(1u, core_->GroupCount());
+    EXPECT_EQ(OPC_E_DUPLICATENAME, Add(L"A", &b)) << "a name clash stays one";
+}
+
+// Items unbind from the model when they go, so a dying group lets them go first.
+TEST_F(ServerCore, GroupReleasesItsItemsBeforeTheModel) {
+    bool modelGone = false, modelGoneFirst = true;
+    com::ComPtr<IUnknown> group;
+    ASSERT_EQ(S_OK, Add(L"G", &group));
+    com::ComPtr<IOPCGroup> opcGroup;
+    ASSERT_EQ(S_OK, group.query(&opcGroup));
+    {
+        com::ComPtr<FakeModel> model;
+        ASSERT_EQ(S_OK, com::MakeObject(&model, &modelGone));
+        static_cast<COPCGroup*>(opcGroup.get())->SetModel(com::ComPtr<VKModelObject>(model.get()));
+        com::ComPtr<IUnknown> items;
+        ASSERT_EQ(S_OK, opcGroup->GetItems(items.put()));
+        com::ComPtr<IUnknownCont> container;
+        ASSERT_EQ(S_OK, items.query(&container));
+        com::ComPtr<ProbeItem> probe;
+        ASSERT_EQ(S_OK, com::MakeObject(&probe, &modelGone, &modelGoneFirst));
+        ASSERT_EQ(S_OK, static_cast<CUnknownCont*>(container.get())
+                            ->Add("probe", probe->GetControllingUnknown(), nullptr));
+    }
+    core_->Close();
+    opcGroup.reset();
+    group.reset();
+    EXPECT_TRUE(modelGone) << "the group released its model";
+    EXPECT_FALSE(modelGoneFirst) << "the model went before the group's items";
 }
 
 TEST_F(ServerCore, ClosedServerRefusesWhatNeedsIt) {

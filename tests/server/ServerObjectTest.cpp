@@ -173,10 +173,11 @@ TEST_F(ServerObject, InterfacesOfTheServerObject) {
     EXPECT_HR(S_OK, server_.query(&product)) << "QueryInterface(IOPCOrvane)";
     com::ComPtr<IOPCOV_NameSpace> nameSpace;
     ASSERT_HR(S_OK, server_.query(&nameSpace)) << "QueryInterface(IOPCOV_NameSpace)";
-    // The namespace check belongs to the interaction component; whatever it
-    // answers, the server keeps serving.
+    // The server forwards the check to its interaction component, which discovers
+    // the simulated bus.
     long checked = 0;
-    nameSpace->CheckNameSpace(&checked);
+    EXPECT_EQ(S_OK, nameSpace->CheckNameSpace(&checked)) << "CheckNameSpace";
+    EXPECT_EQ(1, checked) << "the check is forwarded and reports the namespace built";
     OPCSERVERSTATUS* status = nullptr;
     ASSERT_HR(S_OK, server_->GetStatus(&status)) << "GetStatus after CheckNameSpace";
     CoTaskMemFree(status->szVendorInfo);
