@@ -15,3 +15,16 @@ function(orvane_gtest target)
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
         PROPERTIES TIMEOUT 300 ${ARGN})
 endfunction()
+
+# GUI tests drive a program's windows from another process; they run under a virtual display
+# (scripts/gui-run), once with a German and once with an English user interface, one at a
+# time because they share the display and the prefix's wineserver.
+function(orvane_gui_test target)
+    target_link_libraries(${target} PRIVATE gui_driver gtest gmock gtest_main)
+    foreach(locale de_DE en_US)
+        add_test(NAME ${target}_${locale}
+            COMMAND env LC_ALL=${locale}.UTF-8 ORVANE_BUILD=${CMAKE_BINARY_DIR}
+                    ${CMAKE_SOURCE_DIR}/scripts/gui-run /usr/bin/wine $<TARGET_FILE:${target}>)
+        set_tests_properties(${target}_${locale} PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+    endforeach()
+endfunction()

@@ -62,7 +62,7 @@ HKCR
     {
         ForceRemove {%CLSID%} = s '%CLASSNAME%'
         {
-            ProgID = s '%PROGID%.1'
+            ProgID = s '%PROGID%'
             VersionIndependentProgID = s '%PROGID%'
             LocalServer32 = s '%MODULE%'
             val AppID = s '{%APPID%}'

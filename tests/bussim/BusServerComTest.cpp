@@ -265,6 +265,12 @@ TEST(BusSimRegistration, ProgIdsAndCategories) {
     ASSERT_EQ(CLSIDFromProgID(L"Orvane.BusSimulator.1", &versioned), S_OK)
         << "CLSIDFromProgID(...1)";
     EXPECT_TRUE(IsEqualCLSID(plain, versioned)) << "both ProgIDs name one class";
+    // Clients that list servers by category show this ProgID and compare it with their
+    // configured bus server.
+    LPOLESTR listed = nullptr;
+    ASSERT_EQ(ProgIDFromCLSID(plain, &listed), S_OK);
+    EXPECT_STREQ(listed, L"Orvane.BusSimulator") << "ProgID under the class key";
+    CoTaskMemFree(listed);
 
     // The class and the three categories it implements, as clients enumerate them.
     std::wstring classKey = L"CLSID\\{6B1F2C40-8D3E-4A51-9C27-3E5A0D4B7F11}";

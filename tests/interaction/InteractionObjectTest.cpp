@@ -115,7 +115,7 @@ TEST_F(InteractionObjectTest, ModelOverTheSimulator) {
     EXPECT_EQ(Hr{E_INVALIDARG}, Hr{object_->GetModel(nullptr)});
     com::ComPtr<IUnknown> root;
     ASSERT_EQ(Hr{S_OK}, Hr{object_->GetModel(root.put())})
-        << "GetModel with the prefix's settings (BusServers\\BusServerProgID = "
+        << "GetModel with the prefix's settings (BusServers\\BusServerProgID1 = "
            "Orvane.BusSimulator)";
     com::ComPtr<VKModelObject> model;
     ASSERT_EQ(Hr{S_OK}, Hr{root.query(&model)});

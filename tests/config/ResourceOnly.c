@@ -1,0 +1,1 @@
+int ResourceOnly(void) { return 0; }
