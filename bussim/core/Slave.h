@@ -62,7 +62,7 @@ private:
     Drive drive_;
     uint16_t profileIdent_;
     uint32_t latencyMs_;
-    bool offline_ = false;
+    bool offline_;
     std::optional<Pending> pending_;
     SlaveCounters counters_;
 };
