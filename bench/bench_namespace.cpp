@@ -109,7 +109,10 @@ int wmain() {
     const double one = MedianCheck(1);
     const double many = MedianCheck(kDrives);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSimKey, L"TopologyFile");
-    AwaitIdle();
+    if (!AwaitIdle())
+        fwprintf(stderr,
+                 L"bench_namespace: a simulator with the bench's bus still runs; "
+                 L"restart the wineserver (wineserver -k) before running tests\n");
     if (one < 0 || many < 0) {
         fwprintf(stderr, L"bench_namespace: a check failed\n");
         return 1;
