@@ -649,8 +649,8 @@ TEST_F(BusSimTest, InjectedFaultAndReset) {
 // ------------------------------------------------------------ asynchronous
 
 TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
-    OPCHANDLE channel = client_.OpenChannel(L"DP/Slave5/");
-    OPCHANDLE latency = client_.Add(L"Sim/Slave5/LatencyMs");
+    OPCHANDLE channel = client_.OpenChannel(L"DP/Slave7/");
+    OPCHANDLE latency = client_.Add(L"Sim/Slave7/LatencyMs");
     ASSERT_TRUE(channel && latency);
     DWORD cancelId = 0;
     com::CoTaskMem<HRESULT> errors;
@@ -705,7 +705,7 @@ TEST_F(BusSimTest, AsyncCompletionsCarryTheResultInTheMasterError) {
         else
             ASSERT_EQ(c.masterError, kNotReady) << "polling error";
     }
-    EXPECT_EQ(Hex(response), Hex({9, 1, 0, 1, 6, 1, 0, 5})) << "node address of slave 5";
+    EXPECT_EQ(Hex(response), Hex({9, 1, 0, 1, 6, 1, 0, 7})) << "node address of slave 7";
 
     // Several items: a per-item error makes the master error S_FALSE.
     OPCHANDLE both[] = {latency, 0xBAD};
@@ -767,8 +767,8 @@ TEST_F(BusSimTest, ActiveGroupReportsChangedValues) {
 
 TEST_F(BusSimTest, SeveralClientsAtOnce) {
     // Each client works on its own slave; every request must get its own answer.
-    const wchar_t* prefixes[] = {L"DP/Slave3/", L"DP/Slave4/", L"DP/Slave5/"};
-    const BYTE addresses[] = {3, 4, 5};
+    const wchar_t* prefixes[] = {L"DP/Slave3/", L"DP/Slave4/", L"DP/Slave7/"};
+    const BYTE addresses[] = {3, 4, 7};
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     std::vector<std::string> messages(3);
