@@ -27,7 +27,6 @@ void Trace(const wchar_t* format, const std::wstring& name) {
     if (CommLog::On()) CommLog::Write(com::Format(format, name.c_str()));
 }
 
-
 }  // namespace
 
 BYTE InteractionCore::NextReference() {
