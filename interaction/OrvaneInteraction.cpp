@@ -41,16 +41,34 @@ STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown*, BSTR, VARTYPE*) { retur
 STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return E_NOTIMPL; }
 
 STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked) {
-    return com::ComBoundary([&] { return core_->CheckNameSpace(plChecked); });
+    // The identification workers call back through this object's IOPCOVI_AsyncIdent.
+    return com::ComBoundary([&] { return core_->CheckNameSpace(plChecked, this); });
 }
 
-STDMETHODIMP COrvaneInteraction::AsyncReadDeviceIdentification(BSTR, unsigned char) {
-    return E_NOTIMPL;
+// A NULL BSTR names no device.
+STDMETHODIMP COrvaneInteraction::AsyncReadDeviceIdentification(BSTR bsDevName,
+                                                               unsigned char byParameters) {
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!bsDevName) return E_FAIL;
+        return core_->AsyncReadDeviceIdentification(bsDevName, byParameters);
+    });
 }
-STDMETHODIMP COrvaneInteraction::AsyncSetupDeviceCommunication(BSTR, BSTR, long) {
-    return E_NOTIMPL;
+
+STDMETHODIMP COrvaneInteraction::AsyncSetupDeviceCommunication(BSTR /*strServerProgID*/,
+                                                               BSTR bsDevName,
+                                                               long bReadIdentification) {
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!bsDevName) return S_OK;
+        return core_->AsyncSetupDeviceCommunication(bsDevName, bReadIdentification != 0);
+    });
 }
-STDMETHODIMP COrvaneInteraction::AsyncIdentifyDevice(BSTR) { return E_NOTIMPL; }
+
+STDMETHODIMP COrvaneInteraction::AsyncIdentifyDevice(BSTR bsDevName) {
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!bsDevName) return E_FAIL;
+        return core_->AsyncIdentifyDevice(bsDevName);
+    });
+}
 
 STDMETHODIMP COrvaneInteraction::AsyncReadComplete(long lTransactionID, long lError, VARIANT vData,
                                                    VARIANT vQuality, VARIANT vTimeStamp) {

@@ -6,7 +6,8 @@ Slave::Slave(const SlaveConfig& config, uint64_t nowMs)
     : config_(config),
       drive_(config),
       profileIdent_(config.profileIdent),
-      latencyMs_(config.latencyMs) {
+      latencyMs_(config.latencyMs),
+      offline_(config.offline) {
     drive_.Reset(nowMs);
 }
 
@@ -14,7 +15,7 @@ void Slave::Reset(uint64_t nowMs) {
     drive_.Reset(nowMs);
     profileIdent_ = config_.profileIdent;
     latencyMs_ = config_.latencyMs;
-    offline_ = false;
+    offline_ = config_.offline;
     withholdCompletions_ = false;
     pending_.reset();
     counters_ = SlaveCounters{};

@@ -64,6 +64,7 @@ struct SlaveConfig {
     bool marker = true;                      // whether the slave has the DS_Vendorname item at all
     std::string channel = "SlotI0S47D8209";  // item name of the parameter channel
     uint32_t latencyMs = 0;
+    bool offline = false;       // off the bus at start and after Sim/Reset
     uint16_t profileIdent = 0;  // MA_ProfileIdentNumber before it is written
     uint16_t maxBlockLength = 240;
     uint8_t maxParameters = 39;

@@ -7,6 +7,8 @@
 //                                   it clients must find the slave by its channel name)
 //   channel <name>                  item name of the channel (default SlotI0S47D8209)
 //   latency <ms>                    time from request to response
+//   offline yes|no                  whether the slave starts off the bus (default no;
+//                                   Sim/Reset brings it back to this state)
 //   limits <block-length> <max-parameters>
 //                                   the drive's request limits; default: words 0
 //                                   and 1 of parameter 974 of axis 0, else 240 / 39
@@ -377,6 +379,11 @@ bool ParseTopology(const std::string& text, Topology* topology, std::string* err
         } else if (directive == "latency") {
             ok = reader.Integer(0, 3600000, &v, "latency");
             slave->latencyMs = static_cast<uint32_t>(v);
+        } else if (directive == "offline") {
+            std::string choice;
+            ok = reader.Text(&choice, "yes or no");
+            if (ok && choice != "yes" && choice != "no") return fail("offline takes yes or no");
+            slave->offline = choice == "yes";
         } else if (directive == "limits") {
             ok = reader.Integer(10, 65535, &v, "block length") &&
                  reader.Integer(1, 255, &w, "parameter count");

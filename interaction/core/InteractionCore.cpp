@@ -292,22 +292,6 @@ HRESULT InteractionCore::InitModel(std::vector<std::wstring>* created) {
     return DiscoverDevices(browse.get(), created);
 }
 
-HRESULT InteractionCore::CheckNameSpace(long* plChecked) {
-    RETURN_IF_NULL_POINTER(plChecked);
-    Trace(L"Browse namespace");
-    if (!modelInitialized()) {
-        std::vector<std::wstring> created;
-        RETURN_IF_FAILED(InitModel(&created));
-    }
-    com::CsLock guard(lock_);
-    if (!nameSpaceChecked_) {
-        RETURN_HR_IF(E_POINTER, !m_spObjModel);
-        nameSpaceChecked_ = true;
-    }
-    *plChecked = 1;
-    return S_OK;
-}
-
 HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse,
                                          std::vector<std::wstring>* created) {
     RETURN_IF_NULL_POINTER(created);
@@ -386,6 +370,20 @@ HRESULT InteractionCore::PatternBrowse(IOPCBrowseServerAddressSpace* browse,
     return S_OK;
 }
 
+std::wstring InteractionCore::ParSpecific() const {
+    std::wstring progId;
+    {
+        com::CsLock guard(lock_);
+        progId = busServerProgId_;
+    }
+    RegKey info;
+    std::wstring parSpecific;
+    if (info.Open(root_, key_ + L"\\BusServerInfo\\" + progId) != ERROR_SUCCESS ||
+        !QueryString(info.get(), L"ParSpecific", &parSpecific) || parSpecific.empty())
+        parSpecific = kDefaultChannelItem;
+    return parSpecific;
+}
+
 HRESULT InteractionCore::CreateDeviceNode(const std::wstring& prefix,
                                           std::vector<std::wstring>* created) {
     const std::wstring name = DeviceNodeName(prefix);
@@ -414,17 +412,17 @@ HRESULT InteractionCore::CollectDevices() {
     RETURN_HR_IF(E_POINTER, !objects);
     long count = 0;
     RETURN_IF_FAILED(objects->GetCount(&count));
-    std::vector<DeviceRecord> devices;
+    std::vector<std::shared_ptr<DeviceRecord>> devices;
     for (long i = 0; i < count; ++i) {
         com::ComPtr<IUnknown> item;
-        DeviceRecord device;
-        if (FAILED(objects->GetItem(i, item.put())) || !item || FAILED(item.query(&device.node)))
+        auto device = std::make_shared<DeviceRecord>();
+        if (FAILED(objects->GetItem(i, item.put())) || !item || FAILED(item.query(&device->node)))
             continue;
         com::UniqueBstr name;
-        device.node->GetName(name.put());
-        device.name = name.str();
+        device->node->GetName(name.put());
+        device->name = name.str();
         if (CommLog::On())
-            Trace(com::Format(L"  %d. %ls", static_cast<int>(i), device.name.c_str()));
+            Trace(com::Format(L"  %d. %ls", static_cast<int>(i), device->name.c_str()));
         devices.push_back(std::move(device));
     }
     devices_ = std::move(devices);

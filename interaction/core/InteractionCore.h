@@ -6,25 +6,29 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "BusTransfer.h"
+#include "DeviceRecords.h"
+#include "RequestReference.h"
 #include "Settings.h"
 #include "com/ComPtr.h"
 #include "com/Sync.h"
 #include "opc.h"
 #include "vkmodel.h"
+#include "ovi_custom.h"
 #include "vkopcinteraction.h"
 
 namespace orvane::interaction {
 
-// One discovered device: its node under the bus-server node. Identification data
-// and flags are filled in later, when the device is identified.
-struct DeviceRecord {
-    com::ComPtr<VKModelObject> node;
-    std::wstring name;
-    DWORD flags = 0;
+// What an item needs for its requests: its axis's channel entry, the drive's limits
+// and the axis number. The channel stays empty for an item of an unidentified device.
+struct ItemBinding {
+    com::ComPtr<VKModelParameter> channel;
+    AxisLimits limits;
+    BYTE axis = 0;
 };
 
 class InteractionCore {
@@ -50,9 +54,59 @@ public:
     HRESULT DiscoverDevices(IOPCBrowseServerAddressSpace* browse,
                             std::vector<std::wstring>* created);
 
-    // The first check discovers the devices; later ones answer at once. *plChecked
-    // becomes 1. Device identification is not part of it yet.
-    HRESULT CheckNameSpace(long* plChecked);
+    // The first check discovers the devices, binds their channels and identifies them
+    // all at once, one worker per device calling back through `ident` (no workers
+    // without it); later checks answer at once. *plChecked becomes 1.
+    HRESULT CheckNameSpace(long* plChecked, IOPCOVI_AsyncIdent* ident = nullptr);
+
+    // IOPCOVI_AsyncIdent: the device is named by its node's name.
+    HRESULT AsyncReadDeviceIdentification(const std::wstring& name, BYTE byParameters);
+    HRESULT AsyncSetupDeviceCommunication(const std::wstring& name, bool readIdentification);
+    HRESULT AsyncIdentifyDevice(const std::wstring& name);
+
+    // The synchronous twins, on a device record.
+    HRESULT SetupDeviceCommunication(const std::shared_ptr<DeviceRecord>& device,
+                                     bool readIdentification);
+    HRESULT ReadDeviceIdentification(const std::shared_ptr<DeviceRecord>& device,
+                                     BYTE byParameters) {
+        return ReadIdentification(device, byParameters, false);
+    }
+    HRESULT IdentifyDevice(const std::shared_ptr<DeviceRecord>& device);
+
+    // Axes of a device (0 when it cannot be told).
+    BYTE CheckDeviceForMultipleAxis(const std::shared_ptr<DeviceRecord>& device) {
+        return CheckAxes(device, false);
+    }
+    BYTE AsyncCheckDeviceForMultipleAxis(const std::shared_ptr<DeviceRecord>& device) {
+        return CheckAxes(device, true);
+    }
+    // The axis nodes, one per axis, named after the axis numbers of 978.
+    HRESULT SetDeviceToMultipleAxis(const std::shared_ptr<DeviceRecord>& device, BYTE axes) {
+        return CreateAxes(device, axes, false);
+    }
+    HRESULT AsyncSetDeviceToMultipleAxis(const std::shared_ptr<DeviceRecord>& device, BYTE axes) {
+        return CreateAxes(device, axes, true);
+    }
+    // 974: block length, parameters per request, latency; unchanged when unreadable.
+    HRESULT ReadP974(const std::shared_ptr<DeviceRecord>& device, WORD* blockLength,
+                     WORD* parRequests, WORD* latency) {
+        return ReadLimits(device, false, blockLength, parRequests, latency);
+    }
+    HRESULT AsyncReadP974(const std::shared_ptr<DeviceRecord>& device, WORD* blockLength,
+                          WORD* parRequests, WORD* latency) {
+        return ReadLimits(device, true, blockLength, parRequests, latency);
+    }
+    HRESULT InsertNewAxis(VKModelObject* device, BYTE axisNumber, const std::wstring& name,
+                          const AxisLimits& limits, const std::wstring& channel);
+    HRESULT WriteP974(VKModelObject* axis, const AxisLimits& limits);
+    HRESULT GetP974(VKModelObject* axis, AxisLimits* limits);
+    BYTE GetAxisNumber(VKModelObject* node);
+    // The binding of the model item `itemName` (a model path).
+    HRESULT AddItemPDInfo(const std::wstring& itemName, ItemBinding* binding);
+
+    std::shared_ptr<DeviceRecord> FindDevice(const std::wstring& name) const;
+    // A copy of the record's fields, taken under the object's lock.
+    DeviceRecord Snapshot(const DeviceRecord& device) const;
 
     const Settings& settings() const { return settings_; }
     BusTransfer& transfer() { return transfer_; }
@@ -80,6 +134,31 @@ private:
     HRESULT CreateDeviceNode(const std::wstring& prefix, std::vector<std::wstring>* created);
     HRESULT CollectDevices();
 
+    // The bus server's "ParSpecific" (the channel item), "SlotI0S47D8209" by default.
+    std::wstring ParSpecific() const;
+    BYTE NextReference();
+    std::wstring ChannelAddress(const DeviceRecord& device) const;
+    HRESULT ReadIdentParameter(const std::wstring& channel, bool async, WORD parameter,
+                               WORD subindex, BYTE elements, std::vector<BYTE>* values,
+                               BYTE* format);
+    HRESULT SendIdentRequest(const std::wstring& channel, bool async, BYTE byParameters,
+                             std::vector<BYTE>* response);
+    HRESULT BindChannel(const std::shared_ptr<DeviceRecord>& device);
+    HRESULT BindOnBusServer(IvkInteraction2* connection,
+                            const com::ComPtr<VKModelParameter>& parameter);
+    void UnbindChannel(const std::shared_ptr<DeviceRecord>& device);
+    HRESULT ReadIdentification(const std::shared_ptr<DeviceRecord>& device, BYTE byParameters,
+                               bool async);
+    HRESULT SetupDevice(const std::shared_ptr<DeviceRecord>& device, bool readIdentification,
+                        bool async);
+    HRESULT Identify(const std::shared_ptr<DeviceRecord>& device, bool async);
+    HRESULT InsertAxisInfo(VKModelObject* axis, DWORD vendor, DWORD deviceType,
+                           const std::wstring& deviceId);
+    BYTE CheckAxes(const std::shared_ptr<DeviceRecord>& device, bool async);
+    HRESULT ReadLimits(const std::shared_ptr<DeviceRecord>& device, bool async, WORD* blockLength,
+                       WORD* parRequests, WORD* latency);
+    HRESULT CreateAxes(const std::shared_ptr<DeviceRecord>& device, BYTE axes, bool async);
+
     const HKEY root_;
     const std::wstring key_;
     Settings settings_;
@@ -97,10 +176,17 @@ private:
     com::ComPtr<IvkAsyncInteraction> m_spVkAsyncInteraction;
     com::ComPtr<IOPCServer> opcServer_;  // direct connection, browsing only
     com::ComPtr<IOPCBrowseServerAddressSpace> browse_;
-    std::vector<DeviceRecord> devices_;
+    // Shared with identification calls in flight: a record dropped by the last
+    // ReleaseConnections stays valid for them.
+    std::vector<std::shared_ptr<DeviceRecord>> devices_;
     // Model nodes bound to bus-server items (pass-through and channel items): their
     // items are removed from the bus server when the last connection goes.
     std::vector<com::ComPtr<VKModelParameter>> busServerItems_;
+
+    // The request reference of identification requests. Its own lock, held only to
+    // draw one: a drive that keeps a request waiting holds nobody else up.
+    com::CriticalSection referenceLock_;  // guards reference_
+    RequestReference reference_;
 };
 
 }  // namespace orvane::interaction

@@ -258,5 +258,29 @@ TEST_F(ChannelTest, ResetRestoresTheConfiguredState) {
         << "parameter value back to configured";
 }
 
+TEST(SlaveConfiguredOffline, StartsOffTheBusAndResetKeepsItThere) {
+    Topology topology;
+    std::string error;
+    ASSERT_TRUE(ParseTopology("slave 6\noffline yes\naxis 0\nparam 918 u16 6", &topology, &error))
+        << error;
+    uint64_t now = 1000;
+    Bus bus(topology, [&now] { return now; });
+    ItemValue value;
+    ASSERT_EQ(bus.Read("Sim/Slave6/Offline", &value), ItemStatus::kOk);
+    EXPECT_TRUE(value.flag) << "configured offline";
+    ASSERT_EQ(bus.Write("DP/Slave6/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
+                        ItemValue::UInt16(kDriveProfileIdent)),
+              ItemStatus::kOk);
+    ASSERT_EQ(bus.Write("DP/Slave6/SlotI0S47D8209", ItemValue::Bytes(kReadNodeAddress)),
+              ItemStatus::kOk);
+    now += 1000;
+    EXPECT_NE(bus.Read("DP/Slave6/SlotI0S47D8209", &value), ItemStatus::kOk) << "never answers";
+
+    ASSERT_EQ(bus.Write("Sim/Slave6/Offline", ItemValue::Bool(false)), ItemStatus::kOk);
+    ASSERT_EQ(bus.Write("Sim/Reset", ItemValue::Bool(true)), ItemStatus::kOk);
+    ASSERT_EQ(bus.Read("Sim/Slave6/Offline", &value), ItemStatus::kOk);
+    EXPECT_TRUE(value.flag) << "Sim/Reset restores the configured offline state";
+}
+
 }  // namespace
 }  // namespace bussim

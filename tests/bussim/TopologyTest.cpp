@@ -154,10 +154,14 @@ TEST(DefaultTopology, HasTheDrivesThatExerciseTheClient) {
     std::string text = ReadDefaultTopology();
     ASSERT_FALSE(text.empty()) << "default.topology beside the test program";
     ASSERT_TRUE(ParseTopology(text, &topology, &error)) << error;
-    ASSERT_EQ(topology.slaves.size(), 3u);
+    ASSERT_EQ(topology.slaves.size(), 5u);
     EXPECT_EQ(topology.slaves[0].prefix, "DP/Slave3/");
     EXPECT_EQ(topology.slaves[1].prefix, "DP/Slave4/");
     EXPECT_EQ(topology.slaves[2].prefix, "DP/Slave5/");
+    EXPECT_EQ(topology.slaves[3].prefix, "DP/Slave6/");
+    EXPECT_EQ(topology.slaves[4].prefix, "DP/Slave7/");
+    EXPECT_TRUE(topology.slaves[3].offline) << "slave 6 starts off the bus";
+    EXPECT_EQ(topology.slaves[4].latencyMs, 200u) << "slave 7 is slow";
 
     // The identification read of every drive: 964.5, 974 (3), 978.0, 964 (5), 918.
     const std::vector<uint8_t> ident{1,    1,    0, 5, 0x10, 1, 0x03, 0xC4, 0, 5, 0x10, 3,
@@ -187,11 +191,32 @@ TEST(DefaultTopology, HasTheDrivesThatExerciseTheClient) {
     Drive old(topology.slaves[2]);
     EXPECT_EQ(Ask(&old, ident),
               (std::vector<uint8_t>{1, 0x81, 0, 5,  6, 1, 0, 2, 0x44, 1,    0, 0, 0x44, 1, 0, 0,
-                                    6, 5,    0, 42, 2, 1, 1, 0, 0x07, 0xD9, 1, 4, 6,    1, 0, 5}))
-        << "drive without 974 and 978";
+                                    6, 5,    0, 42, 2, 1, 1, 0, 0x07, 0xD9, 1, 4, 0x44, 1, 0, 0}))
+        << "drive without 918, 974 and 978";
     EXPECT_EQ(Ask(&old, {1, 1, 1, 1, 0x10, 1, 0x03, 0xF4, 0, 0}),
               (std::vector<uint8_t>{1, 0x81, 1, 1, 0x44, 1, 0, 0x14}))
         << "parameter 1012 always answers with an error";
+
+    Drive slow(topology.slaves[4]);
+    EXPECT_EQ(
+        Ask(&slow, ident),
+        (std::vector<uint8_t>{1, 1, 0, 5, 6, 1,  0, 2, 6, 3, 0,    240,  0, 39,   0, 20, 5, 1,
+                              1, 0, 6, 5, 0, 42, 4, 1, 2, 0, 0x07, 0xE6, 9, 0x15, 6, 1,  0, 7}))
+        << "slow two-axis drive";
+    for (uint8_t axis : {1, 2})
+        EXPECT_EQ(Ask(&slow, {1, 1, axis, 1, 0x10, 1, 0x03, 0xE8, 0, 0})[1], 1)
+            << "1000 on axis " << int(axis);
+}
+
+TEST(TopologyParser, OfflineTakesYesOrNo) {
+    Topology topology;
+    std::string error;
+    ASSERT_TRUE(ParseTopology("slave 3\noffline yes\nslave 4\noffline no", &topology, &error))
+        << error;
+    EXPECT_TRUE(topology.slaves[0].offline);
+    EXPECT_FALSE(topology.slaves[1].offline);
+    EXPECT_FALSE(ParseTopology("slave 3\n\noffline maybe", &topology, &error));
+    EXPECT_EQ(error, "line 3: offline takes yes or no");
 }
 
 }  // namespace

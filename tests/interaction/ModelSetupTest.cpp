@@ -168,8 +168,9 @@ TEST_F(ModelSetupTest, MarkerBrowseFindsTheSimulatedSlaves) {
         << "InitModel; last error box " << LastErrorBox();
     std::string names;
     for (const auto& name : created) names += Narrow(name) + " ";
-    EXPECT_EQ("DP_Slave3_ DP_Slave4_ DP_Slave5_ ", names) << "device nodes of the default topology";
-    EXPECT_EQ(3u, core->deviceCount());
+    EXPECT_EQ("DP_Slave3_ DP_Slave4_ DP_Slave5_ DP_Slave6_ DP_Slave7_ ", names)
+        << "device nodes of the default topology";
+    EXPECT_EQ(5u, core->deviceCount());
     EXPECT_TRUE(core->modelInitialized());
 
     com::ComPtr<IUnknown> found;
@@ -190,11 +191,11 @@ TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce) {
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
     ASSERT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "first check";
     EXPECT_EQ(1, checked);
-    EXPECT_EQ(3u, core->deviceCount());
+    EXPECT_EQ(5u, core->deviceCount());
     checked = 0;
     EXPECT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "second check";
     EXPECT_EQ(1, checked);
-    EXPECT_EQ(3u, core->deviceCount()) << "no second discovery";
+    EXPECT_EQ(5u, core->deviceCount()) << "no second discovery";
 
     // After the last release the next client's check discovers them again.
     EXPECT_EQ(Hr{S_OK}, Hr{core->ReleaseConnections()});
@@ -202,7 +203,7 @@ TEST_F(ModelSetupTest, CheckNameSpaceDiscoversOnce) {
     root.reset();
     ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
     ASSERT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked)}) << "check of the next client";
-    EXPECT_EQ(3u, core->deviceCount()) << "devices discovered again";
+    EXPECT_EQ(5u, core->deviceCount()) << "devices discovered again";
 }
 
 TEST_F(ModelSetupTest, ScriptedMarkersAndShortIds) {

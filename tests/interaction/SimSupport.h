@@ -80,6 +80,33 @@ public:
         return interaction->Write(*Text(address), value);
     }
 
+    // A number of the simulator, e.g. SimNumber(L"Sim/Slave3/Requests").
+    LONG SimNumber(const std::wstring& itemId) {
+        const std::wstring address = SimAddress(itemId);
+        if (FAILED(Init(address, VT_I4))) return -1;
+        com::UniqueVariant value, quality, timestamp;
+        if (FAILED(
+                interaction->Read(*Text(address), value.put(), quality.put(), timestamp.put())) ||
+            FAILED(VariantChangeType(value.get(), value.get(), 0, VT_I4)))
+            return -1;
+        return V_I4(value.get());
+    }
+    HRESULT SetSimText(const std::wstring& itemId, const std::wstring& text) {
+        const std::wstring address = SimAddress(itemId);
+        HRESULT hr = Init(address, VT_BSTR);
+        return FAILED(hr) ? hr : interaction->Write(*Text(address), *Text(text));
+    }
+    HRESULT SetSimFlag(const std::wstring& itemId, bool flag) {
+        const std::wstring address = SimAddress(itemId);
+        HRESULT hr = Init(address, VT_BOOL);
+        return FAILED(hr) ? hr : SetFlag(address, flag);
+    }
+    HRESULT SetSimNumber(const std::wstring& itemId, LONG number) {
+        const std::wstring address = SimAddress(itemId);
+        HRESULT hr = Init(address, VT_UI4);
+        return FAILED(hr) ? hr : SetNumber(address, number);
+    }
+
     com::ComPtr<IvkInteraction2> interaction;
     com::ComPtr<IvkAsyncInteraction> async;
     std::wstring channel, profile, latency, offline, withhold, reset;

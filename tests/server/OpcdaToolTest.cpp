@@ -80,4 +80,34 @@ TEST(Opcda, FailuresHaveMessagesAndExitCodes) {
     EXPECT_EQ(1u, run.exitCode) << "option without value: " << run.output;
 }
 
+TEST(Opcda, NamespaceRunsTheServersCheck) {
+    const ToolRun run = RunOpcda(L"namespace");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0u, run.output.find("checked 1 ")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(" ms")) << run.output;
+
+    const ToolRun other = RunOpcda(L"namespace --progid Orvane.BusSimulator");
+    EXPECT_EQ(3u, other.exitCode) << "a server without the check: " << other.output;
+    EXPECT_NE(std::string::npos, other.output.find("has no namespace check")) << other.output;
+}
+
+TEST(Opcda, ModelPrintsTheIdentifiedTree) {
+    const ToolRun run = RunOpcda(L"model");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    for (const char* expected :
+         {"Orvane_BusSimulator/DP_Slave7_/2/DS_DeviceID = \"7_2\"  VT_BSTR",
+          "Orvane_BusSimulator/DP_Slave3_/1/DS_DeviceID = \"3_1\"  VT_BSTR",
+          "Orvane_BusSimulator/DP_Slave5_/2/DS_DeviceID = \"256_2\"  VT_BSTR",
+          "Orvane_BusSimulator/DP_Slave3_/1/DS_Vendorname = 42  VT_I4"}) {
+        EXPECT_NE(std::string::npos, run.output.find(expected))
+            << "\"" << expected << "\" missing in:\n"
+            << run.output;
+    }
+    EXPECT_EQ(std::string::npos, run.output.find("__axis")) << "hidden without --hidden";
+    const ToolRun hidden = RunOpcda(L"model --hidden");
+    EXPECT_NE(std::string::npos,
+              hidden.output.find("Orvane_BusSimulator/DP_Slave4_/3/__axis = 3  VT_UI1"))
+        << hidden.output;
+}
+
 }  // namespace

@@ -33,6 +33,15 @@ TEST(OptionsTest, CommandOptionsAndArgumentsInAnyOrder) {
         << "fallback of a missing option";
 }
 
+TEST(OptionsTest, HiddenTakesNoValue) {
+    Options options;
+    std::wstring error;
+    ASSERT_TRUE(Parse({L"model", L"--hidden", L"extra"}, &options, &error)) << "ParseOptions";
+    EXPECT_EQ(L"model", options.command);
+    EXPECT_TRUE(options.Has(L"hidden"));
+    EXPECT_EQ((std::vector<std::wstring>{L"extra"}), options.arguments) << "not taken as its value";
+}
+
 TEST(OptionsTest, EmptyCommandLine) {
     Options options;
     std::wstring error;

@@ -16,3 +16,5 @@ int RunBrowseCommand(const Options& options);
 int RunReadCommand(const Options& options);
 int RunWriteCommand(const Options& options);
 int RunPropsCommand(const Options& options);
+int RunNamespaceCommand(const Options& options);
+int RunModelCommand(const Options& options);

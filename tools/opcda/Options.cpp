@@ -19,8 +19,8 @@ std::wstring Options::Get(const std::wstring& name, const std::wstring& fallback
 bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* error) {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
-        if (arg == L"--flat") {  // the one option without a value
-            options->values[L"flat"] = L"";
+        if (arg == L"--flat" || arg == L"--hidden") {  // the options without a value
+            options->values[arg.substr(2)] = L"";
         } else if (arg.rfind(L"--", 0) == 0) {
             if (!IsKnownOption(arg.substr(2))) {
                 *error = L"unknown option " + arg;

@@ -1,6 +1,7 @@
 // opcda: console OPC DA client.
 //   opcda status [--progid P] [--node HOST]
 //   opcda servers
+//   opcda namespace | model [--hidden]
 #include <windows.h>
 
 #include <cstdio>
@@ -13,18 +14,24 @@
 namespace {
 
 void PrintUsage() {
-    fwprintf(stderr,
-             L"usage: opcda <command> [options]\n"
-             L"  status [--progid P] [--node HOST]  server status (default ProgID Axolent.Orvane)\n"
-             L"  servers                            registered OPC DA 2.0 servers\n"
-             L"  browse [--flat] [--filter F]       the address space (tree, or flat item IDs)\n"
-             L"  read ITEM...                       device read: value, quality, time stamp\n"
-             L"  write ITEM=VALUE... [--type T]     synchronous write (T: bool, i1, ui1, i2, ui2, "
-             L"i4, ui4,\n"
-             L"                                     i8, ui8, r4, r8, date, bstr; \"ui1[]\" for an "
-             L"array)\n"
-             L"  props ITEM                         item properties\n"
-             L"  browse, read, write and props take [--progid P] [--node HOST] as status does\n");
+    fwprintf(
+        stderr,
+        L"usage: opcda <command> [options]\n"
+        L"  status [--progid P] [--node HOST]  server status (default ProgID Axolent.Orvane)\n"
+        L"  servers                            registered OPC DA 2.0 servers\n"
+        L"  browse [--flat] [--filter F]       the address space (tree, or flat item IDs)\n"
+        L"  read ITEM...                       device read: value, quality, time stamp\n"
+        L"  write ITEM=VALUE... [--type T]     synchronous write (T: bool, i1, ui1, i2, ui2, "
+        L"i4, ui4,\n"
+        L"                                     i8, ui8, r4, r8, date, bstr; \"ui1[]\" for an "
+        L"array)\n"
+        L"  props ITEM                         item properties\n"
+        L"  namespace                          the server's namespace check: \"checked <value> "
+        L"<ms> ms\"\n"
+        L"  model [--hidden]                   the drive-interaction model after the check\n"
+        L"                                     (in-process, hidden parameters with --hidden)\n"
+        L"  browse, read, write, props and namespace take [--progid P] [--node HOST] as "
+        L"status does\n");
 }
 
 }  // namespace
@@ -52,6 +59,8 @@ int wmain(int argc, wchar_t** argv) {
     if (options.command == L"read") return RunReadCommand(options);
     if (options.command == L"write") return RunWriteCommand(options);
     if (options.command == L"props") return RunPropsCommand(options);
+    if (options.command == L"namespace") return RunNamespaceCommand(options);
+    if (options.command == L"model") return RunModelCommand(options);
     if (options.command.empty())
         fwprintf(stderr, L"opcda: no command given\n");
     else

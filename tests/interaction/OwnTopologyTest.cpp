@@ -1,0 +1,124 @@
+// Identification on buses of the test's own: the axis walks of parameter 978 and 70
+// slaves found by their channel pattern. The simulator is started with the test's
+// topology, so this program runs with a wineserver of its own (see
+// with_fresh_wineserver.sh): no simulator of another test may answer instead.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IdentSupport.h"
+
+namespace orvane::interaction::test {
+namespace {
+
+constexpr wchar_t kScratchKey[] = L"Software\\OrvaneTest\\OwnTopology";
+
+TEST(IdentificationWalks, AxisListsAndLimits) {
+    OwnTopology topology(R"(
+slave 11
+axis 0
+param 964 u16 [42 1 2 3 4 2] name "ident"
+param 978 u8 [1 0 2] name "axes"
+slave 12
+axis 0
+param 964 u16 [42 1 2 3 4 3]
+param 978 u8 [1 0 0 4]
+slave 13
+axis 0
+param 964 u16 [42 1 2 3 4 3]
+param 974 u16 [128 8 5]
+slave 14
+axis 0
+param 964 u16 [42 1 2 3 4 1]
+param 978 u8 [1]
+param 918 u16 14
+slave 15
+axis 0
+param 964 u32 [42 1 2 3 4]
+)");
+    ASSERT_TRUE(topology.ready()) << "a simulator of an earlier test still runs";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+    SetRegString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BusServerProgID",
+                 kSimProgId);
+    {
+        auto core = std::make_shared<InteractionCore>(HKEY_CURRENT_USER, kScratchKey);
+        com::ComPtr<CoreIdent> ident;
+        ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&ident, core)});
+        com::ComPtr<IUnknown> root;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+        long checked = 0;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked, ident.get())});
+        Tree tree;
+        WalkTree(core->busServerNode().get(), "", &tree);
+        EXPECT_EQ("1 2", AxesOf(tree, "DP_Slave11_/")) << "978 = 1 0 2 with two axes";
+        EXPECT_EQ("1", AxesOf(tree, "DP_Slave12_/")) << "two zeros end the walk";
+        EXPECT_EQ("1 2 3", AxesOf(tree, "DP_Slave13_/")) << "no 978, three axes";
+        EXPECT_EQ("VT_I4 128", ValueAt(tree, "DP_Slave13_/3/__P974_Max_Block_Length"));
+        EXPECT_EQ("VT_I4 8", ValueAt(tree, "DP_Slave13_/3/__P974_Max_Par_Requests"));
+        EXPECT_EQ("VT_I4 5", ValueAt(tree, "DP_Slave13_/3/__P974_Max_Latency"));
+        EXPECT_EQ("1", AxesOf(tree, "DP_Slave14_/")) << "964.5 = 1";
+        EXPECT_EQ("VT_BSTR '14_1'", ValueAt(tree, "DP_Slave14_/1/DS_DeviceID"));
+
+        const auto wrong = core->FindDevice(L"DP_Slave15_");
+        ASSERT_TRUE(wrong);
+        // The check lost the channel at the first identification; bound again, the
+        // drive still answers 964 with 20 bytes instead of 10.
+        EXPECT_EQ(Hr{S_OK}, Hr{core->SetupDeviceCommunication(wrong, false)});
+        EXPECT_EQ(Hr{E_FAIL}, Hr{core->IdentifyDevice(wrong)}) << "964 of the wrong length";
+        tree.clear();
+        WalkTree(core->busServerNode().get(), "", &tree);
+        EXPECT_EQ("<missing>", ValueAt(tree, "DP_Slave15_/__SlotI0S47D8209"))
+            << "its channel is gone";
+        EXPECT_EQ("<missing>", ValueAt(tree, "DP_Slave15_/1/DS_Vendorname"));
+        core->ReleaseConnections();
+    }
+    // The next test starts its own simulator.
+    EXPECT_TRUE(AwaitNoSim(20)) << "the simulator with the test's topology ends";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+}
+
+TEST(IdentificationMany, SeventySlavesFoundByTheirChannelPattern) {
+    std::string text;
+    for (int slave = 1; slave <= 70; ++slave) {
+        text += "slave " + std::to_string(slave) + " Line/Node" + std::to_string(slave) +
+                "/\nmarker no\nchannel ParamChannel\naxis 0\nparam 964 u16 [7 " +
+                std::to_string(slave) + " 1 2 3 1]\nparam 918 u16 " + std::to_string(slave) + "\n";
+    }
+    OwnTopology topology(text);
+    ASSERT_TRUE(topology.ready()) << "a simulator of an earlier test still runs";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+    SetRegString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BusServerProgID",
+                 kSimProgId);
+    const std::wstring info = std::wstring(kScratchKey) + L"\\BusServerInfo\\" + kSimProgId;
+    SetRegString(HKEY_CURRENT_USER, info, L"DevSpecific", L"Line/Node%d/");
+    SetRegString(HKEY_CURRENT_USER, info, L"ParSpecific", L"ParamChannel");
+    {
+        auto core = std::make_shared<InteractionCore>(HKEY_CURRENT_USER, kScratchKey);
+        com::ComPtr<CoreIdent> ident;
+        ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&ident, core)});
+        com::ComPtr<IUnknown> root;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+        long checked = 0;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->CheckNameSpace(&checked, ident.get())});
+        EXPECT_EQ(70u, core->deviceCount());
+        Tree tree;
+        WalkTree(core->busServerNode().get(), "", &tree);
+        int identified = 0;
+        for (int slave = 1; slave <= 70; ++slave) {
+            const std::string node = "Line_Node" + std::to_string(slave) + "_/";
+            identified += ValueAt(tree, node + "1/DS_DeviceID") ==
+                          "VT_BSTR '" + std::to_string(slave) + "_1'";
+        }
+        EXPECT_EQ(70, identified) << "every slave identified, more than one wait can take";
+        EXPECT_EQ("VT_I4 70", ValueAt(tree, "Line_Node70_/1/DS_Devicename"));
+        core->ReleaseConnections();
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+}
+
+}  // namespace
+}  // namespace orvane::interaction::test
