@@ -5,6 +5,8 @@ Option Explicit
 Sub Check(condition, text)
     If Not condition Then
         WScript.Echo "FAILED: " & text
+        ' Quit ends the process without releasing srv: the simulator would keep it forever.
+        If IsObject(srv) Then srv.Disconnect
         WScript.Quit 1
     End If
 End Sub
