@@ -5,8 +5,10 @@
 #include "com/Bstr.h"
 #include "com/Memory.h"
 #include "com/SafeArray.h"
+#include "com/ScopeExit.h"
 #include "com/Time.h"
 #include "com/Variant.h"
+#include "ClientArrays.h"
 #include "ValueConversion.h"
 
 namespace vkauto {
@@ -42,13 +44,6 @@ DATE LocalDate(const FILETIME& utc) {
     FILETIME local;
     if (!::FileTimeToLocalFileTime(&utc, &local)) local = utc;
     return com::FileTimeToDate(local);
-}
-
-// VT_ARRAY|<vt> with lower bound 1, the form every array handed to an automation client has.
-HRESULT CreateOneBasedArray(VARTYPE vt, ULONG count, com::UniqueSafeArray* out) {
-    SAFEARRAYBOUND bound = {count, 1};
-    out->reset(::SafeArrayCreate(vt, 1, &bound));
-    return out->get() ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace
@@ -338,6 +333,7 @@ STDMETHODIMP COPCAutoServer::Disconnect() {
     if (!server_) return S_OK;
     UnadviseShutdown();
     // TODO(groups): remove every group (as RemoveAll) and return that result.
+    itemProperties_.reset();
     common_.reset();
     server_.reset();
     serverName_.clear();
@@ -394,18 +390,126 @@ STDMETHODIMP COPCAutoServer::QueryAvailableLocaleIDs(VARIANT* LocaleIDs) {
     });
 }
 
-// TODO(properties): pass these to the server's IOPCItemProperties with 1-based arrays.
-STDMETHODIMP COPCAutoServer::QueryAvailableProperties(BSTR, LONG*, SAFEARRAY**, SAFEARRAY**,
-                                                      SAFEARRAY**) {
-    return E_NOTIMPL;
+IOPCItemProperties* COPCAutoServer::ItemProperties() {
+    if (!itemProperties_ && server_) itemProperties_ = server_.try_query<IOPCItemProperties>();
+    return itemProperties_.get();
 }
 
-STDMETHODIMP COPCAutoServer::GetItemProperties(BSTR, LONG, SAFEARRAY**, SAFEARRAY**, SAFEARRAY**) {
-    return E_NOTIMPL;
+STDMETHODIMP COPCAutoServer::QueryAvailableProperties(BSTR ItemID, LONG* Count,
+                                                      SAFEARRAY** PropertyIDs,
+                                                      SAFEARRAY** Descriptions,
+                                                      SAFEARRAY** DataTypes) {
+    return com::ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, !Count || !PropertyIDs || !Descriptions || !DataTypes);
+        IOPCItemProperties* properties = ItemProperties();
+        RETURN_HR_IF(E_FAIL, !properties);
+        const std::wstring itemId(com::BstrView(ItemID));
+        DWORD count = 0;
+        DWORD* rawIds = nullptr;
+        LPWSTR* rawDescriptions = nullptr;
+        VARTYPE* rawTypes = nullptr;
+        RETURN_IF_FAILED(properties->QueryAvailableProperties(
+            const_cast<LPWSTR>(itemId.c_str()), &count, &rawIds, &rawDescriptions, &rawTypes));
+        com::CoTaskMem<DWORD> ids(rawIds);
+        com::CoTaskMem<VARTYPE> types(rawTypes);
+        com::ScopeExit freeTexts([&] {
+            for (DWORD i = 0; rawDescriptions && i < count; ++i)
+                ::CoTaskMemFree(rawDescriptions[i]);
+            ::CoTaskMemFree(rawDescriptions);
+        });
+        RETURN_HR_IF(E_FAIL, count > 0 && (!rawIds || !rawDescriptions || !rawTypes));
+        com::UniqueSafeArray idArray, textArray, typeArray;
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_I4, count, &idArray));
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_BSTR, count, &textArray));
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_I2, count, &typeArray));
+        for (DWORD i = 0; i < count; ++i) {
+            LONG index = static_cast<LONG>(i) + 1;
+            LONG id = static_cast<LONG>(ids[i]);
+            SHORT type = static_cast<SHORT>(types[i]);
+            com::UniqueBstr text(rawDescriptions[i] ? rawDescriptions[i] : L"");
+            RETURN_IF_NULL_ALLOC(text.get());
+            RETURN_IF_FAILED(::SafeArrayPutElement(idArray.get(), &index, &id));
+            RETURN_IF_FAILED(::SafeArrayPutElement(textArray.get(), &index, text.get()));
+            RETURN_IF_FAILED(::SafeArrayPutElement(typeArray.get(), &index, &type));
+        }
+        *Count = static_cast<LONG>(count);
+        *PropertyIDs = idArray.release();
+        *Descriptions = textArray.release();
+        *DataTypes = typeArray.release();
+        return S_OK;
+    });
 }
 
-STDMETHODIMP COPCAutoServer::LookupItemIDs(BSTR, LONG, SAFEARRAY**, SAFEARRAY**, SAFEARRAY**) {
-    return E_NOTIMPL;
+STDMETHODIMP COPCAutoServer::GetItemProperties(BSTR ItemID, LONG Count, SAFEARRAY** PropertyIDs,
+                                               SAFEARRAY** PropertyValues, SAFEARRAY** Errors) {
+    return com::ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, !PropertyIDs || !PropertyValues || !Errors);
+        std::vector<LONG> ids;
+        RETURN_IF_FAILED(ReadClientLongs(*PropertyIDs, Count, &ids));
+        IOPCItemProperties* properties = ItemProperties();
+        RETURN_HR_IF(E_FAIL, !properties);
+        const std::wstring itemId(com::BstrView(ItemID));
+        VARIANT* rawValues = nullptr;
+        HRESULT* rawErrors = nullptr;
+        const HRESULT hr = properties->GetItemProperties(
+            const_cast<LPWSTR>(itemId.c_str()), static_cast<DWORD>(Count),
+            reinterpret_cast<DWORD*>(ids.data()), &rawValues, &rawErrors);
+        RETURN_IF_FAILED(hr);
+        com::CoTaskMem<HRESULT> errors(rawErrors);
+        com::ScopeExit freeValues([&] {
+            for (LONG i = 0; rawValues && i < Count; ++i) ::VariantClear(&rawValues[i]);
+            ::CoTaskMemFree(rawValues);
+        });
+        RETURN_HR_IF(E_FAIL, !rawValues || !rawErrors);
+        com::UniqueSafeArray valueArray, errorArray;
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_VARIANT, Count, &valueArray));
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_I4, Count, &errorArray));
+        for (LONG i = 0; i < Count; ++i) {
+            LONG index = i + 1;
+            RETURN_IF_FAILED(::SafeArrayPutElement(valueArray.get(), &index, &rawValues[i]));
+            RETURN_IF_FAILED(::SafeArrayPutElement(errorArray.get(), &index, &errors[i]));
+        }
+        *PropertyValues = valueArray.release();
+        *Errors = errorArray.release();
+        return hr;
+    });
+}
+
+STDMETHODIMP COPCAutoServer::LookupItemIDs(BSTR ItemID, LONG Count, SAFEARRAY** PropertyIDs,
+                                           SAFEARRAY** NewItemIDs, SAFEARRAY** Errors) {
+    return com::ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, !PropertyIDs || !NewItemIDs || !Errors);
+        std::vector<LONG> ids;
+        RETURN_IF_FAILED(ReadClientLongs(*PropertyIDs, Count, &ids));
+        IOPCItemProperties* properties = ItemProperties();
+        RETURN_HR_IF(E_FAIL, !properties);
+        const std::wstring itemId(com::BstrView(ItemID));
+        LPWSTR* rawItemIds = nullptr;
+        HRESULT* rawErrors = nullptr;
+        const HRESULT hr = properties->LookupItemIDs(
+            const_cast<LPWSTR>(itemId.c_str()), static_cast<DWORD>(Count),
+            reinterpret_cast<DWORD*>(ids.data()), &rawItemIds, &rawErrors);
+        RETURN_IF_FAILED(hr);
+        com::CoTaskMem<HRESULT> errors(rawErrors);
+        com::ScopeExit freeTexts([&] {
+            for (LONG i = 0; rawItemIds && i < Count; ++i) ::CoTaskMemFree(rawItemIds[i]);
+            ::CoTaskMemFree(rawItemIds);
+        });
+        RETURN_HR_IF(E_FAIL, !rawItemIds || !rawErrors);
+        com::UniqueSafeArray idArray, errorArray;
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_BSTR, Count, &idArray));
+        RETURN_IF_FAILED(CreateOneBasedArray(VT_I4, Count, &errorArray));
+        for (LONG i = 0; i < Count; ++i) {
+            LONG index = i + 1;
+            com::UniqueBstr text(rawItemIds[i] ? rawItemIds[i] : L"");
+            RETURN_IF_NULL_ALLOC(text.get());
+            RETURN_IF_FAILED(::SafeArrayPutElement(idArray.get(), &index, text.get()));
+            RETURN_IF_FAILED(::SafeArrayPutElement(errorArray.get(), &index, &errors[i]));
+        }
+        *NewItemIDs = idArray.release();
+        *Errors = errorArray.release();
+        return hr;
+    });
 }
 
 void COPCAutoServer::OnShutdownRequest(LPCWSTR szReason) {

@@ -89,12 +89,15 @@ private:
     HRESULT StatusField(T* out, Field field) const;
     // IOPCCommon of the connected server, obtained on first need; nullptr without one.
     IOPCCommon* Common();
+    // IOPCItemProperties of the connected server, obtained on first need; nullptr without one.
+    IOPCItemProperties* ItemProperties();
     HRESULT FindClsid(const std::wstring& progId, const std::wstring& node, CLSID* clsid) const;
     HRESULT AdviseShutdown();
     void UnadviseShutdown();
 
     com::ComPtr<IOPCServer> server_;
     com::ComPtr<IOPCCommon> common_;
+    com::ComPtr<IOPCItemProperties> itemProperties_;
     com::ComPtr<CShutdownSink> shutdownSink_;
     DWORD shutdownCookie_ = 0;
     std::wstring serverName_;

@@ -11,7 +11,9 @@
 
 #include "DispatchClient.h"
 #include "HrCheck.h"
+#include "com/Bstr.h"
 #include "com/ComInit.h"
+#include "com/SafeArray.h"
 #include "opc.h"
 #include "opcautomation.h"
 
@@ -351,6 +353,46 @@ TEST_F(AutoServerTest, CallerInTheMtaGoesThroughTheMarshaler) {
     EXPECT_NE(std::wstring::npos, vendorInfo.find(L"Orvane Bus Simulator"));
 }
 
+// Item properties with the simulator; through the vtable, as arrays travel by reference.
+TEST_F(AutoServerTest, ItemPropertiesComeBackInArraysFromOne) {
+    com::ComPtr<IOPCAutoServer> server;
+    ASSERT_HR(S_OK, auto_.get()->QueryInterface(IID_PPV_ARGS(server.put())));
+    com::UniqueBstr item(L"DP/Slave3/DS_Vendorname");
+    SAFEARRAYBOUND bound = {3, 0};
+    com::UniqueSafeArray ids(::SafeArrayCreate(VT_I4, 1, &bound));
+    for (LONG i = 0; i < 3; ++i) {
+        LONG id = i == 1 ? OPC_PROP_CDT : OPC_PROP_RIGHTS;  // element 0 is ignored
+        ::SafeArrayPutElement(ids.get(), &i, &id);
+    }
+    SAFEARRAY* idSlot = ids.get();
+    SAFEARRAY* values = nullptr;
+    SAFEARRAY* errors = nullptr;
+    EXPECT_HR(E_FAIL, server->GetItemProperties(item.get(), 2, &idSlot, &values, &errors));
+    ASSERT_TRUE(SUCCEEDED(server->Connect(com::UniqueBstr(kSimulator).get(), *Arg::Missing())));
+
+    LONG count = 0;
+    SAFEARRAY *available = nullptr, *descriptions = nullptr, *types = nullptr;
+    ASSERT_HR(S_OK, server->QueryAvailableProperties(item.get(), &count, &available, &descriptions,
+                                                     &types));
+    com::UniqueSafeArray ownAvailable(available), ownDescriptions(descriptions), ownTypes(types);
+    EXPECT_EQ(7, count);
+    LONG lower = -1;
+    ::SafeArrayGetLBound(available, 1, &lower);
+    EXPECT_EQ(1, lower);
+
+    EXPECT_HR(E_INVALIDARG, server->GetItemProperties(item.get(), 3, &idSlot, &values, &errors));
+    ASSERT_HR(S_OK, server->GetItemProperties(item.get(), 2, &idSlot, &values, &errors));
+    com::UniqueSafeArray ownValues(values), ownErrors(errors);
+    ::SafeArrayGetLBound(values, 1, &lower);
+    EXPECT_EQ(1, lower);
+    for (LONG index = 1; index <= 2; ++index) {
+        com::UniqueVariant value, number;
+        ASSERT_HR(S_OK, ::SafeArrayGetElement(values, &index, value.put()));
+        ASSERT_HR(S_OK, ::VariantChangeType(number.put(), value.get(), 0, VT_I4));
+        EXPECT_EQ(index == 1 ? VT_BSTR : OPC_READABLE, V_I4(number.get())) << "entry " << index;
+    }
+}
+
 // The one test that leaves IDispatch: a null out-pointer cannot be passed through Invoke.
 TEST_F(AutoServerTest, NullOutPointersAreInvalidArguments) {
     com::ComPtr<IOPCAutoServer> server;
@@ -367,6 +409,9 @@ TEST_F(AutoServerTest, NullOutPointersAreInvalidArguments) {
     EXPECT_HR(E_INVALIDARG, server->GetOPCServers(missing, nullptr));
     EXPECT_HR(E_INVALIDARG, server->GetErrorString(5, nullptr));
     EXPECT_HR(E_INVALIDARG, server->QueryAvailableLocaleIDs(nullptr));
+    LONG count = 0;
+    EXPECT_HR(E_INVALIDARG,
+              server->QueryAvailableProperties(nullptr, &count, nullptr, nullptr, nullptr));
 }
 
 }  // namespace
