@@ -1,0 +1,3 @@
+#pragma once
+
+#define IDR_OPCAUTOSERVER 101
