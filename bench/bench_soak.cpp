@@ -13,7 +13,6 @@
 #include <objbase.h>
 #include <ocidl.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +31,7 @@
 #include "com/Sync.h"
 #include "com/Variant.h"
 #include "opc.h"
+#include "Processes.h"
 
 namespace {
 
@@ -295,37 +295,9 @@ std::wstring FileName(std::wstring path) {
     return path.substr(path.find_last_of(L"\\/") + 1);
 }
 
-std::wstring RegDefault(const std::wstring& key) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS)
-        return L"";
-    return value;
-}
-
 // The program file of the ProgID's local server.
 std::wstring ServerExe(const std::wstring& progId) {
-    const std::wstring clsid = RegDefault(progId + L"\\CLSID");
-    if (clsid.empty()) return L"";
-    return FileName(RegDefault(L"CLSID\\" + clsid + L"\\LocalServer32"));
-}
-
-std::vector<DWORD> ProcessIds(const std::wstring& exe) {
-    std::vector<DWORD> ids;
-    com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        // The 8.3 name of a registration matches the process only by its start.
-        if (com::EqualsNoCase(entry.szExeFile, exe.c_str()) ||
-            (exe.find(L'~') != std::wstring::npos &&
-             _wcsnicmp(entry.szExeFile, exe.c_str(), exe.find(L'~')) == 0))
-            ids.push_back(entry.th32ProcessID);
-    }
-    return ids;
+    return FileName(test_support::LocalServer32Of(progId));
 }
 
 // Wine reports no handle count for another process (GetProcessHandleCount gives 0); the
@@ -552,10 +524,10 @@ int wmain(int argc, wchar_t** argv) {
 
     // The process that serves the clients: the only one left of that program once any others
     // started by the concurrent activations have ended.
-    std::vector<DWORD> ids = ProcessIds(exe);
+    std::vector<DWORD> ids = test_support::ProcessIds(exe);
     for (int tries = 0; ids.size() > 1 && tries < 100; ++tries) {
         Sleep(100);
-        ids = ProcessIds(exe);
+        ids = test_support::ProcessIds(exe);
     }
     com::UniqueHandle server;
     if (ids.size() == 1)

@@ -1,6 +1,7 @@
 #include "com/RegKey.h"
 
 #include <cstring>
+#include <utility>
 
 namespace com {
 
@@ -25,18 +26,42 @@ LSTATUS RegKey::Create(HKEY parent, const std::wstring& path, REGSAM access,
 }
 
 LSTATUS RegKey::ReadString(const wchar_t* name, std::wstring* text) const {
-    DWORD type = 0, size = 0;
-    LSTATUS status = ::RegQueryValueExW(key_, name, nullptr, &type, nullptr, &size);
+    std::wstring read;
+    DWORD type = 0;
+    const LSTATUS status = ReadText(name, &read, &type);
     if (status != ERROR_SUCCESS) return status;
     if (type != REG_SZ) return ERROR_UNSUPPORTED_TYPE;
-    // One character more than stored, so that the text always ends.
-    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-    status = ::RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                                &size);
-    if (status != ERROR_SUCCESS) return status;
-    if (type != REG_SZ) return ERROR_UNSUPPORTED_TYPE;
-    text->assign(buffer.data());
+    *text = std::move(read);
     return ERROR_SUCCESS;
+}
+
+LSTATUS RegKey::ReadText(const wchar_t* name, std::wstring* text, DWORD* type,
+                         DWORD maxBytes) const {
+    const auto isText = [](DWORD found) { return found == REG_SZ || found == REG_EXPAND_SZ; };
+    DWORD found = 0, size = 0;
+    LSTATUS status = ::RegQueryValueExW(key_, name, nullptr, &found, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    if (!isText(found)) return ERROR_UNSUPPORTED_TYPE;
+    if (maxBytes && size > maxBytes) return ERROR_MORE_DATA;
+    // The value may grow between the two calls; a few tries with the new size.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        // One character more than stored, so that the text always ends.
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        status = ::RegQueryValueExW(key_, name, nullptr, &found,
+                                    reinterpret_cast<BYTE*>(buffer.data()), &got);
+        if (status == ERROR_MORE_DATA) {
+            size = got;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) return status;
+        if (!isText(found)) return ERROR_UNSUPPORTED_TYPE;
+        if (maxBytes && got > maxBytes) return ERROR_MORE_DATA;
+        text->assign(buffer.data());
+        if (type) *type = found;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
 }
 
 LSTATUS RegKey::ReadDword(const wchar_t* name, DWORD* value) const noexcept {
@@ -72,6 +97,20 @@ LSTATUS RegKey::ReadRaw32(const wchar_t* name, DWORD maxBytes, DWORD* value) con
                     data.size() < sizeof(number) ? data.size() : sizeof(number));
     *value = number;
     return ERROR_SUCCESS;
+}
+
+std::vector<std::wstring> RegKey::SubkeyNames() const {
+    std::vector<std::wstring> names;
+    // Key names are at most 255 characters.
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = ARRAYSIZE(name);
+        if (::RegEnumKeyExW(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
 }
 
 LSTATUS RegKey::WriteString(const wchar_t* name, const std::wstring& text) const noexcept {

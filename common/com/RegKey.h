@@ -54,6 +54,11 @@ public:
     // A REG_SZ value (nullptr: the default value), up to its first NUL; another type is
     // ERROR_UNSUPPORTED_TYPE.
     LSTATUS ReadString(const wchar_t* name, std::wstring* text) const;
+    // A REG_SZ or REG_EXPAND_SZ value, not expanded (*type tells which), up to its first NUL;
+    // another type is ERROR_UNSUPPORTED_TYPE. With maxBytes, more stored bytes are
+    // ERROR_MORE_DATA.
+    LSTATUS ReadText(const wchar_t* name, std::wstring* text, DWORD* type = nullptr,
+                     DWORD maxBytes = 0) const;
     // A REG_DWORD value; another type is ERROR_UNSUPPORTED_TYPE.
     LSTATUS ReadDword(const wchar_t* name, DWORD* value) const noexcept;
     // The stored bytes whatever their type, at most maxBytes (more: ERROR_MORE_DATA).
@@ -61,6 +66,9 @@ public:
     // The first four of at most maxBytes stored bytes, whatever their type, as a little-endian
     // number (fewer bytes are padded with zeros): how settings written with any type are read.
     LSTATUS ReadRaw32(const wchar_t* name, DWORD maxBytes, DWORD* value) const;
+
+    // The names of the direct subkeys; an enumeration error ends the list.
+    std::vector<std::wstring> SubkeyNames() const;
 
     LSTATUS WriteString(const wchar_t* name, const std::wstring& text) const noexcept;
     LSTATUS WriteDword(const wchar_t* name, DWORD value) const noexcept;

@@ -1,4 +1,5 @@
-// com/Version.h - the version resource of a module: FileVersion "1, 5, 0, 27" read as
+// com/Version.h - the version resource of a file: VersionResource reads its fixed version, its
+// translation table and its string values; ReadModuleVersion reads FileVersion "1, 5, 0, 27" as
 // major 1, minor 5, build 27 (the third number is dropped) and CompanyName, both from the
 // German string table "\StringFileInfo\040704b0\".
 #pragma once
@@ -6,8 +7,26 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace com {
+
+// The loaded version resource of one file.
+class VersionResource {
+public:
+    // Empty path: this module. A file without a version resource fails.
+    HRESULT Load(const std::wstring& path);
+    // The fixed file version as "1.0.0.7"; false without one.
+    bool FixedVersion(std::wstring* out) const;
+    // The string table of the first language and code page of the translation table;
+    // "040904E4" when there is none.
+    std::wstring FirstStringTable() const;
+    // "\StringFileInfo\<table>\<name>" up to its first NUL; false when missing.
+    bool String(const wchar_t* table, const wchar_t* name, std::wstring* out) const;
+
+private:
+    std::vector<BYTE> data_;
+};
 
 struct FileVersion {
     WORD major = 0;

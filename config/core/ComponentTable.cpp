@@ -1,7 +1,7 @@
 #include "ComponentTable.h"
 
 #include "ComponentVersion.h"
-#include "RegKey.h"
+#include "com/RegKey.h"
 
 namespace ovconfig {
 namespace {
@@ -34,17 +34,17 @@ std::wstring LongPath(const std::wstring& path) {
 // The server file of a class, read through the class's registry keys (not CLSIDFromProgID,
 // which under Wine ignores a redirected HKEY_CLASSES_ROOT).
 bool ServerFile(const std::wstring& progId, std::wstring* path) {
-    RegKey progIdKey;
+    com::RegKey progIdKey;
     std::wstring clsid;
     if (progIdKey.Open(HKEY_CLASSES_ROOT, progId + L"\\CLSID") != ERROR_SUCCESS ||
-        !progIdKey.ReadText(nullptr, &clsid) || clsid.empty())
+        progIdKey.ReadText(nullptr, &clsid) != ERROR_SUCCESS || clsid.empty())
         return false;
     for (const wchar_t* server : {L"InprocServer32", L"LocalServer32", L"LocalServer"}) {
-        RegKey key;
+        com::RegKey key;
         std::wstring command;
         DWORD type = 0;
         if (key.Open(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid + L"\\" + server) != ERROR_SUCCESS ||
-            !key.ReadText(nullptr, &command, &type))
+            key.ReadText(nullptr, &command, &type) != ERROR_SUCCESS)
             continue;
         if (type == REG_EXPAND_SZ) command = Expand(command);
         *path = ProgramPath(command);

@@ -2,8 +2,8 @@
 
 #include <objbase.h>
 
-#include "RegKey.h"
 #include "Texts.h"
+#include "com/RegKey.h"
 #include "com/Strings.h"
 #include "resource.h"
 
@@ -56,17 +56,18 @@ SettingsStore::SettingsStore(HKEY root) : root_(root), names_(RegistryNames::Loa
 
 StoredSettings SettingsStore::Read() const {
     StoredSettings stored;
-    RegKey software;
+    com::RegKey software;
     if (software.Open(root_, names_.software) != ERROR_SUCCESS) return stored;
-    RegKey settings;
+    com::RegKey settings;
     if (settings.Open(software.get(), names_.settings) == ERROR_SUCCESS) {
         settings.ReadText(names_.version.c_str(), &stored.version, nullptr, kVersionMaxBytes);
-        settings.ReadNumber(names_.testAtItemCreate.c_str(), &stored.testAtItemCreate);
+        settings.ReadRaw32(names_.testAtItemCreate.c_str(), sizeof(DWORD),
+                           &stored.testAtItemCreate);
     }
-    RegKey info;
+    com::RegKey info;
     if (info.Open(software.get(), names_.busServerInfo) == ERROR_SUCCESS) {
         for (const std::wstring& progId : info.SubkeyNames()) {
-            RegKey server;
+            com::RegKey server;
             std::wstring dev, par;
             if (server.Open(info.get(), progId) == ERROR_SUCCESS) {
                 server.ReadText(names_.devSpecific.c_str(), &dev);
@@ -75,23 +76,23 @@ StoredSettings SettingsStore::Read() const {
             stored.records.Store(progId, dev, par);
         }
     }
-    RegKey servers;
+    com::RegKey servers;
     if (servers.Open(software.get(), names_.busServers) == ERROR_SUCCESS)
         servers.ReadText(names_.progIdValue.c_str(), &stored.busServerProgId);
     return stored;
 }
 
 DWORD SettingsStore::ReadHideAdvancedControls() const {
-    RegKey settings;
+    com::RegKey settings;
     DWORD mask = 0;
     if (settings.Open(root_, names_.software + L"\\" + names_.settings) == ERROR_SUCCESS)
-        settings.ReadNumber(names_.hideAdvancedControls.c_str(), &mask);
+        settings.ReadRaw32(names_.hideAdvancedControls.c_str(), sizeof(DWORD), &mask);
     return mask;
 }
 
 std::vector<UINT> SettingsStore::Save(const SaveRequest& request) const {
     std::vector<UINT> messages;
-    RegKey software;
+    com::RegKey software;
     if (software.Open(root_, names_.software, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) {
         messages.push_back(IDS_ERROR_OPEN_FOR_WRITING);
         return messages;
@@ -100,7 +101,7 @@ std::vector<UINT> SettingsStore::Save(const SaveRequest& request) const {
     // configured choice with it.
     const std::optional<std::wstring> clsid = ClassOf(request.busServerProgId);
 
-    RegKey servers, info;
+    com::RegKey servers, info;
     bool created = true;
     if (clsid) {
         RegDeleteTreeW(software.get(), names_.busServers.c_str());
@@ -115,36 +116,36 @@ std::vector<UINT> SettingsStore::Save(const SaveRequest& request) const {
     } else {
         bool saved = false;
         if (clsid) {
-            RegKey server;
-            saved = servers.WriteText(names_.progIdValue.c_str(), request.busServerProgId) ==
+            com::RegKey server;
+            saved = servers.WriteString(names_.progIdValue.c_str(), request.busServerProgId) ==
                         ERROR_SUCCESS &&
                     server.Create(info.get(), request.busServerProgId) == ERROR_SUCCESS &&
-                    server.WriteText(names_.clsid.c_str(), *clsid) == ERROR_SUCCESS;
+                    server.WriteString(names_.clsid.c_str(), *clsid) == ERROR_SUCCESS;
         }
         if (!saved) messages.push_back(IDS_ERROR_SAVING);
 
         bool failed = false;
         for (const BusServerRecord& record : request.records.all()) {
             if (record.devSpecific.empty() && record.parSpecific.empty()) continue;
-            RegKey server;
+            com::RegKey server;
             if (server.Create(info.get(), record.progId) != ERROR_SUCCESS) {
                 failed = true;
                 continue;
             }
             if (!record.devSpecific.empty() &&
-                server.WriteText(names_.devSpecific.c_str(), record.devSpecific) != ERROR_SUCCESS)
+                server.WriteString(names_.devSpecific.c_str(), record.devSpecific) != ERROR_SUCCESS)
                 failed = true;
             if (!record.parSpecific.empty() &&
-                server.WriteText(names_.parSpecific.c_str(), record.parSpecific) != ERROR_SUCCESS)
+                server.WriteString(names_.parSpecific.c_str(), record.parSpecific) != ERROR_SUCCESS)
                 failed = true;
         }
         if (failed) messages.push_back(IDS_ERROR_SAVING);
     }
 
-    RegKey settings;
+    com::RegKey settings;
     if (settings.Open(software.get(), names_.settings, KEY_READ | KEY_WRITE) != ERROR_SUCCESS ||
         (request.testAtItemCreate &&
-         settings.WriteNumber(names_.testAtItemCreate.c_str(), *request.testAtItemCreate) !=
+         settings.WriteDword(names_.testAtItemCreate.c_str(), *request.testAtItemCreate) !=
              ERROR_SUCCESS))
         messages.push_back(IDS_ERROR_OPEN_FOR_WRITING);
     return messages;

@@ -1,6 +1,8 @@
-// RegKey: typed readers on values of the right and the wrong type, and the raw 4-byte reading.
+// RegKey: typed readers on values of the right and the wrong type, the raw 4-byte reading, text
+// of both types within a limit, subkeys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,45 @@ TEST_F(RegKeyTest, ReadRaw32TakesTheFirstFourBytesOfAnyTypeUpToTheLimit) {
             << "type " << c.type << ", " << c.bytes.size() << " bytes";
         EXPECT_EQ(c.value, value) << "type " << c.type << ", " << c.bytes.size() << " bytes";
     }
+}
+
+TEST_F(RegKeyTest, ReadTextTakesBothTextTypesUnexpandedWithinTheLimit) {
+    const std::wstring expand = L"%SystemRoot%\\x";
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetValueExW(key_.get(), L"Expand", 0, REG_EXPAND_SZ,
+                               reinterpret_cast<const BYTE*>(expand.c_str()),
+                               static_cast<DWORD>((expand.size() + 1) * sizeof(wchar_t))));
+    SetBytes(L"Unended", REG_SZ, {'a', 0, 'b', 0});
+    ASSERT_EQ(ERROR_SUCCESS, key_.WriteDword(L"Number", 7));
+
+    std::wstring text;
+    DWORD type = 0;
+    EXPECT_EQ(ERROR_SUCCESS, key_.ReadText(L"Expand", &text, &type));
+    EXPECT_EQ(expand, text);
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_EQ(ERROR_UNSUPPORTED_TYPE, key_.ReadString(L"Expand", &text)) << "REG_SZ only";
+    // The reported size of an unended text may count the terminator the reader adds.
+    EXPECT_EQ(ERROR_SUCCESS, key_.ReadText(L"Unended", &text, &type, 6));
+    EXPECT_EQ(L"ab", text);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+
+    text = L"kept";
+    EXPECT_EQ(ERROR_MORE_DATA, key_.ReadText(L"Unended", &text, nullptr, 3));
+    EXPECT_EQ(ERROR_UNSUPPORTED_TYPE, key_.ReadText(L"Number", &text));
+    EXPECT_EQ(L"kept", text);
+}
+
+TEST_F(RegKeyTest, SubkeyNamesListsTheDirectSubkeys) {
+    EXPECT_TRUE(key_.SubkeyNames().empty());
+    for (const wchar_t* name : {L"One", L"Two"}) {
+        com::RegKey sub;
+        ASSERT_EQ(ERROR_SUCCESS, sub.Create(key_.get(), name));
+        com::RegKey deeper;
+        ASSERT_EQ(ERROR_SUCCESS, deeper.Create(sub.get(), L"Deeper"));
+    }
+    std::vector<std::wstring> names = key_.SubkeyNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"One", L"Two"}), names);
 }
 
 TEST(Win32Hr, SuccessIsSOkAndAnErrorCarriesItsCode) {

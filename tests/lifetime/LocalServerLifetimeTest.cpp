@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cctype>
 #include <cstdio>
@@ -17,8 +16,12 @@
 #include "com/ScopeExit.h"
 #include "com/Strings.h"
 #include "com/Sync.h"
+#include "Processes.h"
 
 namespace {
+
+using test_support::ProcessIds;
+using test_support::WaitForNoProcess;
 
 constexpr DWORD kEndBoundMs = 30000;      // a server's end, a few seconds when all is well
 constexpr DWORD kClientBoundMs = 120000;  // a client process: activation, status, release
@@ -45,50 +48,9 @@ std::string Hex(DWORD value) {
     return text;
 }
 
-std::vector<DWORD> ProcessIds(const wchar_t* exe) {
-    std::vector<DWORD> ids;
-    com::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (com::EqualsNoCase(entry.szExeFile, exe)) ids.push_back(entry.th32ProcessID);
-    }
-    return ids;
-}
-
-// Waits on the processes themselves until none of that name is left; false when some still
-// run after timeoutMs.
-bool WaitForNoProcess(const wchar_t* exe, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        const std::vector<DWORD> ids = ProcessIds(exe);
-        if (ids.empty()) return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
-        com::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, ids.front()));
-        if (process)
-            WaitForSingleObject(process.get(), static_cast<DWORD>(deadline - now));
-        else
-            Sleep(50);
-    }
-}
-
-std::wstring RegString(const std::wstring& key) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS)
-        return L"";
-    return value;
-}
-
 // The command line COM uses to start the server.
 std::wstring LocalServerCommand(const wchar_t* progId) {
-    const std::wstring clsid = RegString(std::wstring(progId) + L"\\CLSID");
-    if (clsid.empty()) return L"";
-    const std::wstring path = RegString(L"CLSID\\" + clsid + L"\\LocalServer32");
+    const std::wstring path = test_support::LocalServer32Of(progId);
     return path.empty() ? L"" : L"\"" + path + L"\" -Embedding";
 }
 

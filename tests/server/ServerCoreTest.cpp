@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "HrCheck.h"
+#include "NotImplemented.h"
 #include "BaseServer.h"
 #include "OPCGroup.h"
 #include "UnknownCont.h"
@@ -20,20 +21,11 @@ std::string Hex(HRESULT hr) {
 }
 
 // A model that only notes when it goes; the group calls nothing on it here.
-class FakeModel : public com::Object<VKModelObject> {
+class FakeModel : public com::Object<test_support::NotImplementedDispatch<VKModelObject>> {
 public:
     explicit FakeModel(bool* gone) : gone_(gone) {}
     void FinalRelease() override { *gone_ = true; }
 
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP GetName(BSTR*) override { return E_NOTIMPL; }
     STDMETHODIMP SetName(BSTR) override { return E_NOTIMPL; }
     STDMETHODIMP GetAccessPath(BSTR*) override { return E_NOTIMPL; }
@@ -60,7 +52,7 @@ private:
 };
 
 // Stands for an item: notes whether the model was still there when it went.
-class ProbeItem : public com::Object<IUnknownCont> {
+class ProbeItem : public com::Object<test_support::NotImplementedDispatch<IUnknownCont>> {
 public:
     ProbeItem(const bool* modelGone, bool* modelGoneFirst)
         : modelGone_(modelGone), modelGoneFirst_(modelGoneFirst) {}
@@ -69,15 +61,6 @@ public:
     STDMETHODIMP GetElement(long, IUnknown**) override { return E_NOTIMPL; }
     STDMETHODIMP GetCount(long*) override { return E_NOTIMPL; }
     STDMETHODIMP GetElementByHandle(unsigned long, IUnknown**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
 
 private:
     const bool* modelGone_;

@@ -1,7 +1,6 @@
 #include "HrCheck.h"
+#include "Processes.h"
 #include "ServerTestSupport.h"
-
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -58,36 +57,10 @@ std::wstring BinDirectory() {
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
-std::vector<DWORD> ServerProcesses() {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ids;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (com::EqualsNoCase(entry.szExeFile, L"Orvane.exe")) ids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return ids;
-}
+std::vector<DWORD> ServerProcesses() { return test_support::ProcessIds(L"Orvane.exe"); }
 
 bool WaitForNoServerProcess(DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        std::vector<DWORD> ids = ServerProcesses();
-        if (ids.empty()) return true;
-        if (GetTickCount64() >= deadline) return false;
-        // Wait on the process itself rather than sleeping blindly.
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, ids.front());
-        if (process) {
-            const ULONGLONG now = GetTickCount64();
-            WaitForSingleObject(process, static_cast<DWORD>(deadline > now ? deadline - now : 0));
-            CloseHandle(process);
-        } else {
-            Sleep(50);
-        }
-    }
+    return test_support::WaitForNoProcess(L"Orvane.exe", timeoutMs);
 }
 
 bool ReadRegString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value) {
