@@ -376,10 +376,10 @@ std::wstring InteractionCore::ParSpecific() const {
         com::CsLock guard(lock_);
         progId = busServerProgId_;
     }
-    RegKey info;
+    com::RegKey info;
     std::wstring parSpecific;
     if (info.Open(root_, key_ + L"\\BusServerInfo\\" + progId) != ERROR_SUCCESS ||
-        !QueryString(info.get(), L"ParSpecific", &parSpecific) || parSpecific.empty())
+        info.ReadString(L"ParSpecific", &parSpecific) != ERROR_SUCCESS || parSpecific.empty())
         parSpecific = kDefaultChannelItem;
     return parSpecific;
 }
