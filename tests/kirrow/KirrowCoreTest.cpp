@@ -138,12 +138,15 @@ TEST_F(KirrowSession, BadInputGivesTheMessagesAndChangesNothing) {
     EXPECT_TRUE(items.empty());
     EXPECT_EQ(0u, session_.Group(group)->items.size());
     EXPECT_HR(E_INVALIDARG, session_.AddItems(0, {L"x"}, &items, &messages_));
-    ASSERT_EQ(3u, messages_.size());
+    session_.AddItems(group, {L"Ger\u00e4t/\u0394n"}, &items, &messages_);
+    ASSERT_EQ(4u, messages_.size());
     EXPECT_EQ(L"IOPCServer::AddGroup() : TestGroup not created : C004000C", messages_[0].text);
     EXPECT_EQ(L"AddGroup", messages_[0].caption);
     EXPECT_EQ(L"Item no.such.item is _NOT_ added: c0040007", messages_[1].text);
     EXPECT_EQ(L"AddItem Failed", messages_[1].caption);
     EXPECT_EQ(L"OPCItemmgtAdditems() : No group selected.", messages_[2].text);
+    EXPECT_EQ(L"Item Ger\u00e4t/\u0394n is _NOT_ added: c0040007", messages_[3].text)
+        << "the name whole and in Unicode";
     EXPECT_EQ((std::vector<OPCHANDLE>{group}), session_.GroupHandles());
 }
 

@@ -2,6 +2,7 @@
 // are switched on ("ShowErrorBoxes") for the run and read from the screen.
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <prsht.h>
 
 #include <gtest/gtest.h>
@@ -332,6 +333,27 @@ TEST_F(KirrowGui, FlatBrowseFindsEverySlaveAndAddsTheMarkedOnes) {
                              L"    DP/Slave4/DS_Vendorname", L"    DP/Slave5/DS_Vendorname"}));
 }
 
+TEST_F(KirrowGui, EveryBrowseStartsAtTheRoot) {
+    ASSERT_TRUE(Start());
+    for (int round = 0; round < 2; ++round) {
+        gui::Click(Item(IDC_BROWSE));
+        HWND browse = gui::WaitForWindow(L"Browse Server Address Space", kWaitMs, pid_);
+        ASSERT_TRUE(browse);
+        HWND tree = GetDlgItem(browse, IDC_BROWSE_TREE);
+        EXPECT_TRUE(gui::WaitUntil(
+            [&] {
+                return TreeTexts(tree) == Strings{L"DP", L"Sim"};
+            },
+            kWaitMs))
+            << "round " << round;
+        // Opening a branch moves the server's browse position down into it.
+        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(TreeItemAt(tree, 0)));
+        EXPECT_EQ(L"  Slave3", TreeTexts(tree).at(1));
+        gui::Click(GetDlgItem(browse, IDCANCEL));
+        ASSERT_TRUE(gui::WaitForWindowGone(browse, kWaitMs));
+    }
+}
+
 TEST_F(KirrowGui, BadInputIsReportedAndChangesNothing) {
     HWND choice = Launch();
     ASSERT_TRUE(choice);
@@ -430,6 +452,52 @@ TEST_F(KirrowGui, BeendenEndsTheProgramAndThenTheServer) {
     EXPECT_EQ(0u, WaitForExit());
     EXPECT_TRUE(test_support::WaitForNoProcess(L"OrvaneBusSim.exe", kWaitMs))
         << "every interface was released";
+}
+
+// Against Orvane itself, where it is built and registered.
+constexpr wchar_t kOrvane[] = L"Axolent.Orvane";
+
+bool OrvaneRegistered() {
+    CLSID clsid;
+    return SUCCEEDED(CLSIDFromProgID(kOrvane, &clsid));
+}
+
+TEST_F(KirrowGui, OrvaneServerInfoNamesTheVendor) {
+    if (!OrvaneRegistered()) GTEST_SKIP() << "Axolent.Orvane is not registered in this prefix";
+    ASSERT_TRUE(Choose(Launch(), kOrvane));
+    ASSERT_TRUE(WaitForTree({L"Axolent.Orvane (localserver)"}));
+    gui::Click(Item(IDC_SERVER_INFO));
+    HWND sheet = gui::WaitForWindow(L"Server Info", kWaitMs, pid_);
+    ASSERT_TRUE(sheet);
+    std::vector<std::vector<std::wstring>> rows;
+    gui::WaitUntil(
+        [&] {
+            HWND list = VisibleListView(sheet);
+            rows = list ? gui::ListViewRows(list) : rows;
+            return !rows.empty();
+        },
+        kWaitMs);
+    EXPECT_NE(std::wstring::npos, ValueOf(rows, L"Vendor").find(L"Axolent"));
+    PostMessageW(sheet, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(gui::WaitForWindowGone(sheet, kWaitMs));
+}
+
+// TODO(items): enable once the server's items, synchronous I/O and browsing have landed.
+TEST_F(KirrowGui, DISABLED_OrvaneDriveParameterReadsAndTakesAValue) {
+    ASSERT_TRUE(OrvaneRegistered());
+    ASSERT_TRUE(Choose(Launch(), kOrvane));
+    ASSERT_TRUE(WaitForTree({L"Axolent.Orvane (localserver)"}));
+    AddGroup();
+    const std::wstring id = L"Orvane_BusSimulator/DP_Slave3_/1/pari1000d18";
+    AddItem(id);
+    ASSERT_TRUE(WaitForTree({L"Axolent.Orvane (localserver)", L"  TestGroup", L"    " + id}));
+    EXPECT_EQ(L"1500", ReadValue());
+    EXPECT_EQ(0u, gui::Text(Item(IDC_STATUS)).find(L"0x00C0 good"));
+    for (const wchar_t* value : {L"1234", L"1500"}) {
+        gui::SetText(Item(IDC_WRITE_VALUE), value);
+        gui::Click(Item(IDC_WRITE));
+        EXPECT_EQ(value, ReadValue());
+    }
 }
 
 // Last: a killed server leaves a stale class registration behind in this wineserver.
