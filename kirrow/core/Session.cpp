@@ -163,8 +163,16 @@ void Session::RemoveItemsOf(GroupRecord* group) {
 }
 
 HRESULT Session::RemoveGroup(OPCHANDLE clientHandle, Messages* messages) {
-    std::shared_ptr<GroupRecord> group;
-    if (!server_ || !groups_.Remove(clientHandle, &group)) return E_INVALIDARG;
+    std::shared_ptr<GroupRecord> group = Group(clientHandle);
+    if (!server_ || !group) return E_INVALIDARG;
+    // A public group belongs to every client of the server: it is not this client's to remove.
+    BOOL isPublic = FALSE;
+    if (group->publicStateMgt && SUCCEEDED(group->publicStateMgt->GetState(&isPublic)) &&
+        isPublic) {
+        Add(messages, L"The group is a public group.");
+        return E_ACCESSDENIED;
+    }
+    groups_.Remove(clientHandle);
     RemoveItemsOf(group.get());
     // A group whose interfaces are still held would only be marked for removal
     // (OPC_S_INUSE) and live on in the server.
