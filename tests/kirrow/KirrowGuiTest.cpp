@@ -454,6 +454,38 @@ TEST_F(KirrowGui, BeendenEndsTheProgramAndThenTheServer) {
         << "every interface was released";
 }
 
+// Runs OPC_Kirrow.exe with the arguments and returns its exit code.
+DWORD RunKirrow(const std::wstring& arguments) {
+    std::wstring line = L"\"" + BinDirectory() + L"\\OPC_Kirrow.exe\" " + arguments;
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+        return 0xFFFFFFFF;
+    CloseHandle(info.hThread);
+    WaitForSingleObject(info.hProcess, kWaitMs);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+bool KeyExists(const wchar_t* key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+TEST(KirrowRegistration, RegServerAndUnregServerWriteAndRemoveTheAppId) {
+    const wchar_t* const keys[] = {L"AppID\\{01B2C575-8072-11D2-BCAD-006097B0AFB2}",
+                                   L"AppID\\OPC_Kirrow.EXE"};
+    EXPECT_EQ(0u, RunKirrow(L"-unregserver"));
+    for (const wchar_t* key : keys) EXPECT_FALSE(KeyExists(key)) << Narrow(key);
+    EXPECT_EQ(0u, RunKirrow(L"/REGSERVER"));
+    for (const wchar_t* key : keys) EXPECT_TRUE(KeyExists(key)) << Narrow(key);
+}
+
 // Against Orvane itself, where it is built and registered.
 constexpr wchar_t kOrvane[] = L"Axolent.Orvane";
 
