@@ -5,6 +5,8 @@
 //   guidriver settext <title> <id> <text>
 //   guidriver click <title> <id>            (posted)
 //   guidriver syscommand <title> <command>  (posted)
+//   guidriver sheetpage <title> <index>     shows a property sheet's page (posted)
+//   guidriver expand <title> <id> <n>       expands a tree view's n-th visible item
 //   guidriver list <title> <id>             list or combo box entries, "*" before the selected
 //   guidriver listview <title> <id>         rows, columns separated by tabs
 //   guidriver tree <title> <id>             items, indented by depth
@@ -14,6 +16,8 @@
 //   guidriver windows                       titles of the visible top-level windows
 // Exit codes: 0 done, 1 usage, 2 window or control not found.
 #include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -38,8 +42,8 @@ void Print(const std::wstring& text) {
 
 int Usage() {
     fwprintf(stderr,
-             L"usage: guidriver wait|text|settext|click|syscommand|list|listview|tree|"
-             L"visible|msgbox|close <title> [...]\n");
+             L"usage: guidriver wait|text|settext|click|syscommand|sheetpage|list|listview|tree|"
+             L"expand|visible|msgbox|close <title> [...]\n");
     return 1;
 }
 
@@ -76,6 +80,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 4) return Usage();
     const int id = static_cast<int>(wcstol(argv[3], nullptr, 0));
     if (command == L"syscommand") return guidriver::PostSysCommand(window, id) ? 0 : 2;
+    if (command == L"sheetpage") return PostMessageW(window, PSM_SETCURSEL, id, 0) ? 0 : 2;
     HWND control = GetDlgItem(window, id);
     if (!control) return 2;
     if (command == L"text") {
@@ -103,6 +108,16 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"tree") {
         for (const auto& item : guidriver::TreeViewItems(control))
             Print(std::wstring(item.depth * 2, L' ') + item.text);
+    } else if (command == L"expand" && argc > 4) {
+        auto next = [&](UINT relation, HTREEITEM from) {
+            return reinterpret_cast<HTREEITEM>(
+                SendMessageW(control, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
+        };
+        HTREEITEM item = next(TVGN_FIRSTVISIBLE, nullptr);
+        for (unsigned long n = wcstoul(argv[4], nullptr, 10); item && n > 0; --n)
+            item = next(TVGN_NEXTVISIBLE, item);
+        if (!item) return 2;
+        SendMessageW(control, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
     } else if (command == L"visible") {
         Print(guidriver::IsVisible(control) ? L"1" : L"0");
     } else {

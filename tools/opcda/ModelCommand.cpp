@@ -8,7 +8,7 @@
 
 #include "Commands.h"
 #include "ServerConnection.h"
-#include "ValueText.h"
+#include "com/ValueText.h"
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "ov_interaction.h"

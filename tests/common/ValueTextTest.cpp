@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ValueText.h"
+#include "com/ValueText.h"
 #include "com/Variant.h"
 
 namespace {
