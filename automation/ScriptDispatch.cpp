@@ -72,12 +72,12 @@ HRESULT InvokeForScripts(void* object, ITypeInfo* info, DISPID id, WORD flags, D
         const UINT index = params->cArgs - 1 - p;  // arguments come last to first
         VARIANT& arg = args[index];
         if (V_VT(&arg) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&arg)) {
-            // An array by value where SAFEARRAY(T)* is declared: point at it.
-            if (param.isArray && !param.out && (V_VT(&arg) & VT_ARRAY) &&
-                !(V_VT(&arg) & VT_BYREF)) {
+            // An array where SAFEARRAY(T)* is declared, by value or by reference with another
+            // element type (a script's fixed-size array): point at it.
+            if (param.isArray && !param.out && (V_VT(&arg) & VT_ARRAY)) {
                 Adapted& a = adapted[index];
                 a.param = param;
-                a.array = V_ARRAY(&arg);
+                a.array = (V_VT(&arg) & VT_BYREF) ? *V_ARRAYREF(&arg) : V_ARRAY(&arg);
                 V_VT(&arg) = VT_BYREF | VT_ARRAY | param.type;
                 V_ARRAYREF(&arg) = &a.array;
             }
@@ -89,8 +89,10 @@ HRESULT InvokeForScripts(void* object, ITypeInfo* info, DISPID id, WORD flags, D
         if (param.isArray) {
             if (param.out) {
                 a.scriptVariable = variable;
-            } else if ((V_VT(variable) & VT_ARRAY) && !(V_VT(variable) & VT_BYREF)) {
-                a.array = V_ARRAY(variable);  // borrowed for the call
+            } else if (V_VT(variable) & VT_ARRAY) {
+                // Borrowed for the call; a script's fixed-size array may sit behind one more
+                // reference.
+                a.array = (V_VT(variable) & VT_BYREF) ? *V_ARRAYREF(variable) : V_ARRAY(variable);
             } else {
                 continue;  // not an array: the type-library dispatch reports it
             }
