@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "com/Bstr.h"
 #include "com/Memory.h"
 #include "com/SafeArray.h"
@@ -330,6 +332,8 @@ STDMETHODIMP COPCAutoServer::Disconnect() {
     if (!server_) return S_OK;
     UnadviseShutdown();
     const HRESULT removed = groups_->RemoveAll();
+    for (COPCBrowserImpl* browser : browsers_) browser->Detach();
+    browsers_.clear();
     itemProperties_.reset();
     common_.reset();
     server_.reset();
@@ -344,9 +348,16 @@ STDMETHODIMP COPCAutoServer::CreateBrowser(OPCBrowser** ppBrowser) {
     RETURN_HR_IF(E_FAIL, !server_);
     auto browse = server_.try_query<IOPCBrowseServerAddressSpace>();
     RETURN_HR_IF(E_FAIL, !browse);
-    com::ComPtr<COPCBrowserImpl> browser;
-    RETURN_IF_FAILED(com::MakeObject(&browser, browse.get()));
-    return browser->QueryInterface(IID_PPV_ARGS(ppBrowser));
+    return com::ComBoundary([&]() -> HRESULT {
+        com::ComPtr<COPCBrowserImpl> browser;
+        RETURN_IF_FAILED(com::MakeObject(&browser, this, browse.get()));
+        browsers_.push_back(browser.get());
+        return browser->QueryInterface(IID_PPV_ARGS(ppBrowser));
+    });
+}
+
+void COPCAutoServer::ForgetBrowser(COPCBrowserImpl* browser) {
+    browsers_.erase(std::remove(browsers_.begin(), browsers_.end(), browser), browsers_.end());
 }
 
 STDMETHODIMP COPCAutoServer::GetErrorString(LONG ErrorCode, BSTR* ErrorString) {

@@ -27,6 +27,7 @@ namespace vkauto {
 
 class CShutdownSink;
 class COPCGroups;
+class COPCBrowserImpl;
 
 class COPCAutoServer : public com::Object<ScriptDual<IOPCAutoServer>, com::ConnectionPointContainer,
                                           com::SupportErrorInfo<IOPCAutoServer>> {
@@ -69,6 +70,8 @@ public:
 
     // From the shutdown sink: fires ServerShutDown to every event sink.
     void OnShutdownRequest(LPCWSTR szReason);
+    // A browser of this object goes.
+    void ForgetBrowser(COPCBrowserImpl* browser);
     // The connected OPC server; nullptr when disconnected.
     IOPCServer* Server() const { return server_.get(); }
 
@@ -110,7 +113,8 @@ private:
     LCID localeId_ = LOCALE_USER_DEFAULT;
     std::vector<ServerRecord> serverList_;  // of the last GetOPCServers
     com::ConnectionPoint* serverEvents_ = nullptr;
-    com::ComPtr<COPCGroups> groups_;  // made with the object; points back weakly
+    com::ComPtr<COPCGroups> groups_;          // made with the object; points back weakly
+    std::vector<COPCBrowserImpl*> browsers_;  // not counted; each detached on Disconnect
 };
 
 }  // namespace vkauto

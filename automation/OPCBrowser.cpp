@@ -1,6 +1,7 @@
 #include "OPCBrowser.h"
 
 #include "ClientArrays.h"
+#include "OPCAutoServer.h"
 #include "com/Bstr.h"
 #include "com/Enum.h"
 #include "com/Memory.h"
@@ -28,11 +29,22 @@ HRESULT ReadAll(IEnumString* names, std::vector<std::wstring>* out) {
 
 }  // namespace
 
-COPCBrowserImpl::COPCBrowserImpl(IOPCBrowseServerAddressSpace* browse) : browse_(browse) {}
+COPCBrowserImpl::COPCBrowserImpl(COPCAutoServer* server, IOPCBrowseServerAddressSpace* browse)
+    : server_(server), browse_(browse) {}
+
+void COPCBrowserImpl::FinalRelease() {
+    if (server_) server_->ForgetBrowser(this);
+}
+
+void COPCBrowserImpl::Detach() {
+    server_ = nullptr;
+    browse_.reset();
+}
 
 STDMETHODIMP COPCBrowserImpl::get_Organization(LONG* Organization) {
     RETURN_HR_IF(E_INVALIDARG, !Organization);
     OPCNAMESPACETYPE type = OPC_NS_FLAT;
+    RETURN_HR_IF(E_FAIL, !browse_);
     RETURN_IF_FAILED(browse_->QueryOrganization(&type));
     *Organization = static_cast<LONG>(type);
     return S_OK;
@@ -74,6 +86,7 @@ STDMETHODIMP COPCBrowserImpl::get_CurrentPosition(BSTR* CurrentPosition) {
     *CurrentPosition = nullptr;
     // The position is the item ID of the empty name at the current branch.
     LPWSTR position = nullptr;
+    RETURN_HR_IF(E_FAIL, !browse_);
     RETURN_IF_FAILED(browse_->GetItemID(const_cast<LPWSTR>(L""), &position));
     com::CoTaskMem<wchar_t> owned(position);
     return com::AllocBstr(position ? position : L"", CurrentPosition);
@@ -111,6 +124,7 @@ STDMETHODIMP COPCBrowserImpl::Item(VARIANT ItemSpecifier, BSTR* Item) {
 HRESULT COPCBrowserImpl::Fill(OPCBROWSETYPE type) {
     return com::ComBoundary([&]() -> HRESULT {
         names_.clear();
+        RETURN_HR_IF(E_FAIL, !browse_);
         com::ComPtr<IEnumString> names;
         const HRESULT hr =
             browse_->BrowseOPCItemIDs(type, filter_.c_str(), dataType_, accessRights_, names.put());
@@ -132,9 +146,13 @@ STDMETHODIMP COPCBrowserImpl::ShowLeafs(VARIANT Flat) {
     return Fill(isFlat ? OPC_FLAT : OPC_LEAF);
 }
 
-STDMETHODIMP COPCBrowserImpl::MoveUp() { return browse_->ChangeBrowsePosition(OPC_BROWSE_UP, L""); }
+STDMETHODIMP COPCBrowserImpl::MoveUp() {
+    RETURN_HR_IF(E_FAIL, !browse_);
+    return browse_->ChangeBrowsePosition(OPC_BROWSE_UP, L"");
+}
 
 STDMETHODIMP COPCBrowserImpl::MoveToRoot() {
+    RETURN_HR_IF(E_FAIL, !browse_);
     // Up until the server refuses: at the root, or a server that cannot go further.
     for (int depth = 0; depth < 256; ++depth)
         if (FAILED(browse_->ChangeBrowsePosition(OPC_BROWSE_UP, L""))) break;
@@ -144,6 +162,7 @@ STDMETHODIMP COPCBrowserImpl::MoveToRoot() {
 STDMETHODIMP COPCBrowserImpl::MoveDown(BSTR Branch) {
     return com::ComBoundary([&] {
         const std::wstring branch(com::BstrView(Branch));
+        RETURN_HR_IF(E_FAIL, !browse_);
         return browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, branch.c_str());
     });
 }
@@ -173,7 +192,7 @@ STDMETHODIMP COPCBrowserImpl::MoveTo(SAFEARRAY** Branches) {
                 path.insert(path.begin(), V_BSTR(first.get()) ? V_BSTR(first.get()) : L"");
             }
         }
-        MoveToRoot();
+        RETURN_IF_FAILED(MoveToRoot());
         for (const auto& branch : path)
             RETURN_IF_FAILED(browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, branch.c_str()));
         return S_OK;
@@ -186,6 +205,7 @@ STDMETHODIMP COPCBrowserImpl::GetItemID(BSTR Leaf, BSTR* ItemID) {
         *ItemID = nullptr;
         std::wstring leaf(com::BstrView(Leaf));
         LPWSTR id = nullptr;
+        RETURN_HR_IF(E_FAIL, !browse_);
         RETURN_IF_FAILED(browse_->GetItemID(leaf.data(), &id));
         com::CoTaskMem<wchar_t> owned(id);
         return com::AllocBstr(id ? id : L"", ItemID);
@@ -197,6 +217,7 @@ STDMETHODIMP COPCBrowserImpl::GetAccessPaths(BSTR ItemID, VARIANT* AccessPaths) 
         RETURN_HR_IF(E_INVALIDARG, !AccessPaths);
         const std::wstring id(com::BstrView(ItemID));
         com::ComPtr<IEnumString> paths;
+        RETURN_HR_IF(E_FAIL, !browse_);
         const HRESULT hr = browse_->BrowseAccessPaths(id.c_str(), paths.put());
         RETURN_IF_FAILED(hr);
         std::vector<std::wstring> found;

@@ -1,6 +1,8 @@
 // OPCBrowser.h - COPCBrowserImpl, the OPCBrowser object over a server's
 // IOPCBrowseServerAddressSpace: stored filters, the names of the last ShowBranches or ShowLeafs,
-// and the browse position, which the server keeps.
+// and the browse position, which the server keeps. It points back at the server object weakly;
+// the server's Disconnect (or end) detaches it, so that a browser a client still holds keeps no
+// OPC server alive.
 #pragma once
 
 #include <windows.h>
@@ -18,10 +20,14 @@
 
 namespace vkauto {
 
+class COPCAutoServer;
+
 class COPCBrowserImpl
     : public com::Object<ScriptDual<OPCBrowser>, com::SupportErrorInfo<OPCBrowser>> {
 public:
-    explicit COPCBrowserImpl(IOPCBrowseServerAddressSpace* browse);
+    COPCBrowserImpl(COPCAutoServer* server, IOPCBrowseServerAddressSpace* browse);
+    // The server object disconnects or goes: every call fails with E_FAIL from now on.
+    void Detach();
 
     STDMETHODIMP get_Organization(LONG* Organization) override;
     STDMETHODIMP get_Filter(BSTR* Filter) override;
@@ -43,10 +49,14 @@ public:
     STDMETHODIMP GetItemID(BSTR Leaf, BSTR* ItemID) override;
     STDMETHODIMP GetAccessPaths(BSTR ItemID, VARIANT* AccessPaths) override;
 
+protected:
+    void FinalRelease() override;
+
 private:
     HRESULT Fill(OPCBROWSETYPE type);
 
-    const com::ComPtr<IOPCBrowseServerAddressSpace> browse_;
+    COPCAutoServer* server_;  // not counted; cleared by Detach
+    com::ComPtr<IOPCBrowseServerAddressSpace> browse_;
     std::wstring filter_;
     VARTYPE dataType_ = VT_EMPTY;
     DWORD accessRights_ = 0;

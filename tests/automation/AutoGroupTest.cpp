@@ -12,6 +12,7 @@
 
 #include "DispatchClient.h"
 #include "HrCheck.h"
+#include "Processes.h"
 #include "com/Bstr.h"
 #include "com/ComInit.h"
 #include "com/Object.h"
@@ -672,6 +673,27 @@ TEST_F(AutoGroupTest, BrowserFlatAndHierarchical) {
     com::UniqueVariant position;
     ASSERT_HR(S_OK, b.Get(L"CurrentPosition", &position));
     EXPECT_STREQ(L"", V_BSTR(position.get()));
+}
+
+// Nothing a client still holds of the wrapper's children keeps the OPC server: releasing the
+// server object without Disconnect ends the simulator, and the children then fail cleanly.
+TEST_F(AutoGroupTest, ChildrenHeldAfterTheServerObjectGoes) {
+    if (!test_support::WaitForNoProcess(L"OrvaneBusSim.exe", 10000))
+        GTEST_SKIP() << "the simulator is held by another client";
+    ConnectWithGroup();
+    DispatchClient item, browser;
+    ASSERT_HR(S_OK, AddItem(kVendorName, 1, &item));
+    ASSERT_HR(S_OK, server_.CallObject(L"CreateBrowser", {}, &browser));
+    server_ = DispatchClient();
+    groups_ = DispatchClient();
+    EXPECT_TRUE(test_support::WaitForNoProcess(L"OrvaneBusSim.exe", 10000))
+        << "the simulator still runs after the server object went";
+    com::UniqueVariant value;
+    EXPECT_HR(E_FAIL, group_.Get(L"Parent", &value));
+    EXPECT_HR(E_FAIL, group_.Get(L"UpdateRate", &value));
+    EXPECT_HR(E_FAIL, item.Call(L"Read", {OPC_DS_CACHE, Arg::Ref(value.get()), Arg::Missing(),
+                                          Arg::Missing()}));
+    EXPECT_HR(E_FAIL, browser.Call(L"ShowBranches", {}));
 }
 
 }  // namespace
