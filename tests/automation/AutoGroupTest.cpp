@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -694,6 +695,55 @@ TEST_F(AutoGroupTest, ChildrenHeldAfterTheServerObjectGoes) {
     EXPECT_HR(E_FAIL, item.Call(L"Read", {OPC_DS_CACHE, Arg::Ref(value.get()), Arg::Missing(),
                                           Arg::Missing()}));
     EXPECT_HR(E_FAIL, browser.Call(L"ShowBranches", {}));
+}
+
+// A caller in the multithreaded apartment reaches groups and items through proxies made from the
+// registered type library; the objects live in this thread's apartment.
+TEST_F(AutoGroupTest, MtaCallerUsesGroupsAndItemsThroughTheMarshaler) {
+    HRESULT connected = E_UNEXPECTED, added = E_UNEXPECTED, read = E_UNEXPECTED;
+    std::wstring vendor;
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, done);
+    std::thread caller([&] {
+        com::ComInitializer mta(COINIT_MULTITHREADED);
+        {
+            CLSID clsid;
+            ::CLSIDFromProgID(L"vkOPC.OPCAutoServer", &clsid);
+            com::ComPtr<IOPCAutoServer> server;
+            if (SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_PPV_ARGS(server.put())))) {
+                DispatchClient client(server.get());
+                connected = client.Call(L"Connect", {kSimulator, Arg::Missing()});
+                com::ComPtr<IOPCGroups> groups;
+                com::ComPtr<IOPCGroup> group;
+                com::ComPtr<OPCItems> items;
+                com::ComPtr<OPCItem> item;
+                VARIANT name;
+                ::VariantInit(&name);
+                if (SUCCEEDED(server->get_OPCGroups(groups.put())) &&
+                    SUCCEEDED(groups->Add(name, group.put())) &&
+                    SUCCEEDED(group->get_OPCItems(items.put())))
+                    added = items->AddItem(com::UniqueBstr(kVendorName).get(), 1, item.put());
+                if (item) {
+                    com::UniqueVariant value, quality, time;
+                    read = item->Read(OPC_DS_DEVICE, value.get(), quality.get(), time.get());
+                    if (value.vt() == VT_BSTR) vendor = V_BSTR(value.get());
+                }
+                server->Disconnect();
+            }
+        }
+        ::SetEvent(done);
+    });
+    while (::MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    }
+    caller.join();
+    ::CloseHandle(done);
+    EXPECT_TRUE(SUCCEEDED(connected)) << test_support::HrText(connected);
+    EXPECT_HR(S_OK, added);
+    EXPECT_HR(S_OK, read);
+    EXPECT_EQ(L"Axolent", vendor);
 }
 
 }  // namespace
