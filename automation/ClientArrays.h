@@ -7,9 +7,11 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <string>
 #include <vector>
 
 #include "com/SafeArray.h"
+#include "com/Variant.h"
 
 namespace vkauto {
 
@@ -20,5 +22,13 @@ HRESULT CreateOneBasedArray(VARTYPE vt, ULONG count, com::UniqueSafeArray* out);
 // (VARIANT elements included). E_INVALIDARG for count < 1, a missing or misshapen array, or an
 // element that does not convert; `values` is then unchanged.
 HRESULT ReadClientLongs(SAFEARRAY* array, LONG count, std::vector<LONG>* values);
+// The same as texts (VT_BSTR).
+HRESULT ReadClientStrings(SAFEARRAY* array, LONG count, std::vector<std::wstring>* values);
+// The same as VARIANTs converted to `vt`; VT_VARIANT takes each element as it is (a value
+// held by reference is copied).
+HRESULT ReadClientVariants(SAFEARRAY* array, LONG count, VARTYPE vt,
+                           std::vector<com::UniqueVariant>* values);
+// A new 1-based VT_I4 array holding `values`, for an out-array.
+HRESULT PutOneBasedLongs(const std::vector<LONG>& values, SAFEARRAY** out);
 
 }  // namespace vkauto

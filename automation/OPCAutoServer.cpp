@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "com/Bstr.h"
 #include "com/Memory.h"
 #include "com/SafeArray.h"
@@ -9,6 +11,9 @@
 #include "com/Time.h"
 #include "com/Variant.h"
 #include "ClientArrays.h"
+#include "OPCBrowser.h"
+#include "OPCGroups.h"
+#include "OPCItem.h"
 #include "ValueConversion.h"
 
 namespace vkauto {
@@ -40,17 +45,10 @@ namespace {
 
 constexpr DISPID kDispidServerShutDown = 1;
 
-DATE LocalDate(const FILETIME& utc) {
-    FILETIME local;
-    if (!::FileTimeToLocalFileTime(&utc, &local)) local = utc;
-    return com::FileTimeToDate(local);
-}
-
 }  // namespace
 
 COPCAutoServer::COPCAutoServer() {
     serverEvents_ = &AddConnectionPoint(__uuidof(DIOPCServerEvent));
-    // TODO(groups): the OPCGroups collection's DIOPCGroupsEvent point.
 }
 
 COPCAutoServer::~COPCAutoServer() = default;
@@ -60,12 +58,13 @@ HRESULT COPCAutoServer::FinalConstruct() {
     // process that set its security before fails this call harmlessly.
     ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                            RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
-    convertValues_ = ConversionSwitchedOn();
-    return S_OK;
+    // Read when the object is made; applies to every value its groups hand out.
+    return com::MakeObject(&groups_, this, ConversionSwitchedOn());
 }
 
 void COPCAutoServer::FinalRelease() {
     Disconnect();
+    if (groups_) groups_->Detach();
     serverEvents_->DisconnectAll();
 }
 
@@ -216,7 +215,7 @@ STDMETHODIMP COPCAutoServer::put_LocaleID(LONG LocaleID) {
 STDMETHODIMP COPCAutoServer::get_OPCGroups(IOPCGroups** ppGroups) {
     RETURN_HR_IF(E_INVALIDARG, !ppGroups);
     *ppGroups = nullptr;
-    return E_NOTIMPL;  // TODO(groups)
+    return groups_->QueryInterface(IID_PPV_ARGS(ppGroups));
 }
 
 STDMETHODIMP COPCAutoServer::get_PublicGroupNames(VARIANT* PublicGroups) {
@@ -332,20 +331,33 @@ void COPCAutoServer::UnadviseShutdown() {
 STDMETHODIMP COPCAutoServer::Disconnect() {
     if (!server_) return S_OK;
     UnadviseShutdown();
-    // TODO(groups): remove every group (as RemoveAll) and return that result.
+    const HRESULT removed = groups_->RemoveAll();
+    for (COPCBrowserImpl* browser : browsers_) browser->Detach();
+    browsers_.clear();
     itemProperties_.reset();
     common_.reset();
     server_.reset();
     serverName_.clear();
     serverNode_.clear();
-    return S_OK;
+    return removed;
 }
 
 STDMETHODIMP COPCAutoServer::CreateBrowser(OPCBrowser** ppBrowser) {
     RETURN_HR_IF(E_INVALIDARG, !ppBrowser);
     *ppBrowser = nullptr;
     RETURN_HR_IF(E_FAIL, !server_);
-    return E_NOTIMPL;  // TODO(browser)
+    auto browse = server_.try_query<IOPCBrowseServerAddressSpace>();
+    RETURN_HR_IF(E_FAIL, !browse);
+    return com::ComBoundary([&]() -> HRESULT {
+        com::ComPtr<COPCBrowserImpl> browser;
+        RETURN_IF_FAILED(com::MakeObject(&browser, this, browse.get()));
+        browsers_.push_back(browser.get());
+        return browser->QueryInterface(IID_PPV_ARGS(ppBrowser));
+    });
+}
+
+void COPCAutoServer::ForgetBrowser(COPCBrowserImpl* browser) {
+    browsers_.erase(std::remove(browsers_.begin(), browsers_.end(), browser), browsers_.end());
 }
 
 STDMETHODIMP COPCAutoServer::GetErrorString(LONG ErrorCode, BSTR* ErrorString) {

@@ -16,6 +16,7 @@
 #include "ServerList.h"
 #include "com/ComPtr.h"
 #include "com/ConnectionPoint.h"
+#include "ScriptDispatch.h"
 #include "com/Dispatch.h"
 #include "com/ErrorInfo.h"
 #include "com/Object.h"
@@ -25,8 +26,10 @@
 namespace vkauto {
 
 class CShutdownSink;
+class COPCGroups;
+class COPCBrowserImpl;
 
-class COPCAutoServer : public com::Object<com::Dual<IOPCAutoServer>, com::ConnectionPointContainer,
+class COPCAutoServer : public com::Object<ScriptDual<IOPCAutoServer>, com::ConnectionPointContainer,
                                           com::SupportErrorInfo<IOPCAutoServer>> {
 public:
     COPCAutoServer();
@@ -67,6 +70,10 @@ public:
 
     // From the shutdown sink: fires ServerShutDown to every event sink.
     void OnShutdownRequest(LPCWSTR szReason);
+    // A browser of this object goes.
+    void ForgetBrowser(COPCBrowserImpl* browser);
+    // The connected OPC server; nullptr when disconnected.
+    IOPCServer* Server() const { return server_.get(); }
 
 protected:
     HRESULT FinalConstruct() override;
@@ -106,9 +113,8 @@ private:
     LCID localeId_ = LOCALE_USER_DEFAULT;
     std::vector<ServerRecord> serverList_;  // of the last GetOPCServers
     com::ConnectionPoint* serverEvents_ = nullptr;
-    // Read when the object is made; applies to every value its groups hand out.
-    // TODO(groups): pass it to ConvertForAutomation.
-    bool convertValues_ = true;
+    com::ComPtr<COPCGroups> groups_;          // made with the object; points back weakly
+    std::vector<COPCBrowserImpl*> browsers_;  // not counted; each detached on Disconnect
 };
 
 }  // namespace vkauto

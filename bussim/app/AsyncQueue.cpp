@@ -1,5 +1,6 @@
 #include "AsyncQueue.h"
 
+#include "SimHost.h"
 #include "com/ComInit.h"
 
 namespace bussim {
@@ -48,6 +49,12 @@ void AsyncQueue::Run() {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;
+            // Sim/AsyncDelayMs holds the job at the head of the queue, where a cancel still
+            // reaches it.
+            const uint32_t delay = SimHost::Get().bus().AsyncDelayMs();
+            if (delay > 0 && !stopping_)
+                wake_.wait_for(lock, std::chrono::milliseconds(delay),
+                               [this] { return stopping_; });
             entry = std::move(queue_.front());
             queue_.pop_front();
         }

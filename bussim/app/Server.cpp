@@ -1,5 +1,8 @@
 #include "Server.h"
 
+#include <algorithm>
+#include <mutex>
+
 #include "Ids.h"
 #include "SimHost.h"
 #include "Values.h"
@@ -163,11 +166,46 @@ HRESULT ErrorText(HRESULT error, std::wstring* text) {
     return S_OK;
 }
 
-COPCBusServer::COPCBusServer() : groups_(std::make_shared<GroupTable>()) {}
+namespace {
+// The shutdown points of the live server objects, for the requests that go to all of them. A
+// server leaves the list in FinalRelease, before its point goes.
+struct LiveServers {
+    std::mutex mutex;
+    std::vector<com::ConnectionPoint*> points;
+};
+LiveServers& Live() {
+    static LiveServers live;
+    return live;
+}
+}  // namespace
+
+COPCBusServer::COPCBusServer() : groups_(std::make_shared<GroupTable>()) {
+    shutdown_ = &AddConnectionPoint(__uuidof(IOPCShutdown));
+    std::lock_guard<std::mutex> lock(Live().mutex);
+    Live().points.push_back(shutdown_);
+}
 
 void COPCBusServer::FinalRelease() {
+    {
+        std::lock_guard<std::mutex> lock(Live().mutex);
+        auto& points = Live().points;
+        points.erase(std::remove(points.begin(), points.end(), shutdown_), points.end());
+    }
     // Groups the client did not remove go with the server object.
     groups_->Close();
+    shutdown_->DisconnectAll();
+}
+
+void RequestShutdownOfAll(const std::string& reason) {
+    // The sinks are taken under the list's lock and called after it is left.
+    std::vector<com::ComPtr<IOPCShutdown>> sinks;
+    {
+        std::lock_guard<std::mutex> lock(Live().mutex);
+        for (com::ConnectionPoint* point : Live().points)
+            for (auto& sink : point->Sinks<IOPCShutdown>()) sinks.push_back(std::move(sink));
+    }
+    const std::wstring text = com::Utf8ToWide(reason);
+    for (auto& sink : sinks) sink->ShutdownRequest(text.c_str());
 }
 
 // ------------------------------------------------------------------ IOPCServer

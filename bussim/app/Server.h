@@ -12,13 +12,14 @@
 
 #include "SimGroup.h"
 #include "AddressSpace.h"
+#include "com/ConnectionPoint.h"
 #include "com/Object.h"
 #include "com/Sync.h"
 
 namespace bussim {
 
-class COPCBusServer
-    : public com::Object<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace, IOPCItemProperties> {
+class COPCBusServer : public com::Object<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
+                                         IOPCItemProperties, com::ConnectionPointContainer> {
 public:
     // Every client gets a server object of its own.
     COPCBusServer();
@@ -65,12 +66,16 @@ protected:
     void FinalRelease() override;
 
 private:
+    com::ConnectionPoint* shutdown_;
     const std::shared_ptr<GroupTable> groups_;
     com::CriticalSection lock_;  // guards the members below
     LCID lcid_ = 0x409;
     std::wstring clientName_;
     AddressSpace::Position position_;  // browse position
 };
+
+// Sends a shutdown request with `reason` to the clients of every server object of the process.
+void RequestShutdownOfAll(const std::string& reason);
 
 // The text of a result code: OPC and simulator codes, then the system's.
 HRESULT ErrorText(HRESULT error, std::wstring* text);

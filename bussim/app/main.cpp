@@ -109,6 +109,7 @@ bool IsSwitch(const wchar_t* arg, const wchar_t* name) {
 
 int Run(const std::wstring& topologyPath) {
     SimHost::Get().Load(topologyPath);
+    SimHost::Get().bus().SetShutdownHandler(RequestShutdownOfAll);
     HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                                       RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     if (FAILED(hr)) LOG_WARNING(L"OrvaneBusSim: CoInitializeSecurity failed with %#lx", hr);

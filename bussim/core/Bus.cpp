@@ -46,6 +46,10 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
     }
     Add("Sim/Reset", ItemType::kBool, true, true, Kind::kReset, 0,
         "TRUE restores the configured bus");
+    Add("Sim/ShutdownRequest", ItemType::kString, true, true, Kind::kShutdownRequest, 0,
+        "A text written here goes to every client as a shutdown request");
+    Add("Sim/AsyncDelayMs", ItemType::kUInt32, true, true, Kind::kAsyncDelay, 0,
+        "Time each asynchronous job is held before it runs, in ms");
     for (size_t i = 0; i < topology.slaves.size(); ++i) {
         const std::string slave = " of slave " + std::to_string(topology.slaves[i].address);
         std::string base = "Sim/Slave" + std::to_string(topology.slaves[i].address) + "/";
@@ -88,7 +92,15 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
         *value = ItemValue::Bool(false);
         return ItemStatus::kOk;
     }
+    if (entry.kind == Kind::kAsyncDelay) {
+        *value = ItemValue::UInt32(asyncDelayMs_);
+        return ItemStatus::kOk;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
+    if (entry.kind == Kind::kShutdownRequest) {
+        *value = ItemValue::Text(shutdownReason_);
+        return ItemStatus::kOk;
+    }
     Slave& slave = *slaves_[entry.slave];
     const SlaveCounters& counters = slave.Counters();
     switch (entry.kind) {
@@ -101,7 +113,9 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
             break;
         }
         case Kind::kProfileIdent: *value = ItemValue::UInt16(slave.ProfileIdent()); break;
-        case Kind::kReset: break;
+        case Kind::kReset:
+        case Kind::kShutdownRequest:
+        case Kind::kAsyncDelay: break;
         case Kind::kLatency: *value = ItemValue::UInt32(slave.LatencyMs()); break;
         case Kind::kOffline: *value = ItemValue::Bool(slave.Offline()); break;
         case Kind::kWithholdCompletions:
@@ -127,6 +141,19 @@ ItemStatus Bus::Write(const std::string& id, const ItemValue& value) {
     if (value.type != info.type) return ItemStatus::kBadValue;
     if (entry.kind == Kind::kReset) {
         if (value.flag) Reset();
+        return ItemStatus::kOk;
+    }
+    if (entry.kind == Kind::kAsyncDelay) {
+        asyncDelayMs_ = value.number;
+        return ItemStatus::kOk;
+    }
+    if (entry.kind == Kind::kShutdownRequest) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            shutdownReason_ = value.text;
+        }
+        // Outside the lock: the clients' handlers may call back into the bus.
+        if (onShutdown_) onShutdown_(value.text);
         return ItemStatus::kOk;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -160,8 +187,14 @@ bool Bus::WithholdsCompletions(const std::string& id) {
     return slaves_[entry.slave]->WithholdsCompletions();
 }
 
+void Bus::SetShutdownHandler(std::function<void(const std::string&)> handler) {
+    onShutdown_ = std::move(handler);
+}
+
 void Bus::Reset() {
+    asyncDelayMs_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
+    shutdownReason_.clear();
     uint64_t now = clock_();
     for (auto& slave : slaves_) slave->Reset(now);
 }

@@ -3,6 +3,7 @@
 // "Sim/" items for fault injection and observation. Safe for concurrent use.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -99,12 +100,19 @@ public:
     // Everything back to the configured state.
     void Reset();
 
+    // Called with the text of each write of Sim/ShutdownRequest (on the writer's thread).
+    void SetShutdownHandler(std::function<void(const std::string&)> handler);
+    // How long each asynchronous job is held before it runs (Sim/AsyncDelayMs).
+    uint32_t AsyncDelayMs() const { return asyncDelayMs_; }
+
 private:
     enum class Kind {
         kVendorName,
         kChannel,
         kProfileIdent,
         kReset,
+        kShutdownRequest,
+        kAsyncDelay,
         kLatency,
         kOffline,
         kWithholdCompletions,
@@ -128,6 +136,9 @@ private:
     std::vector<Entry> entries_;
     std::mutex mutex_;  // guards slaves_
     std::vector<std::unique_ptr<Slave>> slaves_;
+    std::string shutdownReason_;                          // the last one sent; guarded by mutex_
+    std::function<void(const std::string&)> onShutdown_;  // set before clients come
+    std::atomic<uint32_t> asyncDelayMs_{0};
 };
 
 // Injected faults as text: "<parameter>[@<axis>]=<error>" separated by ';'.

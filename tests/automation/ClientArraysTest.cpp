@@ -6,6 +6,7 @@
 #include "ClientArrays.h"
 #include "HrCheck.h"
 #include "com/Variant.h"
+#include "opc.h"
 
 namespace {
 
@@ -82,6 +83,47 @@ TEST(ClientArraysTest, VariantElementsAreConvertedOrRefused) {
     com::UniqueVariant word(std::wstring_view(L"x"));
     ::SafeArrayPutElement(array.get(), &index, word.get());
     EXPECT_HR(E_INVALIDARG, vkauto::ReadClientLongs(array.get(), 2, &read));
+}
+
+}  // namespace
+
+namespace {
+
+// Texts and values from a script's array of VARIANTs, one of them by reference.
+TEST(ClientArraysTest, TextsAndValuesFromVariantArrays) {
+    SAFEARRAYBOUND bound = {2, 1};
+    com::UniqueSafeArray array(::SafeArrayCreate(VT_VARIANT, 1, &bound));
+    com::UniqueVariant text(std::wstring_view(L"DP/Slave3/DS_Vendorname"));
+    com::UniqueVariant number(LONG{12});
+    com::UniqueVariant reference;
+    V_VT(reference.get()) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(reference.get()) = number.get();
+    LONG index = 1;
+    ::SafeArrayPutElement(array.get(), &index, text.get());
+    index = 2;
+    ::SafeArrayPutElement(array.get(), &index, reference.get());
+
+    std::vector<std::wstring> texts;
+    EXPECT_HR(S_OK, vkauto::ReadClientStrings(array.get(), 2, &texts));
+    EXPECT_EQ((std::vector<std::wstring>{L"DP/Slave3/DS_Vendorname", L"12"}), texts);
+    std::vector<com::UniqueVariant> values;
+    EXPECT_HR(S_OK, vkauto::ReadClientVariants(array.get(), 2, VT_VARIANT, &values));
+    ASSERT_EQ(2u, values.size());
+    EXPECT_EQ(VT_I4, values[1].vt()) << "the value behind the reference, copied";
+    std::vector<LONG> longs = {42};
+    EXPECT_HR(E_INVALIDARG, vkauto::ReadClientLongs(array.get(), 2, &longs));
+    EXPECT_EQ(std::vector<LONG>{42}, longs) << "unchanged";
+}
+
+TEST(ClientArraysTest, OneBasedOutArrays) {
+    SAFEARRAY* out = nullptr;
+    ASSERT_HR(S_OK, vkauto::PutOneBasedLongs({5, OPC_E_INVALIDHANDLE}, &out));
+    com::UniqueSafeArray owned(out);
+    LONG lower = 0, value = 0, index = 2;
+    ::SafeArrayGetLBound(out, 1, &lower);
+    EXPECT_EQ(1, lower);
+    ::SafeArrayGetElement(out, &index, &value);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, value);
 }
 
 }  // namespace

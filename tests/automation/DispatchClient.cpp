@@ -50,6 +50,32 @@ HRESULT DispatchClient::Call(const wchar_t* name, std::initializer_list<Arg> arg
     return Invoke(name, DISPATCH_METHOD, &params, result ? result->put() : ignored.put());
 }
 
+HRESULT DispatchClient::GetObject(const wchar_t* name, DispatchClient* object) const {
+    com::UniqueVariant result;
+    HRESULT hr = Get(name, &result);
+    if (FAILED(hr)) return hr;
+    if (result.vt() != VT_DISPATCH || !V_DISPATCH(result.get())) return E_NOINTERFACE;
+    *object = DispatchClient(V_DISPATCH(result.get()));
+    return S_OK;
+}
+
+HRESULT DispatchClient::CallObject(const wchar_t* name, std::initializer_list<Arg> args,
+                                   DispatchClient* object) const {
+    com::UniqueVariant result;
+    HRESULT hr = Call(name, args, &result);
+    if (FAILED(hr)) return hr;
+    if (result.vt() != VT_DISPATCH || !V_DISPATCH(result.get())) return E_NOINTERFACE;
+    *object = DispatchClient(V_DISPATCH(result.get()));
+    return hr;
+}
+
+DispatchClient::Arg DispatchClient::Arg::Ref(VARIANT* variable) {
+    Arg ref;
+    V_VT(ref.value_.get()) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(ref.value_.get()) = variable;
+    return ref;
+}
+
 DispatchClient::Arg DispatchClient::Arg::Missing() {
     Arg missing;
     V_VT(missing.value_.get()) = VT_ERROR;

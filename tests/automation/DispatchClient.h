@@ -26,6 +26,11 @@ public:
     class Arg;
     HRESULT Call(const wchar_t* name, std::initializer_list<Arg> args,
                  com::UniqueVariant* result = nullptr) const;
+    // A property that is an object (OPCGroups, a group's OPCItems).
+    HRESULT GetObject(const wchar_t* name, DispatchClient* object) const;
+    // A method returning an object (Add, AddItem, Item).
+    HRESULT CallObject(const wchar_t* name, std::initializer_list<Arg> args,
+                       DispatchClient* object) const;
 
 private:
     HRESULT Invoke(const wchar_t* name, WORD flags, DISPPARAMS* params, VARIANT* result) const;
@@ -33,13 +38,17 @@ private:
     com::ComPtr<IDispatch> object_;
 };
 
-// An argument of Call, owning its value: a text (VT_BSTR), a number (VT_I4) or an optional
-// argument left out (Missing()).
+// An argument of Call, owning its value: a text (VT_BSTR), a number (VT_I4), a copy of any
+// VARIANT (an array, say), an optional argument left out (Missing()) or a caller's variable
+// passed by reference for an out-argument (Ref(), VT_BYREF|VT_VARIANT as scripts pass them).
 class DispatchClient::Arg {
 public:
     Arg(const wchar_t* text) : value_(std::wstring_view(text)) {}
     Arg(LONG number) : value_(number) {}
+    Arg(const VARIANT& value) : value_(value) {}
+    Arg(const Arg& other) : value_(*other.value_) {}
     static Arg Missing();
+    static Arg Ref(VARIANT* variable);
     const VARIANT& operator*() const { return *value_; }
 
 private:

@@ -799,3 +799,71 @@ TEST_F(BusSimTest, SeveralClientsAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+class ShutdownSink : public com::Object<IOPCShutdown> {
+public:
+    STDMETHODIMP ShutdownRequest(LPCWSTR szReason) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reasons_.emplace_back(szReason ? szReason : L"(null)");
+        return S_OK;
+    }
+    std::vector<std::wstring> Reasons() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return reasons_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::wstring> reasons_;
+};
+}  // namespace
+
+TEST_F(BusSimTest, ShutdownRequestReachesEveryAdvisedClient) {
+    SimClient other;
+    ASSERT_HR(S_OK, other.Connect());
+    com::ComPtr<ShutdownSink> sinks[2];
+    com::ComPtr<IConnectionPoint> points[2];
+    DWORD cookies[2] = {};
+    IOPCServer* servers[2] = {client_.server.get(), other.server.get()};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_HR(S_OK, com::MakeObject(&sinks[i]));
+        com::ComPtr<IConnectionPointContainer> container;
+        ASSERT_HR(S_OK, servers[i]->QueryInterface(IID_PPV_ARGS(container.put())));
+        ASSERT_HR(S_OK, container->FindConnectionPoint(IID_IOPCShutdown, points[i].put()));
+        ASSERT_HR(S_OK, points[i]->Advise(sinks[i].get(), &cookies[i]));
+    }
+    OPCHANDLE request = client_.Add(L"Sim/ShutdownRequest");
+    ASSERT_NE(request, 0u);
+    com::UniqueVariant reason(std::wstring_view(L"Wartung"));
+    // The request is sent before the write returns.
+    ASSERT_HR(S_OK, client_.Write(request, *reason));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(sinks[i]->Reasons(), std::vector<std::wstring>{L"Wartung"}) << "client " << i;
+        EXPECT_HR(S_OK, points[i]->Unadvise(cookies[i]));
+    }
+}
+
+TEST_F(BusSimTest, AsyncDelayLetsACancelWin) {
+    com::ComPtr<CallbackSink> sink;
+    ASSERT_HR(S_OK, com::MakeObject(&sink));
+    com::ComPtr<IConnectionPointContainer> container;
+    ASSERT_HR(S_OK, client_.itemMgt.query(&container));
+    com::ComPtr<IConnectionPoint> point;
+    ASSERT_HR(S_OK, container->FindConnectionPoint(IID_IOPCDataCallback, point.put()));
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, point->Advise(static_cast<IOPCDataCallback*>(sink.get()), &cookie));
+    OPCHANDLE delay = client_.Add(L"Sim/AsyncDelayMs");
+    OPCHANDLE latency = client_.Add(L"Sim/Slave3/LatencyMs");
+    ASSERT_HR(S_OK, client_.WriteNumber(delay, 2000));
+    DWORD cancelId = 0;
+    com::CoTaskMem<HRESULT> errors;
+    ASSERT_HR(S_OK, client_.asyncIO->Read(1, &latency, 51, &cancelId, errors.put()));
+    EXPECT_HR(S_OK, client_.asyncIO->Cancel2(cancelId));
+    CallbackSink::Completion c;
+    ASSERT_TRUE(sink->Next(&c));
+    EXPECT_EQ(c.kind, CallbackSink::Completion::kCancel) << "no read completion";
+    EXPECT_EQ(c.transactionId, 51u);
+    ASSERT_HR(S_OK, client_.WriteNumber(delay, 0));
+    EXPECT_HR(S_OK, point->Unadvise(cookie));
+}

@@ -62,6 +62,8 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
                                             "Other/SlotI0S47D8209",
                                             "Other/DS_MSAC2_Parameter/MA_ProfileIdentNumber",
                                             "Sim/Reset",
+                                            "Sim/ShutdownRequest",
+                                            "Sim/AsyncDelayMs",
                                             "Sim/Slave3/LatencyMs",
                                             "Sim/Slave3/Offline",
                                             "Sim/Slave3/WithholdCompletions",
@@ -84,6 +86,30 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
     ASSERT_EQ(bus_->Read("Other/DS_Vendorname", &value), ItemStatus::kOk);
     EXPECT_EQ(value.text, "Brennholt");
     EXPECT_EQ(bus_->Read("DP/Slave9/DS_Vendorname", &value), ItemStatus::kUnknownItem);
+}
+
+TEST_F(ChannelTest, AsyncDelayIsStoredAndReset) {
+    ItemValue value;
+    ASSERT_EQ(bus_->Read("Sim/AsyncDelayMs", &value), ItemStatus::kOk);
+    EXPECT_EQ(value.number, 0u);
+    ASSERT_EQ(bus_->Write("Sim/AsyncDelayMs", ItemValue::UInt32(250)), ItemStatus::kOk);
+    EXPECT_EQ(bus_->AsyncDelayMs(), 250u);
+    EXPECT_EQ(bus_->Write("Sim/AsyncDelayMs", ItemValue::Text("1")), ItemStatus::kBadValue);
+    bus_->Reset();
+    EXPECT_EQ(bus_->AsyncDelayMs(), 0u);
+}
+
+TEST_F(ChannelTest, ShutdownRequestGoesToTheHandler) {
+    std::vector<std::string> reasons;
+    bus_->SetShutdownHandler([&](const std::string& reason) { reasons.push_back(reason); });
+    ASSERT_EQ(bus_->Write("Sim/ShutdownRequest", ItemValue::Text("Wartung")), ItemStatus::kOk);
+    EXPECT_EQ(reasons, std::vector<std::string>{"Wartung"});
+    ItemValue value;
+    ASSERT_EQ(bus_->Read("Sim/ShutdownRequest", &value), ItemStatus::kOk);
+    EXPECT_EQ(value.text, "Wartung");
+    bus_->Reset();
+    ASSERT_EQ(bus_->Read("Sim/ShutdownRequest", &value), ItemStatus::kOk);
+    EXPECT_EQ(value.text, "");
 }
 
 TEST(BusItems, SlaveWithoutMarkerAndOwnChannelName) {
