@@ -20,12 +20,28 @@ STDMETHODIMP COrvaneInteraction::ReleaseConnections() {
     return com::ComBoundary([&] { return core_->ReleaseConnections(); });
 }
 
-// TODO(items), TODO(identification): item and bulk access, descriptions and identification;
-// E_NOTIMPL until then.
-STDMETHODIMP COrvaneInteraction::Read(VARIANT, VARIANT*, VARIANT*, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::Write(VARIANT, VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::Init(long, IUnknown*, IUnknown**, VARTYPE*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::Terminate(VARIANT) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality,
+                                      VARIANT* pvTimeStamp) {
+    // The namespace check that a first read may run calls back through this object.
+    return com::ComBoundary(
+        [&] { return core_->ReadItem(vAddress, pvValue, pvQuality, pvTimeStamp, this); });
+}
+
+STDMETHODIMP COrvaneInteraction::Write(VARIANT vAddress, VARIANT vValue) {
+    return com::ComBoundary([&] { return core_->WriteItem(vAddress, vValue); });
+}
+
+STDMETHODIMP COrvaneInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
+                                      IUnknown** ppReplacement, VARTYPE* pvtAddressType) {
+    return com::ComBoundary(
+        [&] { return core_->InitItem(pParameter, ppReplacement, pvtAddressType); });
+}
+
+STDMETHODIMP COrvaneInteraction::Terminate(VARIANT vAddress) {
+    return com::ComBoundary([&] { return core_->TerminateItem(vAddress); });
+}
+
+// TODO(items): bulk access and descriptions; E_NOTIMPL until then.
 
 STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**,
                                               SAFEARRAY**, SAFEARRAY**) {

@@ -120,5 +120,48 @@ TEST(IdentificationMany, SeventySlavesFoundByTheirChannelPattern) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
 }
 
+// Slave 16: a slow drive.
+std::string SlowDrive() {
+    std::string text =
+        "slave 16\naxis 0\nparam 964 u16 [42 1 2 3 4 1]\nparam 978 u8 [1]\n"
+        "param 974 u16 [240 40 1500]\naxis 1\nparam 1000 u16 7 rw\n";
+    for (int parameter = 2000; parameter < 2050; ++parameter)
+        text += "param " + std::to_string(parameter) + " u16 " + std::to_string(parameter) + "\n";
+    return text;
+}
+
+// A slow drive raises the answer timeout when its first item is made.
+TEST(ItemsOnOwnBus, LatencyRaisesTheAnswerTimeout) {
+    OwnTopology topology(SlowDrive());
+    ASSERT_TRUE(topology.ready()) << "a simulator of an earlier test still runs";
+    const std::wstring id = L"Orvane_BusSimulator/DP_Slave16_/1/pari1000d18";
+    for (const DWORD timeout : {300u, 10u}) {
+        SCOPED_TRACE("TimeoutSeconds " + std::to_string(timeout));
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+        SetRegString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers",
+                     L"BusServerProgID", kSimProgId);
+        SetRegNumber(HKEY_CURRENT_USER, kScratchKey, L"TimeoutSeconds", timeout);
+        auto core = std::make_shared<InteractionCore>(HKEY_CURRENT_USER, kScratchKey);
+        com::ComPtr<IUnknown> root;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+        com::ComPtr<VKModelObject> model;
+        ASSERT_EQ(Hr{S_OK}, Hr{root.query(&model)});
+        com::ComPtr<IUnknown> made;
+        ASSERT_EQ(Hr{S_OK},
+                  Hr{model->CreateParameter(com::UniqueBstr(id).get(), nullptr, made.put())});
+        com::ComPtr<IUnknown> replacement;
+        VARTYPE addressType = VT_EMPTY;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->InitItem(made.get(), replacement.put(), &addressType)});
+        EXPECT_EQ(timeout == 300 ? 300u : 16u, core->answerTimeout()) << "latency 1500";
+
+        com::UniqueVariant value, quality, timestamp;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->ReadItem(*Text(L"Axolent://" + id), value.put(), quality.put(),
+                                              timestamp.put(), nullptr)});
+        EXPECT_EQ("VT_UI2 7", Describe(*value));
+        core->ReleaseConnections();
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+}
+
 }  // namespace
 }  // namespace orvane::interaction::test
