@@ -41,8 +41,7 @@ STDMETHODIMP COrvaneInteraction::Terminate(VARIANT vAddress) {
     return com::ComBoundary([&] { return core_->TerminateItem(vAddress); });
 }
 
-// TODO(items): bulk access and descriptions; E_NOTIMPL until then.
-
+// TODO(items): bulk access; E_NOTIMPL until then, and the server goes item by item.
 STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**,
                                               SAFEARRAY**, SAFEARRAY**) {
     return E_NOTIMPL;
@@ -51,10 +50,20 @@ STDMETHODIMP COrvaneInteraction::WriteMultiple(long, SAFEARRAY*, SAFEARRAY*, SAF
     return E_NOTIMPL;
 }
 
-STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown*, BSTR, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::WriteProperty(IUnknown*, BSTR, VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown*, BSTR, VARTYPE*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown* pParameter, BSTR bsName, VARIANT* pvValue) {
+    return com::ComBoundary([&] { return core_->ReadItemProperty(pParameter, bsName, pvValue); });
+}
+
+STDMETHODIMP COrvaneInteraction::WriteProperty(IUnknown* pParameter, BSTR bsName, VARIANT vValue) {
+    return com::ComBoundary([&] { return core_->WriteItemProperty(pParameter, bsName, vValue); });
+}
+
+STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt) {
+    return com::ComBoundary([&] { return core_->InitItemProperty(pParameter, bsName, pvt); });
+}
+
+// A property item holds nothing here.
+STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return S_OK; }
 
 STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked) {
     // The identification workers call back through this object's IOPCOVI_AsyncIdent.

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "BusTransfer.h"
+#include "DescriptionTable.h"
 #include "DeviceRecords.h"
 #include "DriveParameterRecord.h"
 #include "ItemName.h"
+#include "PropertyCodec.h"
 #include "RequestReference.h"
 #include "Settings.h"
 #include "com/ComPtr.h"
@@ -134,6 +136,11 @@ public:
     HRESULT WriteItem(const VARIANT& address, const VARIANT& value);
     HRESULT TerminateItem(const VARIANT& address);
 
+    // IvkPropertyAccess2: the description elements and texts of a drive parameter item.
+    HRESULT ReadItemProperty(IUnknown* pParameter, BSTR bsName, VARIANT* pvValue);
+    HRESULT WriteItemProperty(IUnknown* pParameter, BSTR bsName, const VARIANT& value);
+    HRESULT InitItemProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt);
+
     std::shared_ptr<DeviceRecord> FindDevice(const std::wstring& name) const;
     // A copy of the record's fields, taken under the object's lock.
     DeviceRecord Snapshot(const DeviceRecord& device) const;
@@ -186,6 +193,10 @@ private:
     HRESULT ReadDriveItem(const std::wstring& name, VARIANT* value, VARIANT* quality,
                           VARIANT* timestamp);
     HRESULT WriteDriveItem(const std::wstring& name, const VARIANT& value);
+    // The record of a property's item; E_INVALIDARG for a parameter without one.
+    HRESULT PropertyRecord(IUnknown* pParameter, ItemRecord** record);
+    HRESULT PropertyRequest(ItemRecord& record, BSTR bsName, DescriptionRequest* request,
+                            PropertyCoding* coding);
     std::wstring ChannelAddress(const DeviceRecord& device) const;
     HRESULT ReadIdentParameter(const std::wstring& channel, bool async, WORD parameter,
                                WORD subindex, BYTE elements, std::vector<BYTE>* values,
