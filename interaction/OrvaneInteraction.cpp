@@ -41,13 +41,19 @@ STDMETHODIMP COrvaneInteraction::Terminate(VARIANT vAddress) {
     return com::ComBoundary([&] { return core_->TerminateItem(vAddress); });
 }
 
-// TODO(items): bulk access; E_NOTIMPL until then, and the server goes item by item.
-STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**,
-                                              SAFEARRAY**, SAFEARRAY**) {
-    return E_NOTIMPL;
+STDMETHODIMP COrvaneInteraction::ReadMultiple(long lCount, SAFEARRAY* saAddresses,
+                                              SAFEARRAY** psaValues, SAFEARRAY** psaQualities,
+                                              SAFEARRAY** psaTimeStamps, SAFEARRAY** psaErrors) {
+    return com::ComBoundary([&] {
+        return core_->ReadMultiple(lCount, saAddresses, psaValues, psaQualities, psaTimeStamps,
+                                   psaErrors);
+    });
 }
-STDMETHODIMP COrvaneInteraction::WriteMultiple(long, SAFEARRAY*, SAFEARRAY*, SAFEARRAY**) {
-    return E_NOTIMPL;
+
+STDMETHODIMP COrvaneInteraction::WriteMultiple(long lCount, SAFEARRAY* saAddresses,
+                                               SAFEARRAY* saValues, SAFEARRAY** psaErrors) {
+    return com::ComBoundary(
+        [&] { return core_->WriteMultiple(lCount, saAddresses, saValues, psaErrors); });
 }
 
 STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown* pParameter, BSTR bsName, VARIANT* pvValue) {

@@ -141,6 +141,13 @@ public:
     HRESULT WriteItemProperty(IUnknown* pParameter, BSTR bsName, const VARIANT& value);
     HRESULT InitItemProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt);
 
+    // IvkBulkInteraction: the items of one drive axis in multi-parameter requests.
+    HRESULT ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY** psaValues,
+                         SAFEARRAY** psaQualities, SAFEARRAY** psaTimeStamps,
+                         SAFEARRAY** psaErrors);
+    HRESULT WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY* saValues,
+                          SAFEARRAY** psaErrors);
+
     std::shared_ptr<DeviceRecord> FindDevice(const std::wstring& name) const;
     // A copy of the record's fields, taken under the object's lock.
     DeviceRecord Snapshot(const DeviceRecord& device) const;
@@ -193,6 +200,9 @@ private:
     HRESULT ReadDriveItem(const std::wstring& name, VARIANT* value, VARIANT* quality,
                           VARIANT* timestamp);
     HRESULT WriteDriveItem(const std::wstring& name, const VARIANT& value);
+    // The records of a bulk call's addresses, all of the first one's channel and axis.
+    HRESULT BulkRecords(const std::vector<com::UniqueVariant>& addresses,
+                        std::vector<ItemRecord*>* records);
     // The record of a property's item; E_INVALIDARG for a parameter without one.
     HRESULT PropertyRecord(IUnknown* pParameter, ItemRecord** record);
     HRESULT PropertyRequest(ItemRecord& record, BSTR bsName, DescriptionRequest* request,
