@@ -121,22 +121,6 @@ TEST(ItemName, ItemPaths) {
         EXPECT_FALSE(SplitItemPath(path, &parts)) << Narrow(path);
 }
 
-TEST(ItemName, DefaultValues) {
-    const struct {
-        VARTYPE vt;
-        const char* value;
-    } cases[] = {
-        {VT_UI2, "VT_UI2 0"},   {VT_I1, "VT_I1 0"},      {VT_R4, "VT_R4 0"},
-        {VT_BOOL, "VT_BOOL 0"}, {VT_BSTR, "VT_BSTR ''"}, {VT_ARRAY | VT_UI1, "VT_ARRAY|VT_UI1"},
-    };
-    for (const auto& c : cases) {
-        VARIANT value;
-        EXPECT_EQ(Hr{S_OK}, Hr{DefaultItemValue(c.vt, &value)}) << VtName(c.vt);
-        EXPECT_EQ(c.value, Describe(value));
-        VariantClear(&value);
-    }
-}
-
 TEST(ItemName, AnswerTimeoutRaisedByLatency) {
     const struct {
         DWORD timeout, latency, expected;
