@@ -18,3 +18,5 @@ int RunWriteCommand(const Options& options);
 int RunPropsCommand(const Options& options);
 int RunNamespaceCommand(const Options& options);
 int RunModelCommand(const Options& options);
+// model read|write|props ITEM...: items on the in-process interaction object.
+int RunModelItemsCommand(const Options& options);

@@ -2,7 +2,7 @@
 // Creates Orvane.OrvaneInteraction in-process on this (multithreaded) thread, as the
 // server does, runs GetModel and the namespace check and prints the tree depth-first:
 // a node as "<path>/", a parameter as "<path> = <value>  <type>". Hidden parameters
-// ("__...") only with --hidden.
+// ("__...") only with --hidden. With read, write or props behind it: ModelItemsCommand.cpp.
 #include <cstdio>
 #include <string>
 
@@ -67,6 +67,7 @@ void PrintNode(VKModelObject* node, const std::wstring& prefix, bool hidden) {
 }  // namespace
 
 int RunModelCommand(const Options& options) {
+    if (!options.arguments.empty()) return RunModelItemsCommand(options);
     CLSID clsid;
     com::ComPtr<IOrvaneInteraction> interaction;
     HRESULT hr = CLSIDFromProgID(kInteractionProgId, &clsid);

@@ -2,6 +2,7 @@
 //   opcda status [--progid P] [--node HOST]
 //   opcda servers
 //   opcda namespace | model [--hidden]
+//   opcda model read ITEM... | write ITEM=VALUE... [--type T] | props ITEM
 #include <windows.h>
 
 #include <cstdio>
@@ -30,6 +31,9 @@ void PrintUsage() {
         L"<ms> ms\"\n"
         L"  model [--hidden]                   the drive-interaction model after the check\n"
         L"                                     (in-process, hidden parameters with --hidden)\n"
+        L"  model read ITEM...                 items on the in-process interaction object, as\n"
+        L"  model write ITEM=VALUE... [--type T]  the server binds them (several: one bulk\n"
+        L"  model props ITEM                   read first); props: 5001 to 5016\n"
         L"  browse, read, write, props and namespace take [--progid P] [--node HOST] as "
         L"status does\n");
 }
