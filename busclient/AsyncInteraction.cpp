@@ -20,6 +20,16 @@ HRESULT COPCInteraction::StoreCallback(IUnknown* pCallback) {
     return S_OK;
 }
 
+HRESULT COPCInteraction::PrepareGroupAsync(CGrpInfo& group, com::ComPtr<IOPCAsyncIO2>* asyncIO) {
+    if (!sink_) return E_POINTER;
+    com::ComPtr<IUnknown> sink;
+    const HRESULT queried = sink_.query(&sink);
+    if (FAILED(queried)) return com::MapFailure(E_POINTER, queried, "querying the data sink");
+    const HRESULT prepared = group.PrepareAsync(sink.get(), asyncIO);
+    if (FAILED(prepared)) return com::MapFailure(E_FAIL, prepared, "preparing the group");
+    return S_OK;
+}
+
 HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
                                     const VARIANT* value, long lTransactionID, long* plCancelID) {
     RETURN_IF_NULL_POINTER(plCancelID);
@@ -29,13 +39,8 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
     RETURN_IF_FAILED(LookupAddress(address, E_FAIL, &found));
     // Taken now: the item record may go during the outgoing calls below.
     OPCHANDLE hServerItem = found.item->hServer;
-    com::ComPtr<IUnknown> sink;
-    if (!sink_) return E_POINTER;
-    const HRESULT queried = sink_.query(&sink);
-    if (FAILED(queried)) return com::MapFailure(E_POINTER, queried, "querying the data sink");
     com::ComPtr<IOPCAsyncIO2> asyncIO;
-    const HRESULT prepared = found.group->PrepareAsync(sink.get(), &asyncIO);
-    if (FAILED(prepared)) return com::MapFailure(E_FAIL, prepared, "preparing the group");
+    RETURN_IF_FAILED(PrepareGroupAsync(*found.group, &asyncIO));
 
     const DWORD transactionId = static_cast<DWORD>(lTransactionID);
     DWORD cancelId = 0;

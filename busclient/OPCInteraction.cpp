@@ -541,6 +541,14 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnkn
         });
         if (!addGroup) dropGroup.dismiss();
         std::shared_ptr<CGrpInfo> group = server->groups.Share(hGroup);
+        if (addGroup) {
+            // Advised now, by the synchronous call that makes the group: this object
+            // is apartment-threaded, and calls re-entering while an Advise is on its
+            // way would find the group half advised and have their asynchronous
+            // writes refused. A failure here is met again by the first such call.
+            com::ComPtr<IOPCAsyncIO2> asyncIO;
+            PrepareGroupAsync(*group, &asyncIO);
+        }
 
         std::vector<Handle16> handles;
         const HRESULT added = AddItems(group, {parts.itemId}, requestedType, &handles);

@@ -121,6 +121,8 @@ private:
     std::shared_ptr<CGrpInfo> CurrentGroup(unsigned long hGroup) const;
     HRESULT RefreshServerUnknown(const CSvrInfo& server);
     HRESULT StoreCallback(IUnknown* pCallback);
+    // The group's IOPCAsyncIO2, its data callback advised to sink_ on first use.
+    HRESULT PrepareGroupAsync(CGrpInfo& group, com::ComPtr<IOPCAsyncIO2>* asyncIO);
     HRESULT StartAsync(IUnknown* pCallback, const VARIANT& address, const VARIANT* value,
                        long lTransactionID, long* plCancelID);
 

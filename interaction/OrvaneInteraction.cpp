@@ -22,25 +22,56 @@ STDMETHODIMP COrvaneInteraction::ReleaseConnections() {
     return com::ComBoundary([&] { return core_->ReleaseConnections(); });
 }
 
-// TODO(items), TODO(identification): item and bulk access, descriptions and identification;
-// E_NOTIMPL until then.
-STDMETHODIMP COrvaneInteraction::Read(VARIANT, VARIANT*, VARIANT*, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::Write(VARIANT, VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::Init(long, IUnknown*, IUnknown**, VARTYPE*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::Terminate(VARIANT) { return E_NOTIMPL; }
-
-STDMETHODIMP COrvaneInteraction::ReadMultiple(long, SAFEARRAY*, SAFEARRAY**, SAFEARRAY**,
-                                              SAFEARRAY**, SAFEARRAY**) {
-    return E_NOTIMPL;
-}
-STDMETHODIMP COrvaneInteraction::WriteMultiple(long, SAFEARRAY*, SAFEARRAY*, SAFEARRAY**) {
-    return E_NOTIMPL;
+STDMETHODIMP COrvaneInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* pvQuality,
+                                      VARIANT* pvTimeStamp) {
+    // The namespace check that a first read may run calls back through this object.
+    return com::ComBoundary(
+        [&] { return core_->ReadItem(vAddress, pvValue, pvQuality, pvTimeStamp, this); });
 }
 
-STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown*, BSTR, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::WriteProperty(IUnknown*, BSTR, VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown*, BSTR, VARTYPE*) { return E_NOTIMPL; }
-STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return E_NOTIMPL; }
+STDMETHODIMP COrvaneInteraction::Write(VARIANT vAddress, VARIANT vValue) {
+    return com::ComBoundary([&] { return core_->WriteItem(vAddress, vValue); });
+}
+
+STDMETHODIMP COrvaneInteraction::Init(long /*lCookie*/, IUnknown* pParameter,
+                                      IUnknown** ppReplacement, VARTYPE* pvtAddressType) {
+    return com::ComBoundary(
+        [&] { return core_->InitItem(pParameter, ppReplacement, pvtAddressType); });
+}
+
+STDMETHODIMP COrvaneInteraction::Terminate(VARIANT vAddress) {
+    return com::ComBoundary([&] { return core_->TerminateItem(vAddress); });
+}
+
+STDMETHODIMP COrvaneInteraction::ReadMultiple(long lCount, SAFEARRAY* saAddresses,
+                                              SAFEARRAY** psaValues, SAFEARRAY** psaQualities,
+                                              SAFEARRAY** psaTimeStamps, SAFEARRAY** psaErrors) {
+    return com::ComBoundary([&] {
+        return core_->ReadMultiple(lCount, saAddresses, psaValues, psaQualities, psaTimeStamps,
+                                   psaErrors);
+    });
+}
+
+STDMETHODIMP COrvaneInteraction::WriteMultiple(long lCount, SAFEARRAY* saAddresses,
+                                               SAFEARRAY* saValues, SAFEARRAY** psaErrors) {
+    return com::ComBoundary(
+        [&] { return core_->WriteMultiple(lCount, saAddresses, saValues, psaErrors); });
+}
+
+STDMETHODIMP COrvaneInteraction::ReadProperty(IUnknown* pParameter, BSTR bsName, VARIANT* pvValue) {
+    return com::ComBoundary([&] { return core_->ReadItemProperty(pParameter, bsName, pvValue); });
+}
+
+STDMETHODIMP COrvaneInteraction::WriteProperty(IUnknown* pParameter, BSTR bsName, VARIANT vValue) {
+    return com::ComBoundary([&] { return core_->WriteItemProperty(pParameter, bsName, vValue); });
+}
+
+STDMETHODIMP COrvaneInteraction::InitProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt) {
+    return com::ComBoundary([&] { return core_->InitItemProperty(pParameter, bsName, pvt); });
+}
+
+// A property item holds nothing here.
+STDMETHODIMP COrvaneInteraction::TerminateProperty(IUnknown*, BSTR) { return S_OK; }
 
 STDMETHODIMP COrvaneInteraction::CheckNameSpace(long* plChecked) {
     // The identification workers call back through this object's IOPCOVI_AsyncIdent.

@@ -92,11 +92,23 @@ HRESULT InteractionCore::ReleaseConnections() {
         nameSpaceChecked_ = false;
         connection = m_spVkInteraction;
     }
+    std::deque<ItemRecord> records;
+    std::deque<InternalItem> internalItems;
+    std::vector<PassThroughItem> passThrough;
+    {
+        com::CsLock module(ModuleLock());
+        records.swap(records_);
+        internalItems.swap(internalItems_);
+        passThrough.swap(passThroughItems_);
+    }
     // Outside the lock: these are calls into the bus-server connection object.
     for (const auto& item : items) {
         com::UniqueBstr path;
         if (connection && SUCCEEDED(item->GetAccessPath(path.put())))
             connection->Terminate(*com::UniqueVariant(path.view()));
+    }
+    for (const auto& item : passThrough) {
+        if (connection) connection->Terminate(*com::UniqueVariant(item.address));
     }
     return S_OK;
 }

@@ -6,12 +6,17 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BusTransfer.h"
+#include "DescriptionTable.h"
 #include "DeviceRecords.h"
+#include "DriveParameterRecord.h"
+#include "ItemName.h"
+#include "PropertyCodec.h"
 #include "RequestReference.h"
 #include "Settings.h"
 #include "com/ComPtr.h"
@@ -29,6 +34,25 @@ struct ItemBinding {
     com::ComPtr<VKModelParameter> channel;
     AxisLimits limits;
     BYTE axis = 0;
+};
+
+// A drive parameter record with the objects it holds.
+struct ItemRecord {
+    DriveParameterRecord data;
+    com::ComPtr<VKModelParameter> parameter;
+    com::ComPtr<VKModelParameter> channel;  // empty until the item's axis is known
+};
+
+// An internal item: a value kept in a model parameter.
+struct InternalItem {
+    com::ComPtr<VKModelParameter> parameter;
+    std::wstring name;  // the address after "internal://"
+};
+
+// A pass-through item: an item of the bus server, bound on the connection object.
+struct PassThroughItem {
+    com::ComPtr<VKModelParameter> parameter;
+    std::wstring address;
 };
 
 class InteractionCore {
@@ -104,6 +128,26 @@ public:
     // The binding of the model item `itemName` (a model path).
     HRESULT AddItemPDInfo(const std::wstring& itemName, ItemBinding* binding);
 
+    // IvkInteraction2 towards the server, each under the module's lock. `ident` serves
+    // the namespace check that the first access to an internal or pass-through item runs.
+    HRESULT InitItem(IUnknown* pParameter, IUnknown** ppReplacement, VARTYPE* pvtAddressType);
+    HRESULT ReadItem(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp,
+                     IOPCOVI_AsyncIdent* ident);
+    HRESULT WriteItem(const VARIANT& address, const VARIANT& value);
+    HRESULT TerminateItem(const VARIANT& address);
+
+    // IvkPropertyAccess2: the description elements and texts of a drive parameter item.
+    HRESULT ReadItemProperty(IUnknown* pParameter, BSTR bsName, VARIANT* pvValue);
+    HRESULT WriteItemProperty(IUnknown* pParameter, BSTR bsName, const VARIANT& value);
+    HRESULT InitItemProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt);
+
+    // IvkBulkInteraction: the items of one drive axis in multi-parameter requests.
+    HRESULT ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY** psaValues,
+                         SAFEARRAY** psaQualities, SAFEARRAY** psaTimeStamps,
+                         SAFEARRAY** psaErrors);
+    HRESULT WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY* saValues,
+                          SAFEARRAY** psaErrors);
+
     std::shared_ptr<DeviceRecord> FindDevice(const std::wstring& name) const;
     // A copy of the record's fields, taken under the object's lock.
     DeviceRecord Snapshot(const DeviceRecord& device) const;
@@ -117,6 +161,12 @@ public:
     std::wstring busServerProgId() const;
     com::ComPtr<VKModelObject> busServerNode() const;
     bool modelInitialized() const;
+    bool nameSpaceChecked() const;
+    // A copy of the drive parameter record of `name`; false when there is none.
+    bool RecordOf(const std::wstring& name, DriveParameterRecord* record) const;
+    size_t internalItemCount() const;
+    size_t passThroughItemCount() const;
+    DWORD answerTimeout() const;
 
 private:
     HRESULT SetUpModel();  // under lock_
@@ -137,6 +187,26 @@ private:
     // The bus server's "ParSpecific" (the channel item), "SlotI0S47D8209" by default.
     std::wstring ParSpecific() const;
     BYTE NextReference();
+
+    HRESULT InitDriveItem(const com::ComPtr<VKModelParameter>& parameter, const std::wstring& path,
+                          const ParameterItemName& name);
+    HRESULT InitIdentItem(const com::ComPtr<VKModelParameter>& parameter, const std::wstring& path);
+    HRESULT InitPassThrough(const com::ComPtr<VKModelParameter>& parameter);
+    HRESULT IdentifiedValue(const com::ComPtr<VKModelParameter>& item, const ItemPath& parts,
+                            VARIANT* value);
+    ItemRecord* FindRecord(const std::wstring& name);  // under ModuleLock()
+    // Binds a record made before its drive's axis was known.
+    HRESULT ResolveChannel(ItemRecord& record);
+    HRESULT ReadDriveItem(const std::wstring& name, VARIANT* value, VARIANT* quality,
+                          VARIANT* timestamp);
+    HRESULT WriteDriveItem(const std::wstring& name, const VARIANT& value);
+    // The records of a bulk call's addresses, all of the first one's channel and axis.
+    HRESULT BulkRecords(const std::vector<com::UniqueVariant>& addresses,
+                        std::vector<ItemRecord*>* records);
+    // The record of a property's item; E_INVALIDARG for a parameter without one.
+    HRESULT PropertyRecord(IUnknown* pParameter, ItemRecord** record);
+    HRESULT PropertyRequest(ItemRecord& record, BSTR bsName, DescriptionRequest* request,
+                            PropertyCoding* coding);
     std::wstring ChannelAddress(const DeviceRecord& device) const;
     HRESULT ReadIdentParameter(const std::wstring& channel, bool async, WORD parameter,
                                WORD subindex, BYTE elements, std::vector<BYTE>* values,
@@ -183,7 +253,12 @@ private:
     // items are removed from the bus server when the last connection goes.
     std::vector<com::ComPtr<VKModelParameter>> busServerItems_;
 
-    // The request reference of identification requests. Its own lock, held only to
+    // Guarded by ModuleLock(): every item operation holds it for its whole run.
+    std::deque<ItemRecord> records_;
+    std::deque<InternalItem> internalItems_;
+    std::vector<PassThroughItem> passThroughItems_;
+
+    // The request reference of every request. Its own lock, held only to
     // draw one: a drive that keeps a request waiting holds nobody else up.
     com::CriticalSection referenceLock_;  // guards reference_
     RequestReference reference_;

@@ -1,6 +1,9 @@
 #include "ItemName.h"
 
+#include <cwchar>
 #include <cwctype>
+
+#include "com/Result.h"
 
 namespace orvane::interaction {
 namespace {
@@ -91,6 +94,65 @@ HRESULT DataTypeForVarType(VARTYPE vt, BYTE* dataType) {
         default: return E_INVALIDARG;
     }
     return S_OK;
+}
+
+ItemKind ClassifyAddress(std::wstring_view address, std::wstring* name) {
+    const auto startsWith = [&](const wchar_t* prefix) {
+        return address.substr(0, std::wcslen(prefix)) == prefix;
+    };
+    if (startsWith(kInternalPrefix)) {
+        if (name) name->assign(address.substr(std::wcslen(kInternalPrefix)));
+        return ItemKind::Internal;
+    }
+    if (startsWith(kDriveParameterPrefix)) {
+        if (name) name->assign(address.substr(std::wcslen(kDriveParameterPrefix)));
+        return ItemKind::DriveParameter;
+    }
+    if (startsWith(kPassThroughPrefix)) return ItemKind::PassThrough;
+    return ItemKind::Unknown;
+}
+
+bool SplitItemPath(const std::wstring& path, ItemPath* parts) {
+    const size_t first = path.find(L'/');
+    if (first == 0 || first == std::wstring::npos) return false;
+    const size_t second = path.find(L'/', first + 1);
+    const size_t last = path.rfind(L'/');
+    if (second == std::wstring::npos || second == first + 1 || last + 1 == path.size())
+        return false;
+    parts->device = path.substr(0, second);
+    parts->axis = path.substr(0, last);
+    parts->leaf = path.substr(last + 1);
+    return true;
+}
+
+HRESULT DefaultItemValue(VARTYPE vt, VARIANT* value) {
+    RETURN_IF_NULL_POINTER(value);
+    VariantInit(value);
+    if (vt == VT_BSTR) {
+        V_BSTR(value) = SysAllocString(L"");
+        RETURN_HR_IF(E_OUTOFMEMORY, !V_BSTR(value));
+        V_VT(value) = VT_BSTR;
+        return S_OK;
+    }
+    if (vt == (VT_ARRAY | VT_UI1)) {
+        V_ARRAY(value) = SafeArrayCreateVector(VT_UI1, 0, 0);
+        RETURN_HR_IF(E_OUTOFMEMORY, !V_ARRAY(value));
+        V_VT(value) = vt;
+        return S_OK;
+    }
+    if (vt & VT_ARRAY) return S_OK;
+    VARIANT zero;
+    VariantInit(&zero);
+    V_VT(&zero) = VT_I4;
+    V_I4(&zero) = 0;
+    // A type that takes no number starts empty.
+    if (FAILED(VariantChangeType(value, &zero, 0, vt))) VariantInit(value);
+    return S_OK;
+}
+
+DWORD AnswerTimeoutFor(DWORD timeoutSeconds, DWORD maxLatency) {
+    const unsigned long long hundredfold = timeoutSeconds * 100ull;
+    return hundredfold < maxLatency ? maxLatency / 100 + 1 : timeoutSeconds;
 }
 
 }  // namespace orvane::interaction

@@ -30,6 +30,17 @@ HRESULT FindParameterIn(VKModelObject* node, const std::wstring& name,
     return found.query(parameter);
 }
 
+HRESULT FindObjectIn(VKModelObject* root, const std::wstring& path,
+                     com::ComPtr<VKModelObject>* node) {
+    RETURN_HR_IF(E_POINTER, !root || !node);
+    node->reset();
+    com::ComPtr<IUnknown> found;
+    // The model answers a missing path with a failure.
+    if (FAILED(root->FindObject(com::UniqueBstr(path).get(), found.put())) || !found)
+        return S_FALSE;
+    return found.query(node);
+}
+
 HRESULT FindOrCreateParameter(VKModelObject* node, const std::wstring& name,
                               com::ComPtr<VKModelParameter>* parameter) {
     RETURN_IF_FAILED(FindParameterIn(node, name, parameter));

@@ -24,6 +24,10 @@ HRESULT FindOrCreateParameter(VKModelObject* node, const std::wstring& name,
 HRESULT FindParameterIn(VKModelObject* node, const std::wstring& name,
                         com::ComPtr<VKModelParameter>* parameter);
 
+// The node at `path` below `root`; S_FALSE (and no node) when there is none.
+HRESULT FindObjectIn(VKModelObject* root, const std::wstring& path,
+                     com::ComPtr<VKModelObject>* node);
+
 // Init (access path, rights, type, value as default), optionally hidden, and the
 // value set unless `value` is VT_EMPTY.
 HRESULT SetUpParameter(VKModelParameter* parameter, const std::wstring& accessPath, long rights,

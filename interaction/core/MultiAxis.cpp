@@ -3,6 +3,7 @@
 #include "CommLog.h"
 #include "DeviceRecords.h"
 #include "InteractionCore.h"
+#include "ItemName.h"
 #include "ModelNodes.h"
 #include "Telegram.h"
 #include "com/Bstr.h"
@@ -213,27 +214,25 @@ HRESULT InteractionCore::AddItemPDInfo(const std::wstring& itemName, ItemBinding
         checked = nameSpaceChecked_;
     }
     RETURN_HR_IF(E_POINTER, !model);
-    com::ComPtr<VKModelParameter> item;
-    RETURN_IF_FAILED(FindParameterIn(model.get(), itemName, &item));
-    RETURN_HR_IF(E_INVALIDARG, !item);
-    com::ComPtr<IUnknown> parent;
-    RETURN_IF_FAILED(item->GetParent(parent.put()));
-    com::ComPtr<VKModelObject> axis;
-    RETURN_HR_IF(E_POINTER, !parent);
-    RETURN_IF_FAILED(parent.query(&axis));
+    // By the path: an item the server created in the root has the root as parent.
+    ItemPath parts;
+    RETURN_HR_IF(E_INVALIDARG, !SplitItemPath(itemName, &parts));
+    com::ComPtr<VKModelObject> device;
+    RETURN_IF_FAILED(FindObjectIn(model.get(), parts.device, &device));
+    RETURN_HR_IF(E_INVALIDARG, !device);
 
+    com::ComPtr<VKModelObject> axis;
     com::ComPtr<VKModelParameter> channel;
-    RETURN_IF_FAILED(FindParameterIn(axis.get(), kChannelParameter, &channel));
+    const auto findChannel = [&]() -> HRESULT {
+        RETURN_IF_FAILED(FindObjectIn(model.get(), parts.axis, &axis));
+        return axis ? FindParameterIn(axis.get(), kChannelParameter, &channel) : S_OK;
+    };
+    RETURN_IF_FAILED(findChannel());
     if (!channel && !checked) {
         // Before the first namespace check: set the item's device up now.
-        com::ComPtr<IUnknown> grandParent;
-        com::ComPtr<VKModelObject> deviceNode;
-        if (SUCCEEDED(axis->GetParent(grandParent.put())) && grandParent &&
-            SUCCEEDED(grandParent.query(&deviceNode))) {
-            if (const auto device = FindDevice(NameOf(deviceNode.get())))
-                SetupDeviceCommunication(device, false);
-        }
-        RETURN_IF_FAILED(FindParameterIn(axis.get(), kChannelParameter, &channel));
+        if (const auto record = FindDevice(NameOf(device.get())))
+            SetupDeviceCommunication(record, false);
+        RETURN_IF_FAILED(findChannel());
     }
     if (!channel) return S_OK;
     binding->channel = channel;

@@ -31,6 +31,25 @@ bool IsNegative(const std::vector<BYTE>& response) { return response[1] >= kNega
 // 8 bytes to carry it.
 constexpr size_t kErrorNumberLow = 7;
 
+// The error of a negative multi-parameter read: that of its first 0x44 block, after
+// the value blocks of the parameters that were read (each padded to a word).
+HRESULT MultiReadError(const std::vector<BYTE>& response) {
+    size_t pos = kHeaderLength;
+    while (pos + 2 <= response.size()) {
+        const BYTE format = response[pos];
+        const size_t count = response[pos + 1];
+        if (format == kFormatError)
+            return pos + 3 < response.size() ? DriveError(response[pos + 3]) : E_FAIL;
+        const size_t length = format == kVisibleString || format == kOctetString
+                                  ? count
+                                  : ValueSize(format, response.size() - pos - 2) * count;
+        if (length == 0 && count) return E_FAIL;
+        pos += 2 + length;
+        if (length % 2 && pos < response.size() && response[pos] == 0) ++pos;
+    }
+    return E_FAIL;
+}
+
 // Length of one value block of a multi-parameter change, as VariantToBytes encodes
 // it (format, number of values, value bytes and pad); 0 for formats that cannot be
 // sent this way, strings among them.
@@ -158,8 +177,7 @@ HRESULT ParameterChannel::ReadMulti(const VARIANT& address, BYTE reference, BYTE
         if (response.size() < 7) {
             hr = E_FAIL;
         } else if (IsNegative(response) || response[4] == kFormatError) {
-            hr =
-                response.size() <= kErrorNumberLow ? E_FAIL : DriveError(response[kErrorNumberLow]);
+            hr = MultiReadError(response);
         } else {
             kept.insert(kept.end(), response.begin() + kHeaderLength, response.end());
         }

@@ -87,5 +87,64 @@ TEST(ItemName, DataTypesOfVariantTypes) {
         EXPECT_EQ(Hr{E_INVALIDARG}, Hr{DataTypeForVarType(vt, &dataType)}) << "VARTYPE " << vt;
 }
 
+TEST(ItemName, AddressKinds) {
+    const struct {
+        const wchar_t* address;
+        ItemKind kind;
+        const char* name;
+    } cases[] = {
+        {L"internal://A/B/DS_Vendorname", ItemKind::Internal, "A/B/DS_Vendorname"},
+        {L"Axolent://A/B/1/pari1000d18", ItemKind::DriveParameter, "A/B/1/pari1000d18"},
+        {L"opc://Sim/DP/Slave3/x", ItemKind::PassThrough, ""},
+        {L"axolent://A/B/1/pari1000d18", ItemKind::Unknown, ""},
+        {L"Internal://x", ItemKind::Unknown, ""},
+        {L"internal:/x", ItemKind::Unknown, ""},
+        {L"", ItemKind::Unknown, ""},
+    };
+    for (const auto& c : cases) {
+        std::wstring name;
+        EXPECT_EQ(c.kind, ClassifyAddress(c.address, &name)) << Narrow(c.address);
+        EXPECT_EQ(c.name, Narrow(name)) << Narrow(c.address);
+    }
+}
+
+TEST(ItemName, ItemPaths) {
+    ItemPath parts;
+    ASSERT_TRUE(SplitItemPath(L"Bus/DP_Slave3_/1/pari1000d18", &parts));
+    EXPECT_EQ("Bus/DP_Slave3_", Narrow(parts.device));
+    EXPECT_EQ("Bus/DP_Slave3_/1", Narrow(parts.axis));
+    EXPECT_EQ("pari1000d18", Narrow(parts.leaf));
+    ASSERT_TRUE(SplitItemPath(L"Bus/DP_Slave3_/pari1000d18", &parts)) << "a single-axis device";
+    EXPECT_EQ(Narrow(parts.device), Narrow(parts.axis));
+    for (const wchar_t* path :
+         {L"pari1000d18", L"Bus/pari1000d18", L"/Dev/x", L"Bus//x", L"Bus/Dev/", L""})
+        EXPECT_FALSE(SplitItemPath(path, &parts)) << Narrow(path);
+}
+
+TEST(ItemName, DefaultValues) {
+    const struct {
+        VARTYPE vt;
+        const char* value;
+    } cases[] = {
+        {VT_UI2, "VT_UI2 0"},   {VT_I1, "VT_I1 0"},      {VT_R4, "VT_R4 0"},
+        {VT_BOOL, "VT_BOOL 0"}, {VT_BSTR, "VT_BSTR ''"}, {VT_ARRAY | VT_UI1, "VT_ARRAY|VT_UI1"},
+    };
+    for (const auto& c : cases) {
+        VARIANT value;
+        EXPECT_EQ(Hr{S_OK}, Hr{DefaultItemValue(c.vt, &value)}) << VtName(c.vt);
+        EXPECT_EQ(c.value, Describe(value));
+        VariantClear(&value);
+    }
+}
+
+TEST(ItemName, AnswerTimeoutRaisedByLatency) {
+    const struct {
+        DWORD timeout, latency, expected;
+    } cases[] = {{300, 1500, 300}, {10, 1500, 16}, {15, 1500, 15}, {14, 1500, 16}, {10, 0, 10}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, AnswerTimeoutFor(c.timeout, c.latency))
+            << c.timeout << " s, latency " << c.latency;
+}
+
 }  // namespace
 }  // namespace orvane::interaction::test

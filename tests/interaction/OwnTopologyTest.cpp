@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "IdentSupport.h"
+#include "com/SafeArray.h"
 
 namespace orvane::interaction::test {
 namespace {
@@ -117,6 +118,89 @@ TEST(IdentificationMany, SeventySlavesFoundByTheirChannelPattern) {
         EXPECT_EQ("VT_I4 70", ValueAt(tree, "Line_Node70_/1/DS_Devicename"));
         core->ReleaseConnections();
     }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+}
+
+// Slave 16: a slow drive of 40 parameters per request with 51 words.
+std::string SlowDrive() {
+    std::string text =
+        "slave 16\naxis 0\nparam 964 u16 [42 1 2 3 4 1]\nparam 978 u8 [1]\n"
+        "param 974 u16 [240 40 1500]\naxis 1\nparam 1000 u16 7 rw\n";
+    for (int parameter = 2000; parameter < 2050; ++parameter)
+        text += "param " + std::to_string(parameter) + " u16 " + std::to_string(parameter) + "\n";
+    return text;
+}
+
+// A slow drive raises the answer timeout when its first item is made.
+TEST(ItemsOnOwnBus, LatencyRaisesTheAnswerTimeout) {
+    OwnTopology topology(SlowDrive());
+    ASSERT_TRUE(topology.ready()) << "a simulator of an earlier test still runs";
+    const std::wstring id = L"Orvane_BusSimulator/DP_Slave16_/1/pari1000d18";
+    for (const DWORD timeout : {300u, 10u}) {
+        SCOPED_TRACE("TimeoutSeconds " + std::to_string(timeout));
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+        SetRegString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers",
+                     L"BusServerProgID", kSimProgId);
+        SetRegNumber(HKEY_CURRENT_USER, kScratchKey, L"TimeoutSeconds", timeout);
+        auto core = std::make_shared<InteractionCore>(HKEY_CURRENT_USER, kScratchKey);
+        com::ComPtr<IUnknown> root;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+        com::ComPtr<VKModelObject> model;
+        ASSERT_EQ(Hr{S_OK}, Hr{root.query(&model)});
+        com::ComPtr<IUnknown> made;
+        ASSERT_EQ(Hr{S_OK},
+                  Hr{model->CreateParameter(com::UniqueBstr(id).get(), nullptr, made.put())});
+        com::ComPtr<IUnknown> replacement;
+        VARTYPE addressType = VT_EMPTY;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->InitItem(made.get(), replacement.put(), &addressType)});
+        EXPECT_EQ(timeout == 300 ? 300u : 16u, core->answerTimeout()) << "latency 1500";
+
+        com::UniqueVariant value, quality, timestamp;
+        ASSERT_EQ(Hr{S_OK}, Hr{core->ReadItem(*Text(L"Axolent://" + id), value.put(), quality.put(),
+                                              timestamp.put(), nullptr)});
+        EXPECT_EQ("VT_UI2 7", Describe(*value));
+        core->ReleaseConnections();
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+}
+
+// 50 items of a drive that takes 40 parameters per request: groups of 40 and 10,
+// and the group of 40 in requests of 39 and 1.
+TEST(ItemsOnOwnBus, BulkReadInGroups) {
+    OwnTopology topology(SlowDrive());
+    ASSERT_TRUE(topology.ready()) << "a simulator of an earlier test still runs";
+    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+    SetRegString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers", L"BusServerProgID",
+                 kSimProgId);
+    SimConnection sim;
+    ASSERT_EQ(Hr{S_OK}, Hr{sim.Open(16)});
+    auto core = std::make_shared<InteractionCore>(HKEY_CURRENT_USER, kScratchKey);
+    com::ComPtr<IUnknown> root;
+    ASSERT_EQ(Hr{S_OK}, Hr{core->GetModel(root.put())});
+    com::ComPtr<VKModelObject> model;
+    ASSERT_EQ(Hr{S_OK}, Hr{root.query(&model)});
+    com::UniqueSafeArray addresses(SafeArrayCreateVector(VT_VARIANT, 0, 50));
+    for (LONG i = 0; i < 50; ++i) {
+        const std::wstring id =
+            L"Orvane_BusSimulator/DP_Slave16_/1/pari" + std::to_wstring(2000 + i) + L"d18";
+        com::ComPtr<IUnknown> made, replacement;
+        VARTYPE addressType = VT_EMPTY;
+        ASSERT_EQ(Hr{S_OK},
+                  Hr{model->CreateParameter(com::UniqueBstr(id).get(), nullptr, made.put())});
+        ASSERT_EQ(Hr{S_OK}, Hr{core->InitItem(made.get(), replacement.put(), &addressType)});
+        SafeArrayPutElement(addresses.get(), &i, Text(L"Axolent://" + id).get());
+    }
+    const LONG before = sim.SimNumber(L"Sim/Slave16/Requests");
+    com::UniqueSafeArray values, qualities, times, errors;
+    ASSERT_EQ(Hr{S_OK}, Hr{core->ReadMultiple(50, addresses.get(), values.put(), qualities.put(),
+                                              times.put(), errors.put())});
+    EXPECT_EQ(3, sim.SimNumber(L"Sim/Slave16/Requests") - before) << "39 + 1 + 10 parameters";
+    for (LONG i = 0; i < 50; ++i) {
+        com::UniqueVariant value;
+        ASSERT_EQ(Hr{S_OK}, Hr{SafeArrayGetElement(values.get(), &i, value.get())});
+        EXPECT_EQ("VT_UI2 " + std::to_string(2000 + i), Describe(*value)) << "address order";
+    }
+    core->ReleaseConnections();
     RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
 }
 
