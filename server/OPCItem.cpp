@@ -11,7 +11,10 @@
 
 namespace {
 
-// The model's generic parameter class, for nodes made for unknown item IDs.
+// Nodes made for unknown item IDs are parameter objects (OV_Parameter), so that a drive
+// parameter added by a client has the drive's description properties; the model's
+// generic class where that class is not installed.
+constexpr const wchar_t* kParameterNodeClass = L"{D13597C6-6931-11D5-A8E6-0060087AB05A}";
 constexpr const wchar_t* kGenericParameterClass = L"{AB96C8C1-6780-11D3-BD5F-00105A3185C3}";
 // A parameter node's answer for a property that only the drive can supply.
 constexpr HRESULT kPropertyFromDevice = static_cast<HRESULT>(0xC0120001);
@@ -69,25 +72,31 @@ HRESULT COPCItem::Resolve(VKModelObject* model, const std::wstring& itemId, bool
     if (itemId.size() > kMaxItemIdLength) return OPC_E_UNKNOWNITEMID;
     if (!model) return E_FAIL;
     const ItemIdParts parts = SplitItemId(itemId);
-    const std::wstring name(parts.property);
-    com::UniqueBstr path(parts.path);
+    if (parts.isProperty)
+        return ResolveProperty(model, std::wstring(parts.path), std::wstring(parts.property),
+                               createdNode);
+    return ResolvePlain(model, itemId, createdNode);
+}
 
+HRESULT COPCItem::ResolvePlain(VKModelObject* model, const std::wstring& itemId,
+                               bool* createdNode) {
+    *createdNode = false;
+    com::UniqueBstr path(itemId);
     com::ComPtr<IUnknown> found;
     com::ComPtr<VKModelParameter> parameter;
     if (model->FindParameter(path.get(), found.put()) == S_OK && found &&
         SUCCEEDED(found.query(&parameter)))
-        return parts.isProperty ? BindProperty(parameter.get(), name) : Bind(parameter.get());
+        return Bind(parameter.get());
 
-    com::UniqueBstr generic(kGenericParameterClass);
     com::ComPtr<IUnknown> made;
-    if (FAILED(model->CreateParameter(path.get(), generic.get(), made.put())) || !made)
-        return OPC_E_INVALIDITEMID;
+    com::UniqueBstr parameterClass(kParameterNodeClass);
+    if (FAILED(model->CreateParameter(path.get(), parameterClass.get(), made.put())) || !made) {
+        com::UniqueBstr generic(kGenericParameterClass);
+        if (FAILED(model->CreateParameter(path.get(), generic.get(), made.put())) || !made)
+            return OPC_E_INVALIDITEMID;
+    }
     HRESULT hr = made.query(&parameter);
-    if (SUCCEEDED(hr) && parts.isProperty) {
-        com::UniqueBstr id(itemId);
-        hr = parameter->SetAccessPath(id.get());
-        if (SUCCEEDED(hr)) hr = BindProperty(parameter.get(), name);
-    } else if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr)) {
         com::UniqueVariant zero(std::wstring_view(L"0"));
         hr = parameter->Init(path.get(), OPC_READABLE | OPC_WRITEABLE, VT_BSTR, *zero.get());
         if (SUCCEEDED(hr)) hr = Bind(parameter.get());
@@ -98,6 +107,36 @@ HRESULT COPCItem::Resolve(VKModelObject* model, const std::wstring& itemId, bool
         return OPC_E_UNKNOWNITEMID;
     }
     *createdNode = true;
+    return S_OK;
+}
+
+// A property item keeps a plain item of its parameter (the carrier), so that the
+// interaction component holds what stands behind the parameter for as long as the
+// property item lives, also when nobody added the parameter itself.
+HRESULT COPCItem::ResolveProperty(VKModelObject* model, const std::wstring& path,
+                                  const std::wstring& name, bool* createdNode) {
+    com::ComPtr<COPCItem> carrier;
+    RETURN_IF_FAILED(com::MakeObject(&carrier));
+    bool created = false;
+    if (FAILED(carrier->ResolvePlain(model, path, &created))) {
+        // A node that no component serves as an item may still answer the property.
+        com::ComPtr<IUnknown> found;
+        com::ComPtr<VKModelParameter> parameter;
+        if (model->FindParameter(com::UniqueBstr(path).get(), found.put()) != S_OK || !found ||
+            FAILED(found.query(&parameter)))
+            return OPC_E_UNKNOWNITEMID;
+        return BindProperty(parameter.get(), name);
+    }
+    const com::ComPtr<VKModelParameter> parameter = carrier->parameter();
+    const HRESULT hr = parameter ? BindProperty(parameter.get(), name) : E_FAIL;
+    if (FAILED(hr)) {
+        carrier->Unbind();
+        if (created) model->DeleteParameter(com::UniqueBstr(path).get());
+        return created ? OPC_E_UNKNOWNITEMID : hr;
+    }
+    com::CsLock guard(lock_);
+    carrier_ = std::move(carrier);
+    *createdNode = created;
     return S_OK;
 }
 
@@ -207,19 +246,20 @@ HRESULT COPCItem::BindProperty(VKModelParameter* parameter, const std::wstring& 
 
 void COPCItem::Unbind() {
     com::CsLock guard(lock_);
-    if (!initialized_ || !component_) return;
-    initialized_ = false;
-    if (propertySource_) {
-        if (auto access2 = component_.try_query<IvkPropertyAccess2>()) {
-            com::UniqueBstr name(propertyName_);
-            access2->TerminateProperty(parameter_.get(), name.get());
+    if (initialized_ && component_) {
+        if (propertySource_) {
+            if (auto access2 = component_.try_query<IvkPropertyAccess2>()) {
+                com::UniqueBstr name(propertyName_);
+                access2->TerminateProperty(parameter_.get(), name.get());
+            }
+        } else if (auto current = component_.try_query<IvkInteraction2>()) {
+            com::UniqueVariant address;
+            if (SUCCEEDED(AddressLocked(address.put()))) current->Terminate(*address.get());
         }
-        return;
     }
-    if (auto current = component_.try_query<IvkInteraction2>()) {
-        com::UniqueVariant address;
-        if (SUCCEEDED(AddressLocked(address.put()))) current->Terminate(*address.get());
-    }
+    initialized_ = false;
+    // The parameter's own item goes after its property.
+    if (carrier_) carrier_->Unbind();
 }
 
 void COPCItem::ReadEuInfoLocked() {

@@ -91,6 +91,9 @@ protected:
 
 private:
     HRESULT BindComponent(const CLSID& clsid, int depth);
+    HRESULT ResolvePlain(VKModelObject* model, const std::wstring& itemId, bool* createdNode);
+    HRESULT ResolveProperty(VKModelObject* model, const std::wstring& path,
+                            const std::wstring& name, bool* createdNode);
     HRESULT AddressLocked(VARIANT* address) const;
     HRESULT CacheReadLocked(bool rawQuality, VARIANT* value, WORD* quality, DATE* timeStamp);
     HRESULT DeviceReadLocked(VARIANT* value, WORD* quality, DATE* timeStamp);
@@ -121,6 +124,7 @@ private:
     std::wstring accessPath_;
     std::wstring propertyName_;
     com::ComPtr<VKItemProperties> propertySource_;
+    com::ComPtr<COPCItem> carrier_;  // property items: the plain item of their parameter
     com::ComPtr<IUnknown> component_;
     int bindingKind_ = 0;
     bool initialized_ = false;  // the component accepted the item (Init / InitProperty)

@@ -171,4 +171,31 @@ TEST_F(Browse, PropertiesOfAnIdentificationItem) {
     EXPECT_HR(E_INVALIDARG, properties->LookupItemIDs(id, 0, wanted, &newIds, &errors));
 }
 
+TEST_F(Browse, AnItemOfAMissingDeviceIsRefusedAndLeavesNothing) {
+    List(browser_.get(), OPC_BRANCH);  // the namespace check: discovery is done
+    OPCHANDLE hGroup = 0;
+    DWORD rate = 0;
+    com::ComPtr<IOPCItemMgt> mgt;
+    ASSERT_HR(S_OK, server_->AddGroup(L"", FALSE, 1000, 1, nullptr, nullptr, 0, &hGroup, &rate,
+                                      IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(mgt.put())));
+    const std::wstring id = kBus + L"/DP_Slave9_/1/pari1000d18";
+    OPCITEMDEF def = {};
+    def.szItemID = const_cast<LPWSTR>(id.c_str());
+    def.szAccessPath = const_cast<LPWSTR>(L"");
+    for (bool validate : {false, true}) {
+        com::CoTaskMem<OPCITEMRESULT> results;
+        com::CoTaskMem<HRESULT> errors;
+        const HRESULT hr = validate
+                               ? mgt->ValidateItems(1, &def, FALSE, results.put(), errors.put())
+                               : mgt->AddItems(1, &def, results.put(), errors.put());
+        EXPECT_HR(S_FALSE, hr) << (validate ? "ValidateItems" : "AddItems");
+        if (errors) EXPECT_HR(OPC_E_UNKNOWNITEMID, errors[0]);
+        com::ComPtr<IEnumString> paths;
+        EXPECT_HR(S_FALSE, browser_->BrowseAccessPaths(id.c_str(), paths.put()))
+            << "no node is left behind";
+    }
+    mgt.reset();
+    EXPECT_HR(S_OK, server_->RemoveGroup(hGroup, TRUE));
+}
+
 }  // namespace
