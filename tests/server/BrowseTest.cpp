@@ -189,7 +189,8 @@ TEST_F(Browse, AnItemOfAMissingDeviceIsRefusedAndLeavesNothing) {
                                ? mgt->ValidateItems(1, &def, FALSE, results.put(), errors.put())
                                : mgt->AddItems(1, &def, results.put(), errors.put());
         EXPECT_HR(S_FALSE, hr) << (validate ? "ValidateItems" : "AddItems");
-        if (errors) EXPECT_HR(OPC_E_UNKNOWNITEMID, errors[0]);
+        ASSERT_TRUE(errors);
+        EXPECT_HR(OPC_E_UNKNOWNITEMID, errors[0]);
         com::ComPtr<IEnumString> paths;
         EXPECT_HR(S_FALSE, browser_->BrowseAccessPaths(id.c_str(), paths.put()))
             << "no node is left behind";
