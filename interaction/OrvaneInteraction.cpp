@@ -6,8 +6,10 @@
 namespace orvane::interaction {
 
 namespace {
-const bool kRegistered =
-    com::AddClassObject<com::ClassFactory<COrvaneInteraction>>(CLSID_OrvaneInteraction);
+// One interaction object per process while it lives: every server object and every
+// item binding reaches the same model, bus connection and connection count.
+const bool kRegistered = com::AddClassObject<com::SharedWhileAliveClassFactory<COrvaneInteraction>>(
+    CLSID_OrvaneInteraction);
 }  // namespace
 
 COrvaneInteraction::COrvaneInteraction() : core_(std::make_unique<InteractionCore>()) {}

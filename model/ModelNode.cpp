@@ -248,6 +248,15 @@ STDMETHODIMP CModelNode::CreateParameter(BSTR bsName, BSTR bsClassID, IUnknown**
         RETURN_IF_NULL_POINTER(ppParameter);
         *ppParameter = nullptr;
         const std::wstring_view name = com::BstrView(bsName);
+        // A "/"-path lands in the child object it leads to; what is left names the
+        // parameter and may hold separators itself.
+        com::ComPtr<VKModelObject> below;
+        std::wstring_view rest;
+        RETURN_IF_FAILED(ChildForPath(name, &below, &rest));
+        if (below) {
+            com::UniqueBstr text(rest);
+            return below->CreateParameter(text.get(), bsClassID, ppParameter);
+        }
         RETURN_HR_IF(E_INVALIDARG, !IsValidParameterName(name));
         RETURN_HR_IF(kNameExists, NameTaken(name));
         CLSID clsid;
@@ -278,11 +287,29 @@ STDMETHODIMP CModelNode::DeleteParameter(BSTR bsName) {
             DetachParameter(removed.item.get(), identity());
             return S_OK;
         }
+        com::ComPtr<VKModelObject> below;
+        std::wstring_view rest;
+        RETURN_IF_FAILED(ChildForPath(name, &below, &rest));
+        if (below) {
+            com::UniqueBstr text(rest);
+            return below->DeleteParameter(text.get());
+        }
         index = objects_.Find(name);
         RETURN_HR_IF(E_INVALIDARG, index == NamedItems::npos);
         Retire(objects_.RemoveAt(index));
         return S_OK;
     });
+}
+
+HRESULT CModelNode::ChildForPath(std::wstring_view path, com::ComPtr<VKModelObject>* child,
+                                 std::wstring_view* rest) {
+    const PathSplit split = SplitFirst(path);
+    if (!split.has_tail) return S_OK;
+    const size_t index = objects_.Find(split.head);
+    if (index == NamedItems::npos) return S_OK;
+    RETURN_IF_FAILED(objects_.at(index).item->QueryInterface(IID_VKModelObject, child->put_void()));
+    *rest = split.tail;
+    return S_OK;
 }
 
 HRESULT CModelNode::FindParameterPath(std::wstring_view path, com::ComPtr<IUnknown>* out) {

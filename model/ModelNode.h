@@ -90,6 +90,10 @@ protected:
     void FinalRelease() override;
 
 private:
+    // The child object that the first element of path names, and the rest of the path;
+    // no child (S_OK, child empty) when path has no separator or no such child exists.
+    HRESULT ChildForPath(std::wstring_view path, com::ComPtr<VKModelObject>* child,
+                         std::wstring_view* rest);
     HRESULT FindParameterPath(std::wstring_view path, com::ComPtr<IUnknown>* out);
     HRESULT FindObjectPath(std::wstring_view path, com::ComPtr<IUnknown>* out);
     HRESULT RelativePathOf(IUnknown* ancestor, std::wstring* out);

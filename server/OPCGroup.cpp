@@ -1,6 +1,7 @@
 #include "OPCGroup.h"
 
 #include "BaseServer.h"
+#include "com/Implementation.h"
 #include "UpdateRate.h"
 #include "com/Memory.h"
 #include "com/Result.h"
@@ -32,6 +33,44 @@ std::wstring COPCGroup::name() const {
     return name_;
 }
 
+com::ComPtr<VKModelObject> COPCGroup::model() const {
+    com::CsLock guard(lock_);
+    return model_;
+}
+
+com::ComPtr<CUnknownCont> COPCGroup::items() const {
+    com::CsLock guard(lock_);
+    return items_;
+}
+
+double COPCGroup::percentDeadband() const {
+    com::CsLock guard(lock_);
+    return percentDeadband_;
+}
+
+BOOL COPCGroup::activeState() const {
+    com::CsLock guard(lock_);
+    return active_;
+}
+
+com::ComPtr<COPCItem> COPCGroup::FindItem(OPCHANDLE handle) const {
+    const com::ComPtr<CUnknownCont> container = items();
+    CUnknownCont::Element found;
+    if (!container || !container->FindByHandle(handle, &found)) return nullptr;
+    return com::ComPtr<COPCItem>(com::ImplementationOf<COPCItem>(found.object.get()));
+}
+
+std::vector<com::ComPtr<COPCItem>> COPCGroup::ItemSnapshot() const {
+    std::vector<com::ComPtr<COPCItem>> items;
+    const com::ComPtr<CUnknownCont> container = this->items();
+    if (!container) return items;
+    for (const CUnknownCont::Element& element : container->Snapshot()) {
+        if (COPCItem* item = com::ImplementationOf<COPCItem>(element.object.get()))
+            items.emplace_back(item);
+    }
+    return items;
+}
+
 std::shared_ptr<CBaseServer> COPCGroup::owner() const {
     com::CsLock guard(lock_);
     return owner_;
@@ -46,6 +85,7 @@ HRESULT COPCGroup::FinalConstruct() {
 void COPCGroup::FinalRelease() {
     // Items first: they unbind from the model and their interaction component, so
     // both must still be there.
+    for (const com::ComPtr<COPCItem>& item : ItemSnapshot()) item->Unbind();
     if (items_) items_->Clear();
     items_.reset();
     model_.reset();
@@ -55,7 +95,8 @@ void COPCGroup::FinalRelease() {
 HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv) {
     if (com::AnswerImplementation(this, riid, ppv)) return S_OK;
     if (riid == IID_IOPCGroupStateMgt) return stateMgt_.Query(this, riid, ppv);
-    // TODO(items): IOPCItemMgt and IOPCSyncIO.
+    if (riid == IID_IOPCItemMgt) return itemMgt_.Query(this, riid, ppv);
+    if (riid == IID_IOPCSyncIO) return syncIO_.Query(this, riid, ppv);
     // TODO(subscriptions): IDataObject, IOPCAsyncIO, IConnectionPointContainer, IOPCAsyncIO2.
     *ppv = nullptr;
     return E_NOINTERFACE;
@@ -89,6 +130,10 @@ HRESULT COPCGroup::SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUp
     if (pPercentDeadband && !IsValidPercentDeadband(*pPercentDeadband)) return E_INVALIDARG;
 
     HRESULT result = S_OK;
+    if (pPercentDeadband) {
+        for (const com::ComPtr<COPCItem>& item : ItemSnapshot())
+            item->SetDeadband(*pPercentDeadband);
+    }
     com::CsLock guard(lock_);
     if (pRequestedUpdateRate) {
         const RevisedRate rate = ReviseUpdateRate(*pRequestedUpdateRate, tick_);
@@ -99,8 +144,7 @@ HRESULT COPCGroup::SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUp
     if (pRevisedUpdateRate) *pRevisedUpdateRate = updateRate_;
     if (pActive) active_ = *pActive ? TRUE : FALSE;
     if (pTimeBias) timeBias_ = *pTimeBias;
-    if (pPercentDeadband)
-        percentDeadband_ = *pPercentDeadband;  // TODO(items): items get it as VT_R8
+    if (pPercentDeadband) percentDeadband_ = *pPercentDeadband;
     if (pLCID) lcid_ = *pLCID;
     if (phClientGroup) clientHandle_ = *phClientGroup;
     return result;
@@ -147,13 +191,51 @@ HRESULT COPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
         if (SUCCEEDED(hr)) server->RemoveGroup(serverHandle, TRUE);
         return hr;
     }
-    // TODO(items): copy the items (bound ones, in container order).
-    const HRESULT query = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
-    if (FAILED(query)) {
+    HRESULT copied = CopyItemsTo(clone.get());
+    if (copied == S_OK) copied = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+    if (copied != S_OK) {
+        // A failed copy leaves no half-made group in the server.
         clone.reset();
         server->RemoveGroup(serverHandle, TRUE);
     }
-    return query;
+    return copied;
+}
+
+// The bound items, in container order, with their client handles and active states;
+// they request the parameters' canonical types.
+HRESULT COPCGroup::CopyItemsTo(IUnknown* clone) {
+    struct Definition {
+        std::wstring accessPath, itemId;
+        OPCITEMDEF def = {};
+    };
+    std::vector<Definition> definitions;
+    for (const com::ComPtr<COPCItem>& item : ItemSnapshot()) {
+        Definition d;
+        DWORD rights = 0;
+        VARTYPE vt = VT_EMPTY;
+        if (FAILED(item->ParameterInit(&d.accessPath, &rights, &vt))) continue;
+        d.itemId = item->itemId();
+        d.def.bActive = item->active();
+        d.def.hClient = item->clientHandle();
+        d.def.vtRequestedDataType = vt;
+        definitions.push_back(std::move(d));
+    }
+    if (definitions.empty()) return S_OK;
+    std::vector<OPCITEMDEF> defs;
+    for (Definition& d : definitions) {
+        d.def.szAccessPath = const_cast<LPWSTR>(d.accessPath.c_str());
+        d.def.szItemID = const_cast<LPWSTR>(d.itemId.c_str());
+        defs.push_back(d.def);
+    }
+    com::ComPtr<IOPCItemMgt> mgt;
+    RETURN_IF_FAILED(clone->QueryInterface(IID_IOPCItemMgt, mgt.put_void()));
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    const HRESULT hr =
+        mgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(), &results, &errors);
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+    return hr;
 }
 
 STDMETHODIMP COPCGroup::GetItems(IUnknown** ppItems) {

@@ -4,7 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "OPCItem.h"
+#include "OPCItemMgtImpl.h"
+#include "OPCSyncIOImpl.h"
 #include "UnknownCont.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
@@ -18,8 +22,8 @@
 class CBaseServer;
 class COPCGroupStateMgtImpl;
 
-// A group of a server object: its state (IOPCGroupStateMgt).
-// TODO(items): its items (IOPCItemMgt, IOPCSyncIO).
+// A group of a server object: its state (IOPCGroupStateMgt) and its items
+// (IOPCItemMgt, IOPCSyncIO).
 // TODO(subscriptions): IOPCAsyncIO2 and the data-callback connection point.
 class COPCGroup : public com::Object<com::Dual<IOPCGroup, 2>> {
 public:
@@ -36,6 +40,14 @@ public:
     void SetActiveInternal(BOOL active);
 
     std::wstring name() const;
+    com::ComPtr<VKModelObject> model() const;
+    com::ComPtr<CUnknownCont> items() const;
+    double percentDeadband() const;
+    BOOL activeState() const;
+    // The item of a server handle; empty when unknown.
+    com::ComPtr<COPCItem> FindItem(OPCHANDLE handle) const;
+    // The items in container order, held, for iterating without the container's lock.
+    std::vector<com::ComPtr<COPCItem>> ItemSnapshot() const;
     // Only under the server's key lock (CBaseServer::RenameGroup).
     void StoreName(const std::wstring& name);
 
@@ -64,6 +76,7 @@ protected:
 
 private:
     std::shared_ptr<CBaseServer> owner() const;
+    HRESULT CopyItemsTo(IUnknown* clone);
 
     mutable com::CriticalSection lock_;  // guards every field below
     std::wstring name_;
@@ -80,6 +93,8 @@ private:
     std::shared_ptr<CBaseServer> owner_;
     com::ComPtr<CUnknownCont> items_;
     com::CachedPart<COPCGroupStateMgtImpl> stateMgt_;  // IOPCGroupStateMgt
+    com::CachedPart<COPCItemMgtImpl> itemMgt_;         // IOPCItemMgt
+    com::CachedPart<COPCSyncIOImpl> syncIO_;           // IOPCSyncIO
 };
 
 // IOPCGroupStateMgt of a group: an aggregated part, so the client's references

@@ -1,6 +1,8 @@
 #include "OPCOrvane.h"
 
+#include "OPCBrowseImpl.h"
 #include "OPCCommonImpl.h"
+#include "OPCItemPropertiesImpl.h"
 #include "OPCServerImpl.h"
 #include "UnknownCont.h"
 #include "com/ErrorBox.h"
@@ -84,7 +86,10 @@ void OPCOrvane::FinalRelease() {
 HRESULT OPCOrvane::QueryInterfaceHook(REFIID riid, void** ppv) {
     if (riid == IID_IOPCServer) return com::CreateTearOff<COPCServerImpl>(this, riid, ppv);
     if (riid == IID_IOPCCommon) return com::CreateTearOff<COPCCommonImpl>(this, riid, ppv);
-    // TODO(browsing): IOPCBrowseServerAddressSpace. TODO(item-properties): IOPCItemProperties.
+    if (riid == IID_IOPCBrowseServerAddressSpace)
+        return com::CreateTearOff<COPCBrowseServerAddressSpaceImpl>(this, riid, ppv);
+    if (riid == IID_IOPCItemProperties)
+        return com::CreateTearOff<COPCItemPropertiesImpl>(this, riid, ppv);
     // TODO(persistence): IPersistFile.
     *ppv = nullptr;
     return E_NOINTERFACE;

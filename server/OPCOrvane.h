@@ -32,6 +32,7 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
     CBaseServer& core() { return *core_; }
+    com::ComPtr<VKModelObject> model() const { return model_; }
     OPCSERVERSTATE state() const { return state_; }
     const FILETIME& startTime() const { return startTime_; }
 

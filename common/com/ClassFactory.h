@@ -10,6 +10,9 @@
 //   count only while callers hold it. It is handed out directly, so it suits objects whose
 //   callers share its apartment (the multithreaded one); an apartment-threaded singleton that
 //   callers in several apartments reach needs a factory that marshals it.
+// SharedWhileAliveClassFactory<T>: while a T made by it lives, every CreateInstance hands out
+//   that object; after its last reference has gone the next one makes a new T. For free-threaded
+//   objects whose callers must share one state (one per process), not one per creation.
 // LockServer(TRUE/FALSE) adds/removes a lock in the module's lock count.
 #pragma once
 
@@ -81,6 +84,54 @@ private:
 
     CriticalSection lock_;  // guards instance_
     ComPtr<IUnknown> instance_;
+};
+
+template <class T>
+class SharedWhileAliveClassFactory : public Object<IClassFactory> {
+public:
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        return ComBoundary([&]() -> HRESULT {
+            RETURN_IF_NULL_POINTER(ppv);
+            *ppv = nullptr;
+            RETURN_HR_IF(CLASS_E_NOAGGREGATION, outer != nullptr);
+            // Under the lock that the object's last Release takes too, so that an object
+            // whose count has reached 0 is never handed out again.
+            CsLock guard(Lock());
+            if (Live()) return Live()->QueryInterface(riid, ppv);
+            ComPtr<Shared> made;
+            RETURN_IF_FAILED(MakeObject(&made));
+            Live() = made.get();
+            return made->QueryInterface(riid, ppv);
+        });
+    }
+    STDMETHODIMP LockServer(BOOL lock) override { return ModuleLockServer(lock); }
+
+private:
+    class Shared final : public T {
+    public:
+        STDMETHODIMP_(ULONG) Release() override {
+            CsLock guard(Lock());
+            return T::Release();
+        }
+
+    protected:
+        void FinalRelease() override {
+            {
+                CsLock guard(Lock());
+                if (Live() == this) Live() = nullptr;
+            }
+            T::FinalRelease();
+        }
+    };
+
+    static CriticalSection& Lock() {
+        static CriticalSection lock;
+        return lock;
+    }
+    static Shared*& Live() {  // not counted; guarded by Lock()
+        static Shared* live = nullptr;
+        return live;
+    }
 };
 
 // Makes a factory with the given module-lock policy (Module's class table calls it).

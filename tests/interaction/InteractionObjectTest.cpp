@@ -139,6 +139,22 @@ TEST_F(InteractionObjectTest, ModelOverTheSimulator) {
         << "device node of slave 3";
 }
 
+TEST_F(InteractionObjectTest, OneObjectPerProcessWhileItLives) {
+    // A second creation (an item binding, another server object) reaches the same model
+    // and bus connection, not a new object without either.
+    com::ComPtr<IOrvaneInteraction> second;
+    ASSERT_EQ(Hr{S_OK}, Hr{com::CoCreate(CLSID_OrvaneInteraction, &second, CLSCTX_INPROC_SERVER)});
+    EXPECT_TRUE(com::IsSameObject(object_.get(), second.get()))
+        << "a creation while the object lives hands out that object";
+    second.reset();
+    object_.reset();
+    ASSERT_EQ(Hr{S_OK}, Hr{com::CoCreate(CLSID_OrvaneInteraction, &second, CLSCTX_INPROC_SERVER)})
+        << "after the last reference has gone a new object is made";
+    com::ComPtr<IUnknown> root;
+    EXPECT_EQ(Hr{S_OK}, Hr{second->GetModel(root.put())}) << "and it works";
+    EXPECT_EQ(Hr{S_OK}, Hr{second->ReleaseConnections()});
+}
+
 TEST_F(InteractionObjectTest, GetModelThroughIDispatch) {
     com::ComPtr<IDispatch> dispatch;
     ASSERT_EQ(Hr{S_OK}, Hr{object_.query(&dispatch)});

@@ -115,16 +115,53 @@ TEST_F(ModelTree, ParameterNamesMayHoldSeparators) {
         FindParameter(root_.get(), L"Bus/Dev/DS_MSAC2_Parameter/MA_ProfileIdentNumber", S_OK);
     EXPECT_TRUE(com::IsSameObject(found.get(), ident.get()));
     EXPECT_EQ(L"Bus/Dev/DS_MSAC2_Parameter/MA_ProfileIdentNumber", PathOf(ident.get()));
-    // An item ID created as a parameter of the root, as the server does for unknown IDs.
+    // An item ID created from the root, as the server does for unknown IDs: it lands in
+    // the node its path leads to, and the rest of the path is its name.
     com::ComPtr<VKModelParameter> literal = NewParameter(root_.get(), L"Bus/Dev/Unknown", kParam);
     found = FindParameter(root_.get(), L"Bus/Dev/Unknown", S_OK);
     EXPECT_TRUE(com::IsSameObject(found.get(), literal.get()));
+    com::ComPtr<IUnknown> local;
+    EXPECT_HR(S_OK, dev_->FindChild(Bstr(L"Unknown").get(), local.put()));
     EXPECT_HR(S_OK, root_->DeleteParameter(Bstr(L"Bus/Dev/Unknown").get()));
     FindParameter(root_.get(), L"Bus/Dev/Unknown", S_FALSE);
     // Node names may not: they are path elements.
     com::ComPtr<IUnknown> node;
     EXPECT_HR(E_INVALIDARG, dev_->CreateObject(Bstr(L"a/b").get(), nullptr, node.put()));
     EXPECT_FALSE(node);
+}
+
+TEST_F(ModelTree, CreateAndDeleteDescendThroughChildObjects) {
+    struct Case {
+        const wchar_t* path;      // given to the root
+        VKModelObject* lands_in;  // the node that gets the parameter
+        const wchar_t* name;      // its name there
+    };
+    const Case cases[] = {
+        {L"Bus/Dev/Axis/pari1000d18", axis_.get(), L"pari1000d18"},
+        {L"Bus/Dev/DS_MSAC2_Parameter/MA_ProfileIdentNumber", dev_.get(),
+         L"DS_MSAC2_Parameter/MA_ProfileIdentNumber"},
+        {L"Bus/Nope/X", bus_.get(), L"Nope/X"},
+        {L"Other/X", root_.get(), L"Other/X"},
+    };
+    for (const Case& c : cases) {
+        const std::string label = com::WideToUtf8(c.path);
+        com::ComPtr<IUnknown> made;
+        ASSERT_HR(S_OK, root_->CreateParameter(Bstr(c.path).get(), Bstr(kParam).get(), made.put()))
+            << label;
+        com::ComPtr<IUnknown> local;
+        EXPECT_HR(S_OK, c.lands_in->FindChild(Bstr(c.name).get(), local.put())) << label;
+        EXPECT_TRUE(com::IsSameObject(local.get(), made.get())) << label;
+        com::ComPtr<IUnknown> again;
+        EXPECT_HR(kNameExists,
+                  root_->CreateParameter(Bstr(c.path).get(), Bstr(kParam).get(), again.put()))
+            << label;
+        EXPECT_HR(S_OK, root_->DeleteParameter(Bstr(c.path).get())) << label;
+        FindParameter(root_.get(), c.path, S_FALSE);
+    }
+    EXPECT_HR(E_INVALIDARG, root_->DeleteParameter(Bstr(L"Bus/Dev/Axis/absent").get()));
+    com::ComPtr<IUnknown> made;
+    EXPECT_HR(E_INVALIDARG, root_->CreateParameter(Bstr(L"Bus/").get(), nullptr, made.put()))
+        << "a path that ends in a separator names no parameter";
 }
 
 TEST_F(ModelTree, FindObjectByPath) {

@@ -10,56 +10,6 @@
 
 namespace {
 
-// One item of the bus simulator, read or written through a group of its own.
-class SimItem {
-public:
-    SimItem(IOPCServer* sim, const wchar_t* id) : sim_(sim) {
-        OPCHANDLE hGroup = 0;
-        DWORD rate = 0;
-        if (FAILED(sim->AddGroup(L"", FALSE, 1000, 1, nullptr, nullptr, 0, &hGroup, &rate,
-                                 IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(mgt_.put()))))
-            return;
-        hGroup_ = hGroup;
-        OPCITEMDEF def = {};
-        def.szAccessPath = const_cast<LPWSTR>(L"");
-        def.szItemID = const_cast<LPWSTR>(id);
-        def.bActive = TRUE;
-        def.hClient = 1;
-        com::CoTaskMem<OPCITEMRESULT> results;
-        com::CoTaskMem<HRESULT> errors;
-        if (mgt_->AddItems(1, &def, results.put(), errors.put()) == S_OK)
-            hItem_ = results[0].hServer;
-        mgt_.query(&io_);
-    }
-    ~SimItem() {
-        io_.reset();
-        mgt_.reset();
-        if (hGroup_) sim_->RemoveGroup(hGroup_, TRUE);
-    }
-    LONG Number() {
-        if (!io_ || !hItem_) return -1;
-        com::CoTaskMem<OPCITEMSTATE> states;
-        com::CoTaskMem<HRESULT> errors;
-        if (io_->Read(OPC_DS_DEVICE, 1, &hItem_, states.put(), errors.put()) != S_OK) return -1;
-        com::UniqueVariant value(states[0].vDataValue);
-        VariantClear(&states[0].vDataValue);
-        return SUCCEEDED(VariantChangeType(value.get(), value.get(), 0, VT_I4)) ? V_I4(value.get())
-                                                                                : -1;
-    }
-    HRESULT Write(const VARIANT& value) {
-        if (!io_ || !hItem_) return E_FAIL;
-        com::CoTaskMem<HRESULT> errors;
-        return io_->Write(1, &hItem_, const_cast<VARIANT*>(&value), errors.put());
-    }
-
-private:
-    IOPCServer* sim_;
-    OPCHANDLE hGroup_ = 0;
-    OPCHANDLE hItem_ = 0;
-    com::ComPtr<IOPCItemMgt> mgt_;
-    com::ComPtr<IOPCSyncIO> io_;
-};
-
 TEST(ServerNameSpace, CheckIdentifiesTheSimulatedDrivesOnce) {
     CLSID simClsid;
     ASSERT_EQ(S_OK, CLSIDFromProgID(L"Orvane.BusSimulator", &simClsid));

@@ -110,4 +110,53 @@ TEST(Opcda, ModelPrintsTheIdentifiedTree) {
         << hidden.output;
 }
 
+// The item options against the bus simulator, an OPC server whose items need no drive.
+bool Has(const ToolRun& run, const char* text) {
+    return run.output.find(text) != std::string::npos;
+}
+
+TEST(Opcda, ReadSourcesAndRequestedType) {
+    const std::wstring sim = L" --progid Orvane.BusSimulator";
+    ToolRun run = RunOpcda(L"read Sim/Slave3/Requests --source both" + sim);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0u, run.output.find("Sim/Slave3/Requests = ")) << "the device line first:\n"
+                                                             << run.output;
+    EXPECT_TRUE(Has(run, "\nSim/Slave3/Requests (cache) = ")) << run.output;
+    EXPECT_TRUE(Has(run, "VT_UI4")) << run.output;
+
+    run = RunOpcda(L"read Sim/Slave3/Requests --source cache --type r8" + sim);
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "Sim/Slave3/Requests = ")) << run.output;
+    EXPECT_TRUE(Has(run, "VT_R8  quality 0x00C0")) << "an active group's cache:\n" << run.output;
+    EXPECT_FALSE(Has(run, "(cache)")) << run.output;
+
+    run = RunOpcda(L"read Sim/Slave3/Requests --source disk" + sim);
+    EXPECT_EQ(1u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "unknown source")) << run.output;
+    run = RunOpcda(L"read Sim/Slave3/Requests --type word" + sim);
+    EXPECT_EQ(1u, run.exitCode) << run.output;
+}
+
+TEST(Opcda, WriteWithReadback) {
+    const ToolRun run =
+        RunOpcda(L"write Sim/Slave3/LatencyMs=0 --readback --progid Orvane.BusSimulator");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "Sim/Slave3/LatencyMs: written 0")) << run.output;
+    EXPECT_TRUE(Has(run, "Sim/Slave3/LatencyMs = 0  VT_UI4  quality 0x00C0")) << run.output;
+}
+
+TEST(Opcda, ValidatePrintsTypeAndRights) {
+    ToolRun run = RunOpcda(
+        L"validate Sim/Slave3/LatencyMs Sim/Slave3/Requests No/Such/Item --progid "
+        L"Orvane.BusSimulator");
+    EXPECT_EQ(3u, run.exitCode) << "one item fails: " << run.output;
+    EXPECT_TRUE(Has(run, "Sim/Slave3/LatencyMs: VT_UI4 read/write")) << run.output;
+    EXPECT_TRUE(Has(run, "Sim/Slave3/Requests: VT_UI4 read\r")) << run.output;
+    EXPECT_TRUE(Has(run, "No/Such/Item: error ")) << run.output;
+
+    run = RunOpcda(L"validate Sim/Slave3/Requests --type ui1[] --progid Orvane.BusSimulator");
+    EXPECT_EQ(3u, run.exitCode) << "a type the item cannot give: " << run.output;
+    EXPECT_TRUE(Has(run, "Sim/Slave3/Requests: error ")) << run.output;
+}
+
 }  // namespace

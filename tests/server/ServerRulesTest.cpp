@@ -4,7 +4,11 @@
 #include "CommandLine.h"
 #include "ErrorText.h"
 #include "GroupNames.h"
+#include "ItemId.h"
+#include "NamePattern.h"
 #include "UpdateRate.h"
+#include "ValueRules.h"
+#include "opc.h"
 #include "com/Version.h"
 
 #include <gtest/gtest.h>
@@ -199,6 +203,134 @@ TEST_F(ErrorTextTest, StringForCallerIsTaskMemory) {
               GetErrorStringFor(server_, nullptr, static_cast<HRESULT>(0xC0040001), 0x0409, &text));
     EXPECT_STREQ(L"The value of the handle is invalid.", text);
     CoTaskMemFree(text);
+}
+
+TEST(ItemIds, PlainAndPropertyForms) {
+    struct Case {
+        const wchar_t* id;
+        const wchar_t* path;
+        const wchar_t* property;
+        bool isProperty;
+    } cases[] = {
+        {L"Drive1/P964[Description]", L"Drive1/P964", L"Description", true},
+        {L"A[B][C]", L"A[B]", L"C", true},
+        {L"A]", L"A]", L"", false},
+        {L"A[B", L"A[B", L"", false},
+        {L"[x]", L"", L"x", true},
+        {L"A[]", L"A", L"", true},
+        {L"A[B]C]", L"A", L"B", true},  // the name runs to the next "]"
+        {L"", L"", L"", false},
+        {L"Orvane_BusSimulator/DP_Slave3_/1/pari1000d18[Axolent name]",
+         L"Orvane_BusSimulator/DP_Slave3_/1/pari1000d18", L"Axolent name", true},
+    };
+    for (const Case& c : cases) {
+        const ItemIdParts parts = SplitItemId(c.id);
+        EXPECT_EQ(std::wstring(c.path), std::wstring(parts.path)) << "path of " << c.id;
+        EXPECT_EQ(std::wstring(c.property), std::wstring(parts.property)) << "name of " << c.id;
+        EXPECT_EQ(c.isProperty, parts.isProperty) << "form of " << c.id;
+    }
+}
+
+TEST(NamePattern, Table) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* pattern;
+        bool matches;
+    } cases[] = {
+        {L"Drive1/P964", L"P9*", false},  // the whole path is matched
+        {L"Drive1/P964", L"*P9*", true},
+        {L"Drive1/P964", L"", true},
+        {L"", L"", true},
+        {L"", L"*", true},
+        {L"", L"?", false},
+        {L"abc", L"ABC", true},  // case-insensitive
+        {L"abc", L"a?c", true},
+        {L"abc", L"a?", false},
+        {L"a1c", L"a#c", true},
+        {L"abc", L"a#c", false},
+        {L"abc", L"a[a-c]c", true},
+        {L"adc", L"a[a-c]c", false},
+        {L"adc", L"a[!a-c]c", true},
+        {L"abc", L"a[!a-c]c", false},
+        {L"aBc", L"a[xb]c", true},
+        {L"a-c", L"a[x-]c", true},  // a "-" at the end is a character
+        {L"abc", L"a[bc", false},   // unterminated list: nothing
+        {L"a[bc", L"a[bc", false},
+        {L"abc", L"*[", false},
+        {L"abc", L"*[!", false},
+        {L"xxabcab", L"*ab", true},
+        {L"xxabcab", L"*ab*ab", true},
+        {L"ab", L"*ab*ab", false},
+        {L"pari1000d18", L"pari###d##", false},
+        {L"pari1000d18", L"pari####d##", true},
+        {L"pari1000d18", L"**1000*", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.matches, MatchNamePattern(c.text, c.pattern))
+            << "text \"" << c.text << "\" pattern \"" << c.pattern << "\"";
+}
+
+TEST(ValueRules, ConversionForTheDevice) {
+    struct Case {
+        VARIANT in;
+        VARTYPE vt;
+        HRESULT expected;
+        const char* what;
+    };
+    auto i4 = [](LONG v) {
+        VARIANT x;
+        VariantInit(&x);
+        V_VT(&x) = VT_I4;
+        V_I4(&x) = v;
+        return x;
+    };
+    VARIANT text;
+    VariantInit(&text);
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"abc");
+    VARIANT number;
+    VariantInit(&number);
+    V_VT(&number) = VT_BSTR;
+    V_BSTR(&number) = SysAllocString(L"1234");
+    const Case cases[] = {
+        {i4(1234), VT_UI2, S_OK, "1234 to VT_UI2"},
+        {i4(70000), VT_UI2, OPC_E_RANGE, "70000 to VT_UI2"},
+        {i4(-1), VT_UI2, OPC_E_RANGE, "-1 to VT_UI2"},
+        {i4(-1), VT_UI4, OPC_E_RANGE, "-1 to VT_UI4"},
+        {i4(70000), VT_I2, OPC_E_RANGE, "70000 to VT_I2"},
+        {i4(-1), VT_I2, S_OK, "-1 to VT_I2"},
+        {text, VT_UI2, DISP_E_TYPEMISMATCH, "abc to VT_UI2"},
+        {number, VT_UI2, S_OK, "\"1234\" to VT_UI2"},
+    };
+    for (const Case& c : cases) {
+        VARIANT out;
+        EXPECT_HR(c.expected, ConvertValue(c.in, c.vt, &out)) << c.what;
+        if (SUCCEEDED(c.expected)) {
+            EXPECT_EQ(c.vt, V_VT(&out)) << c.what;
+        }
+        VariantClear(&out);
+    }
+    VariantClear(&text);
+    VariantClear(&number);
+}
+
+TEST(ValueRules, ChangesByTypeAndDeadband) {
+    auto r8 = [](double v) {
+        VARIANT x;
+        VariantInit(&x);
+        V_VT(&x) = VT_R8;
+        V_R8(&x) = v;
+        return x;
+    };
+    // Limits 0 and 200 with a deadband of 10 %: a band of 20.
+    EXPECT_TRUE(ValuesDiffer(r8(50), r8(71), 20.0));
+    EXPECT_FALSE(ValuesDiffer(r8(50), r8(70), 20.0));
+    EXPECT_TRUE(ValuesDiffer(r8(50), r8(50.5), -1.0)) << "not analog: any difference";
+    EXPECT_FALSE(ValuesDiffer(r8(50), r8(50), -1.0));
+    VARIANT empty;
+    VariantInit(&empty);
+    EXPECT_FALSE(ValuesDiffer(empty, empty, -1.0));
+    EXPECT_TRUE(ValuesDiffer(empty, r8(0), -1.0)) << "another type is a change";
 }
 
 }  // namespace

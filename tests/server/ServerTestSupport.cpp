@@ -7,7 +7,9 @@
 #include <cstdio>
 
 #include "com/Memory.h"
+#include "com/Result.h"
 #include "com/Strings.h"
+#include "com/Variant.h"
 #include "orvane.h"
 
 std::string Hex(HRESULT hr) {
@@ -97,3 +99,50 @@ public:
     ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 }  // namespace
+
+SimItem::SimItem(IOPCServer* sim, const wchar_t* id) : sim_(sim) {
+    OPCHANDLE hGroup = 0;
+    DWORD rate = 0;
+    if (FAILED(sim->AddGroup(L"", FALSE, 1000, 1, nullptr, nullptr, 0, &hGroup, &rate,
+                             IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(mgt_.put()))))
+        return;
+    hGroup_ = hGroup;
+    OPCITEMDEF def = {};
+    def.szAccessPath = const_cast<LPWSTR>(L"");
+    def.szItemID = const_cast<LPWSTR>(id);
+    def.bActive = TRUE;
+    def.hClient = 1;
+    com::CoTaskMem<OPCITEMRESULT> results;
+    com::CoTaskMem<HRESULT> errors;
+    if (mgt_->AddItems(1, &def, results.put(), errors.put()) == S_OK) hItem_ = results[0].hServer;
+    mgt_.query(&io_);
+}
+
+SimItem::~SimItem() {
+    io_.reset();
+    mgt_.reset();
+    if (hGroup_) sim_->RemoveGroup(hGroup_, TRUE);
+}
+
+LONG SimItem::Number() {
+    if (!io_ || !hItem_) return -1;
+    com::CoTaskMem<OPCITEMSTATE> states;
+    com::CoTaskMem<HRESULT> errors;
+    if (io_->Read(OPC_DS_DEVICE, 1, &hItem_, states.put(), errors.put()) != S_OK) return -1;
+    com::UniqueVariant value(states[0].vDataValue);
+    VariantClear(&states[0].vDataValue);
+    return SUCCEEDED(VariantChangeType(value.get(), value.get(), 0, VT_I4)) ? V_I4(value.get())
+                                                                            : -1;
+}
+
+HRESULT SimItem::Write(const VARIANT& value) {
+    if (!io_ || !hItem_) return E_FAIL;
+    com::CoTaskMem<HRESULT> errors;
+    return io_->Write(1, &hItem_, const_cast<VARIANT*>(&value), errors.put());
+}
+
+HRESULT CreateSimulator(com::ComPtr<IOPCServer>* sim) {
+    CLSID clsid;
+    RETURN_IF_FAILED(CLSIDFromProgID(L"Orvane.BusSimulator", &clsid));
+    return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, sim->put_void());
+}

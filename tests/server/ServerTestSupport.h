@@ -44,3 +44,25 @@ bool WaitForNoServerProcess(DWORD timeoutMs);
 // Reads a REG_SZ (or the default value with name null); false if absent.
 bool ReadRegString(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring* value);
 bool RegKeyExists(HKEY root, const std::wstring& key);
+
+// One item of the bus simulator, read or written through a group of its own.
+class SimItem {
+public:
+    SimItem(IOPCServer* sim, const wchar_t* id);
+    ~SimItem();
+    SimItem(const SimItem&) = delete;
+    SimItem& operator=(const SimItem&) = delete;
+    // The device value as a number; -1 when it cannot be read.
+    LONG Number();
+    HRESULT Write(const VARIANT& value);
+
+private:
+    IOPCServer* sim_;
+    OPCHANDLE hGroup_ = 0;
+    OPCHANDLE hItem_ = 0;
+    com::ComPtr<IOPCItemMgt> mgt_;
+    com::ComPtr<IOPCSyncIO> io_;
+};
+
+// The bus simulator as a local server.
+HRESULT CreateSimulator(com::ComPtr<IOPCServer>* sim);

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <windows.h>
+#include <wtypes.h>
+
+#include "opc.h"
+
 #include "Options.h"
 
 // Exit codes of every command.
@@ -15,6 +20,16 @@ int RunServersCommand(const Options& options);
 int RunBrowseCommand(const Options& options);
 int RunReadCommand(const Options& options);
 int RunWriteCommand(const Options& options);
+int RunValidateCommand(const Options& options);
+
+class ItemGroup;
+
+// One synchronous read of the group's good items from source, a line per item
+// ("ID = value  type  quality q  time", or "ID: error text"); `marker` follows the
+// ID (" (cache)"). Returns an exit code.
+int ReadAndPrint(IOPCServer* server, ItemGroup& group, int source, const wchar_t* marker);
+// The --type option: VT_EMPTY without it; false with a message for an unknown name.
+bool RequestedTypeOption(const Options& options, const wchar_t* command, VARTYPE* type);
 int RunPropsCommand(const Options& options);
 int RunNamespaceCommand(const Options& options);
 int RunModelCommand(const Options& options);

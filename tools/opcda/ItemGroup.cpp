@@ -10,12 +10,13 @@ ItemGroup::~ItemGroup() {
     server_->RemoveGroup(hGroup_, TRUE);
 }
 
-HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* message) {
+HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* message,
+                        VARTYPE requestedType, BOOL active) {
     LONG timeBias = 0;
     FLOAT deadband = 0.0f;
     DWORD revisedRate = 0;
     HRESULT hr =
-        server_->AddGroup(L"opcda", FALSE, 1000, 1, &timeBias, &deadband, LOCALE_SYSTEM_DEFAULT,
+        server_->AddGroup(L"opcda", active, 1000, 1, &timeBias, &deadband, LOCALE_SYSTEM_DEFAULT,
                           &hGroup_, &revisedRate, __uuidof(IOPCItemMgt), itemMgt.put_unknown());
     if (FAILED(hr)) {
         *message = L"AddGroup failed: " + ErrorText(server_.get(), hr);
@@ -26,6 +27,7 @@ HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* mess
         *message = L"the group has no IOPCSyncIO: " + ErrorText(server_.get(), hr);
         return hr;
     }
+    if (ids.empty()) return S_OK;
     std::vector<OPCITEMDEF> defs(ids.size());
     for (size_t i = 0; i < ids.size(); ++i) {
         defs[i] = OPCITEMDEF{};
@@ -33,7 +35,7 @@ HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* mess
         defs[i].szItemID = const_cast<LPWSTR>(ids[i].c_str());
         defs[i].bActive = TRUE;
         defs[i].hClient = static_cast<OPCHANDLE>(i + 1);
-        defs[i].vtRequestedDataType = VT_EMPTY;
+        defs[i].vtRequestedDataType = requestedType;
     }
     com::CoTaskMem<OPCITEMRESULT> results;
     com::CoTaskMem<HRESULT> errors;

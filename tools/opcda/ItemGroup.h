@@ -1,6 +1,6 @@
 #pragma once
-// An inactive group holding the items of one opcda command; removed again
-// when the command ends.
+// A group holding the items of one opcda command (inactive unless cache reads
+// need it active); removed again when the command ends.
 
 #include <windows.h>
 
@@ -27,7 +27,8 @@ public:
 
     // Adds the group and the items (requested type VT_EMPTY: the server's
     // canonical type). A failed item is kept with its error.
-    HRESULT Open(const std::vector<std::wstring>& ids, std::wstring* message);
+    HRESULT Open(const std::vector<std::wstring>& ids, std::wstring* message,
+                 VARTYPE requestedType = VT_EMPTY, BOOL active = FALSE);
 
     std::vector<GroupItem> items;
     com::ComPtr<IOPCItemMgt> itemMgt;

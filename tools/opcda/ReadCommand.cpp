@@ -1,5 +1,6 @@
-// opcda read ITEM... [--progid P] [--node HOST]: device read of each item with
-// value, quality and time stamp.
+// opcda read ITEM... [--source device|cache|both] [--type T] [--progid P] [--node HOST]:
+// synchronous read of each item with value, quality and time stamp; cache reads use an
+// active group, "both" reads from the device and then from the cache.
 #include <cstdio>
 
 #include "Commands.h"
@@ -8,33 +9,31 @@
 #include "com/ValueText.h"
 #include "com/Memory.h"
 
-int RunReadCommand(const Options& options) {
-    if (options.arguments.empty()) {
-        fwprintf(stderr, L"opcda read: name at least one item\n");
-        return kExitUsage;
-    }
-    com::ComPtr<IOPCServer> server;
-    if (!ConnectCommandServer(options, &server)) return kExitConnect;
-    std::wstring message;
-    ItemGroup group(server.get());
-    if (FAILED(group.Open(options.arguments, &message))) {
-        fwprintf(stderr, L"opcda read: %ls\n", message.c_str());
-        return kExitCallFailed;
-    }
+bool RequestedTypeOption(const Options& options, const wchar_t* command, VARTYPE* type) {
+    *type = VT_EMPTY;
+    if (!options.Has(L"type")) return true;
+    if (ParseTypeName(options.Get(L"type"), type) && *type != VT_EMPTY) return true;
+    fwprintf(stderr,
+             L"opcda %ls: unknown type \"%ls\" (bool, i1, ui1, i2, ui2, i4, ui4, i8, ui8, "
+             L"r4, r8, date, bstr; \"[]\" behind for an array)\n",
+             command, options.Get(L"type").c_str());
+    return false;
+}
 
+int ReadAndPrint(IOPCServer* server, ItemGroup& group, int source, const wchar_t* marker) {
     std::vector<OPCHANDLE> handles;
     for (const GroupItem& item : group.items) {
         if (SUCCEEDED(item.error)) handles.push_back(item.hServer);
     }
     com::CoTaskMem<OPCITEMSTATE> states;
     com::CoTaskMem<HRESULT> errors;
-    HRESULT hr = S_OK;
     if (!handles.empty()) {
-        hr = group.syncIO->Read(OPC_DS_DEVICE, static_cast<DWORD>(handles.size()), handles.data(),
-                                states.put(), errors.put());
+        const HRESULT hr = group.syncIO->Read(static_cast<OPCDATASOURCE>(source),
+                                              static_cast<DWORD>(handles.size()), handles.data(),
+                                              states.put(), errors.put());
         if (FAILED(hr) || !states || !errors) {
             fwprintf(stderr, L"opcda read: Read failed: %ls\n",
-                     ErrorText(server.get(), FAILED(hr) ? hr : E_POINTER).c_str());
+                     ErrorText(server, FAILED(hr) ? hr : E_POINTER).c_str());
             return kExitCallFailed;
         }
     }
@@ -49,11 +48,11 @@ int RunReadCommand(const Options& options) {
             ++next;
         }
         if (FAILED(itemError)) {
-            wprintf(L"%ls: error %ls\n", item.id.c_str(),
-                    ErrorText(server.get(), itemError).c_str());
+            wprintf(L"%ls%ls: error %ls\n", item.id.c_str(), marker,
+                    ErrorText(server, itemError).c_str());
             exitCode = kExitCallFailed;
         } else {
-            wprintf(L"%ls = %ls  %ls  quality %ls  %ls\n", item.id.c_str(),
+            wprintf(L"%ls%ls = %ls  %ls  quality %ls  %ls\n", item.id.c_str(), marker,
                     FormatValue(state->vDataValue).c_str(),
                     VarTypeName(V_VT(&state->vDataValue)).c_str(),
                     FormatQuality(state->wQuality).c_str(),
@@ -62,4 +61,34 @@ int RunReadCommand(const Options& options) {
         if (state) VariantClear(&state->vDataValue);
     }
     return exitCode;
+}
+
+int RunReadCommand(const Options& options) {
+    if (options.arguments.empty()) {
+        fwprintf(stderr, L"opcda read: name at least one item\n");
+        return kExitUsage;
+    }
+    const std::wstring source = options.Get(L"source", L"device");
+    if (source != L"device" && source != L"cache" && source != L"both") {
+        fwprintf(stderr, L"opcda read: unknown source \"%ls\" (device, cache, both)\n",
+                 source.c_str());
+        return kExitUsage;
+    }
+    VARTYPE requested = VT_EMPTY;
+    if (!RequestedTypeOption(options, L"read", &requested)) return kExitUsage;
+    com::ComPtr<IOPCServer> server;
+    if (!ConnectCommandServer(options, &server)) return kExitConnect;
+    std::wstring message;
+    ItemGroup group(server.get());
+    // Cache values of an inactive group are out of service.
+    const BOOL active = source != L"device";
+    if (FAILED(group.Open(options.arguments, &message, requested, active))) {
+        fwprintf(stderr, L"opcda read: %ls\n", message.c_str());
+        return kExitCallFailed;
+    }
+    if (source == L"cache") return ReadAndPrint(server.get(), group, OPC_DS_CACHE, L"");
+    const int device = ReadAndPrint(server.get(), group, OPC_DS_DEVICE, L"");
+    if (source == L"device") return device;
+    const int cache = ReadAndPrint(server.get(), group, OPC_DS_CACHE, L" (cache)");
+    return device != kExitOk ? device : cache;
 }

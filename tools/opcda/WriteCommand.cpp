@@ -1,5 +1,6 @@
-// opcda write ITEM=VALUE... [--type T] [--progid P] [--node HOST]: synchronous
-// write; the value is read as T, or as the item's canonical type.
+// opcda write ITEM=VALUE... [--type T] [--readback] [--progid P] [--node HOST]:
+// synchronous write; the value is read as T, or as the item's canonical type.
+// --readback reads the items from the device afterwards.
 #include <cstdio>
 
 #include "Commands.h"
@@ -86,6 +87,10 @@ int RunWriteCommand(const Options& options) {
         } else {
             wprintf(L"%ls: written %ls\n", item.id.c_str(), FormatValue(*values[k].get()).c_str());
         }
+    }
+    if (options.Has(L"readback")) {
+        const int read = ReadAndPrint(server.get(), group, OPC_DS_DEVICE, L"");
+        if (exitCode == kExitOk) exitCode = read;
     }
     return exitCode;
 }

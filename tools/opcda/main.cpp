@@ -21,11 +21,17 @@ void PrintUsage() {
         L"  status [--progid P] [--node HOST]  server status (default ProgID Axolent.Orvane)\n"
         L"  servers                            registered OPC DA 2.0 servers\n"
         L"  browse [--flat] [--filter F]       the address space (tree, or flat item IDs)\n"
-        L"  read ITEM...                       device read: value, quality, time stamp\n"
-        L"  write ITEM=VALUE... [--type T]     synchronous write (T: bool, i1, ui1, i2, ui2, "
+        L"  read ITEM... [--source S] [--type T]\n"
+        L"                                     read: value, quality, time stamp (S: device, "
+        L"cache,\n"
+        L"                                     both; T: the requested type)\n"
+        L"  write ITEM=VALUE... [--type T] [--readback]\n"
+        L"                                     synchronous write (T: bool, i1, ui1, i2, ui2, "
         L"i4, ui4,\n"
         L"                                     i8, ui8, r4, r8, date, bstr; \"ui1[]\" for an "
-        L"array)\n"
+        L"array),\n"
+        L"                                     then a device read with --readback\n"
+        L"  validate ITEM... [--type T]        \"ID: VT_x read/write\" or the error\n"
         L"  props ITEM                         item properties\n"
         L"  namespace                          the server's namespace check: \"checked <value> "
         L"<ms> ms\"\n"
@@ -34,7 +40,7 @@ void PrintUsage() {
         L"  model read ITEM...                 items on the in-process interaction object, as\n"
         L"  model write ITEM=VALUE... [--type T]  the server binds them (several: one bulk\n"
         L"  model props ITEM                   read first); props: 5001 to 5016\n"
-        L"  browse, read, write, props and namespace take [--progid P] [--node HOST] as "
+        L"  browse, read, write, validate, props and namespace take [--progid P] [--node HOST] as "
         L"status does\n");
 }
 
@@ -62,6 +68,7 @@ int wmain(int argc, wchar_t** argv) {
     if (options.command == L"browse") return RunBrowseCommand(options);
     if (options.command == L"read") return RunReadCommand(options);
     if (options.command == L"write") return RunWriteCommand(options);
+    if (options.command == L"validate") return RunValidateCommand(options);
     if (options.command == L"props") return RunPropsCommand(options);
     if (options.command == L"namespace") return RunNamespaceCommand(options);
     if (options.command == L"model") return RunModelCommand(options);
