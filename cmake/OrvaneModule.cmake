@@ -16,6 +16,14 @@ function(orvane_gtest target)
         PROPERTIES TIMEOUT 300 ${ARGN})
 endfunction()
 
+# The tests of a program that talks to the registered bus simulator. There is one simulator
+# process for every client, and these tests reset it and change its drives (Sim/Reset closes
+# every slave's parameter channel), so two of them must never run at the same time; those of
+# the interaction folder also share their settings keys.
+function(orvane_bus_gtest target)
+    orvane_gtest(${target} RESOURCE_LOCK bus_simulator ${ARGN})
+endfunction()
+
 # GUI tests drive a program's windows from another process; they run under a virtual display
 # (scripts/gui-run), once with a German and once with an English user interface, one at a
 # time because they share the display and the prefix's wineserver.
