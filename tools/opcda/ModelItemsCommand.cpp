@@ -9,7 +9,7 @@
 
 #include "Commands.h"
 #include "ServerConnection.h"
-#include "ValueText.h"
+#include "com/ValueText.h"
 #include "com/Bstr.h"
 #include "com/SafeArray.h"
 #include "com/Time.h"

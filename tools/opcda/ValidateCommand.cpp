@@ -5,7 +5,7 @@
 #include "Commands.h"
 #include "ItemGroup.h"
 #include "ServerConnection.h"
-#include "ValueText.h"
+#include "com/ValueText.h"
 #include "com/Memory.h"
 
 namespace {
