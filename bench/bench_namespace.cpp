@@ -4,13 +4,13 @@
 // in parallel, one worker per device, so N drives should cost little more than one.
 #include <windows.h>
 #include <objbase.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "BenchBus.h"
 #include "com/ComInit.h"
 #include "com/ComPtr.h"
 #include "opc.h"
@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kRuns = 5;
 constexpr int kDrives = 8;
-constexpr wchar_t kSimKey[] = L"Software\\Axolent\\OrvaneBusSim";
 
 // A three-axis drive with 150 ms latency: identification takes about half a second.
 std::string Topology(int drives) {
@@ -37,45 +36,11 @@ std::string Topology(int drives) {
     return text;
 }
 
-bool Running(const wchar_t* exe) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return false;
-    PROCESSENTRY32W entry = {sizeof(entry)};
-    bool running = false;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
-         more = Process32NextW(snapshot, &entry))
-        running = _wcsicmp(entry.szExeFile, exe) == 0;
-    CloseHandle(snapshot);
-    return running;
-}
-
-// Both processes end about a second after their last object; a new bus needs a new
-// simulator, and the server must not keep the old one's connection.
-bool AwaitIdle() {
-    for (int i = 0; i < 300; ++i) {
-        if (!Running(L"OrvaneBusSim.exe") && !Running(L"Orvane.exe")) return true;
-        Sleep(100);
-    }
-    return false;
-}
-
-bool UseTopology(const std::string& text, std::wstring* path) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    *path = std::wstring(dir) + L"orvane_bench_namespace.topology";
-    FILE* file = _wfopen(path->c_str(), L"wb");
-    if (!file) return false;
-    fputs(text.c_str(), file);
-    fclose(file);
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSimKey, L"TopologyFile", REG_SZ, path->c_str(),
-                           static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t))) ==
-           ERROR_SUCCESS;
-}
-
 // Median milliseconds of kRuns checks on the bus of `drives` drives; -1 on failure.
 double MedianCheck(int drives) {
-    std::wstring path;
-    if (!AwaitIdle() || !UseTopology(Topology(drives), &path)) return -1;
+    if (!bench::AwaitIdle() ||
+        !bench::UseTopology(Topology(drives), L"orvane_bench_namespace.topology"))
+        return -1;
     std::vector<double> times;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -94,9 +59,8 @@ double MedianCheck(int drives) {
         if (FAILED(hr) || checked != 1) return -1;
         times.push_back(1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart);
     }
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSimKey, L"TopologyFile");
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    bench::ForgetTopology();
+    return bench::Median(times);
 }
 
 }  // namespace
@@ -108,8 +72,8 @@ int wmain() {
                          RPC_C_IMP_LEVEL_IDENTIFY, nullptr, EOAC_NONE, nullptr);
     const double one = MedianCheck(1);
     const double many = MedianCheck(kDrives);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSimKey, L"TopologyFile");
-    if (!AwaitIdle())
+    bench::ForgetTopology();
+    if (!bench::AwaitIdle())
         fwprintf(stderr,
                  L"bench_namespace: a simulator with the bench's bus still runs; "
                  L"restart the wineserver (wineserver -k) before running tests\n");
