@@ -514,8 +514,7 @@ TEST_F(KirrowGui, OrvaneServerInfoNamesTheVendor) {
     EXPECT_TRUE(gui::WaitForWindowGone(sheet, kWaitMs));
 }
 
-// TODO(items): enable once the server's items, synchronous I/O and browsing have landed.
-TEST_F(KirrowGui, DISABLED_OrvaneDriveParameterReadsAndTakesAValue) {
+TEST_F(KirrowGui, OrvaneDriveParameterReadsAndTakesAValue) {
     ASSERT_TRUE(OrvaneRegistered());
     ASSERT_TRUE(Choose(Launch(), kOrvane));
     ASSERT_TRUE(WaitForTree({L"Axolent.Orvane (localserver)"}));
