@@ -94,6 +94,20 @@ std::wstring ListViewCell(HWND list, const RemoteBuffer& buffer, int row, int co
     return text;
 }
 
+// The texts of a list box's or a combo box's entries, by that control's own messages.
+std::vector<std::wstring> EntryTexts(HWND control, UINT countMsg, UINT lengthMsg, UINT textMsg) {
+    std::vector<std::wstring> items;
+    const LRESULT count = Send(control, countMsg, 0, 0);
+    for (LRESULT index = 0; index < count; ++index) {
+        const LRESULT length = Send(control, lengthMsg, index, 0);
+        std::wstring text(length > 0 ? length + 1 : 1, L'\0');
+        const LRESULT copied = Send(control, textMsg, index, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+        items.push_back(text);
+    }
+    return items;
+}
+
 }  // namespace
 
 HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs, DWORD pid) {
@@ -132,16 +146,7 @@ bool PostSysCommand(HWND window, WPARAM command) {
 }
 
 std::vector<std::wstring> ListBoxItems(HWND list) {
-    std::vector<std::wstring> items;
-    const LRESULT count = Send(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT index = 0; index < count; ++index) {
-        const LRESULT length = Send(list, LB_GETTEXTLEN, index, 0);
-        std::wstring text(length > 0 ? length + 1 : 1, L'\0');
-        const LRESULT copied = Send(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-        text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
-        items.push_back(text);
-    }
-    return items;
+    return EntryTexts(list, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT);
 }
 
 int ListBoxSelection(HWND list) { return static_cast<int>(Send(list, LB_GETCURSEL, 0, 0)); }
@@ -153,16 +158,7 @@ bool ListBoxSelect(HWND list, int index) {
 }
 
 std::vector<std::wstring> ComboItems(HWND combo) {
-    std::vector<std::wstring> items;
-    const LRESULT count = Send(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT index = 0; index < count; ++index) {
-        const LRESULT length = Send(combo, CB_GETLBTEXTLEN, index, 0);
-        std::wstring text(length > 0 ? length + 1 : 1, L'\0');
-        const LRESULT copied = Send(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-        text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
-        items.push_back(text);
-    }
-    return items;
+    return EntryTexts(combo, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT);
 }
 
 int ComboSelection(HWND combo) { return static_cast<int>(Send(combo, CB_GETCURSEL, 0, 0)); }
