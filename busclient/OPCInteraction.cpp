@@ -383,7 +383,8 @@ HRESULT COPCInteraction::Reconnect(const std::shared_ptr<CSvrInfo>& server) {
     server->lastAttempt = now;
     const HRESULT hr = Restore(*server);
     if (FAILED(hr)) {
-        server->Abandon(hr, now);
+        // Counted from the end: an activation that takes long is not repeated at once.
+        server->Abandon(hr, GetTickCount64());
         return hr;
     }
     server->lost = false;
@@ -566,9 +567,10 @@ STDMETHODIMP COPCInteraction::GetServerInterface(IUnknown** ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppUnk);
         *ppUnk = nullptr;
-        if (!currentServer_ || !currentServer_->server) return E_FAIL;
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "GetServerInterface"));
         com::ComPtr<IUnknown> unknown;
-        if (currentServer_->server.query(&unknown) != S_OK) return E_FAIL;
+        if (!server->server || server->server.query(&unknown) != S_OK) return E_FAIL;
         *ppUnk = unknown.detach();
         return S_OK;
     });

@@ -1,6 +1,7 @@
 #include "BusTransfer.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "CommLog.h"
 #include "MessageWait.h"
@@ -220,6 +221,10 @@ bool BusTransfer::SelectDriveProfile(const std::wstring& channel) {
 HRESULT BusTransfer::Exchange(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
                               VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
                               bool asynchronous) {
+    // Synchronous requests queue on the module's lock: each is admitted only when its
+    // turn has come, so that none that waited behind a time-out tries the channel again.
+    std::optional<com::CsLock> turn;
+    if (!asynchronous) turn.emplace(ModuleLock());
     const std::wstring channel = AddressText(address);
     ChannelBackoff& backoff = ChannelBackoff::Get();
     const HRESULT waiting = backoff.Admit(channel);
@@ -244,10 +249,10 @@ HRESULT BusTransfer::ExchangeOnce(const VARIANT& address, VARIANT* telegram, VAR
                                   VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
                                   bool asynchronous, bool* writeFailed) {
     *writeFailed = false;
-    return asynchronous
-               ? AsyncCommunicate(address, telegram, quality, timestamp, maxPolls, timeoutSeconds)
-               : Communicate(address, telegram, quality, timestamp, maxPolls, timeoutSeconds,
-                             writeFailed);
+    return asynchronous ? AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                            maxPolls, timeoutSeconds)
+                        : Communicate(address, telegram, quality, timestamp, maxPolls,
+                                      timeoutSeconds, writeFailed);
 }
 
 HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
@@ -256,12 +261,6 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
     bool writeFailed = false;
     return Communicate(address, telegram, quality, timestamp, maxPolls, timeoutSeconds,
                        &writeFailed);
-}
-
-HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
-                                                       VARIANT* quality, VARIANT* timestamp,
-                                                       ULONG maxPolls, ULONG timeoutSeconds) {
-    return AsyncCommunicate(address, telegram, quality, timestamp, maxPolls, timeoutSeconds);
 }
 
 HRESULT BusTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
@@ -299,8 +298,9 @@ HRESULT BusTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARI
     return VariantChangeType(telegram, value.get(), 0, VT_ARRAY | VT_UI1);
 }
 
-HRESULT BusTransfer::AsyncCommunicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
-                                      VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds) {
+HRESULT BusTransfer::AsyncCommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
+                                                       VARIANT* quality, VARIANT* timestamp,
+                                                       ULONG maxPolls, ULONG timeoutSeconds) {
     CommunicationScope bracket;
     RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !Async());
     VariantInit(quality);

@@ -140,8 +140,6 @@ private:
     HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
                         VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
                         bool* writeFailed);
-    HRESULT AsyncCommunicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
-                             VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds);
     HRESULT ExchangeOnce(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
                          VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
                          bool asynchronous, bool* writeFailed);
