@@ -1,4 +1,5 @@
 // Asynchronous one-item reads and writes, and their completions.
+#include "com/Disconnection.h"
 #include "com/Memory.h"
 #include "com/Result.h"
 #include "com/Variant.h"
@@ -26,7 +27,10 @@ HRESULT COPCInteraction::PrepareGroupAsync(CGrpInfo& group, com::ComPtr<IOPCAsyn
     const HRESULT queried = sink_.query(&sink);
     if (FAILED(queried)) return com::MapFailure(E_POINTER, queried, "querying the data sink");
     const HRESULT prepared = group.PrepareAsync(sink.get(), asyncIO);
-    if (FAILED(prepared)) return com::MapFailure(E_FAIL, prepared, "preparing the group");
+    // A disconnection is passed on as it is: the caller abandons the server for it.
+    if (FAILED(prepared) && !com::IsDisconnection(prepared))
+        return com::MapFailure(E_FAIL, prepared, "preparing the group");
+    RETURN_IF_FAILED(prepared);
     return S_OK;
 }
 
@@ -40,7 +44,7 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
     // Taken now: the item record may go during the outgoing calls below.
     OPCHANDLE hServerItem = found.item->hServer;
     com::ComPtr<IOPCAsyncIO2> asyncIO;
-    RETURN_IF_FAILED(PrepareGroupAsync(*found.group, &asyncIO));
+    RETURN_IF_FAILED(Checked(found.server, PrepareGroupAsync(*found.group, &asyncIO)));
 
     const DWORD transactionId = static_cast<DWORD>(lTransactionID);
     DWORD cancelId = 0;
@@ -53,6 +57,7 @@ HRESULT COPCInteraction::StartAsync(IUnknown* pCallback, const VARIANT& address,
         hr = asyncIO->Read(1, &hServerItem, transactionId, &cancelId, errors.put());
     }
     *plCancelID = static_cast<long>(cancelId);
+    Checked(found.server, hr);
     if (FAILED(hr)) return com::MapFailure(E_FAIL, hr, value ? "AsyncWrite" : "AsyncRead");
     // With S_FALSE the item was refused and no completion will come: the
     // caller must not wait for one.

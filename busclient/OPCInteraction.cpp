@@ -1,6 +1,8 @@
 #include "OPCInteraction.h"
 
 #include "com/Bstr.h"
+#include "com/Disconnection.h"
+#include "com/Log.h"
 #include "com/Memory.h"
 #include "com/Result.h"
 #include "com/ScopeExit.h"
@@ -21,6 +23,9 @@ constexpr wchar_t kLocalServer[] = L"localserver";
 constexpr DWORD kGroupUpdateRate = 1000;
 constexpr FLOAT kGroupDeadband = 10.0f;
 constexpr DWORD kGroupLocale = 0x400;
+// A lost bus server is asked for again at most this often: every call in between
+// fails at once instead of waiting for a server that does not start.
+constexpr ULONGLONG kReconnectIntervalMs = 1000;
 
 // IOPCInteraction reports the failure of any step as E_FAIL; only its own
 // argument checks answer otherwise.
@@ -61,22 +66,6 @@ HRESULT COPCInteraction::Connect(const std::wstring& progId, const std::wstring&
                                  std::shared_ptr<CSvrInfo>* out) {
     CLSID clsid{};
     RETURN_IF_FAILED(CLSIDFromProgID(progId.c_str(), &clsid));
-
-    MULTI_QI query{&__uuidof(IOPCServer), nullptr, S_OK};
-    COSERVERINFO serverInfo{};
-    COSERVERINFO* info = nullptr;
-    // An empty host name means this machine, as "localserver" does.
-    if (!hostName.empty() && !com::EqualsNoCase(hostName, kLocalServer)) {
-        serverInfo.pwszName = const_cast<LPWSTR>(hostName.c_str());
-        info = &serverInfo;
-    }
-    RETURN_IF_FAILED(CoCreateInstanceEx(
-        clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, info, 1,
-        &query));
-    com::ComPtr<IUnknown> unknown;
-    unknown.attach(query.pItf);
-    RETURN_IF_FAILED(query.hr);
-
     const Handle16 handle = servers_.IssueHandle();
     if (handle == 0) return E_FAIL;
     auto server = std::make_shared<CSvrInfo>();
@@ -84,17 +73,39 @@ HRESULT COPCInteraction::Connect(const std::wstring& progId, const std::wstring&
     server->hostName = hostName;
     server->progId = progId;
     server->clsid = clsid;
-    unknown.query(&server->server);
-    unknown.query(&server->common);
-    unknown.query(&server->publicGroups);
-    unknown.query(&server->browse);
-    unknown.query(&server->persistFile);
-    unknown.query(&server->connectionPointContainer);
-    unknown.query(&server->itemProperties);
-    if (!server->server) return E_NOINTERFACE;
+    RETURN_IF_FAILED(CreateServer(*server));
     servers_.Insert(handle, server);
     currentServer_ = server.get();
     *out = std::move(server);
+    return S_OK;
+}
+
+HRESULT COPCInteraction::CreateServer(CSvrInfo& server) {
+    MULTI_QI query{&__uuidof(IOPCServer), nullptr, S_OK};
+    COSERVERINFO serverInfo{};
+    COSERVERINFO* info = nullptr;
+    // An empty host name means this machine, as "localserver" does.
+    if (!server.hostName.empty() && !com::EqualsNoCase(server.hostName, kLocalServer)) {
+        serverInfo.pwszName = const_cast<LPWSTR>(server.hostName.c_str());
+        info = &serverInfo;
+    }
+    RETURN_IF_FAILED(CoCreateInstanceEx(
+        server.clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+        info, 1, &query));
+    com::ComPtr<IUnknown> unknown;
+    unknown.attach(query.pItf);
+    RETURN_IF_FAILED(query.hr);
+    unknown.query(&server.server);
+    unknown.query(&server.common);
+    unknown.query(&server.publicGroups);
+    unknown.query(&server.browse);
+    unknown.query(&server.persistFile);
+    unknown.query(&server.connectionPointContainer);
+    unknown.query(&server.itemProperties);
+    if (!server.server) {
+        server.Release();
+        return E_NOINTERFACE;
+    }
     return S_OK;
 }
 
@@ -102,33 +113,39 @@ HRESULT COPCInteraction::AddGroup(const std::shared_ptr<CSvrInfo>& server, const
                                   Handle16* hGroup) {
     const Handle16 handle = server->groups.IssueHandle();
     if (handle == 0) return E_FAIL;
+    auto group = std::make_shared<CGrpInfo>();
+    group->name = name;
+    group->hClient = handle;
+    RETURN_IF_FAILED(CreateGroup(*server, *group));
+    server->groups.Insert(handle, group);
+    *hGroup = handle;
+    return S_OK;
+}
+
+HRESULT COPCInteraction::CreateGroup(CSvrInfo& server, CGrpInfo& group) {
     LONG timeBias = 0;
     FLOAT deadband = kGroupDeadband;
     OPCHANDLE hServerGroup = 0;
     DWORD revisedRate = 0;
     com::ComPtr<IOPCGroupStateMgt> stateMgt;
-    com::ComPtr<IOPCServer> opcServer = server->server;
-    RETURN_IF_FAILED(opcServer->AddGroup(name.c_str(), FALSE, kGroupUpdateRate, handle, &timeBias,
-                                         &deadband, kGroupLocale, &hServerGroup, &revisedRate,
-                                         __uuidof(IOPCGroupStateMgt), stateMgt.put_unknown()));
+    com::ComPtr<IOPCServer> opcServer = server.server;
+    RETURN_IF_FAILED(opcServer->AddGroup(group.name.c_str(), FALSE, kGroupUpdateRate, group.hClient,
+                                         &timeBias, &deadband, kGroupLocale, &hServerGroup,
+                                         &revisedRate, __uuidof(IOPCGroupStateMgt),
+                                         stateMgt.put_unknown()));
     if (!stateMgt) return E_NOINTERFACE;
-    auto group = std::make_shared<CGrpInfo>();
-    const HRESULT hr = stateMgt.query(&group->itemMgt);
+    const HRESULT hr = stateMgt.query(&group.itemMgt);
     if (FAILED(hr)) {
         // A group that cannot take items is of no use; do not leave it behind.
         stateMgt.reset();
         opcServer->RemoveGroup(hServerGroup, TRUE);
         return hr;
     }
-    group->name = name;
-    group->hClient = handle;
-    group->hServer = hServerGroup;
-    group->revisedUpdateRate = revisedRate;
-    group->timeBias = timeBias;
-    group->percentDeadband = deadband;
-    group->locale = kGroupLocale;
-    server->groups.Insert(handle, group);
-    *hGroup = handle;
+    group.hServer = hServerGroup;
+    group.revisedUpdateRate = revisedRate;
+    group.timeBias = timeBias;
+    group.percentDeadband = deadband;
+    group.locale = kGroupLocale;
     return S_OK;
 }
 
@@ -139,6 +156,17 @@ HRESULT COPCInteraction::AddItems(const std::shared_ptr<CGrpInfo>& group,
     if (ids.empty()) return S_OK;
     std::vector<Handle16> clientHandles;
     if (!group->items.IssueHandles(ids.size(), &clientHandles)) return E_FAIL;
+    return AddItemsAs(group, ids, std::vector<VARTYPE>(ids.size(), requestedType), clientHandles,
+                      handles);
+}
+
+HRESULT COPCInteraction::AddItemsAs(const std::shared_ptr<CGrpInfo>& group,
+                                    const std::vector<std::wstring>& ids,
+                                    const std::vector<VARTYPE>& types,
+                                    const std::vector<Handle16>& clientHandles,
+                                    std::vector<Handle16>* added, HRESULT* callResult) {
+    added->assign(ids.size(), 0);
+    if (ids.empty()) return S_OK;
     std::vector<OPCITEMDEF> defs(ids.size());
     for (size_t i = 0; i < ids.size(); ++i) {
         defs[i].szAccessPath = const_cast<LPWSTR>(L"");
@@ -147,12 +175,14 @@ HRESULT COPCInteraction::AddItems(const std::shared_ptr<CGrpInfo>& group,
         defs[i].hClient = clientHandles[i];
         defs[i].dwBlobSize = 0;
         defs[i].pBlob = nullptr;
-        defs[i].vtRequestedDataType = requestedType;
+        defs[i].vtRequestedDataType = types[i];
     }
     ItemResults results(ids.size());
     com::ComPtr<IOPCItemMgt> itemMgt = group->itemMgt;
-    RETURN_IF_FAILED(itemMgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(), results.put(),
-                                       results.errors.put()));
+    const HRESULT called = itemMgt->AddItems(static_cast<DWORD>(defs.size()), defs.data(),
+                                             results.put(), results.errors.put());
+    if (callResult) *callResult = called;
+    RETURN_IF_FAILED(called);
     HRESULT hr = S_OK;
     for (size_t i = 0; i < ids.size(); ++i) {
         const HRESULT itemResult = results.Error(i);
@@ -161,17 +191,20 @@ HRESULT COPCInteraction::AddItems(const std::shared_ptr<CGrpInfo>& group,
             continue;
         }
         const OPCITEMRESULT& result = results.Result(i);
-        auto item = std::make_shared<CItemInfo>();
+        std::shared_ptr<CItemInfo> item = group->items.Share(clientHandles[i]);
+        if (!item) {
+            item = std::make_shared<CItemInfo>();
+            group->items.Insert(clientHandles[i], item);
+        }
         item->hClient = clientHandles[i];
         item->hServer = result.hServer;
         item->itemId = ids[i];
         item->accessPath = L"";
         item->active = TRUE;
-        item->requestedType = requestedType;
+        item->requestedType = types[i];
         item->canonicalType = result.vtCanonicalDataType;
         item->accessRights = result.dwAccessRights;
-        group->items.Insert(clientHandles[i], item);
-        (*handles)[i] = clientHandles[i];
+        (*added)[i] = clientHandles[i];
     }
     return hr;
 }
@@ -270,8 +303,11 @@ HRESULT COPCInteraction::DropGroup(const std::shared_ptr<CSvrInfo>& server, Hand
                                    BOOL force) {
     std::shared_ptr<CGrpInfo> group = server->groups.Share(hGroup);
     if (!group) return E_INVALIDARG;
-    com::ComPtr<IOPCServer> opcServer = server->server;
-    RETURN_IF_FAILED(opcServer->RemoveGroup(group->hServer, force));
+    // A lost server has no group to remove: only the record goes.
+    if (!server->lost) {
+        com::ComPtr<IOPCServer> opcServer = server->server;
+        RETURN_IF_FAILED(Checked(server, opcServer->RemoveGroup(group->hServer, force)));
+    }
     server->groups.Take(hGroup);
     return S_OK;
 }
@@ -293,7 +329,7 @@ void COPCInteraction::Teardown() {
             std::shared_ptr<CGrpInfo> group = server->groups.Share(hGroup);
             while (!group->items.Empty()) {
                 const unsigned long hItem = group->items.FirstHandle();
-                RemoveItems(group, &hItem, 1);
+                if (!server->lost) Checked(server, RemoveItems(group, &hItem, 1));
                 group->items.Take(hItem);
             }
             if (FAILED(DropGroup(server, hGroup, FALSE))) server->groups.Take(hGroup);
@@ -326,11 +362,78 @@ std::shared_ptr<CGrpInfo> COPCInteraction::CurrentGroup(unsigned long hGroup) co
 
 HRESULT COPCInteraction::RefreshServerUnknown(const CSvrInfo& server) {
     serverUnknown_.reset();
+    if (!server.server) return E_FAIL;
     return server.server.query(&serverUnknown_);
 }
 
+HRESULT COPCInteraction::Checked(const std::shared_ptr<CSvrInfo>& server, HRESULT hr) {
+    if (server && !server->lost && com::IsDisconnection(hr)) {
+        LOG_WARNING(L"bus server %ls gone (0x%08lX): connecting again later",
+                    server->progId.c_str(), static_cast<unsigned long>(hr));
+        server->Abandon(hr, GetTickCount64());
+        if (server.get() == currentServer_) serverUnknown_.reset();
+    }
+    return hr;
+}
+
+HRESULT COPCInteraction::Reconnect(const std::shared_ptr<CSvrInfo>& server) {
+    if (!server->lost) return S_OK;
+    const ULONGLONG now = GetTickCount64();
+    if (now - server->lastAttempt < kReconnectIntervalMs) return server->lostResult;
+    server->lastAttempt = now;
+    const HRESULT hr = Restore(*server);
+    if (FAILED(hr)) {
+        // Counted from the end: an activation that takes long is not repeated at once.
+        server->Abandon(hr, GetTickCount64());
+        return hr;
+    }
+    server->lost = false;
+    server->lostResult = S_OK;
+    if (server.get() == currentServer_) RefreshServerUnknown(*server);
+    LOG_INFO(L"bus server %ls connected again", server->progId.c_str());
+    return S_OK;
+}
+
+HRESULT COPCInteraction::Restore(CSvrInfo& server) {
+    RETURN_IF_FAILED(CreateServer(server));
+    // Copies: a call that re-enters during the outgoing calls may drop records.
+    std::vector<std::shared_ptr<CGrpInfo>> groups;
+    for (const auto& entry : server.groups) groups.push_back(entry.second);
+    for (const auto& group : groups) {
+        RETURN_IF_FAILED(CreateGroup(server, *group));
+        std::vector<std::wstring> ids;
+        std::vector<VARTYPE> types;
+        std::vector<Handle16> handles;
+        for (const auto& entry : group->items) {
+            ids.push_back(entry.second->itemId);
+            types.push_back(entry.second->requestedType);
+            handles.push_back(entry.first);
+        }
+        std::vector<Handle16> added;
+        HRESULT called = S_OK;
+        AddItemsAs(group, ids, types, handles, &added, &called);
+        RETURN_IF_FAILED(called);
+        // An item that the server no longer knows loses its record.
+        for (size_t i = 0; i < added.size(); ++i) {
+            if (added[i] == 0) group->items.Take(handles[i]);
+        }
+        if (group->adviseAgain) {
+            com::ComPtr<IOPCAsyncIO2> asyncIO;
+            RETURN_IF_FAILED(PrepareGroupAsync(*group, &asyncIO));
+            group->adviseAgain = false;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT COPCInteraction::UsableCurrent(std::shared_ptr<CSvrInfo>* server) {
+    *server = CurrentServer();
+    if (!*server) return E_FAIL;
+    return Reconnect(*server);
+}
+
 HRESULT COPCInteraction::LookupAddress(const VARIANT& address, HRESULT noServerResult,
-                                       ItemLookup* found) {
+                                       ItemLookup* found, bool reconnect) {
     if (V_VT(&address) != VT_BSTR) return E_INVALIDARG;
     ItemAddress parts;
     RETURN_IF_FAILED(SplitItemAddress(std::wstring(com::BstrView(V_BSTR(&address))), &parts));
@@ -338,7 +441,8 @@ HRESULT COPCInteraction::LookupAddress(const VARIANT& address, HRESULT noServerR
     if (!server) return noServerResult;
     currentServer_ = server.get();
     if (server->groups.Empty()) return E_FAIL;
-    const HRESULT refreshed = RefreshServerUnknown(*server);
+    if (reconnect) RETURN_IF_FAILED(Reconnect(server));
+    const HRESULT refreshed = server->lost ? S_OK : RefreshServerUnknown(*server);
     if (FAILED(refreshed)) return com::MapFailure(E_FAIL, refreshed, "refreshing the bus server");
     std::shared_ptr<CGrpInfo> group = server->groups.Share(automaticGroup_);
     if (!group) return E_FAIL;
@@ -367,10 +471,12 @@ STDMETHODIMP COPCInteraction::OPCServerAddgroup(BSTR nameParam, unsigned long* p
         RETURN_IF_NULL_POINTER(phGroup);
         *phGroup = 0;
         const std::wstring name(com::BstrView(nameParam));
-        std::shared_ptr<CSvrInfo> server = CurrentServer();
-        if (name.empty() || !server) return E_FAIL;
+        if (name.empty()) return E_FAIL;
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "OPCServerAddgroup"));
         Handle16 handle = 0;
-        RETURN_IF_FAILED(AsInteractionResult(AddGroup(server, name, &handle), "OPCServerAddgroup"));
+        RETURN_IF_FAILED(AsInteractionResult(Checked(server, AddGroup(server, name, &handle)),
+                                             "OPCServerAddgroup"));
         *phGroup = handle;
         return S_OK;
     });
@@ -382,6 +488,8 @@ STDMETHODIMP COPCInteraction::OPCItemmgtAdditems(unsigned long hGroup, int nNumO
         RETURN_HR_IF(E_INVALIDARG, nNumOfItems < 0);
         RETURN_HR_IF(E_POINTER, nNumOfItems > 0 && (!szItemNames || !phItems));
         for (int i = 0; i < nNumOfItems; ++i) phItems[i] = 0;
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "OPCItemmgtAdditems"));
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
         // Empty names are skipped and take no handle slot.
@@ -391,7 +499,7 @@ STDMETHODIMP COPCInteraction::OPCItemmgtAdditems(unsigned long hGroup, int nNumO
             if (!id.empty()) ids.push_back(std::move(id));
         }
         std::vector<Handle16> handles;
-        const HRESULT hr = AddItems(group, ids, VT_BSTR, &handles);
+        const HRESULT hr = Checked(server, AddItems(group, ids, VT_BSTR, &handles));
         for (size_t i = 0; i < handles.size(); ++i) phItems[i] = handles[i];
         return AsInteractionResult(hr, "OPCItemmgtAdditems");
     });
@@ -402,22 +510,27 @@ STDMETHODIMP COPCInteraction::OPCItemmgtRemoveitems(unsigned long hGroup, unsign
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, ItemNumber < 0);
         RETURN_HR_IF(E_POINTER, ItemNumber > 0 && !phItems);
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "OPCItemmgtRemoveitems"));
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
-        return AsInteractionResult(RemoveItems(group, phItems, static_cast<size_t>(ItemNumber)),
-                                   "OPCItemmgtRemoveitems");
+        return AsInteractionResult(
+            Checked(server, RemoveItems(group, phItems, static_cast<size_t>(ItemNumber))),
+            "OPCItemmgtRemoveitems");
     });
 }
 
 STDMETHODIMP COPCInteraction::OPCServerRemovegroup(unsigned long hGroup) {
     return com::ComBoundary([&]() -> HRESULT {
-        std::shared_ptr<CSvrInfo> server = CurrentServer();
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "OPCServerRemovegroup"));
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
-        if (!server || !group) return E_FAIL;
+        if (!group) return E_FAIL;
         std::vector<unsigned long> handles;
         for (const auto& entry : group->items) handles.push_back(entry.first);
-        RETURN_IF_FAILED(AsInteractionResult(RemoveItems(group, handles.data(), handles.size()),
-                                             "OPCServerRemovegroup"));
+        RETURN_IF_FAILED(
+            AsInteractionResult(Checked(server, RemoveItems(group, handles.data(), handles.size())),
+                                "OPCServerRemovegroup"));
         return AsInteractionResult(DropGroup(server, group->hClient, TRUE), "OPCServerRemovegroup");
     });
 }
@@ -427,9 +540,12 @@ STDMETHODIMP COPCInteraction::OPCSyncioRead(unsigned long hGroup, int numItems,
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, numItems <= 0);
         RETURN_HR_IF(E_POINTER, !phItems || !pValues);
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "OPCSyncioRead"));
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
-        return AsInteractionResult(SyncRead(group, phItems, numItems, pValues), "OPCSyncioRead");
+        return AsInteractionResult(Checked(server, SyncRead(group, phItems, numItems, pValues)),
+                                   "OPCSyncioRead");
     });
 }
 
@@ -438,9 +554,12 @@ STDMETHODIMP COPCInteraction::OPCSyncioWrite(unsigned long hGroup, int numItems,
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_HR_IF(E_INVALIDARG, numItems <= 0);
         RETURN_HR_IF(E_POINTER, !phItems || !pValues);
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "OPCSyncioWrite"));
         std::shared_ptr<CGrpInfo> group = CurrentGroup(hGroup);
         if (!group) return E_FAIL;
-        return AsInteractionResult(SyncWrite(group, phItems, numItems, pValues), "OPCSyncioWrite");
+        return AsInteractionResult(Checked(server, SyncWrite(group, phItems, numItems, pValues)),
+                                   "OPCSyncioWrite");
     });
 }
 
@@ -448,9 +567,10 @@ STDMETHODIMP COPCInteraction::GetServerInterface(IUnknown** ppUnk) {
     return com::ComBoundary([&]() -> HRESULT {
         RETURN_IF_NULL_POINTER(ppUnk);
         *ppUnk = nullptr;
-        if (!currentServer_ || !currentServer_->server) return E_FAIL;
+        std::shared_ptr<CSvrInfo> server;
+        RETURN_IF_FAILED(AsInteractionResult(UsableCurrent(&server), "GetServerInterface"));
         com::ComPtr<IUnknown> unknown;
-        if (currentServer_->server.query(&unknown) != S_OK) return E_FAIL;
+        if (!server->server || server->server.query(&unknown) != S_OK) return E_FAIL;
         *ppUnk = unknown.detach();
         return S_OK;
     });
@@ -471,7 +591,7 @@ STDMETHODIMP COPCInteraction::Read(VARIANT vAddress, VARIANT* pvValue, VARIANT* 
         RETURN_IF_FAILED(LookupAddress(vAddress, E_FAIL, &found));
         const unsigned long hItem = found.item->hClient;
         com::UniqueVariant value;
-        RETURN_IF_FAILED(SyncRead(found.group, &hItem, 1, value.put()));
+        RETURN_IF_FAILED(Checked(found.server, SyncRead(found.group, &hItem, 1, value.put())));
         const CItemInfo* item = found.group->items.Find(hItem);
         if (!item) return E_FAIL;
         V_VT(pvQuality) = VT_I2;
@@ -487,7 +607,7 @@ STDMETHODIMP COPCInteraction::Write(VARIANT vAddress, VARIANT vValue) {
         ItemLookup found;
         RETURN_IF_FAILED(LookupAddress(vAddress, E_FAIL, &found));
         const unsigned long hItem = found.item->hClient;
-        return SyncWrite(found.group, &hItem, 1, &vValue);
+        return Checked(found.server, SyncWrite(found.group, &hItem, 1, &vValue));
     });
 }
 
@@ -519,6 +639,8 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnkn
             RefreshServerUnknown(*server);
         } else {
             currentServer_ = server.get();
+            const HRESULT hr = Reconnect(server);
+            if (FAILED(hr)) return com::MapFailure(E_FAIL, hr, "Init: the bus server is gone");
         }
         // A connection made for this item alone is not left open without groups.
         com::ScopeExit dropServer([&] {
@@ -529,7 +651,7 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnkn
         Handle16 hGroup = 0;
         const bool addGroup = server->groups.Empty();
         if (addGroup) {
-            const HRESULT hr = AddGroup(server, kAutomaticGroupName, &hGroup);
+            const HRESULT hr = Checked(server, AddGroup(server, kAutomaticGroupName, &hGroup));
             if (FAILED(hr)) return com::MapFailure(E_POINTER, hr, "Init: adding the group");
             automaticGroup_ = hGroup;
         } else {
@@ -551,7 +673,8 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnkn
         }
 
         std::vector<Handle16> handles;
-        const HRESULT added = AddItems(group, {parts.itemId}, requestedType, &handles);
+        const HRESULT added =
+            Checked(server, AddItems(group, {parts.itemId}, requestedType, &handles));
         const CItemInfo* item = SUCCEEDED(added) ? group->items.Find(handles[0]) : nullptr;
         if (!item) return com::MapFailure(E_FAIL, added, "Init: adding the item");
         dropGroup.dismiss();
@@ -567,12 +690,16 @@ STDMETHODIMP COPCInteraction::Init(long /*lCookie*/, IUnknown* pParameter, IUnkn
 STDMETHODIMP COPCInteraction::Terminate(VARIANT vAddress) {
     return com::ComBoundary([&]() -> HRESULT {
         ItemLookup found;
-        RETURN_IF_FAILED(LookupAddress(vAddress, E_INVALIDARG, &found));
+        // A lost server is not connected again for this: the item is not put back.
+        RETURN_IF_FAILED(LookupAddress(vAddress, E_INVALIDARG, &found, false));
         const Handle16 hItem = found.item->hClient;
         OPCHANDLE hServerItem = found.item->hServer;
-        com::ComPtr<IOPCItemMgt> itemMgt = found.group->itemMgt;
-        com::CoTaskMem<HRESULT> errors;
-        RETURN_IF_FAILED(itemMgt->RemoveItems(1, &hServerItem, errors.put()));
+        if (!found.server->lost) {
+            com::ComPtr<IOPCItemMgt> itemMgt = found.group->itemMgt;
+            com::CoTaskMem<HRESULT> errors;
+            RETURN_IF_FAILED(
+                Checked(found.server, itemMgt->RemoveItems(1, &hServerItem, errors.put())));
+        }
         found.group->items.Take(hItem);
         if (!found.group->items.Empty()) return S_OK;
         RETURN_IF_FAILED(DropGroup(found.server, found.group->hClient, FALSE));

@@ -100,10 +100,21 @@ private:
     // OPC client steps shared by the handle-based and the address-based methods.
     HRESULT Connect(const std::wstring& progId, const std::wstring& hostName,
                     std::shared_ptr<CSvrInfo>* out);
+    // Creates the bus-server object of the record's CLSID and host and takes its interfaces.
+    HRESULT CreateServer(CSvrInfo& server);
     HRESULT AddGroup(const std::shared_ptr<CSvrInfo>& server, const std::wstring& name,
                      Handle16* hGroup);
+    // Adds the group to the bus server under the record's name and client handle.
+    HRESULT CreateGroup(CSvrInfo& server, CGrpInfo& group);
     HRESULT AddItems(const std::shared_ptr<CGrpInfo>& group, const std::vector<std::wstring>& ids,
                      VARTYPE requestedType, std::vector<Handle16>* handles);
+    // Adds items under the given client handles: a record under a handle is updated,
+    // a missing one made. `added` gets the handle of each added item, 0 for a failed one;
+    // `callResult` the result of the AddItems call itself.
+    HRESULT AddItemsAs(const std::shared_ptr<CGrpInfo>& group, const std::vector<std::wstring>& ids,
+                       const std::vector<VARTYPE>& types,
+                       const std::vector<Handle16>& clientHandles, std::vector<Handle16>* added,
+                       HRESULT* callResult = nullptr);
     HRESULT RemoveItems(const std::shared_ptr<CGrpInfo>& group, const unsigned long* phItems,
                         size_t count);
     HRESULT SyncRead(const std::shared_ptr<CGrpInfo>& group, const unsigned long* phItems,
@@ -115,7 +126,19 @@ private:
     void DropServer(Handle16 hServer);
     void Teardown();
 
-    HRESULT LookupAddress(const VARIANT& address, HRESULT noServerResult, ItemLookup* found);
+    // A bus server that a call found gone keeps its records, and its groups and items
+    // their handles; the next call that needs it connects again, at most once a
+    // second, and puts its groups and items back into the same handle slots.
+    // Checked() abandons the server when hr is a disconnection and passes hr on.
+    HRESULT Checked(const std::shared_ptr<CSvrInfo>& server, HRESULT hr);
+    HRESULT Reconnect(const std::shared_ptr<CSvrInfo>& server);
+    HRESULT Restore(CSvrInfo& server);
+    // The current server, reconnected when lost; E_FAIL when there is none.
+    HRESULT UsableCurrent(std::shared_ptr<CSvrInfo>* server);
+
+    // `reconnect` false finds a lost server as it is (Terminate only tidies records up).
+    HRESULT LookupAddress(const VARIANT& address, HRESULT noServerResult, ItemLookup* found,
+                          bool reconnect = true);
     std::shared_ptr<CSvrInfo> FindServerByProgId(const std::wstring& progId) const;
     std::shared_ptr<CSvrInfo> CurrentServer() const;
     std::shared_ptr<CGrpInfo> CurrentGroup(unsigned long hGroup) const;

@@ -86,7 +86,22 @@ CItemInfo* CGrpInfo::FindItem(const std::wstring& itemId) const {
     return nullptr;
 }
 
+void CGrpInfo::Abandon() {
+    adviseAgain = adviseAgain || advised;
+    advised = false;
+    adviseCookie = 0;
+    Release();
+}
+
 CSvrInfo::~CSvrInfo() { Release(); }
+
+void CSvrInfo::Abandon(HRESULT why, ULONGLONG now) {
+    lost = true;
+    lostResult = why;
+    lastAttempt = now;
+    for (const auto& entry : groups) entry.second->Abandon();
+    Release();
+}
 
 std::wstring CSvrInfo::Release() {
     std::wstring text;

@@ -56,6 +56,10 @@ public:
     // First item, in handle order, whose ID equals itemId exactly.
     CItemInfo* FindItem(const std::wstring& itemId) const;
 
+    // Drops the interfaces of a group whose server is gone, without calling it:
+    // an Unadvise could only fail. The item records and their handles stay.
+    void Abandon();
+
     std::wstring name;
     Handle16 hClient = 0;
     OPCHANDLE hServer = 0;
@@ -65,6 +69,7 @@ public:
     DWORD locale = 0;
     bool advised = false;
     DWORD adviseCookie = 0;
+    bool adviseAgain = false;  // advised when its server went: advised again at the reconnect
 
     com::ComPtr<IOPCItemMgt> itemMgt;
     com::ComPtr<IOPCGroupStateMgt> groupStateMgt;
@@ -93,10 +98,18 @@ public:
     // diagnostic line per failure. The groups are not touched.
     std::wstring Release();
 
+    // The server is gone (a call failed with a disconnection): its proxies and its
+    // groups' go, the records and their handles stay for the reconnect. `now` is
+    // the tick count from which the next reconnect is counted.
+    void Abandon(HRESULT why, ULONGLONG now);
+
     Handle16 hServer = 0;
     std::wstring hostName;
     std::wstring progId;
     CLSID clsid{};
+    bool lost = false;          // abandoned and not yet reconnected
+    HRESULT lostResult = S_OK;  // what calls get while lost: the last failure
+    ULONGLONG lastAttempt = 0;  // tick count of the loss or of the last reconnect
 
     com::ComPtr<IOPCCommon> common;
     com::ComPtr<IOPCServer> server;

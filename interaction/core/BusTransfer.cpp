@@ -1,6 +1,7 @@
 #include "BusTransfer.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "CommLog.h"
 #include "MessageWait.h"
@@ -168,9 +169,104 @@ com::ComPtr<IvkAsyncInteraction> BusTransfer::Async() const {
     return async_;
 }
 
+ChannelBackoff& ChannelBackoff::Get() {
+    static ChannelBackoff* backoff = new ChannelBackoff;
+    return *backoff;
+}
+
+HRESULT ChannelBackoff::Admit(const std::wstring& channel) {
+    com::CsLock guard(lock_);
+    const auto it = channels_.find(channel);
+    if (it == channels_.end()) return S_OK;
+    State& state = it->second;
+    if (state.probing || clock_() - state.since < kBackoffMs) return state.result;
+    state.probing = true;
+    return S_OK;
+}
+
+void ChannelBackoff::Finished(const std::wstring& channel, HRESULT result) {
+    com::CsLock guard(lock_);
+    if (result == RPC_E_TIMEOUT)
+        channels_[channel] = State{clock_(), result, false};
+    else
+        channels_.erase(channel);
+}
+
+void ChannelBackoff::Clear() {
+    com::CsLock guard(lock_);
+    channels_.clear();
+}
+
+void BusTransfer::SetProfileItem(const std::wstring& channel, const std::wstring& profileItem) {
+    com::CsLock guard(pointerLock_);
+    profileItems_[channel] = profileItem;
+}
+
+bool BusTransfer::SelectDriveProfile(const std::wstring& channel) {
+    std::wstring profileItem;
+    {
+        com::CsLock guard(pointerLock_);
+        const auto it = profileItems_.find(channel);
+        if (it == profileItems_.end()) return false;
+        profileItem = it->second;
+    }
+    const com::ComPtr<IvkInteraction2> interaction = Interaction();
+    if (!interaction) return false;
+    if (CommLog::On())
+        Trace(com::Format(L"    select the drive profile (%ls)", profileItem.c_str()));
+    return SUCCEEDED(interaction->Write(*com::UniqueVariant(std::wstring_view(profileItem)),
+                                        *com::UniqueVariant(kAxolentProfileIdent)));
+}
+
+HRESULT BusTransfer::Exchange(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                              VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
+                              bool asynchronous) {
+    // Synchronous requests queue on the module's lock: each is admitted only when its
+    // turn has come, so that none that waited behind a time-out tries the channel again.
+    std::optional<com::CsLock> turn;
+    if (!asynchronous) turn.emplace(ModuleLock());
+    const std::wstring channel = AddressText(address);
+    ChannelBackoff& backoff = ChannelBackoff::Get();
+    const HRESULT waiting = backoff.Admit(channel);
+    if (FAILED(waiting)) {
+        if (CommLog::On()) Trace(com::Format(L"    no answer lately (%ls)", channel.c_str()));
+        return waiting;
+    }
+    bool writeFailed = false;
+    HRESULT hr = ExchangeOnce(address, telegram, quality, timestamp, maxPolls, timeoutSeconds,
+                              asynchronous, &writeFailed);
+    // A failed write leaves the request in `telegram`. Asynchronous exchanges serve the
+    // identification, which selects the profile before its first request; their failed
+    // writes include completions that never came, which a second try would wait out again.
+    if (writeFailed && !asynchronous && SelectDriveProfile(channel))
+        hr = ExchangeOnce(address, telegram, quality, timestamp, maxPolls, timeoutSeconds,
+                          asynchronous, &writeFailed);
+    backoff.Finished(channel, hr);
+    return hr;
+}
+
+HRESULT BusTransfer::ExchangeOnce(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                                  VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
+                                  bool asynchronous, bool* writeFailed) {
+    *writeFailed = false;
+    return asynchronous ? AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
+                                                            maxPolls, timeoutSeconds)
+                        : Communicate(address, telegram, quality, timestamp, maxPolls,
+                                      timeoutSeconds, writeFailed);
+}
+
 HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
                                                   VARIANT* quality, VARIANT* timestamp,
                                                   ULONG maxPolls, ULONG timeoutSeconds) {
+    bool writeFailed = false;
+    return Communicate(address, telegram, quality, timestamp, maxPolls, timeoutSeconds,
+                       &writeFailed);
+}
+
+HRESULT BusTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                                 VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
+                                 bool* writeFailed) {
+    *writeFailed = false;
     com::CsLock guard(ModuleLock());
     CommunicationScope bracket;
     const com::ComPtr<IvkInteraction2> interaction = Interaction();
@@ -179,7 +275,9 @@ HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIAN
     VariantInit(timestamp);
 
     if (CommLog::On()) Trace(L"    InteractionObj->Write");
-    RETURN_IF_FAILED(interaction->Write(address, *telegram));
+    const HRESULT written = interaction->Write(address, *telegram);
+    *writeFailed = FAILED(written);
+    RETURN_IF_FAILED(written);
 
     const DATE deadline = NowWholeSeconds() + timeoutSeconds / 86400.0;
     VariantClear(telegram);
@@ -321,11 +419,8 @@ HRESULT TelegramTransfer::Communicate(const VARIANT& address, VARIANT* telegram,
                                       VARIANT* timestamp, PollLimit limit) {
     const ULONG maxPolls =
         limit == PollLimit::Read ? settings_.maxPollCountRead : settings_.maxPollCountWrite;
-    return asynchronous_
-               ? transfer_.AsyncCommunicateWithAxolentServer(address, telegram, quality, timestamp,
-                                                             maxPolls, settings_.timeoutSeconds)
-               : transfer_.CommunicateWithAxolentServer(address, telegram, quality, timestamp,
-                                                        maxPolls, settings_.timeoutSeconds);
+    return transfer_.Exchange(address, telegram, quality, timestamp, maxPolls,
+                              settings_.timeoutSeconds, asynchronous_);
 }
 
 }  // namespace orvane::interaction

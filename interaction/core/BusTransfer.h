@@ -8,6 +8,7 @@
 #include <oleauto.h>
 
 #include <deque>
+#include <map>
 #include <string>
 
 #include "ParameterChannel.h"
@@ -23,6 +24,9 @@ namespace orvane::interaction {
 // synchronous transfers, item and bulk operations exclude each other under it. It
 // is re-entrant, as item operations call the transfer while holding it.
 com::CriticalSection& ModuleLock();
+
+// The profile ident number that selects the Axolent drive profile on a slave's channel.
+constexpr LONG kAxolentProfileIdent = 0x3A00;
 
 // One asynchronous bus-server call that waits for its completion.
 struct PendingRequest {
@@ -71,6 +75,38 @@ private:
     com::ComPtr<IUnknown> callback_;
 };
 
+// Channels whose drive did not answer. An unanswered request costs the full poll
+// limit, under the module's lock for synchronous ones; a pass over the items of an
+// offline drive would block all bus traffic for that long per item. For a second
+// after a request to a channel timed out, every request to it fails at once with the
+// same result; then one request probes the channel again. Process-wide: every
+// interaction object of the process reaches the same drives.
+class ChannelBackoff {
+public:
+    static constexpr ULONGLONG kBackoffMs = 1000;
+    using Clock = ULONGLONG (*)();
+
+    static ChannelBackoff& Get();
+    explicit ChannelBackoff(Clock clock = &::GetTickCount64) : clock_(clock) {}
+
+    // S_OK: the request may go (after a back-off, as the one probe); otherwise the
+    // result to fail with at once. Every admitted request reports to Finished().
+    HRESULT Admit(const std::wstring& channel);
+    void Finished(const std::wstring& channel, HRESULT result);
+    void Clear();  // tests
+
+private:
+    struct State {
+        ULONGLONG since = 0;  // tick count of the time-out
+        HRESULT result = S_OK;
+        bool probing = false;
+    };
+
+    Clock clock_;
+    com::CriticalSection lock_;  // guards channels_
+    std::map<std::wstring, State> channels_;
+};
+
 class BusTransfer {
 public:
     void SetConnection(com::ComPtr<IvkInteraction2> interaction,
@@ -86,11 +122,30 @@ public:
                                               VARIANT* quality, VARIANT* timestamp, ULONG maxPolls,
                                               ULONG timeoutSeconds);
 
+    // A transfer as parameter requests make it: a channel in back-off fails at once
+    // (ChannelBackoff), and when the bus server refuses the channel write of a synchronous
+    // exchange, the slave's profile ident item is written with the drive profile and the
+    // request is tried once more (a restarted bus server has every slave's profile unselected).
+    HRESULT Exchange(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                     VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds, bool asynchronous);
+    // The profile ident item of the slave behind `channel` (bus-server addresses).
+    void SetProfileItem(const std::wstring& channel, const std::wstring& profileItem);
+
     HRESULT BlockingAsyncWrite(const VARIANT& address, const VARIANT& value);
     HRESULT BlockingAsyncRead(const VARIANT& address, VARIANT* value, VARIANT* quality,
                               VARIANT* timestamp);
 
 private:
+    // `writeFailed` tells a failure of the channel write from one of the polls.
+    HRESULT Communicate(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                        VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
+                        bool* writeFailed);
+    HRESULT ExchangeOnce(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
+                         VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
+                         bool asynchronous, bool* writeFailed);
+    // Writes the drive profile to the channel's profile ident item; false when the
+    // channel has none or the write fails.
+    bool SelectDriveProfile(const std::wstring& channel);
     HRESULT StartAndWait(IvkAsyncInteraction* async, PendingRequest& request,
                          const VARIANT& address, const VARIANT* value);
     com::ComPtr<IvkInteraction2> Interaction() const;
@@ -98,9 +153,10 @@ private:
 
     // Set while transfers of other threads may run: each transfer works on its own
     // reference, taken under this lock (never held during a call).
-    mutable com::CriticalSection pointerLock_;  // guards the two pointers
+    mutable com::CriticalSection pointerLock_;  // guards the two pointers and profileItems_
     com::ComPtr<IvkInteraction2> interaction_;  // the "InteractionObj"
     com::ComPtr<IvkAsyncInteraction> async_;
+    std::map<std::wstring, std::wstring> profileItems_;  // channel -> profile ident item
     DWORD completionTimeout_ = 30000;
 };
 

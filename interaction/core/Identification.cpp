@@ -20,8 +20,6 @@ constexpr wchar_t kChannelParameter[] = L"__SlotI0S47D8209";
 constexpr wchar_t kAxisParameter[] = L"__axis";
 // An access path that names no bus address: such a device is never asked.
 constexpr wchar_t kInternalDevice[] = L"intern";
-// The drive profile that the channel must speak.
-constexpr LONG kAxolentProfileIdent = 0x3A00;
 
 void Trace(const wchar_t* format, const std::wstring& name) {
     if (CommLog::On()) CommLog::Write(com::Format(format, name.c_str()));
@@ -123,6 +121,7 @@ HRESULT InteractionCore::BindChannel(const std::shared_ptr<DeviceRecord>& device
                                    OPC_READABLE | OPC_WRITEABLE, VT_ARRAY | VT_UI1, *empty));
     if (auto hidden = channel.try_query<VKModelParameter2>()) RETURN_IF_FAILED(hidden->SetFlags(1));
     RETURN_IF_FAILED(BindOnBusServer(connection.get(), channel));
+    transfer_.SetProfileItem(channelAddress, profileAddress);
     com::CsLock guard(lock_);
     device->channel = channelAddress;
     return S_OK;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,37 @@ TEST(CGrpInfo, ReleaseOrderAndDiagnostics) {
     log.clear();
     EXPECT_EQ(L"", group.Release());
     EXPECT_TRUE(log.empty()) << "second Release touched " << log.size() << " interfaces";
+}
+
+// A server that is gone is not called: no Unadvise, but every proxy goes, and the
+// records keep their handles for the reconnect.
+TEST(CSvrInfo, AbandonDropsProxiesAndKeepsRecords) {
+    Log log;
+    FakeItemMgt itemMgt(&log, "ItemMgt", 0);
+    FakeConnectionPoint point(&log, S_OK);
+    CSvrInfo server;
+    auto group = std::make_shared<CGrpInfo>();
+    group->hClient = 3;
+    group->itemMgt.attach(&itemMgt);
+    group->connectionPoint.attach(&point);
+    group->advised = true;
+    group->adviseCookie = 5;
+    auto item = std::make_shared<CItemInfo>();
+    item->hClient = 7;
+    group->items.Insert(7, item);
+    server.groups.Insert(3, group);
+
+    server.Abandon(RPC_E_DISCONNECTED, 1234);
+    const Log expected = {"ItemMgt.Release", "ConnectionPoint.Release"};
+    EXPECT_EQ(expected, log) << "calls on a gone server";
+    EXPECT_TRUE(server.lost);
+    EXPECT_EQ(RPC_E_DISCONNECTED, server.lostResult);
+    EXPECT_EQ(1234u, server.lastAttempt);
+    EXPECT_EQ(group.get(), server.groups.Find(3));
+    EXPECT_EQ(item.get(), group->items.Find(7));
+    EXPECT_FALSE(group->advised);
+    EXPECT_TRUE(group->adviseAgain) << "the reconnect advises it again";
+    EXPECT_FALSE(group->itemMgt);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ class IdentificationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+        ChannelBackoff::Get().Clear();
         SetRegString(HKEY_CURRENT_USER, std::wstring(kScratchKey) + L"\\BusServers",
                      L"BusServerProgID", kSimProgId);
         // An offline drive's reads give up after a second or two instead of 300.

@@ -195,6 +195,25 @@ TEST_F(ItemAccessTest, AxesAndDriveErrors) {
     EXPECT_TRUE(FAILED(Read(Drive(offline), &value)));
 }
 
+// An offline drive holds the bus for the full answer time-out once, not once per item
+// read: within the next second its reads fail at once, without a request.
+TEST_F(ItemAccessTest, OfflineDriveIsNotAskedAgainWithinASecond) {
+    MakeCore();
+    Check();
+    const auto item = MakeItem(kSpeed, true);
+    ASSERT_EQ(Hr{S_OK}, Hr{Init(item.get())});
+    ChannelBackoff::Get().Clear();
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_.SetSimFlag(L"Sim/Slave3/Offline", true)});
+    std::string value;
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Read(Drive(kSpeed), &value)}) << "no answer";
+    const LONG requests = Requests(3);
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{Read(Drive(kSpeed), &value)}) << "the same result at once";
+    EXPECT_EQ(requests, Requests(3)) << "a request to the offline drive within the second";
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_.SetSimFlag(L"Sim/Slave3/Offline", false)});
+    ChannelBackoff::Get().Clear();
+    EXPECT_EQ(Hr{S_OK}, Hr{Read(Drive(kSpeed), &value)}) << "back on the bus";
+}
+
 TEST_F(ItemAccessTest, BadInput) {
     MakeCore();
     Check();

@@ -27,6 +27,8 @@ class ItemFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kItemsKey);
+        // No back-off left by an earlier test's offline drive.
+        ChannelBackoff::Get().Clear();
         SetRegString(HKEY_CURRENT_USER, std::wstring(kItemsKey) + L"\\BusServers",
                      L"BusServerProgID", kSimProgId);
         // The offline drive's reads give up after two seconds instead of 300.

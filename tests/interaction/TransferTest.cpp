@@ -126,6 +126,7 @@ protected:
         ASSERT_EQ(Hr{S_OK}, Hr{sim_->Reset()}) << "Sim/Reset";
         ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetNumber(sim_->latency, 2)}) << "Write LatencyMs 2";
         ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&counting_, sim_->interaction.get())});
+        ChannelBackoff::Get().Clear();
         transfer_.SetConnection(com::ComPtr<IvkInteraction2>(counting_.get()), sim_->async);
         transfer_.SetCompletionTimeout(20000);
     }
@@ -487,6 +488,101 @@ TEST_F(ScriptedTransferTest, TransactionIdsSkipAllOnes) {
     EXPECT_EQ(0xFFFFFFFDu, static_cast<DWORD>(async_->transactionIds[0]));
     EXPECT_EQ(0xFFFFFFFEu, static_cast<DWORD>(async_->transactionIds[1]));
     EXPECT_EQ(0u, static_cast<DWORD>(async_->transactionIds[2])) << "0xFFFFFFFF is never issued";
+}
+
+// A channel in back-off is not written at all: the offline drive's requests stop
+// counting in the simulator.
+TEST_F(SimTransferTest, RequestsToATimedOutChannelFailAtOnceForASecond) {
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_->SetFlag(sim_->offline, true)});
+    auto exchange = [&] {
+        com::UniqueVariant telegram = Read964Request(), quality, timestamp;
+        return transfer_.Exchange(*Text(sim_->channel), telegram.get(), quality.put(),
+                                  timestamp.put(), 2, 300, false);
+    };
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{exchange()}) << "an offline drive does not answer";
+    const LONG requests = sim_->SimNumber(L"Sim/Slave3/Requests");
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{exchange()}) << "within the back-off";
+    EXPECT_EQ(requests, sim_->SimNumber(L"Sim/Slave3/Requests")) << "the second request was sent";
+    EXPECT_EQ(1, counting_->writes);
+}
+
+TEST(ChannelBackoff, OneProbeAfterASecond) {
+    static ULONGLONG now = 5000;
+    ChannelBackoff backoff([] { return now; });
+    EXPECT_EQ(Hr{S_OK}, Hr{backoff.Admit(L"A")});
+    backoff.Finished(L"A", RPC_E_TIMEOUT);
+    now += ChannelBackoff::kBackoffMs - 1;
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{backoff.Admit(L"A")}) << "within the second";
+    EXPECT_EQ(Hr{S_OK}, Hr{backoff.Admit(L"B")}) << "another channel";
+    now += 1;
+    EXPECT_EQ(Hr{S_OK}, Hr{backoff.Admit(L"A")}) << "the probe";
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{backoff.Admit(L"A")}) << "while the probe runs";
+    backoff.Finished(L"A", RPC_E_TIMEOUT);
+    EXPECT_EQ(Hr{RPC_E_TIMEOUT}, Hr{backoff.Admit(L"A")}) << "a failed probe starts a new second";
+    now += ChannelBackoff::kBackoffMs;
+    EXPECT_EQ(Hr{S_OK}, Hr{backoff.Admit(L"A")});
+    backoff.Finished(L"A", E_ACCESSDENIED);
+    EXPECT_EQ(Hr{S_OK}, Hr{backoff.Admit(L"A")}) << "any other result ends the back-off";
+}
+
+// A bus server whose channel refuses requests until the profile ident item holds the
+// drive profile, as a restarted one does; answers every request with `response`.
+class ProfileChannel : public com::Object<test_support::NotImplementedDispatch<IvkInteraction2>> {
+public:
+    std::vector<std::wstring> writes;
+    bool profileSelected = false;
+    HRESULT profileResult = S_OK;
+
+    STDMETHODIMP Read(VARIANT, VARIANT* pvValue, VARIANT* pvQuality, VARIANT*) override {
+        V_VT(pvQuality) = VT_I2;
+        V_I2(pvQuality) = 0xC0;
+        return MakeTelegram({0x05, 0x01, 0x00, 0x01, 0x06, 0x01, 0x00, 0x2A}, pvValue);
+    }
+    STDMETHODIMP Write(VARIANT vAddress, VARIANT vValue) override {
+        const std::wstring address = V_BSTR(&vAddress);
+        writes.push_back(address);
+        if (address == L"opc://X/P") {
+            profileSelected = SUCCEEDED(profileResult) && V_VT(&vValue) == VT_I4 &&
+                              V_I4(&vValue) == kAxolentProfileIdent;
+            return profileResult;
+        }
+        return profileSelected ? S_OK : HRESULT_FROM_WIN32(ERROR_NOT_READY);
+    }
+    STDMETHODIMP Init(long, IUnknown*, IUnknown**, VARTYPE*) override { return E_NOTIMPL; }
+    STDMETHODIMP Terminate(VARIANT) override { return E_NOTIMPL; }
+};
+
+TEST(ProfileReselection, RefusedChannelWriteSelectsTheProfileAndRetriesOnce) {
+    struct Case {
+        const char* name;
+        bool knownProfileItem;
+        HRESULT profileResult;
+        HRESULT result;
+        std::vector<std::wstring> writes;
+    } cases[] = {
+        {"profile item known", true, S_OK, S_OK, {L"opc://X/C", L"opc://X/P", L"opc://X/C"}},
+        {"profile item unknown", false, S_OK, HRESULT_FROM_WIN32(ERROR_NOT_READY), {L"opc://X/C"}},
+        {"profile write refused",
+         true,
+         E_ACCESSDENIED,
+         HRESULT_FROM_WIN32(ERROR_NOT_READY),
+         {L"opc://X/C", L"opc://X/P"}},
+    };
+    ChannelBackoff::Get().Clear();
+    for (const Case& c : cases) {
+        com::ComPtr<ProfileChannel> bus;
+        ASSERT_EQ(Hr{S_OK}, Hr{com::MakeObject(&bus)});
+        bus->profileResult = c.profileResult;
+        BusTransfer transfer;
+        transfer.SetConnection(com::ComPtr<IvkInteraction2>(bus.get()), nullptr);
+        if (c.knownProfileItem) transfer.SetProfileItem(L"opc://X/C", L"opc://X/P");
+        com::UniqueVariant telegram = Read964Request(), quality, timestamp;
+        EXPECT_EQ(Hr{c.result},
+                  Hr{transfer.Exchange(*Text(L"opc://X/C"), telegram.get(), quality.put(),
+                                       timestamp.put(), 3, 300, false)})
+            << c.name;
+        EXPECT_EQ(c.writes, bus->writes) << c.name;
+    }
 }
 
 TEST(MessageWait, WaitsDispatchAndTimeOut) {
