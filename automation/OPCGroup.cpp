@@ -144,6 +144,7 @@ HRESULT COPCGroupImpl::RemoveFromServer(IOPCServer* server) {
     itemMgt_.reset();
     syncIO_.reset();
     asyncIO2_.reset();
+    asyncIO_.reset();
     if (!hadGroup || !server) return S_OK;
     return server->RemoveGroup(serverGroup_, FALSE);
 }
@@ -163,6 +164,20 @@ IOPCSyncIO* COPCGroupImpl::SyncIO() {
 IOPCAsyncIO2* COPCGroupImpl::AsyncIO2() {
     if (!asyncIO2_ && state_) asyncIO2_ = state_.try_query<IOPCAsyncIO2>();
     return asyncIO2_.get();
+}
+
+IOPCAsyncIO* COPCGroupImpl::AsyncIO() {
+    if (!asyncIO_ && state_) asyncIO_ = state_.try_query<IOPCAsyncIO>();
+    return asyncIO_.get();
+}
+
+void COPCGroupImpl::Started(HRESULT hr, DWORD serverId, StreamSubscription::Kind kind,
+                            LONG clientId) {
+    if (SUCCEEDED(hr) && serverId != 0) streams_.Started(this, serverId, kind, clientId);
+}
+
+void COPCGroupImpl::OnStream(CLIPFORMAT format, const BYTE* block, size_t size) {
+    streams_.Receive(this, format, block, size);
 }
 
 STDMETHODIMP COPCGroupImpl::get_Parent(IOPCAutoServer** ppParent) {
@@ -239,8 +254,12 @@ STDMETHODIMP COPCGroupImpl::put_IsSubscribed(VARIANT_BOOL IsSubscribed) {
 
 HRESULT COPCGroupImpl::Subscribe() {
     auto container = state_.try_query<IConnectionPointContainer>();
-    // TODO(da1): groups without a container deliver through IDataObject streams.
-    RETURN_HR_IF(E_FAIL, !container);
+    if (!container) {
+        // A DA 1.0 group.
+        RETURN_HR_IF(E_FAIL, FAILED(streams_.Advise(state_.try_query<IDataObject>().get(), this)));
+        subscribed_ = true;
+        return S_OK;
+    }
     com::ComPtr<IConnectionPoint> point;
     RETURN_HR_IF(E_FAIL,
                  FAILED(container->FindConnectionPoint(__uuidof(IOPCDataCallback), point.put())));
@@ -258,6 +277,10 @@ HRESULT COPCGroupImpl::Subscribe() {
 }
 
 void COPCGroupImpl::Unsubscribe() {
+    if (streams_.advised()) {
+        streams_.Unadvise();
+        subscribed_ = false;
+    }
     if (!callback_) return;
     if (auto container = state_.try_query<IConnectionPointContainer>()) {
         com::ComPtr<IConnectionPoint> point;
@@ -432,17 +455,26 @@ STDMETHODIMP COPCGroupImpl::AsyncRead(LONG NumItems, SAFEARRAY** ServerHandles, 
         std::vector<LONG> handles;
         RETURN_IF_FAILED(ClientHandlesOf(ServerHandles, NumItems, &handles));
         IOPCAsyncIO2* io = AsyncIO2();
-        RETURN_HR_IF(E_FAIL, !io);
+        IOPCAsyncIO* io1 = io ? nullptr : AsyncIO();
+        RETURN_HR_IF(E_FAIL, !io && !io1);
         ResolvedItems resolved;
         RETURN_IF_FAILED(items_->Resolve(handles, &resolved));
         DWORD cancelId = 0;
         if (!resolved.serverHandles.empty()) {
             HRESULT* rawErrors = nullptr;
-            RETURN_IF_FAILED(io->Read(static_cast<DWORD>(resolved.serverHandles.size()),
-                                      resolved.serverHandles.data(),
-                                      static_cast<DWORD>(TransactionID), &cancelId, &rawErrors));
+            const DWORD count = static_cast<DWORD>(resolved.serverHandles.size());
+            HRESULT hr;
+            if (io) {
+                hr = io->Read(count, resolved.serverHandles.data(),
+                              static_cast<DWORD>(TransactionID), &cancelId, &rawErrors);
+            } else {
+                hr = io1->Read(streams_.dataConnection(), OPC_DS_DEVICE, count,
+                               resolved.serverHandles.data(), &cancelId, &rawErrors);
+            }
             com::CoTaskMem<HRESULT> serverErrors(rawErrors);
+            RETURN_IF_FAILED(hr);
             resolved.Merge(rawErrors);
+            if (io1) Started(hr, cancelId, StreamSubscription::Kind::kRead, TransactionID);
         }
         RETURN_IF_FAILED(PutOneBasedLongs(
             std::vector<LONG>(resolved.errors.begin(), resolved.errors.end()), Errors));
@@ -460,7 +492,8 @@ STDMETHODIMP COPCGroupImpl::AsyncWrite(LONG NumItems, SAFEARRAY** ServerHandles,
         RETURN_IF_FAILED(ClientHandlesOf(ServerHandles, NumItems, &handles));
         RETURN_IF_FAILED(ReadClientVariants(*Values, NumItems, VT_VARIANT, &values));
         IOPCAsyncIO2* io = AsyncIO2();
-        RETURN_HR_IF(E_FAIL, !io);
+        IOPCAsyncIO* io1 = io ? nullptr : AsyncIO();
+        RETURN_HR_IF(E_FAIL, !io && !io1);
         ResolvedItems resolved;
         RETURN_IF_FAILED(items_->Resolve(handles, &resolved));
         DWORD cancelId = 0;
@@ -468,11 +501,19 @@ STDMETHODIMP COPCGroupImpl::AsyncWrite(LONG NumItems, SAFEARRAY** ServerHandles,
             std::vector<VARIANT> written;
             for (size_t position : resolved.positions) written.push_back(*values[position]);
             HRESULT* rawErrors = nullptr;
-            RETURN_IF_FAILED(io->Write(static_cast<DWORD>(written.size()),
-                                       resolved.serverHandles.data(), written.data(),
-                                       static_cast<DWORD>(TransactionID), &cancelId, &rawErrors));
+            const DWORD count = static_cast<DWORD>(written.size());
+            HRESULT hr;
+            if (io) {
+                hr = io->Write(count, resolved.serverHandles.data(), written.data(),
+                               static_cast<DWORD>(TransactionID), &cancelId, &rawErrors);
+            } else {
+                hr = io1->Write(streams_.writeConnection(), count, resolved.serverHandles.data(),
+                                written.data(), &cancelId, &rawErrors);
+            }
             com::CoTaskMem<HRESULT> serverErrors(rawErrors);
+            RETURN_IF_FAILED(hr);
             resolved.Merge(rawErrors);
+            if (io1) Started(hr, cancelId, StreamSubscription::Kind::kWrite, TransactionID);
         }
         RETURN_IF_FAILED(PutOneBasedLongs(
             std::vector<LONG>(resolved.errors.begin(), resolved.errors.end()), Errors));
@@ -482,20 +523,34 @@ STDMETHODIMP COPCGroupImpl::AsyncWrite(LONG NumItems, SAFEARRAY** ServerHandles,
 }
 
 STDMETHODIMP COPCGroupImpl::AsyncRefresh(SHORT Source, LONG TransactionID, LONG* CancelID) {
-    RETURN_HR_IF(E_INVALIDARG, !CancelID);
-    IOPCAsyncIO2* io = AsyncIO2();
-    RETURN_HR_IF(E_FAIL, !io);
-    DWORD cancelId = 0;
-    RETURN_IF_FAILED(io->Refresh2(static_cast<OPCDATASOURCE>(Source),
-                                  static_cast<DWORD>(TransactionID), &cancelId));
-    *CancelID = static_cast<LONG>(cancelId);
-    return S_OK;
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !CancelID);
+        const auto source = static_cast<OPCDATASOURCE>(Source);
+        DWORD cancelId = 0;
+        if (IOPCAsyncIO2* io = AsyncIO2()) {
+            RETURN_IF_FAILED(io->Refresh2(source, static_cast<DWORD>(TransactionID), &cancelId));
+        } else {
+            IOPCAsyncIO* io1 = AsyncIO();
+            RETURN_HR_IF(E_FAIL, !io1);
+            const HRESULT hr = io1->Refresh(streams_.dataConnection(), source, &cancelId);
+            RETURN_IF_FAILED(hr);
+            Started(hr, cancelId, StreamSubscription::Kind::kRefresh, TransactionID);
+        }
+        *CancelID = static_cast<LONG>(cancelId);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP COPCGroupImpl::AsyncCancel(LONG CancelID) {
-    IOPCAsyncIO2* io = AsyncIO2();
-    RETURN_HR_IF(E_FAIL, !io);
-    return io->Cancel2(static_cast<DWORD>(CancelID));
+    if (IOPCAsyncIO2* io = AsyncIO2()) return io->Cancel2(static_cast<DWORD>(CancelID));
+    IOPCAsyncIO* io1 = AsyncIO();
+    RETURN_HR_IF(E_FAIL, !io1);
+    // A DA 1.0 server sends nothing for a cancelled call: the event comes from here.
+    RETURN_IF_FAILED(io1->Cancel(static_cast<DWORD>(CancelID)));
+    LONG transactionId = 0;
+    if (streams_.Cancelled(static_cast<DWORD>(CancelID), &transactionId))
+        OnCancelComplete(static_cast<DWORD>(transactionId));
+    return S_OK;
 }
 
 struct COPCGroupImpl::Arrays {

@@ -3,7 +3,8 @@
 //
 // The group holds its server-side interfaces; the OPC server holds only a small callback object
 // that points back weakly (cleared when the group unsubscribes), so no reference cycle crosses
-// the process boundary.
+// the process boundary. A DA 1.0 server's group (no connection points) delivers through
+// IDataObject streams and takes asynchronous calls through IOPCAsyncIO.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include "com/ComPtr.h"
 #include "com/ConnectionPoint.h"
 #include "ScriptDispatch.h"
+#include "StreamSubscription.h"
 #include "com/Dispatch.h"
 #include "com/ErrorInfo.h"
 #include "com/Object.h"
@@ -100,6 +102,8 @@ public:
     void OnWriteComplete(DWORD transactionId, DWORD count, const OPCHANDLE* items,
                          const HRESULT* errors);
     void OnCancelComplete(DWORD transactionId);
+    // From the DA 1.0 stream sink.
+    void OnStream(CLIPFORMAT format, const BYTE* block, size_t size);
 
 protected:
     HRESULT FinalConstruct() override;
@@ -107,6 +111,9 @@ protected:
 
 private:
     IOPCAsyncIO2* AsyncIO2();
+    IOPCAsyncIO* AsyncIO();
+    // After a DA 1.0 call the server took as `serverId`.
+    void Started(HRESULT hr, DWORD serverId, StreamSubscription::Kind kind, LONG clientId);
     HRESULT Subscribe();
     void Unsubscribe();
     // Takes the state the server reports (GetState).
@@ -133,6 +140,8 @@ private:
     com::ComPtr<IOPCItemMgt> itemMgt_;
     com::ComPtr<IOPCSyncIO> syncIO_;
     com::ComPtr<IOPCAsyncIO2> asyncIO2_;
+    com::ComPtr<IOPCAsyncIO> asyncIO_;
+    StreamSubscription streams_;
     com::ComPtr<CDataCallback> callback_;
     DWORD callbackCookie_ = 0;
     com::ComPtr<COPCItems> items_;

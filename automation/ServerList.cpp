@@ -71,6 +71,10 @@ bool IsLocalNode(std::wstring_view node) {
 
 LSTATUS OpenClassesRoot(const std::wstring& node, com::RegKey* classes) {
     if (IsLocalNode(node)) return classes->Open(HKEY_CLASSES_ROOT, L"");
+    return OpenRemoteClassesRoot(node, classes);
+}
+
+LSTATUS OpenRemoteClassesRoot(const std::wstring& node, com::RegKey* classes) {
     const std::wstring unc = L"\\\\" + std::wstring(BareNode(node));
     com::RegKey machine;
     const LSTATUS status = ::RegConnectRegistryW(unc.c_str(), HKEY_LOCAL_MACHINE, machine.put());

@@ -30,6 +30,8 @@ bool IsLocalNode(std::wstring_view node);
 // The classes root to scan: HKEY_CLASSES_ROOT locally; on another node its HKLM
 // "SOFTWARE\Classes" through a remote registry connection (HKCR cannot be opened remotely).
 LSTATUS OpenClassesRoot(const std::wstring& node, com::RegKey* classes);
+// The node's HKLM "SOFTWARE\Classes" through a remote registry connection, whatever the node.
+LSTATUS OpenRemoteClassesRoot(const std::wstring& node, com::RegKey* classes);
 
 // Every key of `classes` with an "OPC" subkey and a "CLSID" subkey whose default value is a
 // class ID, in the registry's order, user type empty.

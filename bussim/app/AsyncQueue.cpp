@@ -58,7 +58,7 @@ void AsyncQueue::Run() {
             entry = std::move(queue_.front());
             queue_.pop_front();
         }
-        entry.job(entry.cancelled);
+        entry.job(entry.cancelId, entry.cancelled);
     }
 }
 

@@ -15,8 +15,8 @@ namespace bussim {
 
 class AsyncQueue {
 public:
-    // Runs the job with cancelled == true when Cancel came first.
-    using Job = std::function<void(bool cancelled)>;
+    // Runs the job with its cancel ID, and cancelled == true when Cancel came first.
+    using Job = std::function<void(DWORD cancelId, bool cancelled)>;
 
     static AsyncQueue& Get();
 

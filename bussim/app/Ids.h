@@ -17,6 +17,14 @@ constexpr wchar_t kProgIdVersioned[] = L"Orvane.BusSimulator.1";
 constexpr wchar_t kClassName[] = L"Orvane Bus Simulator";
 constexpr wchar_t kVendorName[] = L"Axolent";
 
+// The DA 1.0 face: same process, same bus.
+// {6B1F2C42-8D3E-4A51-9C27-3E5A0D4B7F11}
+constexpr CLSID kClsidBusSimulatorDA1 = {
+    0x6B1F2C42, 0x8D3E, 0x4A51, {0x9C, 0x27, 0x3E, 0x5A, 0x0D, 0x4B, 0x7F, 0x11}};
+constexpr wchar_t kClsidDA1Text[] = L"6B1F2C42-8D3E-4A51-9C27-3E5A0D4B7F11";
+constexpr wchar_t kProgIdDA1[] = L"Orvane.BusSimulatorDA1";
+constexpr wchar_t kClassNameDA1[] = L"Orvane Bus Simulator (OPC DA 1.0)";
+
 // The bus-server categories that clients of a bus server look for.
 // {276BC1C1-0BC1-11D4-A78F-525405F5B2CF}
 constexpr CATID kCatidBusServer10 = {

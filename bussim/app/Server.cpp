@@ -179,20 +179,30 @@ LiveServers& Live() {
 }
 }  // namespace
 
-COPCBusServer::COPCBusServer() : groups_(std::make_shared<GroupTable>()) {
+COPCBusServer::COPCBusServer(Face face) : face_(face), groups_(std::make_shared<GroupTable>()) {
+    if (face_ != Face::kDa20) return;
     shutdown_ = &AddConnectionPoint(__uuidof(IOPCShutdown));
     std::lock_guard<std::mutex> lock(Live().mutex);
     Live().points.push_back(shutdown_);
 }
 
+void* COPCBusServer::FindInterface(REFIID riid) noexcept {
+    if (face_ == Face::kDa10 &&
+        (riid == __uuidof(IOPCCommon) || riid == __uuidof(IOPCBrowseServerAddressSpace) ||
+         riid == __uuidof(IOPCItemProperties)))
+        return nullptr;
+    return Base::FindInterface(riid);
+}
+
 void COPCBusServer::FinalRelease() {
+    // Groups the client did not remove go with the server object.
+    groups_->Close();
+    if (!shutdown_) return;
     {
         std::lock_guard<std::mutex> lock(Live().mutex);
         auto& points = Live().points;
         points.erase(std::remove(points.begin(), points.end(), shutdown_), points.end());
     }
-    // Groups the client did not remove go with the server object.
-    groups_->Close();
     shutdown_->DisconnectAll();
 }
 
@@ -232,7 +242,7 @@ STDMETHODIMP COPCBusServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwReque
         state.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
         state.lcid = dwLCID;
         com::ComPtr<CSimGroup> group;
-        RETURN_IF_FAILED(com::MakeObject(&group, groups_, state));
+        RETURN_IF_FAILED(com::MakeObject(&group, groups_, state, face_));
         OPCHANDLE handle = 0;
         RETURN_IF_FAILED(groups_->Add(group, state.name, &handle));
         group->SetServerHandle(handle);

@@ -1,5 +1,7 @@
 // The simulator's OPC server object: groups, status, error texts, locale and
 // the browsable address space. One per client connection; all share the bus.
+// The DA 1.0 face is the same object without browsing, properties, IOPCCommon
+// and shutdown point, whose groups deliver through IDataObject streams.
 #pragma once
 
 #include <windows.h>
@@ -20,9 +22,12 @@ namespace bussim {
 
 class COPCBusServer : public com::Object<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
                                          IOPCItemProperties, com::ConnectionPointContainer> {
+    using Base = com::Object<IOPCServer, IOPCCommon, IOPCBrowseServerAddressSpace,
+                             IOPCItemProperties, com::ConnectionPointContainer>;
+
 public:
     // Every client gets a server object of its own.
-    COPCBusServer();
+    explicit COPCBusServer(Face face = Face::kDa20);
 
     // IOPCServer
     STDMETHODIMP AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
@@ -64,14 +69,21 @@ public:
 
 protected:
     void FinalRelease() override;
+    void* FindInterface(REFIID riid) noexcept override;
 
 private:
-    com::ConnectionPoint* shutdown_;
+    const Face face_;
+    com::ConnectionPoint* shutdown_ = nullptr;  // DA 2.0 only
     const std::shared_ptr<GroupTable> groups_;
     com::CriticalSection lock_;  // guards the members below
     LCID lcid_ = 0x409;
     std::wstring clientName_;
     AddressSpace::Position position_;  // browse position
+};
+
+class COPCBusServerDA1 final : public COPCBusServer {
+public:
+    COPCBusServerDA1() : COPCBusServer(Face::kDa10) {}
 };
 
 // Sends a shutdown request with `reason` to the clients of every server object of the process.

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "AsyncQueue.h"
+#include "DataStream.h"
 #include "ItemEnum.h"
 #include "SimHost.h"
 #include "Values.h"
@@ -42,10 +43,17 @@ bool SupportedLocale(DWORD lcid) {
 
 }  // namespace
 
-CSimGroup::CSimGroup(std::shared_ptr<GroupTable> table, GroupState state)
-    : table_(std::move(table)), state_(std::move(state)) {
+CSimGroup::CSimGroup(std::shared_ptr<GroupTable> table, GroupState state, Face face)
+    : table_(std::move(table)), face_(face), state_(std::move(state)) {
     // One client callback per group, as OPC DA 2.0 allows.
-    dataCallback_ = &AddConnectionPoint(__uuidof(IOPCDataCallback), 1);
+    if (face_ == Face::kDa20) dataCallback_ = &AddConnectionPoint(__uuidof(IOPCDataCallback), 1);
+}
+
+void* CSimGroup::FindInterface(REFIID riid) noexcept {
+    const bool da10 = riid == __uuidof(IOPCAsyncIO) || riid == IID_IDataObject;
+    const bool da20 = riid == __uuidof(IOPCAsyncIO2) || riid == IID_IConnectionPointContainer;
+    if (face_ == Face::kDa10 ? da20 : da10) return nullptr;
+    return Base::FindInterface(riid);
 }
 
 HRESULT CSimGroup::FinalConstruct() {
@@ -57,6 +65,7 @@ HRESULT CSimGroup::FinalConstruct() {
 }
 
 void CSimGroup::FinalRelease() {
+    streams_.Clear();
     if (!slot_) return;
     // Waits for an update that is being prepared; no client call is made under the slot.
     std::lock_guard<std::mutex> held(slot_->mutex);
@@ -299,7 +308,7 @@ STDMETHODIMP CSimGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk
         state.active = FALSE;
         state.name = szName && *szName ? std::wstring(szName) : table_->UniqueName();
         com::ComPtr<CSimGroup> clone;
-        RETURN_IF_FAILED(com::MakeObject(&clone, table_, state));
+        RETURN_IF_FAILED(com::MakeObject(&clone, table_, state, face_));
         {
             auto snapshot = items_.Snapshot();
             com::CsLock guard(lock_);
@@ -448,10 +457,23 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
     }
 }
 
-// The arrays of one OnDataChange.
-struct DataChange {
-    ~DataChange() {
+// The item results of one data change or read completion.
+struct ReadResults {
+    ~ReadResults() {
         for (VARIANT& v : values) VariantClear(&v);
+    }
+    void Add(OPCHANDLE client, VARIANT value, WORD quality, FILETIME time, HRESULT error) {
+        clients.push_back(client);
+        values.push_back(value);
+        qualities.push_back(quality);
+        times.push_back(time);
+        errors.push_back(error);
+    }
+    DWORD count() const { return static_cast<DWORD>(clients.size()); }
+    HRESULT MasterQuality() const {
+        for (WORD q : qualities)
+            if ((q & OPC_QUALITY_MASK) != OPC_QUALITY_GOOD) return S_FALSE;
+        return S_OK;
     }
     std::vector<OPCHANDLE> clients;
     std::vector<VARIANT> values;
@@ -460,7 +482,83 @@ struct DataChange {
     std::vector<HRESULT> errors;
 };
 
+// The DA 1.0 stream of read results; a value the stream cannot carry goes as an empty one of
+// bad quality.
+HRESULT ResultsStream(DWORD transactionId, OPCHANDLE hGroup, const ReadResults& results,
+                      std::vector<BYTE>* block) {
+    opc::DataStream stream;
+    stream.group = hGroup;
+    stream.transactionId = transactionId;
+    stream.status = MasterError(results.errors);
+    for (DWORD i = 0; i < results.count(); ++i) {
+        opc::StreamItem item;
+        item.client = results.clients[i];
+        item.quality = results.qualities[i];
+        item.time = results.times[i];
+        if (opc::CanCarry(results.values[i]))
+            RETURN_IF_FAILED(item.value.copy_from(results.values[i]));
+        else
+            item.quality = OPC_QUALITY_BAD;
+        stream.items.push_back(std::move(item));
+    }
+    return opc::WriteDataStream(stream, block);
+}
+
 }  // namespace
+
+struct CSimGroup::Targets {
+    std::vector<com::ComPtr<IOPCDataCallback>> callbacks;
+    std::vector<com::ComPtr<IAdviseSink>> streams;
+
+    // Data changes (transaction 0), refreshes and read completions.
+    void SendRead(bool dataChange, DWORD transactionId, OPCHANDLE hGroup, ReadResults& r) const {
+        for (const auto& sink : callbacks) {
+            if (dataChange)
+                sink->OnDataChange(transactionId, hGroup, r.MasterQuality(), MasterError(r.errors),
+                                   r.count(), r.clients.data(), r.values.data(), r.qualities.data(),
+                                   r.times.data(), r.errors.data());
+            else
+                sink->OnReadComplete(transactionId, hGroup, r.MasterQuality(),
+                                     MasterError(r.errors), r.count(), r.clients.data(),
+                                     r.values.data(), r.qualities.data(), r.times.data(),
+                                     r.errors.data());
+        }
+        std::vector<BYTE> block;
+        if (!streams.empty() && SUCCEEDED(ResultsStream(transactionId, hGroup, r, &block)))
+            StreamSinks::Send(streams, StreamFormat::kDataTime, block);
+    }
+
+    void SendWrite(DWORD transactionId, OPCHANDLE hGroup, std::vector<OPCHANDLE>& clients,
+                   std::vector<HRESULT>& errors) const {
+        const DWORD count = static_cast<DWORD>(clients.size());
+        for (const auto& sink : callbacks)
+            sink->OnWriteComplete(transactionId, hGroup, MasterError(errors), count, clients.data(),
+                                  errors.data());
+        if (streams.empty()) return;
+        opc::WriteCompleteStream stream;
+        stream.group = hGroup;
+        stream.transactionId = transactionId;
+        stream.status = MasterError(errors);
+        for (DWORD i = 0; i < count; ++i) stream.items.push_back({clients[i], errors[i]});
+        std::vector<BYTE> block;
+        if (SUCCEEDED(opc::WriteWriteCompleteStream(stream, &block)))
+            StreamSinks::Send(streams, StreamFormat::kWriteComplete, block);
+    }
+};
+
+CSimGroup::Targets CSimGroup::TargetsOf(StreamFormat format, DWORD connection) const {
+    Targets targets;
+    if (face_ == Face::kDa20)
+        targets.callbacks = Callbacks();
+    else
+        targets.streams = streams_.Sinks(format, connection);
+    return targets;
+}
+
+OPCHANDLE CSimGroup::ClientGroup() const {
+    com::CsLock guard(lock_);
+    return state_.hClientGroup;
+}
 
 UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
     std::vector<ItemPtr> active;
@@ -476,10 +574,9 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
                 active.push_back(entry.second);
         }
     }
-    auto sinks = Callbacks();
-    if (sinks.empty() || active.empty()) return nullptr;
-    auto change = std::make_shared<DataChange>();
-    bool allGood = true;
+    auto targets = std::make_shared<Targets>(TargetsOf(StreamFormat::kDataTime, 0));
+    if ((targets->callbacks.empty() && targets->streams.empty()) || active.empty()) return nullptr;
+    auto change = std::make_shared<ReadResults>();
     for (const ItemPtr& item : active) {
         ReadResult result;
         // The channel is not read for a subscription: that would take the
@@ -497,23 +594,11 @@ UpdateThread::Send CSimGroup::PrepareUpdate(uint64_t nowMs) {
             item->sentQuality = result.quality;
             item->sentValue.copy_from(*result.value);
         }
-        allGood = allGood && (result.quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD;
-        change->clients.push_back(result.hClient);
-        change->values.push_back(result.value.release());
-        change->qualities.push_back(result.quality);
-        change->times.push_back(result.timeStamp);
-        change->errors.push_back(result.error);
+        change->Add(result.hClient, result.value.release(), result.quality, result.timeStamp,
+                    result.error);
     }
-    if (change->clients.empty()) return nullptr;
-    HRESULT masterQuality = allGood ? S_OK : S_FALSE;
-    return [sinks, change, hGroup, masterQuality] {
-        const DWORD count = static_cast<DWORD>(change->clients.size());
-        for (const auto& sink : sinks)
-            sink->OnDataChange(0, hGroup, masterQuality, MasterError(change->errors), count,
-                               change->clients.data(), change->values.data(),
-                               change->qualities.data(), change->times.data(),
-                               change->errors.data());
-    };
+    if (change->count() == 0) return nullptr;
+    return [targets, change, hGroup] { targets->SendRead(true, 0, hGroup, *change); };
 }
 
 // ------------------------------------------------------------------ writing
@@ -540,6 +625,7 @@ STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItem
 // ------------------------------------------------------------ asynchronous
 
 std::vector<com::ComPtr<IOPCDataCallback>> CSimGroup::Callbacks() const {
+    if (!dataCallback_) return {};
     return dataCallback_->Sinks<IOPCDataCallback>();
 }
 
@@ -549,46 +635,25 @@ bool CSimGroup::Withheld(const std::vector<ItemPtr>& items) const {
     return false;
 }
 
-void CSimGroup::CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bool dataChange) {
-    const DWORD count = static_cast<DWORD>(items.size());
-    std::vector<OPCHANDLE> clients(count);
-    std::vector<VARIANT> values(count);
-    std::vector<WORD> qualities(count);
-    std::vector<FILETIME> times(count);
-    std::vector<HRESULT> errors(count);
-    bool allGood = true;
-    for (DWORD i = 0; i < count; ++i) {
+void CSimGroup::CompleteRead(DWORD transactionId, DWORD connection, OPCDATASOURCE source,
+                             std::vector<ItemPtr> items, bool dataChange) {
+    ReadResults results;
+    for (const ItemPtr& item : items) {
         ReadResult result;
-        ReadDevice(items[i], &result);
-        clients[i] = result.hClient;
-        values[i] = result.value.release();
-        qualities[i] = result.quality;
-        times[i] = result.timeStamp;
-        errors[i] = result.error;
-        allGood = allGood && (result.quality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD;
-    }
-    OPCHANDLE hGroup;
-    {
-        com::CsLock guard(lock_);
-        hGroup = state_.hClientGroup;
-    }
-    HRESULT masterQuality = allGood ? S_OK : S_FALSE;
-    // Read all the same; a slave that withholds its completions keeps them from the sinks.
-    const auto sinks = Withheld(items) ? std::vector<com::ComPtr<IOPCDataCallback>>() : Callbacks();
-    for (const auto& sink : sinks) {
-        if (dataChange)
-            sink->OnDataChange(transactionId, hGroup, masterQuality, MasterError(errors), count,
-                               clients.data(), values.data(), qualities.data(), times.data(),
-                               errors.data());
+        if (source == OPC_DS_CACHE)
+            ReadCache(item, &result);
         else
-            sink->OnReadComplete(transactionId, hGroup, masterQuality, MasterError(errors), count,
-                                 clients.data(), values.data(), qualities.data(), times.data(),
-                                 errors.data());
+            ReadDevice(item, &result);
+        results.Add(result.hClient, result.value.release(), result.quality, result.timeStamp,
+                    result.error);
     }
-    for (VARIANT& v : values) VariantClear(&v);
+    // Read all the same; a slave that withholds its completions keeps them from the sinks.
+    if (Withheld(items)) return;
+    TargetsOf(StreamFormat::kDataTime, connection)
+        .SendRead(dataChange, transactionId, ClientGroup(), results);
 }
 
-void CSimGroup::CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
+void CSimGroup::CompleteWrite(DWORD transactionId, DWORD connection, std::vector<ItemPtr> items,
                               std::vector<com::UniqueVariant>* values) {
     const DWORD count = static_cast<DWORD>(items.size());
     std::vector<OPCHANDLE> clients(count);
@@ -598,15 +663,28 @@ void CSimGroup::CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
         com::CsLock guard(lock_);
         clients[i] = items[i]->hClient;
     }
-    OPCHANDLE hGroup;
-    {
-        com::CsLock guard(lock_);
-        hGroup = state_.hClientGroup;
-    }
     if (Withheld(items)) return;
-    for (const auto& sink : Callbacks())
-        sink->OnWriteComplete(transactionId, hGroup, MasterError(errors), count, clients.data(),
-                              errors.data());
+    TargetsOf(StreamFormat::kWriteComplete, connection)
+        .SendWrite(transactionId, ClientGroup(), clients, errors);
+}
+
+HRESULT CSimGroup::CheckAsyncItems(DWORD dwCount, const OPCHANDLE* phServer, const VARIANT* values,
+                                   HRESULT** ppErrors, std::vector<ItemPtr>* valid,
+                                   std::vector<com::UniqueVariant>* copies) {
+    const DWORD rights = values ? OPC_WRITEABLE : OPC_READABLE;
+    return ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD i, OPCHANDLE h) {
+        ItemPtr item;
+        if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
+        if (!(item->rights & rights)) return OPC_E_BADRIGHTS;
+        if (values) {
+            com::UniqueVariant copy;
+            HRESULT copied = copy.copy_from(values[i]);
+            if (FAILED(copied)) return copied;
+            copies->push_back(std::move(copy));
+        }
+        valid->push_back(item);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CSimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
@@ -616,23 +694,18 @@ STDMETHODIMP CSimGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransac
         *pdwCancelID = 0;
         *ppErrors = nullptr;
         RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !phServer);
-        RETURN_HR_IF(CONNECT_E_NOCONNECTION, dataCallback_->size() == 0);
+        RETURN_HR_IF(CONNECT_E_NOCONNECTION, Callbacks().empty());
         std::vector<ItemPtr> valid;
-        HRESULT hr = ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD, OPCHANDLE h) {
-            ItemPtr item;
-            if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
-            if (!(item->rights & OPC_READABLE)) return OPC_E_BADRIGHTS;
-            valid.push_back(item);
-            return S_OK;
-        });
+        HRESULT hr = CheckAsyncItems(dwCount, phServer, nullptr, ppErrors, &valid, nullptr);
         if (FAILED(hr) || valid.empty()) return hr;
         com::ComPtr<CSimGroup> self(this);
-        *pdwCancelID = AsyncQueue::Get().Post(this, [self, dwTransactionID, valid](bool cancelled) {
-            if (cancelled)
-                self->SendCancel(dwTransactionID);
-            else
-                self->CompleteRead(dwTransactionID, valid, false);
-        });
+        *pdwCancelID =
+            AsyncQueue::Get().Post(this, [self, dwTransactionID, valid](DWORD, bool cancelled) {
+                if (cancelled)
+                    self->SendCancel(dwTransactionID);
+                else
+                    self->CompleteRead(dwTransactionID, 0, OPC_DS_DEVICE, valid, false);
+            });
         return hr;
     });
 }
@@ -644,40 +717,39 @@ STDMETHODIMP CSimGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItem
         *pdwCancelID = 0;
         *ppErrors = nullptr;
         RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !phServer || !pItemValues);
-        RETURN_HR_IF(CONNECT_E_NOCONNECTION, dataCallback_->size() == 0);
+        RETURN_HR_IF(CONNECT_E_NOCONNECTION, Callbacks().empty());
         std::vector<ItemPtr> valid;
         auto values = std::make_shared<std::vector<com::UniqueVariant>>();
-        HRESULT hr = ForEachHandle(dwCount, phServer, ppErrors, [&](DWORD i, OPCHANDLE h) {
-            ItemPtr item;
-            if (!FindItem(h, &item)) return OPC_E_INVALIDHANDLE;
-            if (!(item->rights & OPC_WRITEABLE)) return OPC_E_BADRIGHTS;
-            com::UniqueVariant copy;
-            HRESULT copied = copy.copy_from(pItemValues[i]);
-            if (FAILED(copied)) return copied;
-            valid.push_back(item);
-            values->push_back(std::move(copy));
-            return S_OK;
-        });
+        HRESULT hr =
+            CheckAsyncItems(dwCount, phServer, pItemValues, ppErrors, &valid, values.get());
         if (FAILED(hr) || valid.empty()) return hr;
         com::ComPtr<CSimGroup> self(this);
-        *pdwCancelID =
-            AsyncQueue::Get().Post(this, [self, dwTransactionID, valid, values](bool cancelled) {
+        *pdwCancelID = AsyncQueue::Get().Post(
+            this, [self, dwTransactionID, valid, values](DWORD, bool cancelled) {
                 if (cancelled)
                     self->SendCancel(dwTransactionID);
                 else
-                    self->CompleteWrite(dwTransactionID, valid, values.get());
+                    self->CompleteWrite(dwTransactionID, 0, valid, values.get());
             });
         return hr;
     });
 }
 
 void CSimGroup::SendCancel(DWORD transactionId) {
-    OPCHANDLE hGroup;
-    {
-        com::CsLock guard(lock_);
-        hGroup = state_.hClientGroup;
-    }
+    const OPCHANDLE hGroup = ClientGroup();
     for (const auto& sink : Callbacks()) sink->OnCancelComplete(transactionId, hGroup);
+}
+
+HRESULT CSimGroup::RefreshItems(std::vector<ItemPtr>* active) const {
+    auto snapshot = items_.Snapshot();
+    com::CsLock guard(lock_);
+    RETURN_HR_IF(E_FAIL, !state_.active);
+    for (const auto& [handle, item] : snapshot) {
+        if (item->active && (item->rights & OPC_READABLE)) active->push_back(item);
+    }
+    // Nothing active to refresh.
+    RETURN_HR_IF(E_FAIL, active->empty());
+    return S_OK;
 }
 
 STDMETHODIMP CSimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
@@ -686,25 +758,16 @@ STDMETHODIMP CSimGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
         RETURN_HR_IF(E_INVALIDARG, !pdwCancelID);
         *pdwCancelID = 0;
         RETURN_HR_IF(E_INVALIDARG, dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE);
-        RETURN_HR_IF(CONNECT_E_NOCONNECTION, dataCallback_->size() == 0);
+        RETURN_HR_IF(CONNECT_E_NOCONNECTION, Callbacks().empty());
         std::vector<ItemPtr> active;
-        {
-            auto snapshot = items_.Snapshot();
-            com::CsLock guard(lock_);
-            RETURN_HR_IF(E_FAIL, !state_.active);
-            for (const auto& [handle, item] : snapshot) {
-                if (item->active && (item->rights & OPC_READABLE)) active.push_back(item);
-            }
-        }
-        // Nothing active to refresh.
-        RETURN_HR_IF(E_FAIL, active.empty());
+        RETURN_IF_FAILED(RefreshItems(&active));
         com::ComPtr<CSimGroup> self(this);
         *pdwCancelID =
-            AsyncQueue::Get().Post(this, [self, dwTransactionID, active](bool cancelled) {
+            AsyncQueue::Get().Post(this, [self, dwTransactionID, active](DWORD, bool cancelled) {
                 if (cancelled)
                     self->SendCancel(dwTransactionID);
                 else
-                    self->CompleteRead(dwTransactionID, active, true);
+                    self->CompleteRead(dwTransactionID, 0, OPC_DS_DEVICE, active, true);
             });
         return S_OK;
     });
@@ -725,6 +788,116 @@ STDMETHODIMP CSimGroup::GetEnable(BOOL* pbEnable) {
     com::CsLock guard(lock_);
     *pbEnable = enabled_;
     return S_OK;
+}
+
+// ------------------------------------------------------------ IOPCAsyncIO
+// DA 1.0: the server chooses the transaction ID (the queue's ID, so Cancel finds the job) and
+// a cancelled job sends nothing.
+
+STDMETHODIMP CSimGroup::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
+                             OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !pTransactionID || !ppErrors);
+        *pTransactionID = 0;
+        *ppErrors = nullptr;
+        RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !phServer);
+        RETURN_HR_IF(E_INVALIDARG, dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE);
+        RETURN_HR_IF(CONNECT_E_NOCONNECTION, !streams_.Has(dwConnection, StreamFormat::kDataTime));
+        std::vector<ItemPtr> valid;
+        HRESULT hr = CheckAsyncItems(dwCount, phServer, nullptr, ppErrors, &valid, nullptr);
+        if (FAILED(hr) || valid.empty()) return hr;
+        com::ComPtr<CSimGroup> self(this);
+        *pTransactionID = AsyncQueue::Get().Post(
+            this, [self, dwConnection, dwSource, valid](DWORD id, bool cancelled) {
+                if (!cancelled) self->CompleteRead(id, dwConnection, dwSource, valid, false);
+            });
+        return hr;
+    });
+}
+
+STDMETHODIMP CSimGroup::Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer,
+                              VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !pTransactionID || !ppErrors);
+        *pTransactionID = 0;
+        *ppErrors = nullptr;
+        RETURN_HR_IF(E_INVALIDARG, dwCount == 0 || !phServer || !pItemValues);
+        RETURN_HR_IF(CONNECT_E_NOCONNECTION,
+                     !streams_.Has(dwConnection, StreamFormat::kWriteComplete));
+        std::vector<ItemPtr> valid;
+        auto values = std::make_shared<std::vector<com::UniqueVariant>>();
+        HRESULT hr =
+            CheckAsyncItems(dwCount, phServer, pItemValues, ppErrors, &valid, values.get());
+        if (FAILED(hr) || valid.empty()) return hr;
+        com::ComPtr<CSimGroup> self(this);
+        *pTransactionID = AsyncQueue::Get().Post(
+            this, [self, dwConnection, valid, values](DWORD id, bool cancelled) {
+                if (!cancelled) self->CompleteWrite(id, dwConnection, valid, values.get());
+            });
+        return hr;
+    });
+}
+
+STDMETHODIMP CSimGroup::Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTransactionID) {
+    return com::ComBoundary([&]() -> HRESULT {
+        RETURN_HR_IF(E_INVALIDARG, !pTransactionID);
+        *pTransactionID = 0;
+        RETURN_HR_IF(E_INVALIDARG, dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE);
+        RETURN_HR_IF(CONNECT_E_NOCONNECTION, !streams_.Has(dwConnection, StreamFormat::kDataTime));
+        std::vector<ItemPtr> active;
+        RETURN_IF_FAILED(RefreshItems(&active));
+        com::ComPtr<CSimGroup> self(this);
+        *pTransactionID = AsyncQueue::Get().Post(
+            this, [self, dwConnection, dwSource, active](DWORD id, bool cancelled) {
+                if (!cancelled) self->CompleteRead(id, dwConnection, dwSource, active, true);
+            });
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CSimGroup::Cancel(DWORD dwTransactionID) {
+    return AsyncQueue::Get().Cancel(this, dwTransactionID) ? S_OK : E_FAIL;
+}
+
+// ------------------------------------------------------------ IDataObject
+// An OPC group hands out no data on request: its data comes through advises.
+
+STDMETHODIMP CSimGroup::GetData(FORMATETC*, STGMEDIUM* pmedium) {
+    if (pmedium) *pmedium = STGMEDIUM{};
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CSimGroup::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+
+STDMETHODIMP CSimGroup::QueryGetData(FORMATETC* pformatetc) {
+    StreamFormat which;
+    return StreamSinks::Check(pformatetc, &which);
+}
+
+STDMETHODIMP CSimGroup::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* pformatetcOut) {
+    if (pformatetcOut) pformatetcOut->ptd = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CSimGroup::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+
+STDMETHODIMP CSimGroup::EnumFormatEtc(DWORD, IEnumFORMATETC** ppenumFormatEtc) {
+    if (ppenumFormatEtc) *ppenumFormatEtc = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CSimGroup::DAdvise(FORMATETC* pformatetc, DWORD, IAdviseSink* pAdvSink,
+                                DWORD* pdwConnection) {
+    return com::ComBoundary([&] { return streams_.Advise(pformatetc, pAdvSink, pdwConnection); });
+}
+
+STDMETHODIMP CSimGroup::DUnadvise(DWORD dwConnection) {
+    return com::ComBoundary([&] { return streams_.Unadvise(dwConnection); });
+}
+
+STDMETHODIMP CSimGroup::EnumDAdvise(IEnumSTATDATA** ppenumAdvise) {
+    if (ppenumAdvise) *ppenumAdvise = nullptr;
+    return OLE_E_ADVISENOTSUPPORTED;
 }
 
 // ---------------------------------------------------------------- GroupTable

@@ -1,5 +1,6 @@
 // An OPC group of the simulator: its items, synchronous and asynchronous
-// access to them, and the IOPCDataCallback connection point.
+// access to them, and how its client hears of results: the IOPCDataCallback
+// connection point (DA 2.0) or IDataObject streams (DA 1.0).
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,7 @@
 #include "com/HandleRegistry.h"
 #include "com/Object.h"
 #include "com/Resources.h"
+#include "StreamSinks.h"
 #include "Updates.h"
 
 namespace bussim {
@@ -30,10 +32,17 @@ struct GroupState {
     DWORD lcid = 0;
 };
 
+// The interfaces a server object and its groups show: DA 2.0 with callbacks, or DA 1.0 with
+// IOPCAsyncIO and IDataObject streams instead (no browsing, properties or shutdown point).
+enum class Face { kDa20, kDa10 };
+
 class CSimGroup : public com::Object<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IOPCAsyncIO2,
-                                     com::ConnectionPointContainer> {
+                                     IOPCAsyncIO, IDataObject, com::ConnectionPointContainer> {
+    using Base = com::Object<IOPCItemMgt, IOPCGroupStateMgt, IOPCSyncIO, IOPCAsyncIO2, IOPCAsyncIO,
+                             IDataObject, com::ConnectionPointContainer>;
+
 public:
-    CSimGroup(std::shared_ptr<GroupTable> table, GroupState state);
+    CSimGroup(std::shared_ptr<GroupTable> table, GroupState state, Face face);
 
     void SetServerHandle(OPCHANDLE handle) { hServerGroup_ = handle; }
     // The update thread asks, about every 10 ms: when the update rate has come
@@ -83,9 +92,31 @@ public:
     STDMETHODIMP SetEnable(BOOL bEnable) override;
     STDMETHODIMP GetEnable(BOOL* pbEnable) override;
 
+    // IOPCAsyncIO (DA 1.0): results go to the stream connection named.
+    STDMETHODIMP Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
+                      OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors) override;
+    STDMETHODIMP Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                       DWORD* pTransactionID, HRESULT** ppErrors) override;
+    STDMETHODIMP Refresh(DWORD dwConnection, OPCDATASOURCE dwSource,
+                         DWORD* pTransactionID) override;
+    STDMETHODIMP Cancel(DWORD dwTransactionID) override;
+
+    // IDataObject: only the stream advises.
+    STDMETHODIMP GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
+    STDMETHODIMP GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) override;
+    STDMETHODIMP QueryGetData(FORMATETC* pformatetc) override;
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC* pformatectIn, FORMATETC* pformatetcOut) override;
+    STDMETHODIMP SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium, BOOL fRelease) override;
+    STDMETHODIMP EnumFormatEtc(DWORD dwDirection, IEnumFORMATETC** ppenumFormatEtc) override;
+    STDMETHODIMP DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                         DWORD* pdwConnection) override;
+    STDMETHODIMP DUnadvise(DWORD dwConnection) override;
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA** ppenumAdvise) override;
+
 protected:
     HRESULT FinalConstruct() override;
     void FinalRelease() override;
+    void* FindInterface(REFIID riid) noexcept override;
 
 private:
     struct Item {
@@ -124,16 +155,31 @@ private:
     void ReadCached(const ItemPtr& item, bool active, ReadResult* result);
     HRESULT WriteDevice(const ItemPtr& item, const VARIANT& value);
     std::vector<com::ComPtr<IOPCDataCallback>> Callbacks() const;
+    // Who hears of a result: the callbacks (DA 2.0) or the stream sinks of the format, all of
+    // them or the one of `connection` (DA 1.0).
+    struct Targets;
+    Targets TargetsOf(StreamFormat format, DWORD connection) const;
     // True when a slave of one of the items withholds its completions.
     bool Withheld(const std::vector<ItemPtr>& items) const;
-    void CompleteRead(DWORD transactionId, std::vector<ItemPtr> items, bool dataChange);
-    void CompleteWrite(DWORD transactionId, std::vector<ItemPtr> items,
+    // The per-item errors of an asynchronous call and the items to do (with copies of their
+    // values for a write).
+    HRESULT CheckAsyncItems(DWORD dwCount, const OPCHANDLE* phServer, const VARIANT* values,
+                            HRESULT** ppErrors, std::vector<ItemPtr>* valid,
+                            std::vector<com::UniqueVariant>* copies);
+    // Items for a refresh: the active readable ones of an active group.
+    HRESULT RefreshItems(std::vector<ItemPtr>* active) const;
+    void CompleteRead(DWORD transactionId, DWORD connection, OPCDATASOURCE source,
+                      std::vector<ItemPtr> items, bool dataChange);
+    void CompleteWrite(DWORD transactionId, DWORD connection, std::vector<ItemPtr> items,
                        std::vector<com::UniqueVariant>* values);
     void SendCancel(DWORD transactionId);
+    OPCHANDLE ClientGroup() const;
 
     const std::shared_ptr<GroupTable> table_;
+    const Face face_;
     OPCHANDLE hServerGroup_ = 0;
-    com::ConnectionPoint* dataCallback_;
+    com::ConnectionPoint* dataCallback_ = nullptr;  // DA 2.0 only
+    StreamSinks streams_;                           // DA 1.0 only
     com::HandleRegistry<ItemPtr> items_;
     mutable com::CriticalSection lock_;  // guards state_, enabled_ and the fields of every Item
     GroupState state_;

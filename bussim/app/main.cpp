@@ -1,5 +1,5 @@
 // OrvaneBusSim.exe: an out-of-process OPC DA 2.0 server that simulates a
-// PROFIBUS-DP line with drives behind it.
+// PROFIBUS-DP line with drives behind it; a DA 1.0 class serves the same bus.
 //
 //   OrvaneBusSim.exe /RegServer | /UnregServer      (also with "-")
 //   OrvaneBusSim.exe [/Topology <file>]             run (COM adds -Embedding)
@@ -27,6 +27,8 @@ namespace bussim {
 namespace {
 
 const bool kRegistered = com::AddClassObject<com::ClassFactory<COPCBusServer>>(kClsidBusSimulator);
+const bool kRegisteredDA1 =
+    com::AddClassObject<com::ClassFactory<COPCBusServerDA1>>(kClsidBusSimulatorDA1);
 
 // The registry script of the application and its class.
 const wchar_t kScript[] =
@@ -58,12 +60,36 @@ HKCR
             Vendor = s '%VENDOR%'
         }
     }
+    ForceRemove %PROGIDDA1% = s '%CLASSNAMEDA1%'
+    {
+        CLSID = s '{%CLSIDDA1%}'
+        CurVer = s '%PROGIDDA1%.1'
+        OPC
+        {
+            Vendor = s '%VENDOR%'
+        }
+    }
+    ForceRemove %PROGIDDA1%.1 = s '%CLASSNAMEDA1%'
+    {
+        CLSID = s '{%CLSIDDA1%}'
+        OPC
+        {
+            Vendor = s '%VENDOR%'
+        }
+    }
     NoRemove CLSID
     {
         ForceRemove {%CLSID%} = s '%CLASSNAME%'
         {
             ProgID = s '%PROGID%'
             VersionIndependentProgID = s '%PROGID%'
+            LocalServer32 = s '%MODULE%'
+            val AppID = s '{%APPID%}'
+        }
+        ForceRemove {%CLSIDDA1%} = s '%CLASSNAMEDA1%'
+        {
+            ProgID = s '%PROGIDDA1%'
+            VersionIndependentProgID = s '%PROGIDDA1%'
             LocalServer32 = s '%MODULE%'
             val AppID = s '{%APPID%}'
         }
@@ -77,6 +103,9 @@ HRESULT PrepareRegistrar(com::Registrar* registrar) {
     registrar->AddReplacement(L"PROGID", kProgId);
     registrar->AddReplacement(L"CLASSNAME", kClassName);
     registrar->AddReplacement(L"VENDOR", kVendorName);
+    registrar->AddReplacement(L"CLSIDDA1", kClsidDA1Text);
+    registrar->AddReplacement(L"PROGIDDA1", kProgIdDA1);
+    registrar->AddReplacement(L"CLASSNAMEDA1", kClassNameDA1);
     return registrar->AddModuleReplacement();
 }
 
@@ -88,16 +117,19 @@ HRESULT Register() {
         LOG_ERROR(L"OrvaneBusSim /RegServer: %ls", registrar.last_error().c_str());
         return hr;
     }
-    RETURN_IF_FAILED(com::RegisterCategories({{CATID_OPCDAServer20, OPC_CATEGORY_DESCRIPTION_DA20},
+    RETURN_IF_FAILED(com::RegisterCategories({{CATID_OPCDAServer10, OPC_CATEGORY_DESCRIPTION_DA10},
+                                              {CATID_OPCDAServer20, OPC_CATEGORY_DESCRIPTION_DA20},
                                               {kCatidBusServer10, kBusServer10Description},
                                               {kCatidBusServerDp, kBusServerDpDescription}}));
-    return com::RegisterImplCategories(kClsidBusSimulator,
-                                       {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp});
+    RETURN_IF_FAILED(com::RegisterImplCategories(
+        kClsidBusSimulator, {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp}));
+    return com::RegisterImplCategories(kClsidBusSimulatorDA1, {CATID_OPCDAServer10});
 }
 
 HRESULT Unregister() {
     com::UnregisterImplCategories(kClsidBusSimulator,
                                   {CATID_OPCDAServer20, kCatidBusServer10, kCatidBusServerDp});
+    com::UnregisterImplCategories(kClsidBusSimulatorDA1, {CATID_OPCDAServer10});
     com::Registrar registrar;
     RETURN_IF_FAILED(PrepareRegistrar(&registrar));
     return registrar.UnregisterScript(kScript);

@@ -99,7 +99,23 @@ void Align(std::vector<BYTE>* block) {
     while (block->size() % 8 != 0) block->push_back(0);
 }
 
+}  // namespace
+
+bool CanCarry(const VARIANT& value) {
+    const VARTYPE vt = V_VT(&value);
+    if (vt & VT_BYREF) return false;
+    if (vt == VT_BSTR || vt == VT_EMPTY || vt == VT_NULL) return true;
+    if (vt & VT_ARRAY) {
+        const SAFEARRAY* array = V_ARRAY(&value);
+        return array && array->cDims == 1 && FlatElement(vt & VT_TYPEMASK);
+    }
+    return FlatElement(vt);
+}
+
+namespace {
+
 HRESULT AppendValue(const VARIANT& value, std::vector<BYTE>* block) {
+    if (!CanCarry(value)) return DISP_E_BADVARTYPE;
     const VARTYPE vt = V_VT(&value);
     VARIANT head;
     std::memset(&head, 0, sizeof head);
@@ -115,8 +131,6 @@ HRESULT AppendValue(const VARIANT& value, std::vector<BYTE>* block) {
     }
     if (vt & VT_ARRAY) {
         const SAFEARRAY* array = V_ARRAY(&value);
-        if ((vt & VT_BYREF) || !array || array->cDims != 1 || !FlatElement(vt & VT_TYPEMASK))
-            return DISP_E_BADVARTYPE;
         SAFEARRAY descriptor = *array;
         descriptor.pvData = nullptr;
         descriptor.cLocks = 0;
@@ -127,7 +141,6 @@ HRESULT AppendValue(const VARIANT& value, std::vector<BYTE>* block) {
                static_cast<size_t>(array->rgsabound[0].cElements) * array->cbElements);
         return S_OK;
     }
-    if (!FlatElement(vt) && vt != VT_EMPTY && vt != VT_NULL) return DISP_E_BADVARTYPE;
     Append(block, &value, sizeof value);
     return S_OK;
 }

@@ -64,6 +64,10 @@ struct WriteCompleteStream {
 HRESULT ReadDataStream(const BYTE* block, size_t size, DataStream* out);
 HRESULT ReadWriteCompleteStream(const BYTE* block, size_t size, WriteCompleteStream* out);
 
+// False for a value the stream cannot carry: an array of texts, variants or interfaces, an
+// array of more than one dimension, or a pointer.
+bool CanCarry(const VARIANT& value);
+
 // DISP_E_BADVARTYPE for a value the stream cannot carry (an array of texts, variants or
 // interfaces, or a pointer); E_OUTOFMEMORY.
 HRESULT WriteDataStream(const DataStream& stream, std::vector<BYTE>* block);

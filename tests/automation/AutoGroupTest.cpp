@@ -165,7 +165,7 @@ protected:
         if (server_.get()) server_.Call(L"Disconnect", {});
     }
     void ConnectWithGroup() {
-        ASSERT_TRUE(SUCCEEDED(server_.Call(L"Connect", {kSimulator, Arg::Missing()})));
+        ASSERT_TRUE(SUCCEEDED(server_.Call(L"Connect", {progId_, Arg::Missing()})));
         ASSERT_HR(S_OK, groups_.CallObject(L"Add", {L"Gruppe 1"}, &group_));
         ASSERT_HR(S_OK, group_.GetObject(L"OPCItems", &items_));
     }
@@ -182,7 +182,37 @@ protected:
 
     com::ComInitializer com_{COINIT_APARTMENTTHREADED};
     DispatchClient server_, groups_, group_, items_;
+    const wchar_t* progId_ = kSimulator;
 };
+
+// The simulator keeps its values between clients: Sim/Reset puts them back.
+class AutoGroupResetTest : public AutoGroupTest {
+protected:
+    void TearDown() override {
+        DispatchClient reset;
+        if (items_.get() && SUCCEEDED(AddItem(L"Sim/Reset", 0, &reset))) {
+            com::UniqueVariant yes;
+            V_VT(yes.get()) = VT_BOOL;
+            V_BOOL(yes.get()) = VARIANT_TRUE;
+            reset.Call(L"Write", {Arg(*yes)});
+        }
+        AutoGroupTest::TearDown();
+    }
+};
+
+// The group tests that run over DA 2.0 callbacks and over DA 1.0 streams alike.
+class AutoGroupFaceTest : public AutoGroupResetTest,
+                          public ::testing::WithParamInterface<const wchar_t*> {
+protected:
+    void SetUp() override {
+        progId_ = GetParam();
+        AutoGroupResetTest::SetUp();
+    }
+    bool Da1() const { return std::wstring(progId_) == L"Orvane.BusSimulatorDA1"; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Faces, AutoGroupFaceTest,
+                         ::testing::Values(L"Orvane.BusSimulator", L"Orvane.BusSimulatorDA1"));
 
 TEST_F(AutoGroupTest, GroupsByPositionNameAndHandle) {
     DispatchClient group;
@@ -232,7 +262,12 @@ TEST_F(AutoGroupTest, GroupStateGoesToTheServer) {
     EXPECT_EQ(VARIANT_FALSE, V_BOOL(value.get()));
 }
 
-TEST_F(AutoGroupTest, ItemReadsTheVendorNameWithGoodQuality) {
+TEST_P(AutoGroupFaceTest, ItemReadsTheVendorNameWithGoodQuality) {
+    // A DA 1.0 server has no shutdown point to advise: Connect says so.
+    com::ComPtr<IOPCAutoServer> direct;
+    ASSERT_HR(S_OK, server_.get()->QueryInterface(IID_PPV_ARGS(direct.put())));
+    EXPECT_HR(Da1() ? S_FALSE : S_OK, direct->Connect(com::UniqueBstr(progId_).get(), VARIANT{}));
+    direct.reset();
     ConnectWithGroup();
     DispatchClient item;
     ASSERT_HR(S_OK, AddItem(kVendorName, 77, &item));
@@ -266,7 +301,7 @@ TEST_F(AutoGroupTest, AddItemGivesTheItemsOwnError) {
     EXPECT_HR(E_INVALIDARG, items_.CallObject(L"Item", {1}, &item));
 }
 
-TEST_F(AutoGroupTest, WriteChangesTheValueAndReadFollows) {
+TEST_P(AutoGroupFaceTest, WriteChangesTheValueAndReadFollows) {
     ConnectWithGroup();
     DispatchClient item;
     ASSERT_HR(S_OK, AddItem(kLatency, 5, &item));
@@ -281,25 +316,10 @@ TEST_F(AutoGroupTest, WriteChangesTheValueAndReadFollows) {
     ASSERT_HR(S_OK, AddItem(kVendorName, 6, &vendor));
     EXPECT_HR(OPC_E_BADRIGHTS, vendor.Call(L"Write", {L"Fremd"}));
     server_.Call(L"Disconnect", {});
-    ASSERT_TRUE(SUCCEEDED(server_.Call(L"Connect", {kSimulator, Arg::Missing()})));
+    ASSERT_TRUE(SUCCEEDED(server_.Call(L"Connect", {progId_, Arg::Missing()})));
 }
 
-// The simulator keeps its values between clients: Sim/Reset puts them back.
-class AutoGroupResetTest : public AutoGroupTest {
-protected:
-    void TearDown() override {
-        DispatchClient reset;
-        if (items_.get() && SUCCEEDED(AddItem(L"Sim/Reset", 0, &reset))) {
-            com::UniqueVariant yes;
-            V_VT(yes.get()) = VT_BOOL;
-            V_BOOL(yes.get()) = VARIANT_TRUE;
-            reset.Call(L"Write", {Arg(*yes)});
-        }
-        AutoGroupTest::TearDown();
-    }
-};
-
-TEST_F(AutoGroupResetTest, ConversionsForScripts) {
+TEST_P(AutoGroupFaceTest, ConversionsForScripts) {
     ConnectWithGroup();
     struct Case {
         const wchar_t* item;
@@ -339,7 +359,7 @@ TEST_F(AutoGroupResetTest, WithoutConversionUI2StaysUI2) {
     EXPECT_EQ(VT_UI2, value.vt());
 }
 
-TEST_F(AutoGroupTest, SyncReadTakesHandleArraysFromZeroOrOne) {
+TEST_P(AutoGroupFaceTest, SyncReadTakesHandleArraysFromZeroOrOne) {
     ConnectWithGroup();
     DispatchClient vendor, latency;
     ASSERT_HR(S_OK, AddItem(kVendorName, 1, &vendor));
@@ -471,7 +491,7 @@ TEST_F(AutoGroupTest, ItemsCollectionRemovesByHandle) {
     EXPECT_HR(E_FAIL, a.Get(L"Parent", &value));
 }
 
-TEST_F(AutoGroupTest, NoDataChangeBeforeSubscribing) {
+TEST_P(AutoGroupFaceTest, NoDataChangeBeforeSubscribing) {
     ConnectWithGroup();
     ASSERT_HR(S_OK, group_.Put(L"UpdateRate", *Arg(50)));
     com::ComPtr<EventRecorder> recorder;
@@ -511,7 +531,7 @@ com::UniqueVariant True() {
 
 constexpr DISPID kDataChange = 1, kReadComplete = 2, kWriteComplete = 3, kCancelComplete = 4;
 
-TEST_F(AutoGroupResetTest, AsyncReadWriteAndRefreshDeliverArraysFromOne) {
+TEST_P(AutoGroupFaceTest, AsyncReadWriteAndRefreshDeliverArraysFromOne) {
     ConnectWithGroup();
     com::ComPtr<EventRecorder> recorder;
     ASSERT_HR(S_OK, com::MakeObject(&recorder));
@@ -564,7 +584,7 @@ TEST_F(AutoGroupResetTest, AsyncReadWriteAndRefreshDeliverArraysFromOne) {
     EXPECT_EQ(VT_BYREF | VT_ARRAY | VT_I4, recorder->Last(kDataChange)->types[2]);
 }
 
-TEST_F(AutoGroupResetTest, AsyncCancelWinsWhileTheJobIsHeld) {
+TEST_P(AutoGroupFaceTest, AsyncCancelWinsWhileTheJobIsHeld) {
     ConnectWithGroup();
     com::ComPtr<EventRecorder> recorder;
     ASSERT_HR(S_OK, com::MakeObject(&recorder));
@@ -586,7 +606,7 @@ TEST_F(AutoGroupResetTest, AsyncCancelWinsWhileTheJobIsHeld) {
     ASSERT_HR(S_OK, delay.Call(L"Write", {LONG{0}}));
 }
 
-TEST_F(AutoGroupTest, GlobalDataChangeCarriesTheGroupsClientHandle) {
+TEST_P(AutoGroupFaceTest, GlobalDataChangeCarriesTheGroupsClientHandle) {
     ConnectWithGroup();
     com::ComPtr<EventRecorder> recorder;
     ASSERT_HR(S_OK, com::MakeObject(&recorder));
@@ -618,7 +638,7 @@ TEST_F(AutoGroupResetTest, ServerShutDownCarriesTheReason) {
 
 // A handler that disconnects, or removes its own group, must not pull the ground from under the
 // event that called it.
-TEST_F(AutoGroupTest, DataChangeHandlerMayDisconnectOrRemoveItsGroup) {
+TEST_P(AutoGroupFaceTest, DataChangeHandlerMayDisconnectOrRemoveItsGroup) {
     for (const wchar_t* action : {L"Disconnect", L"Remove"}) {
         ConnectWithGroup();
         com::ComPtr<EventRecorder> recorder;

@@ -12,7 +12,10 @@
 #include "DispatchClient.h"
 #include "HrCheck.h"
 #include "com/Bstr.h"
+#include "com/ClassFactory.h"
 #include "com/ComInit.h"
+#include "com/Memory.h"
+#include "com/Object.h"
 #include "com/SafeArray.h"
 #include "opc.h"
 #include "opcautomation.h"
@@ -208,9 +211,12 @@ TEST_F(AutoServerTest, ClientNameAndLocaleAreStoredWithoutServer) {
 }
 
 TEST_F(AutoServerTest, GetOPCServersListsRegisteredServersFromOne) {
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = ARRAYSIZE(computer);
+    ASSERT_TRUE(::GetComputerNameW(computer, &size));
     // nullptr: the node left out.
-    for (const wchar_t* node :
-         {static_cast<const wchar_t*>(nullptr), L"", L"LOCALHOST", L"127.0.0.1"}) {
+    for (const wchar_t* node : {static_cast<const wchar_t*>(nullptr), L"", L"LOCALHOST",
+                                L"127.0.0.1", static_cast<const wchar_t*>(computer)}) {
         com::UniqueVariant list;
         ASSERT_HR(S_OK, auto_.Call(L"GetOPCServers", {node ? Arg(node) : Arg::Missing()}, &list));
         ASSERT_EQ(VT_ARRAY | VT_BSTR, list.vt());
@@ -219,8 +225,58 @@ TEST_F(AutoServerTest, GetOPCServersListsRegisteredServersFromOne) {
         const auto names = StringsOf(*list, &lower);
         EXPECT_EQ(1, lower);
         EXPECT_TRUE(Contains(names, kSimulator));
+        EXPECT_TRUE(Contains(names, L"Orvane.BusSimulatorDA1"));
         EXPECT_TRUE(Contains(names, L"Axolent.Orvane"));  // Orvane.exe registered too
     }
+}
+
+// A server-list component, registered in this process for one test, answers before the
+// registry; it lists one class, and is its own enumerator.
+class FakeServerList : public com::Object<IOPCServerList, IEnumGUID> {
+public:
+    STDMETHODIMP EnumClassesOfCategories(ULONG, CATID*, ULONG, CATID*, IEnumGUID** out) override {
+        AddRef();
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP GetClassDetails(REFCLSID, LPOLESTR* progId, LPOLESTR* userType) override {
+        RETURN_IF_FAILED(com::CoTaskMemString(L"Fremd.Server.1", progId));
+        return com::CoTaskMemString(L"Fremder Server", userType);
+    }
+    STDMETHODIMP CLSIDFromProgID(LPCOLESTR, LPCLSID clsid) override {
+        *clsid = CLSID_NULL;
+        return S_OK;
+    }
+    STDMETHODIMP Next(ULONG celt, GUID* rgelt, ULONG* fetched) override {
+        const ULONG n = (!done_ && celt > 0) ? 1 : 0;
+        if (n) rgelt[0] = CLSID_NULL;
+        done_ = true;
+        if (fetched) *fetched = n;
+        return n == celt ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Reset() override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IEnumGUID**) override { return E_NOTIMPL; }
+
+private:
+    bool done_ = false;
+};
+
+TEST_F(AutoServerTest, GetOPCServersAsksTheServerListComponentFirst) {
+    const CLSID kServerList = {
+        0x13486D51, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
+    com::ComPtr<com::ClassFactory<FakeServerList>> factory;
+    ASSERT_HR(S_OK, com::MakeObject(&factory));
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, ::CoRegisterClassObject(kServerList, factory.get(), CLSCTX_LOCAL_SERVER,
+                                            REGCLS_MULTIPLEUSE, &cookie));
+    com::UniqueVariant list;
+    const HRESULT hr = auto_.Call(L"GetOPCServers", {Arg::Missing()}, &list);
+    ::CoRevokeClassObject(cookie);
+    ASSERT_HR(S_OK, hr);
+    LONG lower = -1;
+    EXPECT_EQ(std::vector<std::wstring>{L"Fremd.Server.1"}, StringsOf(*list, &lower));
+    EXPECT_EQ(1, lower);
 }
 
 TEST_F(AutoServerTest, GetOPCServersOnAnotherNodeFails) {

@@ -79,4 +79,23 @@ TEST(ServerListTest, RegistryScanFindsServersWithAnOpcKey) {
     for (const auto& server : servers) EXPECT_NE(L"vkOPC.OPCAutoServer", server.progId);
 }
 
+// The scan another node gets, tried on this computer: the only name Wine connects to.
+TEST(ServerListTest, RemoteRegistryScanOfThisComputerFindsBothFaces) {
+    com::RegKey classes;
+    ASSERT_EQ(ERROR_SUCCESS, vkauto::OpenRemoteClassesRoot(ComputerName(), &classes));
+    std::vector<vkauto::ServerRecord> servers;
+    ASSERT_HR(S_OK, vkauto::ScanRegistryForServers(classes.get(), &servers));
+    CLSID da1;
+    ASSERT_TRUE(com::StringToGuid(L"6B1F2C42-8D3E-4A51-9C27-3E5A0D4B7F11", &da1));
+    bool found20 = false, found10 = false;
+    for (const auto& server : servers) {
+        found20 = found20 || server.progId == L"Orvane.BusSimulator";
+        if (server.progId == L"Orvane.BusSimulatorDA1") {
+            found10 = true;
+            EXPECT_TRUE(IsEqualCLSID(da1, server.clsid));
+        }
+    }
+    EXPECT_TRUE(found20 && found10);
+}
+
 }  // namespace
