@@ -12,12 +12,7 @@ InfoDialog::InfoDialog(HINSTANCE instance) : Dialog(instance, IDD_ABOUTBOX) {}
 INT_PTR InfoDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG: FillComponents(); return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-                EndDialog(hwnd(), LOWORD(wParam));
-                return TRUE;
-            }
-            break;
+        case WM_COMMAND: return EndOnOkOrCancel(wParam);
     }
     return FALSE;
 }

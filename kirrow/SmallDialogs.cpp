@@ -34,14 +34,8 @@ INT_PTR ServerDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
             if (LOWORD(wParam) == IDOK) {
                 host = ItemText(IDC_FIELD1);
                 progId = ItemText(IDC_FIELD2);
-                EndDialog(hwnd(), IDOK);
-                return TRUE;
             }
-            if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(hwnd(), IDCANCEL);
-                return TRUE;
-            }
-            break;
+            return EndOnOkOrCancel(wParam);
     }
     return FALSE;
 }
@@ -61,14 +55,8 @@ INT_PTR NameDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
             if (LOWORD(wParam) == IDOK) {
                 name = ItemText(IDC_FIELD1);
                 if (group_) activate = IsDlgButtonChecked(hwnd(), IDC_FIELD2) == BST_CHECKED;
-                EndDialog(hwnd(), IDOK);
-                return TRUE;
             }
-            if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(hwnd(), IDCANCEL);
-                return TRUE;
-            }
-            break;
+            return EndOnOkOrCancel(wParam);
     }
     return FALSE;
 }
@@ -107,12 +95,7 @@ INT_PTR InfoDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
             SetWindowTextW(hwnd(), title_.c_str());
             FillInfoList(Item(IDC_INFO_LIST), rows_);
             return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-                EndDialog(hwnd(), LOWORD(wParam));
-                return TRUE;
-            }
-            break;
+        case WM_COMMAND: return EndOnOkOrCancel(wParam);
     }
     return FALSE;
 }

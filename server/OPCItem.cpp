@@ -66,27 +66,35 @@ HRESULT COPCItem::QueryInterfaceHook(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-HRESULT COPCItem::Resolve(VKModelObject* model, const std::wstring& itemId, bool* createdNode) {
+HRESULT COPCItem::Resolve(VKModelObject* model, const std::wstring& itemId, NameSpaceGate* gate,
+                          bool* createdNode) {
     *createdNode = false;
     if (itemId.empty()) return OPC_E_INVALIDITEMID;
     if (itemId.size() > kMaxItemIdLength) return OPC_E_UNKNOWNITEMID;
     if (!model) return E_FAIL;
     const ItemIdParts parts = SplitItemId(itemId);
     if (parts.isProperty)
-        return ResolveProperty(model, std::wstring(parts.path), std::wstring(parts.property),
+        return ResolveProperty(model, std::wstring(parts.path), std::wstring(parts.property), gate,
                                createdNode);
-    return ResolvePlain(model, itemId, createdNode);
+    return ResolvePlain(model, itemId, gate, createdNode);
 }
 
 HRESULT COPCItem::ResolvePlain(VKModelObject* model, const std::wstring& itemId,
-                               bool* createdNode) {
+                               NameSpaceGate* gate, bool* createdNode) {
     *createdNode = false;
     com::UniqueBstr path(itemId);
     com::ComPtr<IUnknown> found;
     com::ComPtr<VKModelParameter> parameter;
-    if (model->FindParameter(path.get(), found.put()) == S_OK && found &&
-        SUCCEEDED(found.query(&parameter)))
-        return Bind(parameter.get());
+    const auto find = [&] {
+        return model->FindParameter(path.get(), found.put()) == S_OK && found &&
+               SUCCEEDED(found.query(&parameter));
+    };
+    if (find()) return Bind(parameter.get());
+    // The check may have made the node itself (an identification item of an axis).
+    if (gate) {
+        gate->Pass();
+        if (find()) return Bind(parameter.get());
+    }
 
     com::ComPtr<IUnknown> made;
     com::UniqueBstr parameterClass(kParameterNodeClass);
@@ -114,11 +122,12 @@ HRESULT COPCItem::ResolvePlain(VKModelObject* model, const std::wstring& itemId,
 // interaction component holds what stands behind the parameter for as long as the
 // property item lives, also when nobody added the parameter itself.
 HRESULT COPCItem::ResolveProperty(VKModelObject* model, const std::wstring& path,
-                                  const std::wstring& name, bool* createdNode) {
+                                  const std::wstring& name, NameSpaceGate* gate,
+                                  bool* createdNode) {
     com::ComPtr<COPCItem> carrier;
     RETURN_IF_FAILED(com::MakeObject(&carrier));
     bool created = false;
-    if (FAILED(carrier->ResolvePlain(model, path, &created))) {
+    if (FAILED(carrier->ResolvePlain(model, path, gate, &created))) {
         // A node that no component serves as an item may still answer the property.
         com::ComPtr<IUnknown> found;
         com::ComPtr<VKModelParameter> parameter;

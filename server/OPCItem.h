@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "NameSpaceGate.h"
 #include "com/ComPtr.h"
 #include "com/Object.h"
 #include "com/Sync.h"
@@ -34,9 +35,11 @@ public:
     DWORD cookie() const { return cookie_; }
 
     // Resolves itemId in the model (creating a parameter node for an unknown plain or
-    // property ID) and binds the item. *createdNode tells whether a node was made here;
-    // on failure the node is gone again.
-    HRESULT Resolve(VKModelObject* model, const std::wstring& itemId, bool* createdNode);
+    // property ID, after `gate` has let the namespace be built, if given) and binds the
+    // item. *createdNode tells whether a node was made here; on failure the node is gone
+    // again.
+    HRESULT Resolve(VKModelObject* model, const std::wstring& itemId, NameSpaceGate* gate,
+                    bool* createdNode);
     HRESULT Bind(VKModelParameter* parameter);
     HRESULT BindProperty(VKModelParameter* parameter, const std::wstring& name);
     // Terminates the binding towards the component; the item keeps its fields.
@@ -91,9 +94,10 @@ protected:
 
 private:
     HRESULT BindComponent(const CLSID& clsid, int depth);
-    HRESULT ResolvePlain(VKModelObject* model, const std::wstring& itemId, bool* createdNode);
+    HRESULT ResolvePlain(VKModelObject* model, const std::wstring& itemId, NameSpaceGate* gate,
+                         bool* createdNode);
     HRESULT ResolveProperty(VKModelObject* model, const std::wstring& path,
-                            const std::wstring& name, bool* createdNode);
+                            const std::wstring& name, NameSpaceGate* gate, bool* createdNode);
     HRESULT AddressLocked(VARIANT* address) const;
     HRESULT CacheReadLocked(bool rawQuality, VARIANT* value, WORD* quality, DATE* timeStamp);
     HRESULT DeviceReadLocked(VARIANT* value, WORD* quality, DATE* timeStamp);

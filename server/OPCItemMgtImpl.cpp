@@ -10,14 +10,14 @@
 #include "com/Result.h"
 #include "com/Strings.h"
 
-HRESULT PrepareItem(const OPCITEMDEF& definition, VKModelObject* model, double deadband,
-                    com::ComPtr<COPCItem>* out, bool* createdNode) {
+HRESULT PrepareItem(const OPCITEMDEF& definition, VKModelObject* model, NameSpaceGate* gate,
+                    double deadband, com::ComPtr<COPCItem>* out, bool* createdNode) {
     *createdNode = false;
     com::ComPtr<COPCItem> item;
     if (FAILED(com::MakeObject(&item))) return E_OUTOFMEMORY;
     if (!definition.szItemID) return OPC_E_INVALIDITEMID;
     const std::wstring id(definition.szItemID);
-    RETURN_IF_FAILED(item->Resolve(model, id, createdNode));
+    RETURN_IF_FAILED(item->Resolve(model, id, gate, createdNode));
     item->SetItemId(id);
     item->SetActive(definition.bActive);
     item->SetClientHandle(definition.hClient);
@@ -80,7 +80,7 @@ STDMETHODIMP COPCItemMgtImpl::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
         for (DWORD i = 0; i < dwCount; ++i) {
             com::ComPtr<COPCItem> item;
             bool created = false;
-            HRESULT hr = PrepareItem(pItemArray[i], model.get(), deadband, &item, &created);
+            HRESULT hr = PrepareItem(pItemArray[i], model.get(), &gate_, deadband, &item, &created);
             DWORD handle = 0;
             if (SUCCEEDED(hr)) {
                 const std::string key = com::WideToAnsi(com::Format(L"%X", item->cookie()));
@@ -118,7 +118,7 @@ STDMETHODIMP COPCItemMgtImpl::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArra
         for (DWORD i = 0; i < dwCount; ++i) {
             com::ComPtr<COPCItem> item;
             bool created = false;
-            errors[i] = PrepareItem(pItemArray[i], model.get(), 0.0, &item, &created);
+            errors[i] = PrepareItem(pItemArray[i], model.get(), &gate_, 0.0, &item, &created);
             if (FAILED(errors[i])) {
                 call = S_FALSE;
                 continue;

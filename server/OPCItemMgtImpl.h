@@ -34,13 +34,15 @@ public:
 
 private:
     COPCGroup* const group_;  // the outer object; it owns this part
+    NameSpaceGate gate_{CLSID_OrvaneInteraction};
 };
 
-// Makes an item for a definition: resolved in the model, bound, with its ID, active
-// state, client handle, requested type and the group's deadband. On failure nothing
-// is left: the binding is ended and a node made for it is deleted again.
-HRESULT PrepareItem(const OPCITEMDEF& definition, VKModelObject* model, double deadband,
-                    com::ComPtr<COPCItem>* out, bool* createdNode);
+// Makes an item for a definition: resolved in the model (an unknown ID after `gate`),
+// bound, with its ID, active state, client handle, requested type and the group's
+// deadband. On failure nothing is left: the binding is ended and a node made for it
+// is deleted again.
+HRESULT PrepareItem(const OPCITEMDEF& definition, VKModelObject* model, NameSpaceGate* gate,
+                    double deadband, com::ComPtr<COPCItem>* out, bool* createdNode);
 // Ends the binding of a prepared item and deletes the node made for it.
 void DiscardItem(COPCItem* item, VKModelObject* model, bool createdNode);
 

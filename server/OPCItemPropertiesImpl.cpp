@@ -14,7 +14,7 @@ constexpr HRESULT kPropertyFromDevice = static_cast<HRESULT>(0xC0120001);
 // as ValidateItems does and removed again when the lookup goes.
 class COPCItemPropertiesImpl::Lookup {
 public:
-    explicit Lookup(VKModelObject* root) : root_(root) {}
+    Lookup(VKModelObject* root, NameSpaceGate* gate) : root_(root), gate_(gate) {}
     Lookup(const Lookup&) = delete;
     Lookup& operator=(const Lookup&) = delete;
     ~Lookup() {
@@ -33,7 +33,7 @@ public:
         if (node && SUCCEEDED(root_->FindObject(id.get(), node->put())) && *node) return S_FALSE;
         OPCITEMDEF definition = {};
         definition.szItemID = const_cast<LPWSTR>(itemId);
-        if (FAILED(PrepareItem(definition, root_, 0.0, &temporary_, &created_)))
+        if (FAILED(PrepareItem(definition, root_, gate_, 0.0, &temporary_, &created_)))
             return OPC_E_UNKNOWNITEMID;
         *parameter = temporary_->parameter();
         return *parameter ? S_OK : OPC_E_UNKNOWNITEMID;
@@ -52,6 +52,7 @@ public:
 
 private:
     VKModelObject* const root_;
+    NameSpaceGate* const gate_;
     com::ComPtr<COPCItem> temporary_;
     bool created_ = false;
 };
@@ -71,7 +72,7 @@ STDMETHODIMP COPCItemPropertiesImpl::QueryAvailableProperties(LPWSTR szItemID, D
         *ppDescriptions = nullptr;
         *ppvtDataTypes = nullptr;
         if (!*szItemID) return OPC_E_INVALIDITEMID;
-        Lookup lookup(root_.get());
+        Lookup lookup(root_.get(), &gate_);
         com::ComPtr<VKModelParameter> parameter;
         com::ComPtr<IUnknown> node;
         const HRESULT hr = lookup.Find(szItemID, &parameter, &node);
@@ -95,7 +96,7 @@ STDMETHODIMP COPCItemPropertiesImpl::GetItemProperties(LPWSTR szItemID, DWORD dw
         *ppvData = nullptr;
         *ppErrors = nullptr;
         if (!*szItemID) return OPC_E_INVALIDITEMID;
-        Lookup lookup(root_.get());
+        Lookup lookup(root_.get(), &gate_);
         com::ComPtr<VKModelParameter> parameter;
         if (lookup.Find(szItemID, &parameter, nullptr) != S_OK) return OPC_E_UNKNOWNITEMID;
         com::ComPtr<VKItemProperties> properties;
@@ -153,7 +154,7 @@ STDMETHODIMP COPCItemPropertiesImpl::LookupItemIDs(LPWSTR szItemID, DWORD dwCoun
         *ppszNewItemIDs = nullptr;
         *ppErrors = nullptr;
         if (!*szItemID) return OPC_E_INVALIDITEMID;
-        Lookup lookup(root_.get());
+        Lookup lookup(root_.get(), &gate_);
         com::ComPtr<VKModelParameter> parameter;
         if (lookup.Find(szItemID, &parameter, nullptr) != S_OK) return OPC_E_UNKNOWNITEMID;
         com::ComPtr<VKItemProperties> properties;

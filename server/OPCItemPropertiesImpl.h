@@ -33,4 +33,5 @@ private:
     class Lookup;
 
     const com::ComPtr<VKModelObject> root_;
+    NameSpaceGate gate_{CLSID_OrvaneInteraction};
 };

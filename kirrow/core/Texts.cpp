@@ -1,5 +1,6 @@
 #include "Texts.h"
 
+#include "com/CommandLine.h"
 #include "com/Strings.h"
 #include "com/ValueText.h"
 
@@ -43,22 +44,9 @@ std::wstring QualityAndTimeText(WORD quality, const FILETIME& utc) {
 std::wstring HexText(HRESULT hr) { return com::Format(L"%lX", static_cast<unsigned long>(hr)); }
 
 StartupAction ParseStartupAction(const wchar_t* commandLine) {
-    bool reg = false, unreg = false;
-    const std::wstring line = commandLine ? commandLine : L"";
-    size_t position = 0;
-    while (position < line.size()) {
-        const size_t start = line.find_first_not_of(L" \t", position);
-        if (start == std::wstring::npos) break;
-        size_t end = line.find_first_of(L" \t", start);
-        if (end == std::wstring::npos) end = line.size();
-        const std::wstring token = line.substr(start, end - start);
-        position = end;
-        if (token.size() < 2 || (token[0] != L'-' && token[0] != L'/')) continue;
-        if (com::EqualsNoCase(token.substr(1), L"UnregServer")) unreg = true;
-        if (com::EqualsNoCase(token.substr(1), L"RegServer")) reg = true;
-    }
-    if (unreg) return StartupAction::kUnregister;
-    return reg ? StartupAction::kRegister : StartupAction::kRun;
+    if (com::HasSwitch(commandLine, L"UnregServer")) return StartupAction::kUnregister;
+    return com::HasSwitch(commandLine, L"RegServer") ? StartupAction::kRegister
+                                                     : StartupAction::kRun;
 }
 
 }  // namespace kirrow

@@ -188,10 +188,10 @@ TEST_F(ItemAccessTest, AxesAndDriveErrors) {
     EXPECT_EQ(Hr{S_OK}, Hr{Read(Drive(kSpeed), &value)});
     EXPECT_EQ("VT_UI2 1200", value);
 
-    // The offline drive's axis exists with its channel entry: the read gives up at
-    // the poll limit.
+    // A drive gone off the bus: the read gives up at the poll limit.
     const std::wstring offline = bus + L"DP_Slave6_/1/pari1000d18";
     ASSERT_EQ(Hr{S_OK}, Hr{Init(MakeItem(offline, false).get())});
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_.SetSimFlag(L"Sim/Slave6/Offline", true)});
     EXPECT_TRUE(FAILED(Read(Drive(offline), &value)));
 }
 

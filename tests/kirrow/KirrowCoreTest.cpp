@@ -66,6 +66,7 @@ TEST(KirrowTexts, CommandLine) {
         {L"-RegServer /UnregServer", StartupAction::kUnregister},
         {L"RegServer", StartupAction::kRun},
         {L"/RegServerX", StartupAction::kRun},
+        {L"\t-RegServer\t", StartupAction::kRegister},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.action, ParseStartupAction(c.line)) << Narrow(c.line ? c.line : L"(null)");

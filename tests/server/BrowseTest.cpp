@@ -171,6 +171,29 @@ TEST_F(Browse, PropertiesOfAnIdentificationItem) {
     EXPECT_HR(E_INVALIDARG, properties->LookupItemIDs(id, 0, wanted, &newIds, &errors));
 }
 
+TEST_F(Browse, AnItemAddedBeforeTheFirstBrowseIsALeafOfItsAxis) {
+    OPCHANDLE hGroup = 0;
+    DWORD rate = 0;
+    com::ComPtr<IOPCItemMgt> mgt;
+    ASSERT_HR(S_OK, server_->AddGroup(L"", FALSE, 1000, 1, nullptr, nullptr, 0, &hGroup, &rate,
+                                      IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(mgt.put())));
+    const std::wstring id = kBus + L"/DP_Slave3_/1/pari1000d18";
+    OPCITEMDEF def = {};
+    def.szItemID = const_cast<LPWSTR>(id.c_str());
+    def.szAccessPath = const_cast<LPWSTR>(L"");
+    com::CoTaskMem<OPCITEMRESULT> results;
+    com::CoTaskMem<HRESULT> errors;
+    ASSERT_HR(S_OK, mgt->AddItems(1, &def, results.put(), errors.put()));
+
+    ASSERT_HR(S_OK, browser_->ChangeBrowsePosition(OPC_BROWSE_TO, kBus.c_str()));
+    EXPECT_TRUE(List(browser_.get(), OPC_LEAF).empty()) << "no leaf beside the devices";
+    ASSERT_HR(S_OK,
+              browser_->ChangeBrowsePosition(OPC_BROWSE_TO, (kBus + L"/DP_Slave3_/1").c_str()));
+    EXPECT_TRUE(Contains(List(browser_.get(), OPC_LEAF), L"pari1000d18"));
+    mgt.reset();
+    EXPECT_HR(S_OK, server_->RemoveGroup(hGroup, TRUE));
+}
+
 TEST_F(Browse, AnItemOfAMissingDeviceIsRefusedAndLeavesNothing) {
     List(browser_.get(), OPC_BRANCH);  // the namespace check: discovery is done
     OPCHANDLE hGroup = 0;

@@ -31,6 +31,7 @@ struct FakeState {
     std::vector<LONG> writeMultipleCounts;
     bool refuseInit = false;
     bool failReads = false;  // reads of "fail*" items answer kDriveError while set
+    int checks = 0;
 };
 FakeState* g_state = nullptr;
 
@@ -51,9 +52,22 @@ struct FakeInteraction2 : test_support::NotImplementedDispatch<IvkInteraction2> 
 // replacement node; "cookie*" are addressed by their cookie; reads of "fail*" fail
 // while FakeState::failReads is set. Every read gives 1500 as VT_UI2, quality good.
 class FakeInteraction
-    : public com::Object<FakeInteraction2,
-                         test_support::NotImplementedDispatch<IvkBulkInteraction>> {
+    : public com::Object<FakeInteraction2, test_support::NotImplementedDispatch<IvkBulkInteraction>,
+                         IOPCOVI_NameSpace> {
 public:
+    // The check makes the axis node Bus/Dev/1.
+    STDMETHODIMP CheckNameSpace(long* plChecked) override {
+        ++g_state->checks;
+        com::ComPtr<VKModelObject> node = g_state->model;
+        for (const wchar_t* name : {L"Bus", L"Dev", L"1"}) {
+            com::ComPtr<IUnknown> child;
+            node->CreateObject(com::UniqueBstr(name).get(), nullptr, child.put());
+            if (!child || FAILED(child.query(&node))) return E_FAIL;
+        }
+        *plChecked = 1;
+        return S_OK;
+    }
+
     STDMETHODIMP Init(long, IUnknown* pParameter, IUnknown** ppReplacement,
                       VARTYPE* pvtAddressType) override {
         *ppReplacement = nullptr;
@@ -282,6 +296,24 @@ TEST_F(Items, UnknownIdsBecomeNodesOrLeaveNothing) {
     CoTaskMemFree(errs);
     EXPECT_FALSE(Exists(L"new3"));
     EXPECT_EQ(state_.inits, state_.terminates + 1) << "only new1 is still bound";
+}
+
+TEST_F(Items, UnknownIdsLandInTheNodesOfTheNamespaceCheck) {
+    Parameter(L"known");
+    ASSERT_HR(S_OK, Add({L"known"}, nullptr));
+    EXPECT_EQ(0, state_.checks) << "a known ID needs no check";
+
+    ASSERT_HR(S_OK, Add({L"Bus/Dev/1/pari1000d18", L"Bus/Dev/1/pari1001d18"}, nullptr));
+    EXPECT_EQ(1, state_.checks) << "once for the group";
+    for (const wchar_t* id : {L"Bus/Dev/1/pari1000d18", L"Bus/Dev/1/pari1001d18"}) {
+        com::ComPtr<IUnknown> found;
+        ASSERT_HR(S_OK, model_->FindParameter(com::UniqueBstr(id).get(), found.put()));
+        com::ComPtr<VKModelParameter> parameter;
+        ASSERT_HR(S_OK, found.query(&parameter));
+        com::UniqueBstr name;
+        ASSERT_HR(S_OK, parameter->GetName(name.put()));
+        EXPECT_EQ(std::wstring(id).substr(10), name.str()) << "a leaf of the axis node";
+    }
 }
 
 TEST_F(Items, ReplacementChainOfThreeComponents) {
