@@ -520,10 +520,29 @@ void CAsyncServices2::ProcessReadsOrRefreshes(Kind kind) {
     }
 }
 
+// The sinks with their cookies, in the order they subscribed (cookies grow).
+std::vector<std::pair<DWORD, com::ComPtr<IOPCDataCallback>>> CAsyncServices2::Connections() {
+    std::vector<std::pair<DWORD, com::ComPtr<IOPCDataCallback>>> sinks;
+    com::ComPtr<IEnumConnections> connections;
+    if (FAILED(dataCallback_->EnumConnections(connections.put()))) return sinks;
+    CONNECTDATA data;
+    ULONG fetched = 0;
+    while (connections->Next(1, &data, &fetched) == S_OK && fetched == 1) {
+        com::ComPtr<IOPCDataCallback> sink;
+        if (data.pUnk &&
+            SUCCEEDED(data.pUnk->QueryInterface(IID_IOPCDataCallback, sink.put_void())))
+            sinks.emplace_back(data.dwCookie, std::move(sink));
+        if (data.pUnk) data.pUnk->Release();
+    }
+    std::sort(sinks.begin(), sinks.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    return sinks;
+}
+
 // Wine never releases the references of a client that died: a sink that can no longer
 // be reached is dropped here, or the group would call it for ever.
 void CAsyncServices2::CallSinks(const std::function<HRESULT(IOPCDataCallback*)>& call) {
-    for (auto& [cookie, sink] : dataCallback_->Connections<IOPCDataCallback>()) {
+    for (auto& [cookie, sink] : Connections()) {
         const HRESULT hr = call(sink.get());
         if (!IsDisconnection(hr)) continue;
         dataCallback_->Unadvise(cookie);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "OPCItem.h"
@@ -91,6 +92,7 @@ private:
     void ProcessReadsOrRefreshes(Kind kind);
     void ReportCancellations();
 
+    std::vector<std::pair<DWORD, com::ComPtr<IOPCDataCallback>>> Connections();
     // Calls every connected sink; a sink that turns out disconnected is unadvised.
     void CallSinks(const std::function<HRESULT(IOPCDataCallback*)>& call);
     OPCHANDLE ClientGroupHandle() const;

@@ -33,7 +33,8 @@ struct CGroupThread::Shared {
     com::MarshalledStream group;     // to the thread
     com::MarshalledStream services;  // back to the group
     std::atomic<DWORD> rate{0};
-    DWORD tick = 0;  // 0: no timer
+    std::atomic<bool> abandoned{false};  // Start gave up waiting: the thread ends at once
+    DWORD tick = 0;                      // 0: no timer
 };
 
 CGroupThread::~CGroupThread() { Stop(0); }
@@ -58,8 +59,13 @@ HRESULT CGroupThread::Start(IUnknown* group, DWORD rate, DWORD tick,
     threadId_ = id;
     shared_ = shared;
     // The thread only takes the group over and makes its services: no client is
-    // involved, so this wait is short.
-    WaitForSingleObject(shared->started.get(), INFINITE);
+    // involved, so this wait is short; bounded all the same, so that a thread stuck in
+    // COM's start-up never holds AddGroup (the group then has no asynchronous services).
+    if (WaitForSingleObject(shared->started.get(), kStartWaitMs) != WAIT_OBJECT_0) {
+        shared->abandoned = true;
+        LOG_WARNING(L"group thread: not started within %lu ms", kStartWaitMs);
+        return E_FAIL;
+    }
     if (!shared->services.empty()) {
         const HRESULT hr = shared->services.Unmarshal(IID_IUnknown, services->put_void());
         if (FAILED(hr)) com::MapFailure(hr, hr, "group thread: the services object");
@@ -119,6 +125,7 @@ void CGroupThread::Serve(Shared& shared) {
             made.query(&services);
     }
     group.reset();
+    if (shared.abandoned) return;
     if (services) {
         const HRESULT hr = shared.services.Marshal(IID_IUnknown, services.get());
         if (FAILED(hr)) com::MapFailure(hr, hr, "group thread: marshal the services object");
@@ -137,7 +144,7 @@ void CGroupThread::Serve(Shared& shared) {
     DWORD last = timeGetTime();
     SetEvent(shared.started.get());
 
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    while (!shared.abandoned && GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_TIMER && msg.hwnd == nullptr) {
             const DWORD now = timeGetTime();
             const bool update = clock.Tick(now - last);
@@ -149,6 +156,7 @@ void CGroupThread::Serve(Shared& shared) {
             DispatchMessageW(&msg);
         }
     }
+    shared.services.reset();  // never taken when Start gave up
     if (timer) KillTimer(nullptr, timer);
     if (resolution) timeEndPeriod(resolution);
     if (services) {

@@ -20,6 +20,8 @@ class CGroupThread {
 public:
     // The German text of the box shown when the thread cannot take the group over.
     static const wchar_t* const kStartFailureText;
+    // The longest Start waits for the thread to take the group over.
+    static constexpr DWORD kStartWaitMs = 10000;
 
     CGroupThread() = default;
     CGroupThread(const CGroupThread&) = delete;

@@ -20,7 +20,6 @@
 #include <ocidl.h>
 #include <olectl.h>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -58,19 +57,6 @@ public:
         if (__uuidof(Sink) != iid_) return result;
         for (auto& entry : sinks_.Snapshot())
             result.emplace_back(static_cast<Sink*>(entry.second.get()));
-        return result;
-    }
-    // The connections at this moment with their cookies, oldest first (cookies grow), for
-    // callers that unadvise a sink whose calls fail.
-    template <class Sink>
-    std::vector<std::pair<DWORD, ComPtr<Sink>>> Connections() const {
-        std::vector<std::pair<DWORD, ComPtr<Sink>>> result;
-        if (__uuidof(Sink) != iid_) return result;
-        auto entries = sinks_.Snapshot();
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (auto& entry : entries)
-            result.emplace_back(entry.first, ComPtr<Sink>(static_cast<Sink*>(entry.second.get())));
         return result;
     }
     // Drops every connection (for example when the container shuts down).
