@@ -50,8 +50,7 @@ public:
                                 WORD*, FILETIME*, HRESULT*) override {
         return S_OK;
     }
-    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
-                                 HRESULT*) override {
+    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
         return S_OK;
     }
     STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
@@ -97,8 +96,8 @@ struct Subscription {
                SUCCEEDED(container->FindConnectionPoint(IID_IOPCDataCallback, point.put())) &&
                SUCCEEDED(point->Advise(sink->GetControllingUnknown(), &cookie)) &&
                SUCCEEDED(mgt.query(&state)) &&
-               SUCCEEDED(state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr,
-                                         nullptr));
+               SUCCEEDED(
+                   state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr));
     }
     ~Subscription() {
         if (point && cookie) point->Unadvise(cookie);
