@@ -28,8 +28,11 @@ COPCGroup* GroupOf(IUnknown* unknown) { return com::ImplementationOf<COPCGroup>(
 }  // namespace
 
 CBaseServer::CBaseServer(com::ComPtr<CUnknownCont> groups, com::ComPtr<VKModelObject> model,
-                         DWORD tick)
-    : groups_(std::move(groups)), model_(std::move(model)), tick_(tick) {}
+                         DWORD tick, bool groupTimers)
+    : groups_(std::move(groups)),
+      model_(std::move(model)),
+      tick_(tick),
+      groupTimers_(groupTimers) {}
 
 bool CBaseServer::closed() const {
     com::CsLock guard(lock_);
@@ -83,11 +86,13 @@ HRESULT CBaseServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
         group->SetServerHandle(handle);
         group->SetModel(model_);
         group->SetAsyncMode(asyncMode_);
-        // TODO(subscriptions): start the group's thread.
     }
+    // Without its thread the group still serves its items synchronously.
+    group->StartThread();
 
     const HRESULT query = group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(query)) {
+        group->StopThread(COPCGroup::kStopWaitMs);
         groups_->RemoveByHandle(handle);
         return query;
     }
@@ -132,9 +137,10 @@ HRESULT CBaseServer::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
         com::CsLock guard(lock_);
         RETURN_HR_IF(E_INVALIDARG, !groups_->FindByHandle(hServerGroup, &found));
         if (COPCGroup* group = GroupOf(found.object.get())) group->SetActiveInternal(FALSE);
-        // TODO(subscriptions): stop the group's thread.
         groups_->RemoveByHandle(hServerGroup);
     }
+    // Outside the lock: the wait is bounded, but other clients' calls need not share it.
+    if (COPCGroup* group = GroupOf(found.object.get())) group->StopThread(COPCGroup::kStopWaitMs);
     if (bForce) {
         // Cuts the client's proxies off; their references are released by COM.
         CoDisconnectObject(found.object.get(), 0);
@@ -170,10 +176,22 @@ HRESULT CBaseServer::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LP
     return E_NOINTERFACE;
 }
 
+// The groups' threads go first: each holds its group (through the services object),
+// so a group left in the container would keep itself, its thread and the process alive.
 void CBaseServer::Close() {
     {
         com::CsLock guard(lock_);
         closed_ = true;
+    }
+    const std::vector<CUnknownCont::Element> groups = groups_->Snapshot();
+    for (const auto& element : groups) {
+        if (COPCGroup* group = GroupOf(element.object.get())) group->StopThread(0);
+    }
+    const ULONGLONG deadline = GetTickCount64() + COPCGroup::kStopWaitMs;
+    for (const auto& element : groups) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (COPCGroup* group = GroupOf(element.object.get())) group->StopThread(left);
     }
     groups_->Clear();
 }

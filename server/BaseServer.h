@@ -23,7 +23,10 @@ class CBaseServer : public std::enable_shared_from_this<CBaseServer> {
 public:
     static constexpr LONG kAsyncModeDa20 = 2;
 
-    CBaseServer(com::ComPtr<CUnknownCont> groups, com::ComPtr<VKModelObject> model, DWORD tick);
+    // groupTimers false: the groups' threads run without a timer, and whoever holds a
+    // group drives its services by hand (in-process tests).
+    CBaseServer(com::ComPtr<CUnknownCont> groups, com::ComPtr<VKModelObject> model, DWORD tick,
+                bool groupTimers = true);
     CBaseServer(const CBaseServer&) = delete;
     CBaseServer& operator=(const CBaseServer&) = delete;
 
@@ -45,6 +48,7 @@ public:
     void Close();
 
     DWORD tick() const { return tick_; }
+    bool groupTimers() const { return groupTimers_; }
 
 private:
     HRESULT NameForNewGroup(LPCWSTR szName, std::wstring* name) const;
@@ -57,5 +61,6 @@ private:
     const com::ComPtr<CUnknownCont> groups_;
     const com::ComPtr<VKModelObject> model_;  // may be empty: server without model
     const DWORD tick_;
+    const bool groupTimers_;
     const LONG asyncMode_ = kAsyncModeDa20;
 };

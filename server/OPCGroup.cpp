@@ -1,5 +1,6 @@
 #include "OPCGroup.h"
 
+#include "AsyncServices2.h"
 #include "BaseServer.h"
 #include "com/Implementation.h"
 #include "UpdateRate.h"
@@ -8,7 +9,10 @@
 
 void COPCGroup::SetOwner(std::shared_ptr<CBaseServer> owner) {
     com::CsLock guard(lock_);
-    if (owner) tick_ = owner->tick();
+    if (owner) {
+        tick_ = owner->tick();
+        timer_ = owner->groupTimers();
+    }
     owner_ = std::move(owner);
 }
 
@@ -23,9 +27,52 @@ void COPCGroup::SetServerHandle(DWORD handle) {
 }
 
 void COPCGroup::SetActiveInternal(BOOL active) {
+    {
+        com::CsLock guard(lock_);
+        active_ = active;
+    }
+    TellServices(active);
+}
+
+// Outside the group's lock: an activation reads the items and calls the clients back.
+void COPCGroup::TellServices(BOOL active) {
+    if (const com::ComPtr<IAsyncServices> services = this->services()) services->SetActive(active);
+}
+
+com::ComPtr<IAsyncServices> COPCGroup::services() const {
     com::CsLock guard(lock_);
-    active_ = active;
-    // TODO(subscriptions): tell the group's thread.
+    com::ComPtr<IAsyncServices> services;
+    if (services_) services_.query(&services);
+    return services;
+}
+
+HRESULT COPCGroup::StartThread() {
+    com::CsLock threadGuard(threadLock_);
+    if (thread_.running()) return S_FALSE;
+    DWORD rate, tick;
+    {
+        com::CsLock guard(lock_);
+        rate = updateRate_;
+        tick = timer_ ? tick_ : 0;
+    }
+    com::ComPtr<IUnknown> services;
+    RETURN_IF_FAILED(thread_.Start(GetControllingUnknown(), rate, tick, &services));
+    com::CsLock guard(lock_);
+    services_ = std::move(services);
+    return S_OK;
+}
+
+bool COPCGroup::StopThread(DWORD waitMs) {
+    com::ComPtr<IUnknown> services;
+    {
+        com::CsLock guard(lock_);
+        services = std::move(services_);
+    }
+    // The services hold the group: releasing them here breaks that cycle.
+    if (auto* object = com::ImplementationOf<CAsyncServices2>(services.get())) object->Shutdown();
+    services.reset();
+    com::CsLock threadGuard(threadLock_);
+    return thread_.Stop(waitMs);
 }
 
 std::wstring COPCGroup::name() const {
@@ -83,6 +130,8 @@ HRESULT COPCGroup::FinalConstruct() {
 }
 
 void COPCGroup::FinalRelease() {
+    // Bounded: a thread stuck in a client's callback ends by itself when the call returns.
+    StopThread(kStopWaitMs);
     // Items first: they unbind from the model and their interaction component, so
     // both must still be there.
     for (const com::ComPtr<COPCItem>& item : ItemSnapshot()) item->Unbind();
@@ -97,8 +146,16 @@ HRESULT COPCGroup::QueryInterfaceHook(REFIID riid, void** ppv) {
     if (riid == IID_IOPCGroupStateMgt) return stateMgt_.Query(this, riid, ppv);
     if (riid == IID_IOPCItemMgt) return itemMgt_.Query(this, riid, ppv);
     if (riid == IID_IOPCSyncIO) return syncIO_.Query(this, riid, ppv);
-    // TODO(subscriptions): IDataObject, IOPCAsyncIO, IConnectionPointContainer, IOPCAsyncIO2.
     *ppv = nullptr;
+    // The OPC DA 2.0 services only (no IDataObject, no IOPCAsyncIO).
+    if (riid == IID_IConnectionPointContainer || riid == IID_IOPCAsyncIO2) {
+        com::ComPtr<IUnknown> services;
+        {
+            com::CsLock guard(lock_);
+            services = services_;
+        }
+        if (services) return services->QueryInterface(riid, ppv);
+    }
     return E_NOINTERFACE;
 }
 
@@ -134,19 +191,27 @@ HRESULT COPCGroup::SetState(const DWORD* pRequestedUpdateRate, DWORD* pRevisedUp
         for (const com::ComPtr<COPCItem>& item : ItemSnapshot())
             item->SetDeadband(*pPercentDeadband);
     }
-    com::CsLock guard(lock_);
-    if (pRequestedUpdateRate) {
-        const RevisedRate rate = ReviseUpdateRate(*pRequestedUpdateRate, tick_);
-        updateRate_ = rate.revised;
-        if (rate.changed) result = OPC_S_UNSUPPORTEDRATE;
-        // TODO(subscriptions): the group's thread reloads the rate.
+    DWORD rate = 0;
+    {
+        com::CsLock guard(lock_);
+        if (pRequestedUpdateRate) {
+            const RevisedRate revised = ReviseUpdateRate(*pRequestedUpdateRate, tick_);
+            updateRate_ = revised.revised;
+            if (revised.changed) result = OPC_S_UNSUPPORTEDRATE;
+        }
+        rate = updateRate_;
+        if (pRevisedUpdateRate) *pRevisedUpdateRate = updateRate_;
+        if (pActive) active_ = *pActive ? TRUE : FALSE;
+        if (pTimeBias) timeBias_ = *pTimeBias;
+        if (pPercentDeadband) percentDeadband_ = *pPercentDeadband;
+        if (pLCID) lcid_ = *pLCID;
+        if (phClientGroup) clientHandle_ = *phClientGroup;
     }
-    if (pRevisedUpdateRate) *pRevisedUpdateRate = updateRate_;
-    if (pActive) active_ = *pActive ? TRUE : FALSE;
-    if (pTimeBias) timeBias_ = *pTimeBias;
-    if (pPercentDeadband) percentDeadband_ = *pPercentDeadband;
-    if (pLCID) lcid_ = *pLCID;
-    if (phClientGroup) clientHandle_ = *phClientGroup;
+    if (pRequestedUpdateRate) {
+        com::CsLock threadGuard(threadLock_);
+        thread_.SetRate(rate);
+    }
+    if (pActive) TellServices(*pActive ? TRUE : FALSE);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "GroupThread.h"
 #include "OPCItem.h"
 #include "OPCItemMgtImpl.h"
 #include "OPCSyncIOImpl.h"
@@ -22,13 +23,15 @@
 class CBaseServer;
 class COPCGroupStateMgtImpl;
 
-// A group of a server object: its state (IOPCGroupStateMgt) and its items
-// (IOPCItemMgt, IOPCSyncIO).
-// TODO(subscriptions): IOPCAsyncIO2 and the data-callback connection point.
+// A group of a server object: its state (IOPCGroupStateMgt), its items (IOPCItemMgt,
+// IOPCSyncIO) and, through the services object its thread makes, IOPCAsyncIO2 and the
+// data-callback connection point.
 class COPCGroup : public com::Object<com::Dual<IOPCGroup, 2>> {
 public:
     static constexpr DWORD kDefaultUpdateRate = 1000;
     static constexpr DWORD kDefaultTick = 500;
+    // The longest a release or removal waits for the group's thread.
+    static constexpr DWORD kStopWaitMs = 1000;
     // Private: lets the server tell its own groups from anything a client hands in.
     static constexpr IID kImplementationIid = {
         0x02210F29, 0xD73D, 0x4CB8, {0xA5, 0xAC, 0x76, 0x55, 0xB1, 0xBD, 0x2B, 0xEF}};
@@ -38,6 +41,12 @@ public:
     void SetModel(com::ComPtr<VKModelObject> model);
     void SetServerHandle(DWORD handle);
     void SetActiveInternal(BOOL active);
+    // The group's thread and its asynchronous services. StartThread does nothing when
+    // the thread runs; StopThread asks it to end, releases the services and waits up
+    // to waitMs (true when the thread has ended).
+    HRESULT StartThread();
+    bool StopThread(DWORD waitMs);
+    com::ComPtr<IAsyncServices> services() const;
 
     std::wstring name() const;
     com::ComPtr<VKModelObject> model() const;
@@ -77,6 +86,10 @@ protected:
 private:
     std::shared_ptr<CBaseServer> owner() const;
     HRESULT CopyItemsTo(IUnknown* clone);
+    void TellServices(BOOL active);
+
+    com::CriticalSection threadLock_;  // guards thread_; taken before lock_
+    CGroupThread thread_;
 
     mutable com::CriticalSection lock_;  // guards every field below
     std::wstring name_;
@@ -86,12 +99,14 @@ private:
     LONG timeBias_ = 0;
     DWORD updateRate_ = kDefaultUpdateRate;
     DWORD tick_ = kDefaultTick;
+    bool timer_ = true;  // the thread ticks (tests drive the services themselves)
     OPCHANDLE clientHandle_ = 0;
     OPCHANDLE serverHandle_ = 0;
     BOOL active_ = FALSE;
     LONG asyncMode_ = 0;
     std::shared_ptr<CBaseServer> owner_;
     com::ComPtr<CUnknownCont> items_;
+    com::ComPtr<IUnknown> services_;  // made by the thread; released when it is stopped
     com::CachedPart<COPCGroupStateMgtImpl> stateMgt_;  // IOPCGroupStateMgt
     com::CachedPart<COPCItemMgtImpl> itemMgt_;         // IOPCItemMgt
     com::CachedPart<COPCSyncIOImpl> syncIO_;           // IOPCSyncIO

@@ -1,5 +1,7 @@
 #include "OPCItem.h"
 
+#include <utility>
+
 #include "ItemId.h"
 #include "ValueRules.h"
 #include "com/Bstr.h"
@@ -636,6 +638,10 @@ void COPCItem::SetChanged() {
 bool COPCItem::changed() const {
     com::CsLock guard(lock_);
     return changed_;
+}
+bool COPCItem::TakeChanged() {
+    com::CsLock guard(lock_);
+    return std::exchange(changed_, false);
 }
 com::ComPtr<IUnknown> COPCItem::component() const {
     com::CsLock guard(lock_);

@@ -76,6 +76,8 @@ public:
     bool isBound() const;  // to a parameter
     void SetChanged();
     bool changed() const;
+    // The changed flag, cleared: the item is being reported.
+    bool TakeChanged();
     // Parameter's access path and canonical type (GetInit) for enumerators and clones.
     HRESULT ParameterInit(std::wstring* accessPath, DWORD* rights, VARTYPE* vt) const;
     // OPC_ANALOG with [low, high] as VT_ARRAY|VT_R8 when the parameter has limits.

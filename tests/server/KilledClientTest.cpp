@@ -62,4 +62,43 @@ TEST(KilledClient, ServerKeepsServingTheOtherClients) {
     EXPECT_EQ(servers, ServerProcesses()) << "the same server process serves on";
 }
 
+// Runs after the test above: the server of its dead client may still run.
+TEST(KilledClient, ADeadSubscriberIsDroppedAndItsDriveNoLongerPolled) {
+    com::ComPtr<IOPCServer> sim, mine;
+    ASSERT_HR(S_OK, CreateSimulator(&sim));
+    const std::wstring eventName =
+        L"OrvaneTestSubscriberReady" + std::to_wstring(GetCurrentProcessId());
+    com::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    ASSERT_TRUE(ready) << "CreateEvent";
+    std::wstring commandLine =
+        L"\"" + BinDirectory() + L"ServerClientHolder.exe\" " + eventName + L" subscribe";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+    com::UniqueHandle holder(info.hProcess);
+    CloseHandle(info.hThread);
+    HANDLE waits[] = {ready.get(), holder.get()};
+    if (WaitForMultipleObjects(2, waits, FALSE, kWaitMs) != WAIT_OBJECT_0) {
+        TerminateProcess(holder.get(), 1);
+        FAIL() << "the holder got no data change";
+    }
+    ASSERT_TRUE(TerminateProcess(holder.get(), 9));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.get(), kWaitMs));
+
+    // The server drops the dead sink at its next callback and stops polling for it.
+    SimItem requests(sim.get(), L"Sim/Slave3/Requests");
+    LONG before = requests.Number(), after = -2;
+    for (int round = 0; round < 30 && before != after; ++round) {
+        Sleep(2000);
+        before = after == -2 ? before : after;
+        after = requests.Number();
+    }
+    EXPECT_EQ(before, after) << "Sim/Slave3/Requests still grows";
+    ASSERT_HR(S_OK, CreateServer(&mine));
+    SimItem setpoint(mine.get(), L"Orvane_BusSimulator/DP_Slave3_/1/pari1000d18");
+    EXPECT_LE(0, setpoint.Number()) << "another client still reads the drive";
+}
+
 }  // namespace

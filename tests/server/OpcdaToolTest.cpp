@@ -159,4 +159,33 @@ TEST(Opcda, ValidatePrintsTypeAndRights) {
     EXPECT_TRUE(Has(run, "Sim/Slave3/Requests: error ")) << run.output;
 }
 
+TEST(Opcda, WatchPrintsTheMovingSpeed) {
+    const ToolRun run =
+        RunOpcda(L"watch Orvane_BusSimulator/DP_Slave3_/1/pari20d2 --rate 200 --count 5");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(0u, run.output.find("update rate 200 ms")) << run.output;
+    size_t lines = 0;
+    for (size_t at = run.output.find("\nOrvane_BusSimulator/DP_Slave3_/1/pari20d2 = ");
+         at != std::string::npos;
+         at = run.output.find("\nOrvane_BusSimulator/DP_Slave3_/1/pari20d2 = ", at + 1))
+        ++lines;
+    EXPECT_EQ(5u, lines) << run.output;
+    EXPECT_TRUE(Has(run, "VT_I2  quality 0x00C0")) << run.output;
+
+    const ToolRun bad = RunOpcda(L"watch X --rate fast");
+    EXPECT_EQ(1u, bad.exitCode) << bad.output;
+}
+
+TEST(Opcda, AsyncReadAndWrite) {
+    const std::wstring item = L"Orvane_BusSimulator/DP_Slave3_/1/pari1000d18";
+    ToolRun run = RunOpcda(L"write " + item + L"=1300 --async");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "pari1000d18: written")) << run.output;
+    run = RunOpcda(L"read " + item + L" --async");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(Has(run, "pari1000d18 = 1300  VT_UI2  quality 0x00C0")) << run.output;
+    run = RunOpcda(L"write " + item + L"=1500 --async");
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+}
+
 }  // namespace

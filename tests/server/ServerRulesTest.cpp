@@ -9,6 +9,7 @@
 #include "UpdateRate.h"
 #include "ValueRules.h"
 #include "opc.h"
+#include "com/Variant.h"
 #include "com/Version.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,9 @@
 #include <objbase.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -331,6 +334,72 @@ TEST(ValueRules, ChangesByTypeAndDeadband) {
     VariantInit(&empty);
     EXPECT_FALSE(ValuesDiffer(empty, empty, -1.0));
     EXPECT_TRUE(ValuesDiffer(empty, r8(0), -1.0)) << "another type is a change";
+}
+
+TEST(ValueRules, ChangeRulesOfEveryType) {
+    auto make = [](VARTYPE vt, LONGLONG bits) {
+        VARIANT x;
+        VariantInit(&x);
+        V_VT(&x) = vt;
+        V_CY(&x).int64 = bits;  // the widest member: fills every smaller one
+        return x;
+    };
+    struct Case {
+        VARTYPE vt;
+        LONGLONG a, b;
+        bool differ;
+    };
+    const Case cases[] = {
+        {VT_I1, 1, 1, false},
+        {VT_I1, 1, 2, true},
+        {VT_UI1, 5, 5, false},
+        {VT_UI1, 5, 6, true},
+        {VT_I2, 7, 8, true},
+        {VT_UI2, 9, 9, false},
+        {VT_I4, -1, -1, false},
+        {VT_UI4, 1, 2, true},
+        {VT_BOOL, 0, -1, true},
+        {VT_BOOL, -1, -1, false},
+        {VT_ERROR, 4, 4, false},
+        {VT_ERROR, 4, 5, true},
+        {VT_CY, 1LL << 40, (1LL << 40) + 1, true},
+        {VT_CY, 3, 3, false},
+        {VT_NULL, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.differ, ValuesDiffer(make(c.vt, c.a), make(c.vt, c.b), -1.0))
+            << "vt " << c.vt << ": " << c.a << " / " << c.b;
+    }
+    VARIANT d1 = make(VT_EMPTY, 0), d2 = make(VT_EMPTY, 0);
+    V_VT(&d1) = V_VT(&d2) = VT_DATE;
+    V_DATE(&d1) = 46000.5;
+    V_DATE(&d2) = 46000.5;
+    EXPECT_FALSE(ValuesDiffer(d1, d2, -1.0));
+    V_DATE(&d2) = 46000.75;
+    EXPECT_TRUE(ValuesDiffer(d1, d2, -1.0));
+
+    // Strings by their bytes; byte arrays by length and bytes.
+    com::UniqueVariant abc(std::wstring_view(L"abc")), abc2(std::wstring_view(L"abc")),
+        abd(std::wstring_view(L"abd")), ab(std::wstring_view(L"ab"));
+    EXPECT_FALSE(ValuesDiffer(*abc.get(), *abc2.get(), -1.0));
+    EXPECT_TRUE(ValuesDiffer(*abc.get(), *abd.get(), -1.0));
+    EXPECT_TRUE(ValuesDiffer(*abc.get(), *ab.get(), -1.0));
+    auto bytes = [](std::vector<BYTE> data) {
+        VARIANT x;
+        VariantInit(&x);
+        V_VT(&x) = VT_ARRAY | VT_UI1;
+        V_ARRAY(&x) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
+        if (!data.empty()) memcpy(V_ARRAY(&x)->pvData, data.data(), data.size());
+        com::UniqueVariant owned;
+        *owned.put() = x;  // adopted
+        return owned;
+    };
+    EXPECT_FALSE(ValuesDiffer(*bytes({1, 2}).get(), *bytes({1, 2}).get(), -1.0));
+    EXPECT_TRUE(ValuesDiffer(*bytes({1, 2}).get(), *bytes({1, 3}).get(), -1.0));
+    EXPECT_TRUE(ValuesDiffer(*bytes({1, 2}).get(), *bytes({1, 2, 0}).get(), -1.0));
+    VARIANT noArray = make(VT_EMPTY, 0);
+    V_VT(&noArray) = VT_ARRAY | VT_UI1;
+    EXPECT_TRUE(ValuesDiffer(noArray, noArray, -1.0)) << "a missing array is never equal";
 }
 
 }  // namespace

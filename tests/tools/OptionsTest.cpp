@@ -42,6 +42,20 @@ TEST(OptionsTest, HiddenTakesNoValue) {
     EXPECT_EQ((std::vector<std::wstring>{L"extra"}), options.arguments) << "not taken as its value";
 }
 
+TEST(OptionsTest, WatchAndAsyncOptions) {
+    Options options;
+    std::wstring error;
+    ASSERT_TRUE(Parse({L"watch", L"I", L"--rate", L"200", L"--async", L"--count", L"5",
+                       L"--deadband", L"10", L"--seconds", L"3"},
+                      &options, &error))
+        << "ParseOptions failed: " << testing::PrintToString(error);
+    EXPECT_TRUE(options.Has(L"async")) << "--async takes no value";
+    EXPECT_EQ(L"200", options.Get(L"rate"));
+    EXPECT_EQ(L"5", options.Get(L"count"));
+    EXPECT_EQ((std::vector<std::wstring>{L"I"}), options.arguments);
+    EXPECT_FALSE(Parse({L"watch", L"I", L"--rate"}, &options, &error)) << "--rate needs a value";
+}
+
 TEST(OptionsTest, EmptyCommandLine) {
     Options options;
     std::wstring error;

@@ -3,9 +3,14 @@
 #include <windows.h>
 #include <wtypes.h>
 
+#include <string>
+#include <vector>
+
 #include "opc.h"
 
 #include "Options.h"
+
+class ItemGroup;
 
 // Exit codes of every command.
 enum ExitCode {
@@ -22,12 +27,18 @@ int RunReadCommand(const Options& options);
 int RunWriteCommand(const Options& options);
 int RunValidateCommand(const Options& options);
 
-class ItemGroup;
-
 // One synchronous read of the group's good items from source, a line per item
 // ("ID = value  type  quality q  time", or "ID: error text"); `marker` follows the
 // ID (" (cache)"). Returns an exit code.
 int ReadAndPrint(IOPCServer* server, ItemGroup& group, int source, const wchar_t* marker);
+// One item's line of read: "ID = value  type  quality q  time", or "ID: error text".
+void PrintItemState(IOPCServer* server, const std::wstring& id, const wchar_t* marker,
+                    HRESULT error, const VARIANT& value, WORD quality, const FILETIME& time);
+int RunWatchCommand(const Options& options);
+// read --async / write --async: through IOPCAsyncIO2, the completions printed.
+int AsyncReadAndPrint(IOPCServer* server, ItemGroup& group);
+int AsyncWriteAndPrint(IOPCServer* server, ItemGroup& group, std::vector<OPCHANDLE> handles,
+                       std::vector<VARIANT> values, const std::vector<size_t>& sent);
 // The --type option: VT_EMPTY without it; false with a message for an unknown name.
 bool RequestedTypeOption(const Options& options, const wchar_t* command, VARTYPE* type);
 int RunPropsCommand(const Options& options);

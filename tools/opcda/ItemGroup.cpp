@@ -10,13 +10,18 @@ ItemGroup::~ItemGroup() {
     server_->RemoveGroup(hGroup_, TRUE);
 }
 
+std::vector<std::wstring> ItemGroup::ids() const {
+    std::vector<std::wstring> result;
+    for (const GroupItem& item : items) result.push_back(item.id);
+    return result;
+}
+
 HRESULT ItemGroup::Open(const std::vector<std::wstring>& ids, std::wstring* message,
-                        VARTYPE requestedType, BOOL active) {
+                        VARTYPE requestedType, BOOL active, DWORD rate, FLOAT deadband) {
     LONG timeBias = 0;
-    FLOAT deadband = 0.0f;
     DWORD revisedRate = 0;
     HRESULT hr =
-        server_->AddGroup(L"opcda", active, 1000, 1, &timeBias, &deadband, LOCALE_SYSTEM_DEFAULT,
+        server_->AddGroup(L"opcda", active, rate, 1, &timeBias, &deadband, LOCALE_SYSTEM_DEFAULT,
                           &hGroup_, &revisedRate, __uuidof(IOPCItemMgt), itemMgt.put_unknown());
     if (FAILED(hr)) {
         *message = L"AddGroup failed: " + ErrorText(server_.get(), hr);

@@ -28,7 +28,10 @@ public:
     // Adds the group and the items (requested type VT_EMPTY: the server's
     // canonical type). A failed item is kept with its error.
     HRESULT Open(const std::vector<std::wstring>& ids, std::wstring* message,
-                 VARTYPE requestedType = VT_EMPTY, BOOL active = FALSE);
+                 VARTYPE requestedType = VT_EMPTY, BOOL active = FALSE, DWORD rate = 1000,
+                 FLOAT deadband = 0.0f);
+    // The ids of the items in client-handle order (handle i + 1).
+    std::vector<std::wstring> ids() const;
 
     std::vector<GroupItem> items;
     com::ComPtr<IOPCItemMgt> itemMgt;

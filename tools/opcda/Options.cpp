@@ -4,7 +4,8 @@ namespace {
 
 // A mistyped option must not be ignored silently (a write would go to the default server).
 bool IsKnownOption(const std::wstring& name) {
-    for (const wchar_t* known : {L"progid", L"node", L"filter", L"type", L"source"})
+    for (const wchar_t* known : {L"progid", L"node", L"filter", L"type", L"source", L"rate",
+                                 L"deadband", L"seconds", L"count"})
         if (name == known) return true;
     return false;
 }
@@ -19,8 +20,8 @@ std::wstring Options::Get(const std::wstring& name, const std::wstring& fallback
 bool ParseOptions(int argc, wchar_t** argv, Options* options, std::wstring* error) {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
-        if (arg == L"--flat" || arg == L"--hidden" ||
-            arg == L"--readback") {  // the options without a value
+        if (arg == L"--flat" || arg == L"--hidden" || arg == L"--readback" ||
+            arg == L"--async") {  // the options without a value
             options->values[arg.substr(2)] = L"";
         } else if (arg.rfind(L"--", 0) == 0) {
             if (!IsKnownOption(arg.substr(2))) {

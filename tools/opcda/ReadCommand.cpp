@@ -1,6 +1,7 @@
-// opcda read ITEM... [--source device|cache|both] [--type T] [--progid P] [--node HOST]:
-// synchronous read of each item with value, quality and time stamp; cache reads use an
-// active group, "both" reads from the device and then from the cache.
+// opcda read ITEM... [--source device|cache|both] [--async] [--type T] [--progid P]
+// [--node HOST]: read of each item with value, quality and time stamp; cache reads use
+// an active group, "both" reads from the device and then from the cache; --async reads
+// from the device through IOPCAsyncIO2.
 #include <cstdio>
 
 #include "Commands.h"
@@ -18,6 +19,17 @@ bool RequestedTypeOption(const Options& options, const wchar_t* command, VARTYPE
              L"r4, r8, date, bstr; \"[]\" behind for an array)\n",
              command, options.Get(L"type").c_str());
     return false;
+}
+
+void PrintItemState(IOPCServer* server, const std::wstring& id, const wchar_t* marker,
+                    HRESULT error, const VARIANT& value, WORD quality, const FILETIME& time) {
+    if (FAILED(error)) {
+        wprintf(L"%ls%ls: error %ls\n", id.c_str(), marker, ErrorText(server, error).c_str());
+        return;
+    }
+    wprintf(L"%ls%ls = %ls  %ls  quality %ls  %ls\n", id.c_str(), marker,
+            FormatValue(value).c_str(), VarTypeName(V_VT(&value)).c_str(),
+            FormatQuality(quality).c_str(), FormatFileTime(time).c_str());
 }
 
 int ReadAndPrint(IOPCServer* server, ItemGroup& group, int source, const wchar_t* marker) {
@@ -47,17 +59,11 @@ int ReadAndPrint(IOPCServer* server, ItemGroup& group, int source, const wchar_t
             itemError = errors[next];
             ++next;
         }
-        if (FAILED(itemError)) {
-            wprintf(L"%ls%ls: error %ls\n", item.id.c_str(), marker,
-                    ErrorText(server, itemError).c_str());
-            exitCode = kExitCallFailed;
-        } else {
-            wprintf(L"%ls%ls = %ls  %ls  quality %ls  %ls\n", item.id.c_str(), marker,
-                    FormatValue(state->vDataValue).c_str(),
-                    VarTypeName(V_VT(&state->vDataValue)).c_str(),
-                    FormatQuality(state->wQuality).c_str(),
-                    FormatFileTime(state->ftTimeStamp).c_str());
-        }
+        if (FAILED(itemError)) exitCode = kExitCallFailed;
+        VARIANT empty;
+        VariantInit(&empty);
+        PrintItemState(server, item.id, marker, itemError, state ? state->vDataValue : empty,
+                       state ? state->wQuality : 0, state ? state->ftTimeStamp : FILETIME{});
         if (state) VariantClear(&state->vDataValue);
     }
     return exitCode;
@@ -69,6 +75,10 @@ int RunReadCommand(const Options& options) {
         return kExitUsage;
     }
     const std::wstring source = options.Get(L"source", L"device");
+    if (options.Has(L"async") && options.Has(L"source")) {
+        fwprintf(stderr, L"opcda read: --async reads from the device; no --source\n");
+        return kExitUsage;
+    }
     if (source != L"device" && source != L"cache" && source != L"both") {
         fwprintf(stderr, L"opcda read: unknown source \"%ls\" (device, cache, both)\n",
                  source.c_str());
@@ -86,6 +96,7 @@ int RunReadCommand(const Options& options) {
         fwprintf(stderr, L"opcda read: %ls\n", message.c_str());
         return kExitCallFailed;
     }
+    if (options.Has(L"async")) return AsyncReadAndPrint(server.get(), group);
     if (source == L"cache") return ReadAndPrint(server.get(), group, OPC_DS_CACHE, L"");
     const int device = ReadAndPrint(server.get(), group, OPC_DS_DEVICE, L"");
     if (source == L"device") return device;

@@ -1,5 +1,5 @@
-// opcda write ITEM=VALUE... [--type T] [--readback] [--progid P] [--node HOST]:
-// synchronous write; the value is read as T, or as the item's canonical type.
+// opcda write ITEM=VALUE... [--type T] [--async] [--readback] [--progid P] [--node HOST]:
+// write, synchronous or through IOPCAsyncIO2 (--async); the value is read as T, or as the item's canonical type.
 // --readback reads the items from the device afterwards.
 #include <cstdio>
 
@@ -70,6 +70,15 @@ int RunWriteCommand(const Options& options) {
     if (handles.empty()) return exitCode;
     std::vector<VARIANT> raw;
     for (const com::UniqueVariant& value : values) raw.push_back(*value.get());
+    if (options.Has(L"async")) {
+        const int async = AsyncWriteAndPrint(server.get(), group, handles, raw, written);
+        if (exitCode == kExitOk) exitCode = async;
+        if (options.Has(L"readback")) {
+            const int read = ReadAndPrint(server.get(), group, OPC_DS_DEVICE, L"");
+            if (exitCode == kExitOk) exitCode = read;
+        }
+        return exitCode;
+    }
     com::CoTaskMem<HRESULT> errors;
     const HRESULT hr = group.syncIO->Write(static_cast<DWORD>(handles.size()), handles.data(),
                                            raw.data(), errors.put());

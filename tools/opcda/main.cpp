@@ -3,6 +3,7 @@
 //   opcda servers
 //   opcda namespace | model [--hidden]
 //   opcda model read ITEM... | write ITEM=VALUE... [--type T] | props ITEM
+//   opcda watch ITEM... [--rate MS] [--deadband PCT] [--seconds N] [--count N]
 #include <windows.h>
 
 #include <cstdio>
@@ -21,11 +22,16 @@ void PrintUsage() {
         L"  status [--progid P] [--node HOST]  server status (default ProgID Axolent.Orvane)\n"
         L"  servers                            registered OPC DA 2.0 servers\n"
         L"  browse [--flat] [--filter F]       the address space (tree, or flat item IDs)\n"
-        L"  read ITEM... [--source S] [--type T]\n"
+        L"  read ITEM... [--source S] [--type T] [--async]\n"
         L"                                     read: value, quality, time stamp (S: device, "
         L"cache,\n"
-        L"                                     both; T: the requested type)\n"
-        L"  write ITEM=VALUE... [--type T] [--readback]\n"
+        L"                                     both; T: the requested type; --async: "
+        L"IOPCAsyncIO2)\n"
+        L"  watch ITEM... [--rate MS] [--deadband PCT] [--seconds N] [--count N]\n"
+        L"                                     a line per item per data change, in read's "
+        L"format,\n"
+        L"                                     until N seconds or N lines or Ctrl+C\n"
+        L"  write ITEM=VALUE... [--type T] [--readback] [--async]\n"
         L"                                     synchronous write (T: bool, i1, ui1, i2, ui2, "
         L"i4, ui4,\n"
         L"                                     i8, ui8, r4, r8, date, bstr; \"ui1[]\" for an "
@@ -40,7 +46,8 @@ void PrintUsage() {
         L"  model read ITEM...                 items on the in-process interaction object, as\n"
         L"  model write ITEM=VALUE... [--type T]  the server binds them (several: one bulk\n"
         L"  model props ITEM                   read first); props: 5001 to 5016\n"
-        L"  browse, read, write, validate, props and namespace take [--progid P] [--node HOST] as "
+        L"  browse, read, watch, write, validate, props and namespace take [--progid P] [--node "
+        L"HOST] as "
         L"status does\n");
 }
 
@@ -67,6 +74,7 @@ int wmain(int argc, wchar_t** argv) {
     if (options.command == L"servers") return RunServersCommand(options);
     if (options.command == L"browse") return RunBrowseCommand(options);
     if (options.command == L"read") return RunReadCommand(options);
+    if (options.command == L"watch") return RunWatchCommand(options);
     if (options.command == L"write") return RunWriteCommand(options);
     if (options.command == L"validate") return RunValidateCommand(options);
     if (options.command == L"props") return RunPropsCommand(options);
