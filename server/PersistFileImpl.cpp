@@ -10,6 +10,8 @@
 #include "com/Result.h"
 #include "com/ScopeExit.h"
 
+#include <utility>
+
 namespace {
 
 namespace storage = vk::storage;
@@ -63,9 +65,46 @@ std::wstring DirectoryOf(const std::wstring& file) {
     return slash == std::wstring::npos ? std::wstring(L".") : full.substr(0, slash);
 }
 
+// Wine 8 ends an interface's RPC registration when the last stub of that interface
+// in the process goes, and waits there for the calls on it (RpcServerUnregisterIf
+// with WaitForCallsToComplete), which can deadlock (see DEVELOPERS). The model reads
+// and writes a file from its own apartment through hundreds of storage and stream
+// proxies that come and go: one table-marshalled stub of each of these interfaces,
+// kept for the life of the process, keeps their registrations.
+void KeepStorageInterfacesRegistered() {
+    static const bool kept = [] {
+        com::ComPtr<ILockBytes> bytes;
+        com::ComPtr<IStorage> storage;
+        com::ComPtr<IStream> stream;
+        com::ComPtr<IEnumSTATSTG> elements;
+        if (FAILED(CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put())) ||
+            FAILED(StgCreateDocfileOnILockBytes(bytes.get(),
+                                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                                0, storage.put())) ||
+            FAILED(storage->CreateStream(L"s", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                         0, 0, stream.put())) ||
+            FAILED(storage->EnumElements(0, nullptr, 0, elements.put())))
+            return false;
+        const std::pair<REFIID, IUnknown*> objects[] = {{IID_IStorage, storage.get()},
+                                                        {IID_IStream, stream.get()},
+                                                        {IID_IEnumSTATSTG, elements.get()}};
+        for (const auto& [iid, object] : objects) {
+            com::ComPtr<IStream> marshal;
+            if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, marshal.put())) ||
+                FAILED(CoMarshalInterface(marshal.get(), iid, object, MSHCTX_INPROC, nullptr,
+                                          MSHLFLAGS_TABLESTRONG)))
+                return false;
+            marshal.detach();  // the marshal data stays for the process
+        }
+        return true;
+    }();
+    if (!kept) LOG_WARNING(L"IPersistFile: the storage interfaces' stubs could not be kept");
+}
+
 }  // namespace
 
 HRESULT CPersistFileImpl::FinalConstruct() {
+    KeepStorageInterfacesRegistered();
     com::ComPtr<VKModelObject> root = owner()->model();
     RETURN_HR_IF(E_NOINTERFACE, !root);
     RETURN_IF_FAILED(root.query(&model_));
