@@ -146,6 +146,7 @@ HRESULT CModelNode::ReKeyParameter(std::wstring_view old_name, std::wstring_view
     if (old_name == new_name) return S_OK;
     RETURN_HR_IF(kNameExists, NameTaken(new_name));
     parameters_.Rename(index, std::wstring(new_name));
+    dirty_ = true;
     return S_OK;
 }
 
@@ -159,6 +160,7 @@ STDMETHODIMP CModelNode::SetName(BSTR bsName) {
         // A root's name is not part of any path: the server keeps any text there.
         if (!parent_) {
             name_.assign(name);
+            dirty_ = true;
             return S_OK;
         }
         RETURN_HR_IF(E_INVALIDARG, !IsValidNodeName(name));
@@ -167,6 +169,7 @@ STDMETHODIMP CModelNode::SetName(BSTR bsName) {
             RETURN_HR_IF(kNameExists, parent->NameTaken(name));
             const size_t index = parent->objects_.FindItem(identity());
             if (index != NamedItems::npos) parent->objects_.Rename(index, std::wstring(name));
+            parent->dirty_ = true;
         }
         name_.assign(name);
         return S_OK;
@@ -178,7 +181,10 @@ STDMETHODIMP CModelNode::GetAccessPath(BSTR* pbsAccessPath) {
 }
 
 STDMETHODIMP CModelNode::SetAccessPath(BSTR bsAccessPath) {
-    return com::ComBoundary([&] { access_path_.assign(com::BstrView(bsAccessPath)); });
+    return com::ComBoundary([&] {
+        access_path_.assign(com::BstrView(bsAccessPath));
+        dirty_ = true;
+    });
 }
 
 STDMETHODIMP CModelNode::GetParent(IUnknown** ppParent) {
@@ -274,6 +280,7 @@ STDMETHODIMP CModelNode::CreateParameter(BSTR bsName, BSTR bsClassID, IUnknown**
         RETURN_IF_FAILED(parameter->SetName(text.get()));
         RETURN_IF_FAILED(parameter->SetParent(identity()));
         parameters_.Add(std::wstring(name), unknown);
+        dirty_ = true;
         return unknown.copy_to(ppParameter);
     });
 }
@@ -285,6 +292,7 @@ STDMETHODIMP CModelNode::DeleteParameter(BSTR bsName) {
         if (index != NamedItems::npos) {
             NamedItems::Entry removed = parameters_.RemoveAt(index);
             DetachParameter(removed.item.get(), identity());
+            dirty_ = true;
             return S_OK;
         }
         com::ComPtr<VKModelObject> below;
@@ -297,6 +305,7 @@ STDMETHODIMP CModelNode::DeleteParameter(BSTR bsName) {
         index = objects_.Find(name);
         RETURN_HR_IF(E_INVALIDARG, index == NamedItems::npos);
         Retire(objects_.RemoveAt(index));
+        dirty_ = true;
         return S_OK;
     });
 }
@@ -386,6 +395,7 @@ STDMETHODIMP CModelNode::CreateObject(BSTR bsName, BSTR bsClassID, IUnknown** pp
         } else {
             RETURN_IF_FAILED(AddForeignChild(name, clsid, &child));
         }
+        dirty_ = true;
         *ppObject = child.detach();
         return S_OK;
     });
@@ -450,7 +460,17 @@ STDMETHODIMP CModelNode::Clear() {
         for (NamedItems::Entry& entry : parameters_.TakeAll())
             DetachParameter(entry.item.get(), identity());
         for (NamedItems::Entry& entry : objects_.TakeAll()) Retire(std::move(entry));
+        dirty_ = true;
     });
+}
+
+void CModelNode::TakeContent(Content content) {
+    for (NamedItems::Entry& entry : parameters_.TakeAll())
+        DetachParameter(entry.item.get(), identity());
+    for (NamedItems::Entry& entry : objects_.TakeAll()) Retire(std::move(entry));
+    parameters_ = std::move(content.parameters);
+    objects_ = std::move(content.objects);
+    access_path_ = std::move(content.access_path);
 }
 
 // --- VKItemProperties ----------------------------------------------------

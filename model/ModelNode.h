@@ -29,7 +29,8 @@ enum class ListKind { kParameters, kObjects };
 // Name already used by a parameter or child object of the same node.
 inline constexpr HRESULT kNameExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 
-class CModelNode : public com::Object<com::Dual<VKModelObject>, VKItemProperties> {
+class CModelNode : public com::Object<com::Dual<VKModelObject>, VKItemProperties,
+                                      com::Chain<IPersistStorage, IPersist>> {
 public:
     CModelNode() = default;
 
@@ -85,6 +86,19 @@ public:
     STDMETHODIMP GetPropertyByName(LPCWSTR szName, VARIANT* pvValue) override;
     STDMETHODIMP SetPropertyByName(LPCWSTR szName, VARIANT vValue) override;
 
+    // IPersistStorage on the node's own storage (the file's root storage at the
+    // root): its lists, access path and hidden parameters, then a sub-storage per
+    // child node and per parameter. Load is all or nothing: the whole storage is
+    // read into new nodes and parameters, which replace the node's content only
+    // when everything was read.
+    STDMETHODIMP GetClassID(CLSID* pClassID) override;
+    STDMETHODIMP IsDirty() override;
+    STDMETHODIMP InitNew(IStorage* pStg) override;
+    STDMETHODIMP Load(IStorage* pStg) override;
+    STDMETHODIMP Save(IStorage* pStgSave, BOOL fSameAsLoad) override;
+    STDMETHODIMP SaveCompleted(IStorage* pStgNew) override;
+    STDMETHODIMP HandsOffStorage() override;
+
 protected:
     HRESULT QueryInterfaceHook(REFIID riid, void** ppv) override;
     void FinalRelease() override;
@@ -107,12 +121,30 @@ private:
     bool OnlyKnownParts() noexcept;
     CModelNode* TopNode() noexcept;
 
+    // What a node holds, read from a storage before it replaces the node's own.
+    struct Content {
+        std::wstring access_path;
+        NamedItems parameters;
+        NamedItems objects;
+    };
+    HRESULT SaveInto(IStorage* storage);
+    // Reads a node's storage into content whose parts name `owner` as their parent.
+    static HRESULT LoadContent(IStorage* storage, IUnknown* owner, Content* content);
+    static HRESULT LoadParameters(IStorage* storage, IUnknown* owner,
+                                  const std::vector<std::wstring>& names,
+                                  const std::vector<std::wstring>& hidden, NamedItems* out);
+    void TakeContent(Content content);
+    bool AnyDirty() noexcept;
+    void MarkClean() noexcept;
+
     std::wstring name_;
     std::wstring access_path_;
     IUnknown* parent_ = nullptr;  // weak: the parent outlives its children or detaches them
     NamedItems parameters_;
     NamedItems objects_;
     std::vector<com::ComPtr<IUnknown>> retired_;  // removed children that cannot be detached
+    com::ComPtr<IStorage> storage_;               // from InitNew, Load or SaveCompleted
+    bool dirty_ = false;                          // the node's own lists or fields changed
 };
 
 }  // namespace model

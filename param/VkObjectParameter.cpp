@@ -12,6 +12,8 @@
 #include "ErrorReport.h"
 #include "Messages.h"
 #include "ParameterNaming.h"
+#include "StorageFormat.h"
+#include "StorageNames.h"
 #include "ValueRange.h"
 #include "VarTypes.h"
 
@@ -745,22 +747,182 @@ STDMETHODIMP vkObjectParameter::GetClassID(CLSID* pClassID) {
 
 STDMETHODIMP vkObjectParameter::IsDirty() { return dirty_ ? S_OK : S_FALSE; }
 
+namespace {
+
+constexpr DWORD kStorageMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+
+// A failure to open a parameter's sub-storage, as InitNew, Load and SaveCompleted report it.
+HRESULT OpenFailure(HRESULT hr) {
+    if (hr == STG_E_FILEALREADYEXISTS)
+        return Fail(CO_E_ALREADYINITIALIZED, msg::kStorageInitialized);
+    if (hr == STG_E_INSUFFICIENTMEMORY) return Fail(E_OUTOFMEMORY, msg::kOutOfMemory);
+    return Fail(com::MapFailure(E_FAIL, hr, "opening a parameter's storage"), msg::kStorageOpen);
+}
+
+HRESULT OpenByList(IStorage* parent, const std::wstring& name, com::ComPtr<IStorage>* out) {
+    std::wstring storage_name;
+    RETURN_IF_FAILED(storage::OpeningStorageName(parent, name, false, &storage_name));
+    const HRESULT hr = storage::OpenSubStorage(parent, storage_name, out->put());
+    return FAILED(hr) ? OpenFailure(hr) : hr;
+}
+
+}  // namespace
+
 STDMETHODIMP vkObjectParameter::InitNew(IStorage* pStg) {
-    if (!pStg) return Fail(E_POINTER, msg::kNullPointer);
-    return E_NOTIMPL;
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!pStg) return Fail(E_POINTER, msg::kNullPointer);
+        HandsOffStorage();
+        std::wstring storage_name;
+        RETURN_IF_FAILED(storage::CreatingStorageName(pStg, name_, &storage_name));
+        com::ComPtr<IStorage> sub;
+        if (FAILED(pStg->OpenStorage(storage_name.c_str(), nullptr, kStorageMode, nullptr, 0,
+                                     sub.put()))) {
+            const HRESULT hr = pStg->CreateStorage(
+                storage_name.c_str(), kStorageMode | STGM_FAILIFTHERE, 0, 0, sub.put());
+            if (hr == STG_E_FILEALREADYEXISTS || hr == STG_E_INSUFFICIENTMEMORY)
+                return OpenFailure(hr);
+            if (FAILED(hr))
+                return Fail(com::MapFailure(E_FAIL, hr, "creating a parameter's storage"),
+                            msg::kStorageCreate);
+        }
+        CLSID clsid = GUID_NULL;
+        HRESULT hr = GetClassID(&clsid);
+        if (FAILED(hr)) return Fail(hr, msg::kNoClassId);
+        if (FAILED(hr = sub->SetClass(clsid))) return Fail(hr, msg::kStorageClass);
+        storage_ = std::move(sub);
+        dirty_ = true;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP vkObjectParameter::Load(IStorage* pStg) {
-    if (!pStg) return Fail(E_POINTER, msg::kNullPointer);
-    return E_NOTIMPL;
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!pStg) return Fail(E_POINTER, msg::kNullPointer);
+        HandsOffStorage();
+        com::ComPtr<IStorage> sub;
+        RETURN_IF_FAILED(OpenByList(pStg, name_, &sub));
+
+        // Every stream is read; a missing or damaged one leaves its field and is
+        // reported as the result (the last such failure).
+        HRESULT result = S_OK;
+        auto read = [&](const wchar_t* stream, auto&& parse) {
+            storage::Bytes bytes;
+            HRESULT hr = storage::ReadStreamBytes(sub.get(), stream, &bytes);
+            if (SUCCEEDED(hr)) {
+                storage::ByteReader reader(bytes);
+                hr = parse(reader);
+            }
+            if (FAILED(hr)) result = hr;
+        };
+        auto text = [&](std::wstring* field) {
+            return [field](storage::ByteReader& reader) {
+                std::wstring value;
+                RETURN_IF_FAILED(storage::ReadString(&reader, &value));
+                field->swap(value);
+                return S_OK;
+            };
+        };
+        auto number = [](auto* field) {
+            return [field](storage::ByteReader& reader) {
+                return reader.ReadValue(field) ? S_OK : STG_E_DOCFILECORRUPT;
+            };
+        };
+        auto variant = [](com::UniqueVariant* field) {
+            return [field](storage::ByteReader& reader) {
+                com::UniqueVariant value;
+                RETURN_IF_FAILED(storage::ReadVariant(&reader, value.get()));
+                *field = std::move(value);
+                return S_OK;
+            };
+        };
+        LONG tag = tag_;
+        VARTYPE data_type = data_type_;
+        LONG access_rights = access_rights_;
+        read(L"__Name", text(&name_));
+        read(L"__AccessPath", text(&access_path_));
+        read(L"__Tag", number(&tag));
+        read(L"__Value", variant(&value_));
+        read(L"__Min", variant(&min_));
+        read(L"__Max", variant(&max_));
+        read(L"__DefaultValue", variant(&default_value_));
+        read(L"__Format", text(&format_));
+        read(L"__DataType", number(&data_type));
+        read(L"__AccessRights", number(&access_rights));
+        read(L"__InteractionCLSID", [&](storage::ByteReader& reader) {
+            CLSID clsid = GUID_NULL;
+            RETURN_IF_FAILED(storage::ReadGuidText(&reader, &clsid));
+            interaction_clsid_ = clsid;
+            return S_OK;
+        });
+        tag_ = tag;
+        data_type_ = data_type;
+        access_rights_ = access_rights;
+        storage_ = std::move(sub);
+        dirty_ = false;
+        return result;
+    });
 }
 
 STDMETHODIMP vkObjectParameter::Save(IStorage* pStgSave, BOOL fSameAsLoad) {
-    if (!fSameAsLoad && !pStgSave) return Fail(E_POINTER, msg::kNullPointer);
-    return E_NOTIMPL;
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!fSameAsLoad) {
+            if (!pStgSave) return Fail(E_POINTER, msg::kNullPointer);
+            RETURN_IF_FAILED(InitNew(pStgSave));
+        }
+        if (!storage_) return Fail(E_POINTER, msg::kNoStorage);
+        if (!dirty_) return S_OK;
+
+        // Every stream is written; the result is the last failure. A value the
+        // format cannot hold writes no stream.
+        HRESULT result = S_OK;
+        auto write = [&](const wchar_t* stream, auto&& encode) {
+            storage::Bytes bytes;
+            HRESULT hr = encode(&bytes);
+            if (SUCCEEDED(hr)) hr = storage::WriteStreamBytes(storage_.get(), stream, bytes);
+            if (FAILED(hr)) result = hr;
+        };
+        auto text = [](const std::wstring& field) {
+            return [&field](storage::Bytes* out) {
+                storage::AppendString(out, field);
+                return S_OK;
+            };
+        };
+        auto number = [](auto field) {
+            return [field](storage::Bytes* out) {
+                storage::AppendValue(out, field);
+                return S_OK;
+            };
+        };
+        auto variant = [](const com::UniqueVariant& field) {
+            return [&field](storage::Bytes* out) { return storage::AppendVariant(out, *field); };
+        };
+        write(L"__Name", text(name_));
+        write(L"__AccessPath", text(access_path_));
+        write(L"__Tag", number(tag_));
+        write(L"__Value", variant(value_));
+        write(L"__Min", variant(min_));
+        write(L"__Max", variant(max_));
+        write(L"__DefaultValue", variant(default_value_));
+        write(L"__Format", text(format_));
+        write(L"__DataType", number(data_type_));
+        write(L"__AccessRights", number(access_rights_));
+        write(L"__InteractionCLSID", [&](storage::Bytes* out) {
+            storage::AppendGuidText(out, interaction_clsid_);
+            return S_OK;
+        });
+        // A failed save leaves the object dirty: what it holds is not stored.
+        if (SUCCEEDED(result)) dirty_ = false;
+        return result;
+    });
 }
 
-STDMETHODIMP vkObjectParameter::SaveCompleted(IStorage*) { return S_OK; }
+STDMETHODIMP vkObjectParameter::SaveCompleted(IStorage* pStgNew) {
+    return com::ComBoundary([&]() -> HRESULT {
+        if (!pStgNew) return S_OK;
+        HandsOffStorage();
+        return OpenByList(pStgNew, name_, &storage_);
+    });
+}
 
 STDMETHODIMP vkObjectParameter::HandsOffStorage() {
     storage_.reset();

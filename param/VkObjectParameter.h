@@ -104,7 +104,8 @@ public:
     STDMETHODIMP GetPropertyByName(LPCWSTR szName, VARIANT* pvValue) override;
     STDMETHODIMP SetPropertyByName(LPCWSTR szName, VARIANT vValue) override;
 
-    // IPersistStorage. TODO(persistence): the storage layout of the configuration file.
+    // IPersistStorage: the parameter's own sub-storage of its parent's storage,
+    // one stream per stored attribute.
     STDMETHODIMP GetClassID(CLSID* pClassID) override;
     STDMETHODIMP IsDirty() override;
     STDMETHODIMP InitNew(IStorage* pStg) override;

@@ -4,6 +4,7 @@
 #include "OPCCommonImpl.h"
 #include "OPCItemPropertiesImpl.h"
 #include "OPCServerImpl.h"
+#include "PersistFileImpl.h"
 #include "UnknownCont.h"
 #include "com/ErrorBox.h"
 #include "com/Log.h"
@@ -90,7 +91,7 @@ HRESULT OPCOrvane::QueryInterfaceHook(REFIID riid, void** ppv) {
         return com::CreateTearOff<COPCBrowseServerAddressSpaceImpl>(this, riid, ppv);
     if (riid == IID_IOPCItemProperties)
         return com::CreateTearOff<COPCItemPropertiesImpl>(this, riid, ppv);
-    // TODO(persistence): IPersistFile.
+    if (riid == IID_IPersistFile) return com::CreateTearOff<CPersistFileImpl>(this, riid, ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }

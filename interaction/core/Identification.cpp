@@ -127,6 +127,14 @@ HRESULT InteractionCore::BindChannel(const std::shared_ptr<DeviceRecord>& device
     return S_OK;
 }
 
+HRESULT InteractionCore::EnsureChannel(const std::wstring& deviceName) {
+    const auto device = FindDevice(deviceName);
+    if (!device) return S_OK;
+    const DeviceRecord record = Snapshot(*device);
+    if (!record.channel.empty() || record.noBusAccess) return S_OK;
+    return BindChannel(device);
+}
+
 HRESULT InteractionCore::BindOnBusServer(IvkInteraction2* connection,
                                          const com::ComPtr<VKModelParameter>& parameter) {
     com::ComPtr<IUnknown> replacement;

@@ -250,6 +250,28 @@ HRESULT InteractionCore::BuildNamespaceRoot() {
     return root->Init(com::UniqueBstr(nodeName + L"/__root").get(), OPC_READABLE, VT_UI1, zero);
 }
 
+HRESULT InteractionCore::FollowLoadedTree() {
+    if (!busServerNode_ || !m_spObjModel) return S_OK;
+    // A node the model took out of its tree has no parent any more.
+    com::ComPtr<IUnknown> parent;
+    if (SUCCEEDED(busServerNode_->GetParent(parent.put())) && parent) return S_OK;
+    Trace(L"The model was loaded: the bus-server node and devices of the loaded tree");
+    const std::wstring nodeName = BusServerNodeName(busServerProgId_);
+    com::ComPtr<IUnknown> found;
+    if (m_spObjModel->FindChild(com::UniqueBstr(nodeName).get(), found.put()) == S_OK && found &&
+        SUCCEEDED(found.query(&busServerNode_))) {
+        // Items made before the load keep their parameters and channel bindings; the
+        // records of the loaded devices are set up anew.
+        return CollectDevices();
+    }
+    // A file of another bus server: this one's node is made again.
+    busServerNode_.reset();
+    RETURN_IF_FAILED(BuildNamespaceRoot());
+    RETURN_IF_FAILED(busServerNode_->SetAccessPath(
+        com::UniqueBstr(BusServerAccessPath(busServerProgId_)).get()));
+    return CollectDevices();
+}
+
 HRESULT InteractionCore::OpenBrowsingConnection() {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(busServerProgId_.c_str(), &clsid);
@@ -314,6 +336,7 @@ HRESULT InteractionCore::DiscoverDevices(IOPCBrowseServerAddressSpace* browse,
         ShowErrorBox(IDS_NO_OBJECT_MODEL);
         return E_POINTER;
     }
+    RETURN_IF_FAILED(FollowLoadedTree());
     size_t found = 0;
     RETURN_IF_FAILED(MarkerBrowse(browse, created, &found));
     if (found == 0) RETURN_IF_FAILED(PatternBrowse(browse, created));

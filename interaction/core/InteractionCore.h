@@ -176,6 +176,12 @@ private:
     HRESULT ReadBusServerProgId(HKEY settings);
     HRESULT QueryConnectionInterfaces(IUnknown* connection);
     HRESULT BuildNamespaceRoot();
+    // After a configuration file replaced the model's tree: the bus-server node and
+    // the device records of the loaded tree. Under lock_.
+    HRESULT FollowLoadedTree();
+    // The channel of a device whose nodes came from a file is bound before its
+    // first request.
+    HRESULT EnsureChannel(const std::wstring& deviceName);
     HRESULT OpenBrowsingConnection();
 
     HRESULT MarkerBrowse(IOPCBrowseServerAddressSpace* browse, std::vector<std::wstring>* created,

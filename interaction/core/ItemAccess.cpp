@@ -91,6 +91,7 @@ HRESULT InteractionCore::InitItem(IUnknown* pParameter, IUnknown** ppReplacement
     {
         com::CsLock guard(lock_);
         RETURN_HR_IF(E_FAIL, !m_spVkInteraction);
+        RETURN_IF_FAILED(FollowLoadedTree());
     }
     *ppReplacement = nullptr;
     *pvtAddressType = VT_BSTR;

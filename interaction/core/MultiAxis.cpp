@@ -235,6 +235,7 @@ HRESULT InteractionCore::AddItemPDInfo(const std::wstring& itemName, ItemBinding
         RETURN_IF_FAILED(findChannel());
     }
     if (!channel) return S_OK;
+    RETURN_IF_FAILED(EnsureChannel(NameOf(device.get())));
     binding->channel = channel;
     RETURN_IF_FAILED(GetP974(axis.get(), &binding->limits));
     binding->axis = GetAxisNumber(axis.get());

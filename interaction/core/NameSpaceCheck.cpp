@@ -112,6 +112,7 @@ HRESULT InteractionCore::CheckNameSpace(long* plChecked, IOPCOVI_AsyncIdent* ide
     std::wstring progId;
     {
         com::CsLock guard(lock_);
+        RETURN_IF_FAILED(FollowLoadedTree());
         if (nameSpaceChecked_) {
             *plChecked = 1;
             return S_OK;

@@ -1,53 +1,9 @@
 // The console client as a script would use it: its output and exit codes.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "ServerTestSupport.h"
-#include "com/Sync.h"
 
 namespace {
-
-struct ToolRun {
-    DWORD exitCode = static_cast<DWORD>(-1);
-    std::string output;  // stdout and stderr
-};
-
-ToolRun RunOpcda(const std::wstring& arguments) {
-    ToolRun run;
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring outputPath =
-        std::wstring(temp) + L"opcda-test-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    com::UniqueHandle output(CreateFileW(outputPath.c_str(), GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) return run;
-    std::wstring commandLine = L"\"" + BinDirectory() + L"opcda.exe\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    output.reset();
-    std::ifstream file(outputPath.c_str(), std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    run.output = text.str();
-    file.close();
-    DeleteFileW(outputPath.c_str());
-    return run;
-}
 
 TEST(Opcda, StatusPrintsTheServerStatus) {
     const ToolRun run = RunOpcda(L"status --progid Axolent.Orvane");

@@ -64,5 +64,12 @@ private:
     com::ComPtr<IOPCSyncIO> io_;
 };
 
+// One run of opcda.exe with its output (stdout and stderr) from a file.
+struct ToolRun {
+    DWORD exitCode = static_cast<DWORD>(-1);
+    std::string output;
+};
+ToolRun RunOpcda(const std::wstring& arguments);
+
 // The bus simulator as a local server.
 HRESULT CreateSimulator(com::ComPtr<IOPCServer>* sim);

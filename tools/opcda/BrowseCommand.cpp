@@ -73,11 +73,27 @@ bool PrintTree(IOPCServer* server, IOPCBrowseServerAddressSpace* browse, const s
 
 }  // namespace
 
+bool PrintFlatItemIds(IOPCServer* server, const wchar_t* command) {
+    com::ComPtr<IOPCBrowseServerAddressSpace> browse;
+    HRESULT hr = server->QueryInterface(IID_IOPCBrowseServerAddressSpace, browse.put_void());
+    if (SUCCEEDED(hr)) {
+        const std::vector<std::wstring> ids = Browse(browse.get(), OPC_FLAT, L"", &hr);
+        if (SUCCEEDED(hr)) {
+            for (const std::wstring& id : ids) wprintf(L"%ls\n", id.c_str());
+            return true;
+        }
+    }
+    fwprintf(stderr, L"opcda %ls: browsing the namespace failed: %ls\n", command,
+             ErrorText(server, hr).c_str());
+    return false;
+}
+
 int RunBrowseCommand(const Options& options) {
     const std::wstring progId = ServerProgId(options);
     const std::wstring filter = options.Get(L"filter");
     com::ComPtr<IOPCServer> server;
     if (!ConnectCommandServer(options, &server)) return kExitConnect;
+    if (!LoadConfigOption(options, server.get(), L"browse")) return kExitCallFailed;
     com::ComPtr<IOPCBrowseServerAddressSpace> browse;
     HRESULT hr = server.query(&browse);
     if (FAILED(hr)) {

@@ -46,3 +46,11 @@ int RunNamespaceCommand(const Options& options);
 int RunModelCommand(const Options& options);
 // model read|write|props ITEM...: items on the in-process interaction object.
 int RunModelItemsCommand(const Options& options);
+// save FILE [ITEM...] and load FILE: the namespace in a configuration file.
+int RunSaveCommand(const Options& options);
+int RunLoadCommand(const Options& options);
+// --config FILE: loads the file into the server before a command; false (with a
+// message) when that fails.
+bool LoadConfigOption(const Options& options, IOPCServer* server, const wchar_t* command);
+// Every item ID of the server's namespace, one a line; false (with a message) on failure.
+bool PrintFlatItemIds(IOPCServer* server, const wchar_t* command);

@@ -5,7 +5,7 @@ namespace {
 // A mistyped option must not be ignored silently (a write would go to the default server).
 bool IsKnownOption(const std::wstring& name) {
     for (const wchar_t* known : {L"progid", L"node", L"filter", L"type", L"source", L"rate",
-                                 L"deadband", L"seconds", L"count"})
+                                 L"deadband", L"seconds", L"count", L"config"})
         if (name == known) return true;
     return false;
 }

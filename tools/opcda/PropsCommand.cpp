@@ -18,6 +18,7 @@ int RunPropsCommand(const Options& options) {
     const std::wstring progId = ServerProgId(options);
     com::ComPtr<IOPCServer> server;
     if (!ConnectCommandServer(options, &server)) return kExitConnect;
+    if (!LoadConfigOption(options, server.get(), L"props")) return kExitCallFailed;
     com::ComPtr<IOPCItemProperties> properties;
     HRESULT hr = server.query(&properties);
     if (FAILED(hr)) {

@@ -88,6 +88,7 @@ int RunReadCommand(const Options& options) {
     if (!RequestedTypeOption(options, L"read", &requested)) return kExitUsage;
     com::ComPtr<IOPCServer> server;
     if (!ConnectCommandServer(options, &server)) return kExitConnect;
+    if (!LoadConfigOption(options, server.get(), L"read")) return kExitCallFailed;
     std::wstring message;
     ItemGroup group(server.get());
     // Cache values of an inactive group are out of service.

@@ -61,6 +61,7 @@ int RunWatchCommand(const Options& options) {
     }
     com::ComPtr<IOPCServer> server;
     if (!ConnectCommandServer(options, &server)) return kExitConnect;
+    if (!LoadConfigOption(options, server.get(), L"watch")) return kExitCallFailed;
     std::wstring message;
     ItemGroup group(server.get());
     if (FAILED(group.Open(options.arguments, &message, VT_EMPTY, FALSE, rate, deadband))) {

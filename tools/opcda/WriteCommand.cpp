@@ -37,6 +37,7 @@ int RunWriteCommand(const Options& options) {
     }
     com::ComPtr<IOPCServer> server;
     if (!ConnectCommandServer(options, &server)) return kExitConnect;
+    if (!LoadConfigOption(options, server.get(), L"write")) return kExitCallFailed;
     std::wstring message;
     ItemGroup group(server.get());
     if (FAILED(group.Open(ids, &message))) {

@@ -4,6 +4,7 @@
 //   opcda namespace | model [--hidden]
 //   opcda model read ITEM... | write ITEM=VALUE... [--type T] | props ITEM
 //   opcda watch ITEM... [--rate MS] [--deadband PCT] [--seconds N] [--count N]
+//   opcda save FILE [ITEM...] | load FILE
 #include <windows.h>
 
 #include <cstdio>
@@ -46,9 +47,13 @@ void PrintUsage() {
         L"  model read ITEM...                 items on the in-process interaction object, as\n"
         L"  model write ITEM=VALUE... [--type T]  the server binds them (several: one bulk\n"
         L"  model props ITEM                   read first); props: 5001 to 5016\n"
-        L"  browse, read, watch, write, validate, props and namespace take [--progid P] [--node "
-        L"HOST] as "
-        L"status does\n");
+        L"  save FILE [ITEM...]                the namespace, after the check and with the items'\n"
+        L"                                     parameters, into a configuration file\n"
+        L"  load FILE                          the check, the file loaded, then the namespace as\n"
+        L"                                     flat item IDs (exit 3 when the load failed)\n"
+        L"  browse, read, watch, write, validate, props and namespace take [--progid P] [--node HOST] as "
+        L"status does;\n"
+        L"  browse, read, watch, write and props take --config FILE: the file is loaded first\n");
 }
 
 }  // namespace
@@ -80,6 +85,8 @@ int wmain(int argc, wchar_t** argv) {
     if (options.command == L"props") return RunPropsCommand(options);
     if (options.command == L"namespace") return RunNamespaceCommand(options);
     if (options.command == L"model") return RunModelCommand(options);
+    if (options.command == L"save") return RunSaveCommand(options);
+    if (options.command == L"load") return RunLoadCommand(options);
     if (options.command.empty())
         fwprintf(stderr, L"opcda: no command given\n");
     else
