@@ -18,25 +18,6 @@ namespace {
 
 constexpr DWORD kWaitMs = 30000;
 
-void Kill(const wchar_t* exe) {
-    const std::vector<DWORD> pids = test_support::ProcessIds(exe);
-    ASSERT_FALSE(pids.empty()) << "no " << Narrow(exe) << " runs";
-    for (const DWORD pid : pids) {
-        com::UniqueHandle sim(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-        ASSERT_TRUE(sim) << "OpenProcess " << pid;
-        ASSERT_TRUE(TerminateProcess(sim.get(), 9)) << "TerminateProcess " << pid;
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sim.get(), kWaitMs));
-    }
-}
-
-// Windows forgets the class registrations of a process that dies; Wine's rpcss keeps
-// them, and every later activation of the class fails until rpcss is gone as well.
-// combase starts a new rpcss at its next call.
-void KillBusServer() {
-    Kill(L"OrvaneBusSim.exe");
-    Kill(L"rpcss.exe");
-}
-
 // Repeats `call` until it succeeds, a bounded number of times: the reconnect waits a
 // second after the loss, and Wine starts the new process in its own time.
 template <class Call>
@@ -61,7 +42,7 @@ TEST_F(BusServerRestartTest, DriveParameterAndBusItemAreServedAgain) {
     ASSERT_EQ(Hr{S_OK}, Hr{Read(Drive(kSpeed), &value)});
     ASSERT_EQ("VT_UI2 1500", value);
 
-    KillBusServer();
+    ASSERT_TRUE(test_support::KillBusSimulator(kWaitMs));
     const HRESULT first = Read(Drive(kSpeed), &value);
     EXPECT_TRUE(com::IsDisconnection(first)) << "first read after the kill: " << Hr{first};
     EXPECT_EQ(Hr{first}, Hr{Read(Drive(kSpeed), &value)}) << "at once again within the second";

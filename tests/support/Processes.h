@@ -64,4 +64,24 @@ inline bool WaitForNoProcess(const std::wstring& exe, DWORD timeoutMs) {
     }
 }
 
+// Ends every process of that name with TerminateProcess and waits for each; false when one
+// could not be opened, ended or waited for, or none ran.
+inline bool KillProcesses(const std::wstring& exe, DWORD timeoutMs) {
+    const std::vector<DWORD> ids = ProcessIds(exe);
+    for (const DWORD id : ids) {
+        com::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (!process || !::TerminateProcess(process.get(), 9) ||
+            ::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0)
+            return false;
+    }
+    return !ids.empty();
+}
+
+// Kills the bus simulator the way a crash would. Windows forgets the class registrations of
+// a process that dies; Wine's rpcss keeps them, and every later activation of the class
+// fails until rpcss is gone as well (combase starts a new one at its next call).
+inline bool KillBusSimulator(DWORD timeoutMs) {
+    return KillProcesses(L"OrvaneBusSim.exe", timeoutMs) && KillProcesses(L"rpcss.exe", timeoutMs);
+}
+
 }  // namespace test_support
