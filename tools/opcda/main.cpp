@@ -51,7 +51,8 @@ void PrintUsage() {
         L"                                     parameters, into a configuration file\n"
         L"  load FILE                          the check, the file loaded, then the namespace as\n"
         L"                                     flat item IDs (exit 3 when the load failed)\n"
-        L"  browse, read, watch, write, validate, props and namespace take [--progid P] [--node HOST] as "
+        L"  browse, read, watch, write, validate, props and namespace take [--progid P] [--node "
+        L"HOST] as "
         L"status does;\n"
         L"  browse, read, watch, write and props take --config FILE: the file is loaded first\n");
 }
