@@ -1,5 +1,5 @@
 // Telegram exchanges with a drive through the bus-server connection object: the
-// synchronous transfer that polls the channel item under the module's lock, and the
+// synchronous transfer that polls the channel item in its channel's turn, and the
 // asynchronous one built on blocking single reads and writes whose completions
 // arrive through IvkAsyncCallback.
 #pragma once
@@ -94,8 +94,8 @@ private:
 };
 
 // Channels whose drive did not answer. An unanswered request costs the full poll
-// limit, under the module's lock for synchronous ones; a pass over the items of an
-// offline drive would block all bus traffic for that long per item. For a second
+// limit, holding its channel's turn (the whole line's on the serial road); a pass over
+// the items of an offline drive would block that channel for that long per item. For a second
 // after a request to a channel timed out, every request to it fails at once with the
 // same result; then one request probes the channel again. Process-wide: every
 // interaction object of the process reaches the same drives.

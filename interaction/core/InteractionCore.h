@@ -135,7 +135,7 @@ public:
     // The binding of the model item `itemName` (a model path).
     HRESULT AddItemPDInfo(const std::wstring& itemName, ItemBinding* binding);
 
-    // IvkInteraction2 towards the server, each under the module's lock. `ident` serves
+    // IvkInteraction2 towards the server; transfers take their channel's turn. `ident` serves
     // the namespace check that the first access to an internal or pass-through item runs.
     HRESULT InitItem(IUnknown* pParameter, IUnknown** ppReplacement, VARTYPE* pvtAddressType);
     HRESULT ReadItem(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp,
