@@ -1,5 +1,6 @@
 #include "Bus.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,6 +51,8 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
         "A text written here goes to every client as a shutdown request");
     Add("Sim/AsyncDelayMs", ItemType::kUInt32, true, true, Kind::kAsyncDelay, 0,
         "Time each asynchronous job is held before it runs, in ms");
+    Add("Sim/MaxInProcess", ItemType::kUInt32, true, false, Kind::kLineMaxInProcess, 0,
+        "Most requests in process on the bus at once");
     for (size_t i = 0; i < topology.slaves.size(); ++i) {
         const std::string slave = " of slave " + std::to_string(topology.slaves[i].address);
         std::string base = "Sim/Slave" + std::to_string(topology.slaves[i].address) + "/";
@@ -69,6 +72,8 @@ Bus::Bus(const Topology& topology, Clock clock) : clock_(std::move(clock)) {
             "Responses fetched" + slave);
         Add(base + "ResponseBytes", ItemType::kUInt32, true, false, Kind::kResponseBytes, i,
             "Response bytes" + slave);
+        Add(base + "MaxInProcess", ItemType::kUInt32, true, false, Kind::kMaxInProcess, i,
+            "Most requests in process at once" + slave);
     }
 }
 
@@ -101,6 +106,10 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
         *value = ItemValue::Text(shutdownReason_);
         return ItemStatus::kOk;
     }
+    if (entry.kind == Kind::kLineMaxInProcess) {
+        *value = ItemValue::UInt32(lineMaxInProcess_);
+        return ItemStatus::kOk;
+    }
     Slave& slave = *slaves_[entry.slave];
     const SlaveCounters& counters = slave.Counters();
     switch (entry.kind) {
@@ -115,7 +124,8 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
         case Kind::kProfileIdent: *value = ItemValue::UInt16(slave.ProfileIdent()); break;
         case Kind::kReset:
         case Kind::kShutdownRequest:
-        case Kind::kAsyncDelay: break;
+        case Kind::kAsyncDelay:
+        case Kind::kLineMaxInProcess: break;
         case Kind::kLatency: *value = ItemValue::UInt32(slave.LatencyMs()); break;
         case Kind::kOffline: *value = ItemValue::Bool(slave.Offline()); break;
         case Kind::kWithholdCompletions:
@@ -128,6 +138,7 @@ ItemStatus Bus::Read(const std::string& id, ItemValue* value) {
         case Kind::kRequestBytes: *value = ItemValue::UInt32(counters.requestBytes); break;
         case Kind::kResponses: *value = ItemValue::UInt32(counters.responses); break;
         case Kind::kResponseBytes: *value = ItemValue::UInt32(counters.responseBytes); break;
+        case Kind::kMaxInProcess: *value = ItemValue::UInt32(counters.maxInProcess); break;
     }
     return ItemStatus::kOk;
 }
@@ -159,7 +170,13 @@ ItemStatus Bus::Write(const std::string& id, const ItemValue& value) {
     std::lock_guard<std::mutex> lock(mutex_);
     Slave& slave = *slaves_[entry.slave];
     switch (entry.kind) {
-        case Kind::kChannel: return FromChannel(slave.WriteChannel(value.bytes, clock_()));
+        case Kind::kChannel: {
+            const ChannelStatus status = slave.WriteChannel(value.bytes, clock_());
+            uint32_t inProcess = 0;
+            for (const auto& each : slaves_) inProcess += each->InProcess() ? 1 : 0;
+            lineMaxInProcess_ = std::max(lineMaxInProcess_, inProcess);
+            return FromChannel(status);
+        }
         case Kind::kProfileIdent: slave.SetProfileIdent(static_cast<uint16_t>(value.number)); break;
         case Kind::kLatency: slave.SetLatencyMs(value.number); break;
         case Kind::kOffline: slave.SetOffline(value.flag); break;
@@ -195,6 +212,7 @@ void Bus::Reset() {
     asyncDelayMs_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     shutdownReason_.clear();
+    lineMaxInProcess_ = 0;
     uint64_t now = clock_();
     for (auto& slave : slaves_) slave->Reset(now);
 }

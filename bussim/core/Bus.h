@@ -121,6 +121,8 @@ private:
         kRequestBytes,
         kResponses,
         kResponseBytes,
+        kMaxInProcess,
+        kLineMaxInProcess,
     };
     struct Entry {
         Kind kind;
@@ -137,6 +139,7 @@ private:
     std::mutex mutex_;  // guards slaves_
     std::vector<std::unique_ptr<Slave>> slaves_;
     std::string shutdownReason_;                          // the last one sent; guarded by mutex_
+    uint32_t lineMaxInProcess_ = 0;                       // guarded by mutex_
     std::function<void(const std::string&)> onShutdown_;  // set before clients come
     std::atomic<uint32_t> asyncDelayMs_{0};
 };

@@ -1,5 +1,7 @@
 #include "Slave.h"
 
+#include <algorithm>
+
 namespace bussim {
 
 Slave::Slave(const SlaveConfig& config, uint64_t nowMs)
@@ -37,15 +39,17 @@ ChannelStatus Slave::WriteChannel(const std::vector<uint8_t>& request, uint64_t 
     if (profileIdent_ != kDriveProfileIdent) return ChannelStatus::kProfileNotSelected;
     ++counters_.requests;
     counters_.requestBytes += static_cast<uint32_t>(request.size());
+    const uint32_t atOnce = pending_ ? 2 : 1;
     // A new request replaces one whose response was not fetched.
     pending_.reset();
     if (offline_) {
         pending_ = Pending{{}, std::nullopt};
-        return ChannelStatus::kOk;
+    } else {
+        DriveOutcome outcome = drive_.Process(request, nowMs);
+        if (outcome.kind != DriveOutcome::Kind::kResponse) return ChannelStatus::kRequestRefused;
+        pending_ = Pending{std::move(outcome.response), nowMs + latencyMs_};
     }
-    DriveOutcome outcome = drive_.Process(request, nowMs);
-    if (outcome.kind != DriveOutcome::Kind::kResponse) return ChannelStatus::kRequestRefused;
-    pending_ = Pending{std::move(outcome.response), nowMs + latencyMs_};
+    counters_.maxInProcess = std::max(counters_.maxInProcess, atOnce);
     return ChannelStatus::kOk;
 }
 

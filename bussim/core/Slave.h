@@ -27,6 +27,9 @@ struct SlaveCounters {
     uint32_t requestBytes = 0;
     uint32_t responses = 0;  // responses fetched
     uint32_t responseBytes = 0;
+    // Most requests in process at once: written, not yet fetched. A request written
+    // before the previous response was fetched makes two (the drive drops the first).
+    uint32_t maxInProcess = 0;
 };
 
 class Slave {
@@ -55,6 +58,9 @@ public:
     void SetWithholdCompletions(bool value) { withholdCompletions_ = value; }
 
     const SlaveCounters& Counters() const { return counters_; }
+    // A request is in process from its write until its response is fetched (or it is
+    // replaced or dropped); an offline slave keeps it in process for good.
+    bool InProcess() const { return pending_.has_value(); }
 
 private:
     struct Pending {

@@ -66,8 +66,9 @@ std::wstring AddressOf(const VARIANT& address) {
 }  // namespace
 
 HRESULT InteractionCore::BulkRecords(const std::vector<com::UniqueVariant>& addresses,
-                                     std::vector<ItemRecord*>* records) {
+                                     std::vector<RecordCopy>* records) {
     records->clear();
+    com::CsLock module(ModuleLock());
     for (const auto& address : addresses) {
         if (address.vt() != VT_BSTR) return E_UNEXPECTED;
         std::wstring name;
@@ -76,13 +77,12 @@ HRESULT InteractionCore::BulkRecords(const std::vector<com::UniqueVariant>& addr
                                  : nullptr;
         RETURN_HR_IF(E_POINTER, !record);
         RETURN_IF_FAILED(ResolveChannel(*record));
-        records->push_back(record);
+        records->push_back({record->data, AccessPathOf(record->channel.get())});
     }
     // One drive axis: the requests go to the first item's channel and axis.
-    const ItemRecord& first = *records->front();
-    const std::wstring channel = AccessPathOf(first.channel.get());
-    for (const ItemRecord* record : *records) {
-        if (record->data.axis != first.data.axis || AccessPathOf(record->channel.get()) != channel)
+    const RecordCopy& first = records->front();
+    for (const RecordCopy& record : *records) {
+        if (record.data.axis != first.data.axis || record.channel != first.channel)
             return E_ACCESSDENIED;
     }
     return S_OK;
@@ -94,19 +94,18 @@ HRESULT InteractionCore::ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEA
     RETURN_HR_IF(E_INVALIDARG,
                  !saAddresses || !psaValues || !psaQualities || !psaTimeStamps || !psaErrors);
     *psaValues = *psaQualities = *psaTimeStamps = *psaErrors = nullptr;
-    com::CsLock module(ModuleLock());
     Trace(L"BulkRead items:");
     RETURN_HR_IF(E_INVALIDARG, lCount <= 0);
     std::vector<com::UniqueVariant> addresses;
     RETURN_IF_FAILED(CopyVariants(saAddresses, lCount, &addresses));
-    std::vector<ItemRecord*> records;
+    std::vector<RecordCopy> records;
     RETURN_IF_FAILED(BulkRecords(addresses, &records));
 
     std::vector<ParameterAddress> parameters;
     std::vector<VARTYPE> types;
     std::vector<BYTE> lengths;
     for (size_t i = 0; i < records.size(); ++i) {
-        const DriveParameterRecord& data = records[i]->data;
+        const DriveParameterRecord& data = records[i].data;
         parameters.push_back({data.parameter, data.subindex, data.unindexed});
         types.push_back(data.vt);
         lengths.push_back(data.valueLength);
@@ -115,8 +114,8 @@ HRESULT InteractionCore::ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEA
                                        AddressOf(*addresses[i]).c_str()));
     }
 
-    const DriveParameterRecord& first = records.front()->data;
-    const com::UniqueVariant channel(AccessPathOf(records.front()->channel.get()));
+    const DriveParameterRecord& first = records.front().data;
+    const com::UniqueVariant channel(records.front().channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
     ParameterChannel requests(transfer, &trace);
@@ -172,7 +171,6 @@ HRESULT InteractionCore::WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFE
                                        SAFEARRAY** psaErrors) {
     RETURN_HR_IF(E_INVALIDARG, !saAddresses || !saValues || !psaErrors);
     *psaErrors = nullptr;
-    com::CsLock module(ModuleLock());
     RETURN_HR_IF(E_INVALIDARG, lCount <= 0);
     std::vector<com::UniqueVariant> addresses, values;
     RETURN_IF_FAILED(CopyVariants(saAddresses, lCount, &addresses));
@@ -184,7 +182,7 @@ HRESULT InteractionCore::WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFE
                                        AddressOf(*addresses[i]).c_str()) +
                            ValueText(*values[i]));
     }
-    std::vector<ItemRecord*> records;
+    std::vector<RecordCopy> records;
     RETURN_IF_FAILED(BulkRecords(addresses, &records));
 
     // Everything checked and encoded before the first request: a failed call has
@@ -193,7 +191,7 @@ HRESULT InteractionCore::WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFE
     std::vector<BYTE> dataTypes;
     std::vector<std::vector<BYTE>> blocks;
     for (size_t i = 0; i < records.size(); ++i) {
-        const DriveParameterRecord& data = records[i]->data;
+        const DriveParameterRecord& data = records[i].data;
         parameters.push_back({data.parameter, data.subindex, data.unindexed});
         dataTypes.push_back(data.dataType);
         std::vector<BYTE> bytes;
@@ -202,7 +200,7 @@ HRESULT InteractionCore::WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFE
         block.insert(block.end(), bytes.begin(), bytes.end());
         blocks.push_back(std::move(block));
     }
-    const DriveParameterRecord& first = records.front()->data;
+    const DriveParameterRecord& first = records.front().data;
     std::vector<size_t> groups;
     RETURN_IF_FAILED(
         PlanWriteGroups(dataTypes, first.maxParameterRequests, first.maxBlockLength, &groups));
@@ -217,7 +215,7 @@ HRESULT InteractionCore::WriteMultiple(long lCount, SAFEARRAY* saAddresses, SAFE
         next += group;
     }
 
-    const com::UniqueVariant channel(AccessPathOf(records.front()->channel.get()));
+    const com::UniqueVariant channel(records.front().channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
     ParameterChannel requests(transfer, &trace);

@@ -70,6 +70,19 @@ com::CriticalSection& ModuleLock() {
     return lock;
 }
 
+ChannelTurns& ChannelTurns::Get() {
+    static ChannelTurns* turns = new ChannelTurns;
+    return *turns;
+}
+
+com::CriticalSection& ChannelTurns::Of(const std::wstring& channel, bool serial) {
+    if (serial) return line_;
+    com::CsLock guard(lock_);
+    auto& turn = channels_[channel];
+    if (!turn) turn = std::make_unique<com::CriticalSection>();
+    return *turn;
+}
+
 AsyncCompletions& AsyncCompletions::Get() {
     // Never destroyed: the bus-server connection object may still hold the callback
     // when the module's statics go at process end.
@@ -221,11 +234,11 @@ bool BusTransfer::SelectDriveProfile(const std::wstring& channel) {
 HRESULT BusTransfer::Exchange(const VARIANT& address, VARIANT* telegram, VARIANT* quality,
                               VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
                               bool asynchronous) {
-    // Synchronous requests queue on the module's lock: each is admitted only when its
-    // turn has come, so that none that waited behind a time-out tries the channel again.
-    std::optional<com::CsLock> turn;
-    if (!asynchronous) turn.emplace(ModuleLock());
+    // Synchronous requests queue for their channel's turn: each is admitted only when
+    // its turn has come, so that none that waited behind a time-out tries the channel again.
     const std::wstring channel = AddressText(address);
+    std::optional<com::CsLock> turn;
+    if (!asynchronous) turn.emplace(ChannelTurns::Get().Of(channel, serial_));
     ChannelBackoff& backoff = ChannelBackoff::Get();
     const HRESULT waiting = backoff.Admit(channel);
     if (FAILED(waiting)) {
@@ -258,6 +271,7 @@ HRESULT BusTransfer::ExchangeOnce(const VARIANT& address, VARIANT* telegram, VAR
 HRESULT BusTransfer::CommunicateWithAxolentServer(const VARIANT& address, VARIANT* telegram,
                                                   VARIANT* quality, VARIANT* timestamp,
                                                   ULONG maxPolls, ULONG timeoutSeconds) {
+    com::CsLock turn(ChannelTurns::Get().Of(AddressText(address), serial_));
     bool writeFailed = false;
     return Communicate(address, telegram, quality, timestamp, maxPolls, timeoutSeconds,
                        &writeFailed);
@@ -267,7 +281,6 @@ HRESULT BusTransfer::Communicate(const VARIANT& address, VARIANT* telegram, VARI
                                  VARIANT* timestamp, ULONG maxPolls, ULONG timeoutSeconds,
                                  bool* writeFailed) {
     *writeFailed = false;
-    com::CsLock guard(ModuleLock());
     CommunicationScope bracket;
     const com::ComPtr<IvkInteraction2> interaction = Interaction();
     RETURN_HR_IF(E_POINTER, !telegram || !quality || !timestamp || !interaction);

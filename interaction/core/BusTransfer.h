@@ -1,5 +1,5 @@
 // Telegram exchanges with a drive through the bus-server connection object: the
-// synchronous transfer that polls the channel item under the module's lock, and the
+// synchronous transfer that polls the channel item in its channel's turn, and the
 // asynchronous one built on blocking single reads and writes whose completions
 // arrive through IvkAsyncCallback.
 #pragma once
@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "ParameterChannel.h"
@@ -20,10 +21,27 @@
 
 namespace orvane::interaction {
 
-// The one lock of the module, shared by every interaction object in the process:
-// synchronous transfers, item and bulk operations exclude each other under it. It
-// is re-entrant, as item operations call the transfer while holding it.
+// The lock of the item lists and drive parameter records of every interaction object
+// in the process. Held only while they are looked at or changed, never across a
+// transfer or another call to the bus server: a slow drive holds nobody else up.
 com::CriticalSection& ModuleLock();
+
+// Whose turn it is on the bus. A drive's parameter channel has one request in process,
+// so synchronous exchanges with one channel take turns; exchanges with different channels
+// run side by side. The serial road (for a bus server that cannot take parallel calls)
+// gives the whole line one turn. Process-wide: every interaction object reaches the same
+// drives. The turn is held for a whole exchange, bus-server calls included.
+class ChannelTurns {
+public:
+    static ChannelTurns& Get();
+    com::CriticalSection& Of(const std::wstring& channel, bool serial);
+
+private:
+    com::CriticalSection lock_;  // guards channels_
+    com::CriticalSection line_;
+    // Never shrinks: a turn in use must stay; a line has a few dozen slaves.
+    std::map<std::wstring, std::unique_ptr<com::CriticalSection>> channels_;
+};
 
 // The profile ident number that selects the Axolent drive profile on a slave's channel.
 constexpr LONG kAxolentProfileIdent = 0x3A00;
@@ -76,8 +94,8 @@ private:
 };
 
 // Channels whose drive did not answer. An unanswered request costs the full poll
-// limit, under the module's lock for synchronous ones; a pass over the items of an
-// offline drive would block all bus traffic for that long per item. For a second
+// limit, holding its channel's turn (the whole line's on the serial road); a pass over
+// the items of an offline drive would block that channel for that long per item. For a second
 // after a request to a channel timed out, every request to it fails at once with the
 // same result; then one request probes the channel again. Process-wide: every
 // interaction object of the process reaches the same drives.
@@ -112,6 +130,8 @@ public:
     void SetConnection(com::ComPtr<IvkInteraction2> interaction,
                        com::ComPtr<IvkAsyncInteraction> async);
     void SetCompletionTimeout(DWORD milliseconds) { completionTimeout_ = milliseconds; }
+    // True: the serial road, one synchronous exchange at a time on the whole line.
+    void SetSerialAccess(bool serial) { serial_ = serial; }
 
     // `telegram` holds the request on entry and the response on return; `quality` and
     // `timestamp` receive what the last bus-server read returned.
@@ -158,6 +178,7 @@ private:
     com::ComPtr<IvkAsyncInteraction> async_;
     std::map<std::wstring, std::wstring> profileItems_;  // channel -> profile ident item
     DWORD completionTimeout_ = 30000;
+    bool serial_ = false;  // set before the first transfer
 };
 
 // A transfer as the parameter requests use it, with the poll limits and answer

@@ -52,6 +52,7 @@ void Trace(const std::wstring& text) {
 InteractionCore::InteractionCore(HKEY root, std::wstring key)
     : root_(root), key_(std::move(key)), settings_(ReadSettings(root, key_.c_str())) {
     transfer_.SetCompletionTimeout(settings_.timeoutCheckNamespace);
+    transfer_.SetSerialAccess(settings_.serialBusAccess != 0);
 }
 
 InteractionCore::~InteractionCore() = default;

@@ -43,6 +43,13 @@ struct ItemRecord {
     com::ComPtr<VKModelParameter> channel;  // empty until the item's axis is known
 };
 
+// What one request needs of a record: a copy of its fields and its channel's
+// bus-server address, taken under the module's lock and used after it.
+struct RecordCopy {
+    DriveParameterRecord data;
+    std::wstring channel;
+};
+
 // An internal item: a value kept in a model parameter.
 struct InternalItem {
     com::ComPtr<VKModelParameter> parameter;
@@ -128,7 +135,7 @@ public:
     // The binding of the model item `itemName` (a model path).
     HRESULT AddItemPDInfo(const std::wstring& itemName, ItemBinding* binding);
 
-    // IvkInteraction2 towards the server, each under the module's lock. `ident` serves
+    // IvkInteraction2 towards the server; transfers take their channel's turn. `ident` serves
     // the namespace check that the first access to an internal or pass-through item runs.
     HRESULT InitItem(IUnknown* pParameter, IUnknown** ppReplacement, VARTYPE* pvtAddressType);
     HRESULT ReadItem(const VARIANT& address, VARIANT* value, VARIANT* quality, VARIANT* timestamp,
@@ -203,15 +210,18 @@ private:
     ItemRecord* FindRecord(const std::wstring& name);  // under ModuleLock()
     // Binds a record made before its drive's axis was known.
     HRESULT ResolveChannel(ItemRecord& record);
+    // The record of `name` bound and copied, under the module's lock.
+    HRESULT CopyRecord(const std::wstring& name, RecordCopy* copy);
     HRESULT ReadDriveItem(const std::wstring& name, VARIANT* value, VARIANT* quality,
                           VARIANT* timestamp);
     HRESULT WriteDriveItem(const std::wstring& name, const VARIANT& value);
-    // The records of a bulk call's addresses, all of the first one's channel and axis.
+    // Copies of the records of a bulk call's addresses, all of the first one's channel
+    // and axis.
     HRESULT BulkRecords(const std::vector<com::UniqueVariant>& addresses,
-                        std::vector<ItemRecord*>* records);
-    // The record of a property's item; E_INVALIDARG for a parameter without one.
-    HRESULT PropertyRecord(IUnknown* pParameter, ItemRecord** record);
-    HRESULT PropertyRequest(ItemRecord& record, BSTR bsName, DescriptionRequest* request,
+                        std::vector<RecordCopy>* records);
+    // A copy of the record of a property's item; E_INVALIDARG for a parameter without one.
+    HRESULT PropertyRecord(IUnknown* pParameter, RecordCopy* record);
+    HRESULT PropertyRequest(const RecordCopy& record, BSTR bsName, DescriptionRequest* request,
                             PropertyCoding* coding);
     std::wstring ChannelAddress(const DeviceRecord& device) const;
     HRESULT ReadIdentParameter(const std::wstring& channel, bool async, WORD parameter,
@@ -259,7 +269,8 @@ private:
     // items are removed from the bus server when the last connection goes.
     std::vector<com::ComPtr<VKModelParameter>> busServerItems_;
 
-    // Guarded by ModuleLock(): every item operation holds it for its whole run.
+    // Guarded by ModuleLock(), which no transfer holds: an operation looks a record up
+    // again after its transfer (the item may have gone meanwhile).
     std::deque<ItemRecord> records_;
     std::deque<InternalItem> internalItems_;
     std::vector<PassThroughItem> passThroughItems_;

@@ -1,8 +1,9 @@
 // Items towards the server: creation, read, write and termination of internal,
-// pass-through and drive parameter items. Every operation holds the module's lock
-// for its whole run, so items, bulk access and synchronous transfers never
-// interleave; the lock is re-entrant for the transfers made under it.
+// pass-through and drive parameter items. The module's lock guards the item lists
+// and records only: an operation copies what it needs, sends without the lock (the
+// transfer takes its channel's turn) and looks its record up again afterwards.
 #include <algorithm>
+#include <optional>
 
 #include "CommLog.h"
 #include "InteractionCore.h"
@@ -87,7 +88,6 @@ DWORD InteractionCore::answerTimeout() const {
 HRESULT InteractionCore::InitItem(IUnknown* pParameter, IUnknown** ppReplacement,
                                   VARTYPE* pvtAddressType) {
     RETURN_HR_IF(E_POINTER, !ppReplacement || !pvtAddressType);
-    com::CsLock module(ModuleLock());
     {
         com::CsLock guard(lock_);
         RETURN_HR_IF(E_FAIL, !m_spVkInteraction);
@@ -104,14 +104,20 @@ HRESULT InteractionCore::InitItem(IUnknown* pParameter, IUnknown** ppReplacement
 
     std::wstring name;
     switch (ClassifyAddress(accessPath, &name)) {
-        case ItemKind::Internal: internalItems_.push_back({parameter, name}); return S_OK;
+        case ItemKind::Internal: {
+            com::CsLock module(ModuleLock());
+            internalItems_.push_back({parameter, name});
+            return S_OK;
+        }
         case ItemKind::PassThrough: return InitPassThrough(parameter);
-        case ItemKind::DriveParameter:
+        case ItemKind::DriveParameter: {
+            com::CsLock module(ModuleLock());
             if (ItemRecord* record = FindRecord(name)) {
                 ++record->data.useCount;
                 return S_OK;
             }
             break;
+        }
         case ItemKind::Unknown: break;
     }
 
@@ -135,6 +141,7 @@ HRESULT InteractionCore::InitPassThrough(const com::ComPtr<VKModelParameter>& pa
     com::ComPtr<IUnknown> replacement;
     VARTYPE addressType = VT_EMPTY;
     RETURN_IF_FAILED(connection->Init(1, parameter.get(), replacement.put(), &addressType));
+    com::CsLock module(ModuleLock());
     passThroughItems_.push_back({parameter, AccessPathOf(parameter.get())});
     return S_OK;
 }
@@ -173,6 +180,7 @@ HRESULT InteractionCore::InitIdentItem(const com::ComPtr<VKModelParameter>& para
         RETURN_IF_FAILED(DefaultItemValue(type, value.put()));
     RETURN_IF_FAILED(
         SetUpParameter(parameter.get(), kInternalPrefix + path, OPC_READABLE, type, *value, false));
+    com::CsLock module(ModuleLock());
     internalItems_.push_back({parameter, path});
     return S_OK;
 }
@@ -240,7 +248,10 @@ HRESULT InteractionCore::InitDriveItem(const com::ComPtr<VKModelParameter>& para
     long rights = OPC_READABLE | OPC_WRITEABLE;
     com::UniqueVariant initial;
     if (settings_.testAtItemCreate & 1) {
-        RETURN_IF_FAILED(ResolveChannel(record));
+        {
+            com::CsLock module(ModuleLock());
+            RETURN_IF_FAILED(ResolveChannel(record));
+        }
         const com::UniqueVariant channel(AccessPathOf(record.channel.get()));
         TelegramTransfer transfer(transfer_, settings_, false);
         CommLogTrace trace;
@@ -270,9 +281,15 @@ HRESULT InteractionCore::InitDriveItem(const com::ComPtr<VKModelParameter>& para
         RETURN_IF_FAILED(DefaultItemValue(data.vt, initial.put()));
     }
 
-    settings_.timeoutSeconds = AnswerTimeoutFor(settings_.timeoutSeconds, data.maxLatency);
     RETURN_IF_FAILED(parameter->Init(com::UniqueBstr(kDriveParameterPrefix + path).get(), rights,
                                      data.vt, *initial));
+    com::CsLock module(ModuleLock());
+    settings_.timeoutSeconds = AnswerTimeoutFor(settings_.timeoutSeconds, data.maxLatency);
+    // Another thread may have made the same item while this one asked the drive.
+    if (ItemRecord* made = FindRecord(path)) {
+        ++made->data.useCount;
+        return S_OK;
+    }
     records_.push_back(std::move(record));
     return S_OK;
 }
@@ -290,6 +307,16 @@ HRESULT InteractionCore::ResolveChannel(ItemRecord& record) {
     if (binding.limits.maxBlockLength)
         record.data.maxBlockLength = static_cast<WORD>(binding.limits.maxBlockLength);
     record.data.maxLatency = static_cast<WORD>(binding.limits.maxLatency);
+    return S_OK;
+}
+
+HRESULT InteractionCore::CopyRecord(const std::wstring& name, RecordCopy* copy) {
+    com::CsLock module(ModuleLock());
+    ItemRecord* record = FindRecord(name);
+    RETURN_HR_IF(E_INVALIDARG, !record);
+    RETURN_IF_FAILED(ResolveChannel(*record));
+    copy->data = record->data;
+    copy->channel = AccessPathOf(record->channel.get());
     return S_OK;
 }
 
@@ -315,11 +342,11 @@ HRESULT InteractionCore::ReadItem(const VARIANT& address, VARIANT* value, VARIAN
         CheckNameSpace(&checked, ident);
     }
 
-    com::CsLock module(ModuleLock());
     Trace(L"Read item " + Quoted(text));
     HRESULT hr = E_INVALIDARG;
     switch (kind) {
         case ItemKind::Internal: {
+            com::CsLock module(ModuleLock());
             const auto found =
                 std::find_if(internalItems_.begin(), internalItems_.end(),
                              [&](const InternalItem& item) { return item.name == name; });
@@ -349,11 +376,10 @@ HRESULT InteractionCore::ReadItem(const VARIANT& address, VARIANT* value, VARIAN
 
 HRESULT InteractionCore::ReadDriveItem(const std::wstring& name, VARIANT* value, VARIANT* quality,
                                        VARIANT* timestamp) {
-    ItemRecord* record = FindRecord(name);
-    RETURN_HR_IF(E_INVALIDARG, !record);
-    RETURN_IF_FAILED(ResolveChannel(*record));
-    DriveParameterRecord& data = record->data;
-    const com::UniqueVariant channel(AccessPathOf(record->channel.get()));
+    RecordCopy record;
+    RETURN_IF_FAILED(CopyRecord(name, &record));
+    DriveParameterRecord& data = record.data;
+    const com::UniqueVariant channel(record.channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
     ParameterChannel requests(transfer, &trace);
@@ -363,6 +389,10 @@ HRESULT InteractionCore::ReadDriveItem(const std::wstring& name, VARIANT* value,
                                          Elements(data), data.parameter, data.subindex, &values,
                                          &format, quality, timestamp));
     data.dataType = ResolveFormat(format, data.vt);
+    {
+        com::CsLock module(ModuleLock());
+        if (ItemRecord* current = FindRecord(name)) current->data.dataType = data.dataType;
+    }
     return BytesToVariant(data.dataType, data.vt, values.size(), values.data(), value,
                           data.valueLength);
 }
@@ -374,18 +404,19 @@ HRESULT InteractionCore::WriteItem(const VARIANT& address, const VARIANT& value)
         connection = m_spVkInteraction;
     }
     RETURN_HR_IF(E_FAIL, !connection);
-    com::CsLock module(ModuleLock());
     std::wstring text, name;
     const ItemKind kind =
         AddressText(address, &text) ? ClassifyAddress(text, &name) : ItemKind::Unknown;
     if (CommLog::On())
         CommLog::Write(L"Write item " + Quoted(text) + L", value = " + ValueText(value));
     switch (kind) {
-        case ItemKind::Internal:
+        case ItemKind::Internal: {
+            com::CsLock module(ModuleLock());
             for (InternalItem& item : internalItems_) {
                 if (item.name == name) item.parameter->SetValue(value);
             }
             return S_OK;
+        }
         case ItemKind::PassThrough: return connection->Write(address, value);
         case ItemKind::DriveParameter: {
             const HRESULT hr = WriteDriveItem(name, value);
@@ -400,13 +431,12 @@ HRESULT InteractionCore::WriteItem(const VARIANT& address, const VARIANT& value)
 }
 
 HRESULT InteractionCore::WriteDriveItem(const std::wstring& name, const VARIANT& value) {
-    ItemRecord* record = FindRecord(name);
-    RETURN_HR_IF(E_INVALIDARG, !record);
-    RETURN_IF_FAILED(ResolveChannel(*record));
-    const DriveParameterRecord& data = record->data;
+    RecordCopy record;
+    RETURN_IF_FAILED(CopyRecord(name, &record));
+    const DriveParameterRecord& data = record.data;
     std::vector<BYTE> bytes;
     RETURN_IF_FAILED(VariantToBytes(data.dataType, value, &bytes));
-    const com::UniqueVariant channel(AccessPathOf(record->channel.get()));
+    const com::UniqueVariant channel(record.channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
     ParameterChannel requests(transfer, &trace);
@@ -416,7 +446,7 @@ HRESULT InteractionCore::WriteDriveItem(const std::wstring& name, const VARIANT&
 }
 
 HRESULT InteractionCore::TerminateItem(const VARIANT& address) {
-    com::CsLock module(ModuleLock());
+    std::optional<com::CsLock> module(ModuleLock());
     std::wstring text, name;
     if (!AddressText(address, &text)) return E_INVALIDARG;
     Trace(L"Terminate item " + Quoted(text));
@@ -435,6 +465,7 @@ HRESULT InteractionCore::TerminateItem(const VARIANT& address) {
                              [&](const PassThroughItem& item) { return item.address == text; });
             if (found == passThroughItems_.end()) return E_INVALIDARG;
             passThroughItems_.erase(found);
+            module.reset();  // the bus-server call goes without it
             com::ComPtr<IvkInteraction2> connection;
             {
                 com::CsLock guard(lock_);

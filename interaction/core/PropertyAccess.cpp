@@ -1,6 +1,6 @@
 // The description elements and texts of a drive parameter item as item properties:
 // each read or write is one request with attribute 0x20 or 0x30 for the item's
-// parameter, under the module's lock.
+// parameter, sent without the module's lock (the channel's turn orders it).
 #include "CommLog.h"
 #include "DescriptionTable.h"
 #include "InteractionCore.h"
@@ -14,8 +14,7 @@
 
 namespace orvane::interaction {
 
-HRESULT InteractionCore::PropertyRecord(IUnknown* pParameter, ItemRecord** record) {
-    *record = nullptr;
+HRESULT InteractionCore::PropertyRecord(IUnknown* pParameter, RecordCopy* record) {
     RETURN_HR_IF(E_POINTER, !pParameter);
     com::ComPtr<VKModelParameter> parameter;
     if (FAILED(pParameter->QueryInterface(__uuidof(VKModelParameter), parameter.put_void())) ||
@@ -30,11 +29,10 @@ HRESULT InteractionCore::PropertyRecord(IUnknown* pParameter, ItemRecord** recor
     // Only drive parameters have descriptions.
     RETURN_HR_IF(E_INVALIDARG,
                  ClassifyAddress(accessPath.view(), &name) != ItemKind::DriveParameter);
-    *record = FindRecord(name);
-    return *record ? S_OK : E_INVALIDARG;
+    return CopyRecord(name, record);
 }
 
-HRESULT InteractionCore::PropertyRequest(ItemRecord& record, BSTR bsName,
+HRESULT InteractionCore::PropertyRequest(const RecordCopy& record, BSTR bsName,
                                          DescriptionRequest* request, PropertyCoding* coding) {
     // The text of an unindexed item is the one its current value selects.
     const CurrentValueSource currentValue = [&](VARIANT* value) {
@@ -47,15 +45,13 @@ HRESULT InteractionCore::PropertyRequest(ItemRecord& record, BSTR bsName,
 HRESULT InteractionCore::ReadItemProperty(IUnknown* pParameter, BSTR bsName, VARIANT* pvValue) {
     RETURN_IF_NULL_POINTER(pvValue);
     VariantInit(pvValue);
-    com::CsLock module(ModuleLock());
-    ItemRecord* record = nullptr;
+    RecordCopy record;
     RETURN_IF_FAILED(PropertyRecord(pParameter, &record));
     DescriptionRequest request;
     PropertyCoding coding;
-    RETURN_IF_FAILED(PropertyRequest(*record, bsName, &request, &coding));
-    RETURN_IF_FAILED(ResolveChannel(*record));
-    const DriveParameterRecord& data = record->data;
-    const com::UniqueVariant channel(AccessPathOf(record->channel.get()));
+    RETURN_IF_FAILED(PropertyRequest(record, bsName, &request, &coding));
+    const DriveParameterRecord& data = record.data;
+    const com::UniqueVariant channel(record.channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
     ParameterChannel requests(transfer, &trace);
@@ -69,19 +65,17 @@ HRESULT InteractionCore::ReadItemProperty(IUnknown* pParameter, BSTR bsName, VAR
 
 HRESULT InteractionCore::WriteItemProperty(IUnknown* pParameter, BSTR bsName,
                                            const VARIANT& value) {
-    com::CsLock module(ModuleLock());
-    ItemRecord* record = nullptr;
+    RecordCopy record;
     RETURN_IF_FAILED(PropertyRecord(pParameter, &record));
     DescriptionRequest request;
     PropertyCoding coding;
-    RETURN_IF_FAILED(PropertyRequest(*record, bsName, &request, &coding));
+    RETURN_IF_FAILED(PropertyRequest(record, bsName, &request, &coding));
     BYTE format = 0;
-    RETURN_IF_FAILED(PropertyWriteFormat(coding, record->data, &format));
+    RETURN_IF_FAILED(PropertyWriteFormat(coding, record.data, &format));
     std::vector<BYTE> bytes;
     RETURN_IF_FAILED(VariantToBytes(format, value, &bytes));
-    RETURN_IF_FAILED(ResolveChannel(*record));
-    const DriveParameterRecord& data = record->data;
-    const com::UniqueVariant channel(AccessPathOf(record->channel.get()));
+    const DriveParameterRecord& data = record.data;
+    const com::UniqueVariant channel(record.channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
     ParameterChannel requests(transfer, &trace);
@@ -91,20 +85,19 @@ HRESULT InteractionCore::WriteItemProperty(IUnknown* pParameter, BSTR bsName,
 
 HRESULT InteractionCore::InitItemProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt) {
     RETURN_IF_NULL_POINTER(pvt);
-    com::CsLock module(ModuleLock());
     if (settings_.testAtItemCreate) {
         com::UniqueVariant scratch;
         RETURN_IF_FAILED(ReadItemProperty(pParameter, bsName, scratch.put()));
     }
-    ItemRecord* record = nullptr;
+    RecordCopy record;
     RETURN_IF_FAILED(PropertyRecord(pParameter, &record));
     // Nothing is sent here: the text index does not change the type.
     DescriptionRequest request;
     const CurrentValueSource none = [](VARIANT* value) { return DefaultItemValue(VT_I4, value); };
-    RETURN_IF_FAILED(LookupDescription(bsName ? bsName : L"", record->data, none, &request));
+    RETURN_IF_FAILED(LookupDescription(bsName ? bsName : L"", record.data, none, &request));
     PropertyCoding coding;
     RETURN_IF_FAILED(PropertyCodingOf(request.propertyId, &coding));
-    *pvt = PropertyVarType(coding, record->data);
+    *pvt = PropertyVarType(coding, record.data);
     return S_OK;
 }
 

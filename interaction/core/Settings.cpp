@@ -41,6 +41,7 @@ Settings ReadSettings(HKEY root, const wchar_t* subkey) {
     key.ReadRaw32(L"TestAtItemCreate", sizeof(DWORD), &settings.testAtItemCreate);
     key.ReadRaw32(L"TimeoutSeconds", sizeof(DWORD), &settings.timeoutSeconds);
     key.ReadRaw32(L"TimeoutCheckNamespace", sizeof(DWORD), &settings.timeoutCheckNamespace);
+    key.ReadRaw32(L"SerialBusAccess", sizeof(DWORD), &settings.serialBusAccess);
     const std::wstring directory = QueryLoggingPath(key);
     DWORD commLogging = 0;
     key.ReadRaw32(L"CommLogging", kCommLoggingBytes, &commLogging);

@@ -15,6 +15,7 @@ struct Settings {
     DWORD testAtItemCreate = 0;           // bit 0: read test, bit 1: write the value back
     DWORD timeoutSeconds = 300;           // how long a transfer polls for the answer
     DWORD timeoutCheckNamespace = 30000;  // completion timeout of an asynchronous request, ms
+    DWORD serialBusAccess = 0;  // not 0: one synchronous exchange at a time on the whole line
 };
 
 // Reads the values under root\subkey; anything missing or unreadable keeps its

@@ -64,6 +64,7 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
                                             "Sim/Reset",
                                             "Sim/ShutdownRequest",
                                             "Sim/AsyncDelayMs",
+                                            "Sim/MaxInProcess",
                                             "Sim/Slave3/LatencyMs",
                                             "Sim/Slave3/Offline",
                                             "Sim/Slave3/WithholdCompletions",
@@ -72,6 +73,7 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
                                             "Sim/Slave3/RequestBytes",
                                             "Sim/Slave3/Responses",
                                             "Sim/Slave3/ResponseBytes",
+                                            "Sim/Slave3/MaxInProcess",
                                             "Sim/Slave4/LatencyMs",
                                             "Sim/Slave4/Offline",
                                             "Sim/Slave4/WithholdCompletions",
@@ -79,7 +81,8 @@ TEST_F(ChannelTest, ItemsOfTheTopology) {
                                             "Sim/Slave4/Requests",
                                             "Sim/Slave4/RequestBytes",
                                             "Sim/Slave4/Responses",
-                                            "Sim/Slave4/ResponseBytes"};
+                                            "Sim/Slave4/ResponseBytes",
+                                            "Sim/Slave4/MaxInProcess"};
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(bus_->FindItem("dp/slave3/DS_Vendorname"), nullptr) << "item IDs are case-sensitive";
     ItemValue value;
@@ -170,6 +173,29 @@ TEST_F(ChannelTest, ResponseAfterTheLatencyAndOnlyOnce) {
     EXPECT_EQ(Number("Sim/Slave3/Responses"), 2u);
     EXPECT_EQ(Number("Sim/Slave3/ResponseBytes"), 16u);
     EXPECT_EQ(Number("Sim/Slave4/Requests"), 0u) << "counters are per slave";
+}
+
+// Each slave works its own channel: a request to one does not wait for the other's,
+// and the counters tell requests in process at once on a slave and on the line.
+TEST_F(ChannelTest, SlavesProcessTheirChannelsIndependently) {
+    SelectProfile("DP/Slave3/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
+    SelectProfile("Other/DS_MSAC2_Parameter/MA_ProfileIdentNumber");
+    ASSERT_EQ(WriteBytes("DP/Slave3/SlotI0S47D8209", kReadNodeAddress), ItemStatus::kOk);
+    ItemValue value;
+    ASSERT_EQ(WriteBytes("Other/SlotI0S47D8209", kReadNodeAddress), ItemStatus::kOk);
+    ASSERT_EQ(ReadValue("Other/SlotI0S47D8209", &value), ItemStatus::kOk)
+        << "slave 4 answers while slave 3 still works";
+    EXPECT_EQ(ReadValue("DP/Slave3/SlotI0S47D8209", &value), ItemStatus::kNotReady);
+    EXPECT_EQ(Number("Sim/MaxInProcess"), 2u);
+    EXPECT_EQ(Number("Sim/Slave3/MaxInProcess"), 1u);
+    EXPECT_EQ(Number("Sim/Slave4/MaxInProcess"), 1u);
+
+    ASSERT_EQ(WriteBytes("DP/Slave3/SlotI0S47D8209", kReadNodeAddress), ItemStatus::kOk);
+    EXPECT_EQ(Number("Sim/Slave3/MaxInProcess"), 2u) << "written before the answer was fetched";
+
+    bus_->Reset();
+    EXPECT_EQ(Number("Sim/MaxInProcess"), 0u);
+    EXPECT_EQ(Number("Sim/Slave3/MaxInProcess"), 0u);
 }
 
 TEST_F(ChannelTest, NewRequestReplacesAnUnfetchedResponse) {
