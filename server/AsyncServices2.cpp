@@ -39,12 +39,12 @@ struct BulkGroup {
 };
 
 // Reads the items from the device: those of a component that offers bulk access in one
-// ReadMultiple (the component packs them into requests per drive and within its
-// limits), so that many parameters of a drive cost a few drive latencies instead of
-// one each. Items without bulk access, and every item whose bulk read failed, on its
-// own or with its whole call, are read alone; one bad parameter costs the others
-// nothing. Either way the item's own code decides changes, qualities and time stamps.
-// Whether every item read.
+// ReadMultiple (the component packs them into requests within the drive's limits), so
+// that many parameters of a drive cost a few drive latencies instead of one each. Items
+// without bulk access, and every item whose bulk read failed, on its own or with its
+// whole call (one the component refuses, such as items of drives it does not read
+// together), are read alone; one bad parameter costs the others nothing. Either way the
+// item's own code decides changes, qualities and time stamps. Whether every item read.
 bool ReadFromDevice(const std::vector<com::ComPtr<COPCItem>>& items) {
     std::vector<BulkGroup> groups;
     std::vector<com::ComPtr<COPCItem>> alone;
