@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+#include "BusTopology.h"
 
-constexpr wchar_t kSimKey[] = L"Software\\Axolent\\OrvaneBusSim";
+namespace bench {
 
 inline bool Running(const wchar_t* exe) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -37,21 +37,9 @@ inline bool AwaitIdle() {
     return false;
 }
 
-// Writes `text` to a temporary file named after `name` and makes it the simulator's bus.
-inline bool UseTopology(const std::string& text, const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    const std::wstring path = std::wstring(dir) + name;
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file) return false;
-    fputs(text.c_str(), file);
-    fclose(file);
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSimKey, L"TopologyFile", REG_SZ, path.c_str(),
-                           static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) ==
-           ERROR_SUCCESS;
-}
-
-inline void ForgetTopology() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSimKey, L"TopologyFile"); }
+// The bench's bus: see tests/support/BusTopology.h.
+using test_support::ForgetTopology;
+using test_support::UseTopology;
 
 inline double Median(std::vector<double> values) {
     if (values.empty()) return -1;

@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "BulkDeviceRead.h"
 #include "OPCGroup.h"
 #include "com/Implementation.h"
 #include "com/Memory.h"
@@ -18,6 +19,73 @@ bool IsReadable(COPCItem& item) {
 
 bool IsWriteable(COPCItem& item) {
     return item.isProperty() || (item.accessRights() & OPC_WRITEABLE);
+}
+
+// A device read of one item on its own, as a synchronous read makes it.
+bool ReadAlone(COPCItem& item) {
+    VARIANT value;
+    WORD quality = 0;
+    DATE time = 0;
+    const HRESULT hr = item.Read(OPC_DS_DEVICE, &value, &quality, &time);
+    VariantClear(&value);
+    return SUCCEEDED(hr);
+}
+
+// The items of one component that offers bulk access.
+struct BulkGroup {
+    com::ComPtr<IUnknown> component;
+    com::ComPtr<IvkBulkInteraction> bulk;
+    std::vector<com::ComPtr<COPCItem>> items;
+};
+
+// Reads the items from the device: those of a component that offers bulk access in one
+// ReadMultiple (the component packs them into requests within the drive's limits), so
+// that many parameters of a drive cost a few drive latencies instead of one each. Items
+// without bulk access, and every item whose bulk read failed, on its own or with its
+// whole call (one the component refuses, such as items of drives it does not read
+// together), are read alone; one bad parameter costs the others nothing. Either way the
+// item's own code decides changes, qualities and time stamps. Whether every item read.
+bool ReadFromDevice(const std::vector<com::ComPtr<COPCItem>>& items) {
+    std::vector<BulkGroup> groups;
+    std::vector<com::ComPtr<COPCItem>> alone;
+    for (const com::ComPtr<COPCItem>& item : items) {
+        com::ComPtr<IvkBulkInteraction> bulk = item->bulkInteraction();
+        com::ComPtr<IUnknown> component = bulk ? item->component() : nullptr;
+        if (!component) {
+            alone.push_back(item);
+            continue;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const BulkGroup& known) {
+            return com::IsSameObject(known.component.get(), component.get());
+        });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), BulkGroup{component, bulk, {}});
+        group->items.push_back(item);
+    }
+    bool allRead = true;
+    for (const BulkGroup& group : groups) {
+        BulkDeviceRead read;
+        // A single item costs one request either way; alone it takes the single read.
+        if (group.items.size() < 2 || FAILED(read.Read(group.bulk.get(), group.items))) {
+            alone.insert(alone.end(), group.items.begin(), group.items.end());
+            continue;
+        }
+        for (size_t i = 0; i < group.items.size(); ++i) {
+            if (FAILED(read.result(i))) {
+                alone.push_back(group.items[i]);
+                continue;
+            }
+            VARIANT value;
+            WORD quality = 0;
+            DATE time = 0;
+            if (FAILED(read.Apply(*group.items[i], i, &value, &quality, &time))) allRead = false;
+            VariantClear(&value);
+        }
+    }
+    for (const com::ComPtr<COPCItem>& item : alone) {
+        if (!ReadAlone(*item)) allRead = false;
+    }
+    return allRead;
 }
 
 // The arrays of one OnDataChange / OnReadComplete.
@@ -380,20 +448,14 @@ HRESULT CAsyncServices2::DevicePass() {
             }
         }
     }
-    HRESULT result = S_FALSE;
-    bool anyRead = false, anyFailed = false;
+    std::vector<com::ComPtr<COPCItem>> due;
     for (const com::ComPtr<COPCItem>& item : owner->ItemSnapshot()) {
-        if (!(active && item->active()) && !requested.count(item->serverHandle())) continue;
-        VARIANT value;
-        WORD quality = 0;
-        DATE time = 0;
-        const HRESULT hr = item->Read(OPC_DS_DEVICE, &value, &quality, &time);
-        VariantClear(&value);
-        anyRead = true;
-        if (FAILED(hr)) anyFailed = true;
+        if ((active && item->active()) || requested.count(item->serverHandle()))
+            due.push_back(item);
     }
-    if (anyRead && !anyFailed) result = S_OK;
-    return result;
+    // Nothing is locked while the items are read: the reads go to the bus.
+    if (due.empty()) return S_FALSE;
+    return ReadFromDevice(due) ? S_OK : S_FALSE;
 }
 
 // Reports the active readable items of the group that changed since they were last

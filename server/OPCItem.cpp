@@ -647,6 +647,17 @@ com::ComPtr<IUnknown> COPCItem::component() const {
     com::CsLock guard(lock_);
     return component_;
 }
+com::ComPtr<IvkBulkInteraction> COPCItem::bulkInteraction() const {
+    com::ComPtr<IUnknown> component;
+    {
+        com::CsLock guard(lock_);
+        if (propertySource_ || bindingKind_ != kBindingCurrent || !(accessRights_ & OPC_READABLE))
+            return nullptr;
+        component = component_;
+    }
+    // Asked outside the item lock: the component is another module.
+    return component ? component.try_query<IvkBulkInteraction>() : nullptr;
+}
 com::ComPtr<VKModelParameter> COPCItem::parameter() const {
     com::CsLock guard(lock_);
     return parameter_;

@@ -85,6 +85,10 @@ public:
 
     // The component and how it addresses this item, for the bulk paths.
     com::ComPtr<IUnknown> component() const;
+    // The component's bulk access for a readable drive item bound through
+    // IvkInteraction; null for any other item (a property, a legacy binding, no read
+    // rights), which the device pass reads on its own.
+    com::ComPtr<IvkBulkInteraction> bulkInteraction() const;
     com::ComPtr<VKModelParameter> parameter() const;
     HRESULT Address(VARIANT* address) const;
     void SetLastDeviceResult(HRESULT hr);

@@ -1,5 +1,6 @@
 #include "OPCSyncIOImpl.h"
 
+#include "BulkDeviceRead.h"
 #include "OPCGroup.h"
 #include "com/Memory.h"
 #include "com/Result.h"
@@ -14,37 +15,6 @@ FILETIME ToFileTime(DATE date) {
     com::DateToFileTime(date, &time);
     return time;
 }
-
-// A one-dimensional result array of exactly `count` elements of type vt.
-bool IsResultArray(SAFEARRAY* array, VARTYPE vt, LONG count) {
-    VARTYPE type = VT_EMPTY;
-    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetVartype(array, &type)) ||
-        type != vt)
-        return false;
-    return array->rgsabound[0].cElements == static_cast<ULONG>(count);
-}
-
-HRESULT VariantArray(const std::vector<com::UniqueVariant>& values, SAFEARRAY** out) {
-    *out = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
-    RETURN_IF_NULL_ALLOC(*out);
-    VARIANT* data = static_cast<VARIANT*>((*out)->pvData);
-    for (size_t i = 0; i < values.size(); ++i) {
-        const HRESULT hr = values[i].copy_to(&data[i]);
-        if (FAILED(hr)) {
-            SafeArrayDestroy(*out);
-            *out = nullptr;
-            return hr;
-        }
-    }
-    return S_OK;
-}
-
-struct SafeArrayOwner {
-    SAFEARRAY* p = nullptr;
-    ~SafeArrayOwner() {
-        if (p) SafeArrayDestroy(p);
-    }
-};
 
 }  // namespace
 
@@ -76,7 +46,7 @@ HRESULT COPCSyncIOImpl::BulkRead(DWORD count, const OPCHANDLE* handles, OPCITEMS
     com::CoTaskMem<HRESULT> errors;
     if (!states.alloc(count) || !errors.alloc(count)) return E_OUTOFMEMORY;
     std::vector<DWORD> sent;  // indexes of the items that go to the device
-    std::vector<com::UniqueVariant> addresses;
+    std::vector<com::ComPtr<COPCItem>> readable;
     for (DWORD i = 0; i < count; ++i) {
         states[i].hClient = items[i]->clientHandle();
         VariantInit(&states[i].vDataValue);
@@ -84,31 +54,17 @@ HRESULT COPCSyncIOImpl::BulkRead(DWORD count, const OPCHANDLE* handles, OPCITEMS
             errors[i] = OPC_E_BADRIGHTS;
             continue;
         }
-        com::UniqueVariant address;
-        RETURN_IF_FAILED(items[i]->Address(address.put()));
-        addresses.push_back(std::move(address));
+        readable.push_back(items[i]);
         sent.push_back(i);
     }
     if (!sent.empty()) {
-        SafeArrayOwner request, values, qualities, times, results;
-        RETURN_IF_FAILED(VariantArray(addresses, &request.p));
-        const LONG k = static_cast<LONG>(sent.size());
-        RETURN_IF_FAILED(
-            bulk->ReadMultiple(k, request.p, &values.p, &qualities.p, &times.p, &results.p));
-        if (!IsResultArray(values.p, VT_VARIANT, k) || !IsResultArray(qualities.p, VT_VARIANT, k) ||
-            !IsResultArray(times.p, VT_VARIANT, k) ||
-            (!IsResultArray(results.p, VT_I4, k) && !IsResultArray(results.p, VT_ERROR, k)))
-            return E_UNEXPECTED;
-        const VARIANT* value = static_cast<VARIANT*>(values.p->pvData);
-        const VARIANT* quality = static_cast<VARIANT*>(qualities.p->pvData);
-        const VARIANT* time = static_cast<VARIANT*>(times.p->pvData);
-        const LONG* result = static_cast<LONG*>(results.p->pvData);
-        for (LONG j = 0; j < k; ++j) {
+        BulkDeviceRead read;
+        RETURN_IF_FAILED(read.Read(bulk.get(), readable));
+        for (size_t j = 0; j < sent.size(); ++j) {
             const DWORD i = sent[j];
             WORD q = 0;
             DATE stamp = 0;
-            HRESULT hr = items[i]->ProcessDeviceResult(value[j], quality[j], time[j], result[j],
-                                                       &states[i].vDataValue, &q, &stamp);
+            HRESULT hr = read.Apply(*items[i], j, &states[i].vDataValue, &q, &stamp);
             if (SUCCEEDED(hr)) {
                 const HRESULT converted = items[i]->ToRequestedType(&states[i].vDataValue);
                 if (FAILED(converted)) hr = converted;
@@ -196,14 +152,13 @@ HRESULT COPCSyncIOImpl::BulkWrite(DWORD count, const OPCHANDLE* handles, const V
         sent.push_back(i);
     }
     if (!sent.empty()) {
-        SafeArrayOwner request, payload, results;
-        RETURN_IF_FAILED(VariantArray(addresses, &request.p));
-        RETURN_IF_FAILED(VariantArray(converted, &payload.p));
+        com::UniqueSafeArray request, payload, results;
+        RETURN_IF_FAILED(BulkVariantArray(addresses, &request));
+        RETURN_IF_FAILED(BulkVariantArray(converted, &payload));
         const LONG k = static_cast<LONG>(sent.size());
-        RETURN_IF_FAILED(bulk->WriteMultiple(k, request.p, payload.p, &results.p));
-        if (!IsResultArray(results.p, VT_I4, k) && !IsResultArray(results.p, VT_ERROR, k))
-            return E_UNEXPECTED;
-        const LONG* result = static_cast<LONG*>(results.p->pvData);
+        RETURN_IF_FAILED(bulk->WriteMultiple(k, request.get(), payload.get(), results.put()));
+        if (!IsBulkResultArray(results.get(), VT_ERROR, k)) return E_UNEXPECTED;
+        const LONG* result = static_cast<LONG*>(results.get()->pvData);
         for (LONG j = 0; j < k; ++j) {
             errors[sent[j]] = result[j];
             if (SUCCEEDED(result[j])) items[sent[j]]->SetChanged();

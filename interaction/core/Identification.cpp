@@ -292,18 +292,31 @@ HRESULT InteractionCore::Identify(const std::shared_ptr<DeviceRecord>& device, b
             Trace(L"    read failed (918,0), (%ls)", record.name);
     }
 
+    com::CsLock model(modelLock_);
+    const HRESULT hr = InsertIdentItems(record.node.get(), vendor, deviceType, station);
+    if (FAILED(hr) && CommLog::On())
+        CommLog::Write(com::Format(L"    identification items failed 0x%08X (%ls)",
+                                   static_cast<unsigned>(hr), record.name.c_str()));
+    return hr;
+}
+
+HRESULT InteractionCore::InsertIdentItems(VKModelObject* device, DWORD vendor, DWORD deviceType,
+                                          DWORD station) {
     com::ComPtr<VKModelCollection> children;
-    RETURN_IF_FAILED(record.node->GetObjects(children.put()));
+    RETURN_IF_FAILED(device->GetObjects(children.put()));
     RETURN_HR_IF(E_POINTER, !children);
     long count = 0;
     RETURN_IF_FAILED(children->GetCount(&count));
     for (long i = 0; i < count; ++i) {
         com::ComPtr<IUnknown> item;
         com::ComPtr<VKModelObject> axis;
-        if (FAILED(children->GetItem(i, item.put())) || !item || FAILED(item.query(&axis)))
-            continue;
-        com::UniqueVariant axisNumber;
-        if (FAILED(ParameterValueIn(axis.get(), kAxisParameter, axisNumber.put()))) continue;
+        // Children that are no axis (no "__axis") carry no identification items.
+        RETURN_IF_FAILED(children->GetItem(i, item.put()));
+        RETURN_HR_IF(E_POINTER, !item);
+        if (FAILED(item.query(&axis))) continue;
+        com::ComPtr<VKModelParameter> number;
+        RETURN_IF_FAILED(FindParameterIn(axis.get(), kAxisParameter, &number));
+        if (!number) continue;
         RETURN_IF_FAILED(InsertAxisInfo(axis.get(), vendor, deviceType,
                                         DeviceIdText(station, GetAxisNumber(axis.get()))));
     }

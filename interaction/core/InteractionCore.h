@@ -258,6 +258,8 @@ private:
     HRESULT ReadLimits(const std::shared_ptr<DeviceRecord>& device, bool async, WORD* blockLength,
                        WORD* parRequests, WORD* latency);
     HRESULT CreateAxes(const std::shared_ptr<DeviceRecord>& device, BYTE axes, bool async);
+    // The identification items of every axis of `device`; under modelLock_.
+    HRESULT InsertIdentItems(VKModelObject* device, DWORD vendor, DWORD deviceType, DWORD station);
 
     const HKEY root_;
     const std::wstring key_;
@@ -292,6 +294,11 @@ private:
     // The request reference of every request. Its own lock, held only to
     // draw one: a drive that keeps a request waiting holds nobody else up.
     com::CriticalSection referenceLock_;  // guards reference_
+    // The identification workers change the model one at a time. The model is
+    // apartment-bound, so its calls run one after the other anyway; seventy workers
+    // calling into its apartment at once lost calls under Wine now and then (an axis
+    // or its identification items missing), which this lock ends.
+    com::CriticalSection modelLock_;
     RequestReference reference_;
 };
 

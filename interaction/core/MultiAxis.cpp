@@ -139,8 +139,17 @@ HRESULT InteractionCore::CreateAxes(const std::shared_ptr<DeviceRecord>& device,
             if (++skipped == kMaxSkippedAxes) break;
             continue;
         }
-        RETURN_IF_FAILED(
-            InsertNewAxis(record.node.get(), number, com::Format(L"%u", number), limits, channel));
+        HRESULT hr;
+        {
+            com::CsLock model(modelLock_);
+            hr = InsertNewAxis(record.node.get(), number, com::Format(L"%u", number), limits,
+                               channel);
+        }
+        if (FAILED(hr)) {
+            Trace(com::Format(L"    InsertNewAxis failed 0x%08X (%ls)", static_cast<unsigned>(hr),
+                              record.name.c_str()));
+            return hr;
+        }
     }
     return S_OK;
 }

@@ -111,8 +111,13 @@ TEST(IdentificationMany, SeventySlavesFoundByTheirChannelPattern) {
         int identified = 0;
         for (int slave = 1; slave <= 70; ++slave) {
             const std::string node = "Line_Node" + std::to_string(slave) + "_/";
-            identified += ValueAt(tree, node + "1/DS_DeviceID") ==
-                          "VT_BSTR '" + std::to_string(slave) + "_1'";
+            const bool found = ValueAt(tree, node + "1/DS_DeviceID") ==
+                               "VT_BSTR '" + std::to_string(slave) + "_1'";
+            identified += found;
+            // What the slave's subtree holds tells which step lost it.
+            for (const auto& [path, entry] : tree) {
+                if (!found && path.rfind(node, 0) == 0) ADD_FAILURE() << path << " " << entry.value;
+            }
         }
         EXPECT_EQ(70, identified) << "every slave identified, more than one wait can take";
         EXPECT_EQ("VT_I4 70", ValueAt(tree, "Line_Node70_/1/DS_Devicename"));

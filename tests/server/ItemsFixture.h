@@ -35,7 +35,8 @@ struct FakeState {
     std::map<std::wstring, com::UniqueVariant> values;
     std::map<std::wstring, HRESULT> results;
     int inits = 0, terminates = 0, reads = 0, readMultiples = 0, writeMultiples = 0, writes = 0;
-    std::vector<LONG> writeMultipleCounts;
+    std::vector<LONG> writeMultipleCounts, readMultipleCounts;
+    HRESULT readMultipleResult = S_OK;  // a failure refuses every ReadMultiple as a whole
     bool refuseInit = false;
     bool failReads = false;  // reads of "fail*" items answer kDriveError while set
     int checks = 0;
@@ -109,6 +110,8 @@ public:
                               SAFEARRAY** psaQualities, SAFEARRAY** psaTimeStamps,
                               SAFEARRAY** psaErrors) override {
         ++g_state->readMultiples;
+        g_state->readMultipleCounts.push_back(lCount);
+        if (FAILED(g_state->readMultipleResult)) return g_state->readMultipleResult;
         *psaValues = SafeArrayCreateVector(VT_VARIANT, 0, lCount);
         *psaQualities = SafeArrayCreateVector(VT_VARIANT, 0, lCount);
         *psaTimeStamps = SafeArrayCreateVector(VT_VARIANT, 0, lCount);

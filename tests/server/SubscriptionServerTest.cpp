@@ -76,6 +76,22 @@ TEST_F(Subscriptions, OfflineDriveTurnsBadThenGoodWhileTheOtherKeepsUpdating) {
     })) << "slave 3's speed turns good again";
 }
 
+// Parameter 1012 of slave 5 always answers error 0x14; read in one device pass with two
+// good parameters of the same axis, it costs them nothing.
+TEST_F(Subscriptions, FailingParameterAmongGoodOnesOfOneDrive) {
+    const std::wstring slave5 = L"Orvane_BusSimulator/DP_Slave5_/1/";
+    OpenGroup({slave5 + L"pari20d2", slave5 + L"pari1000d18", slave5 + L"pari1012d18"}, 200);
+    ASSERT_HR(S_OK, SetActive(TRUE));
+    const auto failed = [](const Update& u) { return FAILED(u.error) && u.quality == 0; };
+    EXPECT_EQ(1u, CountChanges(2, Good)) << "the activation reports the setpoint";
+    EXPECT_EQ(1u, CountChanges(3, failed)) << "and parameter 1012 with its error";
+    ASSERT_TRUE(sink_->WaitUntil([&] { return CountChanges(1, Good) >= 3; }))
+        << "the actual speed keeps its updates";
+    for (OPCHANDLE client : {1u, 2u})
+        EXPECT_EQ(0u, CountChanges(client, [](const Update& u) { return !Good(u); })) << client;
+    EXPECT_EQ(0u, CountChanges(3, Good));
+}
+
 TEST_F(Subscriptions, SlowSinkStallsNeitherTheServerNorItsOwnGroup) {
     OpenGroup({kSlave3 + L"pari20d2"}, 200);
     ASSERT_HR(S_OK, SetActive(TRUE));

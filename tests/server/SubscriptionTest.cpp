@@ -234,6 +234,57 @@ TEST_F(Subscriptions, LastKnownValueIsReportedOnce) {
     EXPECT_EQ(2u, sink_->calls.size());
 }
 
+// The device pass reads the items of one component in one ReadMultiple; an item whose
+// bulk result failed, and every item of a refused call, is read alone.
+TEST_F(Subscriptions, DevicePassReadsInBulkFailuresAlone) {
+    const std::vector<OPCHANDLE> h = ThreeItems();
+    Advise(sink_.get());
+    const struct {
+        const char* name;
+        const wchar_t* failing;  // an item whose reads fail, or null
+        HRESULT call;            // ReadMultiple's answer
+        int singleReads;
+    } cases[] = {
+        {"all in one call", nullptr, S_OK, 0},
+        {"one failing item among good ones", L"b", S_OK, 1},
+        {"the call refused as a whole", nullptr, E_ACCESSDENIED, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            com::CsLock guard(state_.lock);
+            state_.results.clear();
+            if (c.failing) state_.results[c.failing] = kDriveError;
+        }
+        state_.readMultipleResult = c.call;
+        state_.readMultipleCounts.clear();
+        const int reads = state_.reads;
+        sink_->calls.clear();
+        // The activation's pass, then a data change with every item.
+        ASSERT_HR(S_OK, SetActive(FALSE));
+        ASSERT_HR(S_OK, SetActive(TRUE));
+        EXPECT_EQ(std::vector<LONG>{3}, state_.readMultipleCounts);
+        EXPECT_EQ(c.singleReads, state_.reads - reads);
+        ASSERT_EQ(1u, sink_->calls.size());
+        for (OPCHANDLE client : {100u, 101u, 102u}) {
+            const bool failing = c.failing && client == 101;
+            EXPECT_HR(failing ? kDriveError : S_OK, sink_->calls[0].errors[client]) << client;
+            EXPECT_EQ(failing ? 0x00 : 0xC0, sink_->calls[0].qualities[client]) << client;
+        }
+    }
+
+    // One item left: a single read, no bulk call.
+    state_.readMultipleResult = S_OK;
+    state_.readMultipleCounts.clear();
+    HRESULT* errors = nullptr;
+    ASSERT_HR(S_OK, mgt_->SetActiveState(2, const_cast<OPCHANDLE*>(&h[1]), FALSE, &errors));
+    CoTaskMemFree(errors);
+    const int reads = state_.reads;
+    Tick(TRUE);
+    EXPECT_TRUE(state_.readMultipleCounts.empty());
+    EXPECT_EQ(reads + 1, state_.reads);
+}
+
 TEST_F(Subscriptions, BadInput) {
     const std::vector<OPCHANDLE> h = ThreeItems();
     Parameter(L"ro", OPC_READABLE);
@@ -373,9 +424,11 @@ TEST_F(Subscriptions, DisconnectedSinksAreDroppedAndPollingStops) {
     Tick(TRUE);
     EXPECT_EQ(1u, sink_->calls.size());
     EXPECT_EQ(0u, services()->SinkCount()) << "unadvised";
-    const int reads = state_.reads;
+    // Device traffic of a pass: its items' single and bulk reads.
+    const auto traffic = [&] { return state_.reads + state_.readMultiples; };
+    const int reads = traffic();
     Tick(TRUE);
-    EXPECT_EQ(reads, state_.reads) << "nobody left to see the values: no polling";
+    EXPECT_EQ(reads, traffic()) << "nobody left to see the values: no polling";
 
     // A new subscriber brings polling back.
     com::ComPtr<Sink> next;
@@ -383,7 +436,7 @@ TEST_F(Subscriptions, DisconnectedSinksAreDroppedAndPollingStops) {
     Advise(next.get());
     SetValue(L"a", 5);
     Tick(TRUE);
-    EXPECT_LT(reads, state_.reads);
+    EXPECT_LT(reads, traffic());
     EXPECT_EQ(1u, next->calls.size());
 }
 
