@@ -28,6 +28,9 @@
 
 namespace orvane::interaction {
 
+struct BulkLane;  // BulkAccess.cpp
+struct ItemRead;
+
 // What an item needs for its requests: its axis's channel entry, the drive's limits
 // and the axis number. The channel stays empty for an item of an unidentified device.
 struct ItemBinding {
@@ -148,7 +151,8 @@ public:
     HRESULT WriteItemProperty(IUnknown* pParameter, BSTR bsName, const VARIANT& value);
     HRESULT InitItemProperty(IUnknown* pParameter, BSTR bsName, VARTYPE* pvt);
 
-    // IvkBulkInteraction: the items of one drive axis in multi-parameter requests.
+    // IvkBulkInteraction: the items of each drive axis in multi-parameter requests, the
+    // drives side by side; S_FALSE when an item failed (its error in the errors array).
     HRESULT ReadMultiple(long lCount, SAFEARRAY* saAddresses, SAFEARRAY** psaValues,
                          SAFEARRAY** psaQualities, SAFEARRAY** psaTimeStamps,
                          SAFEARRAY** psaErrors);
@@ -215,10 +219,20 @@ private:
     HRESULT ReadDriveItem(const std::wstring& name, VARIANT* value, VARIANT* quality,
                           VARIANT* timestamp);
     HRESULT WriteDriveItem(const std::wstring& name, const VARIANT& value);
-    // Copies of the records of a bulk call's addresses, all of the first one's channel
-    // and axis.
+    // One parameter request for the item of a record copy; a read keeps the format the
+    // drive answered with in the item's record.
+    HRESULT ReadRecord(const RecordCopy& record, VARIANT* value, VARIANT* quality,
+                       VARIANT* timestamp);
+    HRESULT WriteRecord(const RecordCopy& record, const std::vector<BYTE>& bytes);
+    // Copies of the records of a bulk call's addresses; `bound` receives per item S_OK or
+    // why its drive axis is not known yet.
     HRESULT BulkRecords(const std::vector<com::UniqueVariant>& addresses,
-                        std::vector<RecordCopy>* records);
+                        std::vector<RecordCopy>* records, std::vector<HRESULT>* bound);
+    // The requests of one drive channel of a bulk call; results go to the items' positions.
+    HRESULT ReadLane(const BulkLane& lane, const std::vector<RecordCopy>& records,
+                     std::vector<ItemRead>* reads);
+    HRESULT WriteLane(const BulkLane& lane, const std::vector<RecordCopy>& records,
+                      const std::vector<std::vector<BYTE>>& bytes, std::vector<HRESULT>* errors);
     // A copy of the record of a property's item; E_INVALIDARG for a parameter without one.
     HRESULT PropertyRecord(IUnknown* pParameter, RecordCopy* record);
     HRESULT PropertyRequest(const RecordCopy& record, BSTR bsName, DescriptionRequest* request,

@@ -378,7 +378,12 @@ HRESULT InteractionCore::ReadDriveItem(const std::wstring& name, VARIANT* value,
                                        VARIANT* timestamp) {
     RecordCopy record;
     RETURN_IF_FAILED(CopyRecord(name, &record));
-    DriveParameterRecord& data = record.data;
+    return ReadRecord(record, value, quality, timestamp);
+}
+
+HRESULT InteractionCore::ReadRecord(const RecordCopy& record, VARIANT* value, VARIANT* quality,
+                                    VARIANT* timestamp) {
+    const DriveParameterRecord& data = record.data;
     const com::UniqueVariant channel(record.channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;
@@ -388,13 +393,12 @@ HRESULT InteractionCore::ReadDriveItem(const std::wstring& name, VARIANT* value,
     RETURN_IF_FAILED(requests.ReadSingle(*channel, NextReference(), data.axis, kAttributeValue,
                                          Elements(data), data.parameter, data.subindex, &values,
                                          &format, quality, timestamp));
-    data.dataType = ResolveFormat(format, data.vt);
+    const BYTE dataType = ResolveFormat(format, data.vt);
     {
         com::CsLock module(ModuleLock());
-        if (ItemRecord* current = FindRecord(name)) current->data.dataType = data.dataType;
+        if (ItemRecord* current = FindRecord(data.name)) current->data.dataType = dataType;
     }
-    return BytesToVariant(data.dataType, data.vt, values.size(), values.data(), value,
-                          data.valueLength);
+    return BytesToVariant(dataType, data.vt, values.size(), values.data(), value, data.valueLength);
 }
 
 HRESULT InteractionCore::WriteItem(const VARIANT& address, const VARIANT& value) {
@@ -433,9 +437,13 @@ HRESULT InteractionCore::WriteItem(const VARIANT& address, const VARIANT& value)
 HRESULT InteractionCore::WriteDriveItem(const std::wstring& name, const VARIANT& value) {
     RecordCopy record;
     RETURN_IF_FAILED(CopyRecord(name, &record));
-    const DriveParameterRecord& data = record.data;
     std::vector<BYTE> bytes;
-    RETURN_IF_FAILED(VariantToBytes(data.dataType, value, &bytes));
+    RETURN_IF_FAILED(VariantToBytes(record.data.dataType, value, &bytes));
+    return WriteRecord(record, bytes);
+}
+
+HRESULT InteractionCore::WriteRecord(const RecordCopy& record, const std::vector<BYTE>& bytes) {
+    const DriveParameterRecord& data = record.data;
     const com::UniqueVariant channel(record.channel);
     TelegramTransfer transfer(transfer_, settings_, false);
     CommLogTrace trace;

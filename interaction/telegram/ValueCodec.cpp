@@ -336,13 +336,19 @@ HRESULT VariantToBytes(BYTE dataType, const VARIANT& value, std::vector<BYTE>* b
     }
 }
 
-HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
-                     const std::vector<BYTE>& fixedLengths,
-                     std::vector<com::UniqueVariant>* values) {
+namespace {
+
+// Walks the value blocks of ReadMulti, one value per item. With `errors`, a 0x44 block or a
+// value that does not convert is that item's error and the walk goes on; without, it ends
+// the walk with that error.
+HRESULT WalkValueBlocks(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
+                        const std::vector<BYTE>& fixedLengths,
+                        std::vector<com::UniqueVariant>* values, std::vector<HRESULT>* errors) {
     if (!values) return E_POINTER;
     if (types.size() != fixedLengths.size()) return E_INVALIDARG;
 
     std::vector<com::UniqueVariant> decoded;
+    std::vector<HRESULT> results;
     size_t pos = 0;
     while (pos < blocks.size()) {
         const BYTE format = blocks[pos];
@@ -360,18 +366,50 @@ HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>&
         if (length > available) return E_INVALIDARG;
         const size_t index = decoded.size();
         if (index >= types.size()) return E_UNEXPECTED;
-        if (format == kFormatError) return count ? DriveError(data[1]) : E_INVALIDARG;
 
         com::UniqueVariant value;
-        RETURN_IF_FAILED(BytesToVariant(ResolveFormat(format, types[index]), types[index], length,
-                                        data, value.get(), fixedLengths[index]));
+        HRESULT hr = E_INVALIDARG;  // an error block without its error number
+        if (format == kFormatError) {
+            if (count) hr = DriveError(data[1]);
+        } else {
+            hr = BytesToVariant(ResolveFormat(format, types[index]), types[index], length, data,
+                                value.get(), fixedLengths[index]);
+        }
+        if (FAILED(hr)) {
+            if (!errors) return hr;
+            value.reset();
+        }
         decoded.push_back(std::move(value));
+        results.push_back(hr);
         pos += 2 + length;
         // A drive may pad an odd-length block to a word boundary. No format is 0, so
         // a 0 where the next block would start can only be that pad byte.
         if (length % 2 && pos < blocks.size() && blocks[pos] == 0) ++pos;
     }
     *values = std::move(decoded);
+    if (errors) *errors = std::move(results);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
+                     const std::vector<BYTE>& fixedLengths,
+                     std::vector<com::UniqueVariant>* values) {
+    return WalkValueBlocks(types, blocks, fixedLengths, values, nullptr);
+}
+
+HRESULT DecodeItemValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
+                         const std::vector<BYTE>& fixedLengths,
+                         std::vector<com::UniqueVariant>* values, std::vector<HRESULT>* errors) {
+    if (!errors) return E_POINTER;
+    std::vector<com::UniqueVariant> decoded;
+    std::vector<HRESULT> results;
+    RETURN_IF_FAILED(WalkValueBlocks(types, blocks, fixedLengths, &decoded, &results));
+    // Fewer blocks than items: the answer does not say which item a block belongs to.
+    RETURN_HR_IF(E_FAIL, decoded.size() != types.size());
+    *values = std::move(decoded);
+    *errors = std::move(results);
     return S_OK;
 }
 

@@ -38,4 +38,12 @@ HRESULT DecodeValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>&
                      const std::vector<BYTE>& fixedLengths,
                      std::vector<com::UniqueVariant>* values);
 
+// The same with a result per item: a 0x44 block gives its item the drive's error and a
+// value that does not convert its conversion error (each with a VT_EMPTY value), and the
+// others keep their values. Fails only for an answer that cannot be walked or whose
+// blocks do not match the items in number (E_FAIL); outputs untouched then.
+HRESULT DecodeItemValues(const std::vector<VARTYPE>& types, const std::vector<BYTE>& blocks,
+                         const std::vector<BYTE>& fixedLengths,
+                         std::vector<com::UniqueVariant>* values, std::vector<HRESULT>* errors);
+
 }  // namespace orvane::interaction

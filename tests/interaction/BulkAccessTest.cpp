@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -79,27 +80,103 @@ TEST_F(BulkAccessTest, ReadInAddressOrder) {
         EXPECT_EQ(Hr{S_OK}, Hr{ErrorAt(errors_.get(), i)}) << i;
     }
 
+    // The drive refuses the request for 1012's sake: each item goes alone, and only 1012
+    // loses its value.
     const auto failing = Items({L"DP_Slave5_/1/pari1000d18", L"DP_Slave5_/1/pari1012d18"});
-    EXPECT_EQ(Hr{DriveError(0x14)}, Hr{ReadAll(failing)});
-    EXPECT_FALSE(values_.get()) << "no arrays on failure";
+    const LONG before5 = Requests(5);
+    ASSERT_EQ(Hr{S_FALSE}, Hr{ReadAll(failing)});
+    EXPECT_EQ(3, Requests(5) - before5) << "the multi-parameter request and two single ones";
+    EXPECT_EQ("VT_UI2 300", Element(values_.get(), 0));
+    EXPECT_EQ("VT_I2 192", Element(qualities_.get(), 0));
+    EXPECT_EQ(Hr{S_OK}, Hr{ErrorAt(errors_.get(), 0)});
+    EXPECT_EQ("VT_EMPTY ", Element(values_.get(), 1));
+    EXPECT_EQ("VT_I2 0", Element(qualities_.get(), 1));
+    EXPECT_EQ(Hr{DriveError(0x14)}, Hr{ErrorAt(errors_.get(), 1)}) << "as a single read gives";
 }
 
-TEST_F(BulkAccessTest, OtherDrivesAndAxesAreRefused) {
+struct DriveItem {
+    const wchar_t* id;
+    const char* value;  // after Sim/Reset; empty: the drive answers `error`
+    HRESULT error;
+};
+
+// Items of three drives and four axes, interleaved: each value comes from its own drive
+// and lands in the client's position.
+const DriveItem kInterleaved[] = {
+    {L"DP_Slave3_/1/pari1000d18", "VT_UI2 1500", S_OK},
+    {L"DP_Slave4_/2/pari1000d18", "VT_UI2 800", S_OK},
+    {L"DP_Slave5_/1/pari1000d18", "VT_UI2 300", S_OK},
+    {L"DP_Slave4_/1/pari1000d18", "VT_UI2 1000", S_OK},
+    {L"DP_Slave5_/1/pari1012d18", "", DriveError(0x14)},
+    {L"DP_Slave5_/2/pari1000d18", "VT_UI2 200", S_OK},
+    {L"DP_Slave3_/1/pari1001d2", "VT_I2 0", S_OK},
+    {L"DP_Slave4_/1/pari1006d8", "VT_BSTR 'Conveyor", S_OK},
+};
+
+TEST_F(BulkAccessTest, DrivesAndAxesInOneCall) {
     MakeCore();
     Check();
-    const auto drives = Items({L"DP_Slave3_/1/pari1000d18", L"DP_Slave4_/1/pari1000d18"});
-    const auto axes = Items({L"DP_Slave4_/1/pari1000d18", L"DP_Slave4_/2/pari1000d18"});
-    const LONG before3 = Requests(3), before4 = Requests(4);
-    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{ReadAll(drives)});
-    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{ReadAll(axes)});
-    std::vector<com::UniqueVariant> values;
-    values.emplace_back(LONG{5});
-    values.emplace_back(LONG{6});
-    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{WriteAll(drives, values)});
-    EXPECT_EQ(Hr{E_ACCESSDENIED}, Hr{WriteAll(axes, values)});
-    EXPECT_EQ(before3, Requests(3)) << "nothing sent";
-    EXPECT_EQ(before4, Requests(4)) << "nothing sent";
-    EXPECT_FALSE(errors_.get());
+    std::vector<std::wstring> ids;
+    for (const DriveItem& item : kInterleaved) ids.push_back(item.id);
+    const auto addresses = Items(ids);
+    ASSERT_EQ(Hr{S_OK}, Hr{sim_.Reset()});
+    ASSERT_EQ(Hr{S_FALSE}, Hr{ReadAll(addresses)});
+    for (LONG i = 0; i < static_cast<LONG>(std::size(kInterleaved)); ++i) {
+        const DriveItem& item = kInterleaved[i];
+        const std::string expected = *item.value ? item.value : "VT_EMPTY";
+        EXPECT_EQ(expected, Element(values_.get(), i).substr(0, expected.size()))
+            << Narrow(item.id);
+        EXPECT_EQ(Hr{item.error}, Hr{ErrorAt(errors_.get(), i)}) << Narrow(item.id);
+        EXPECT_EQ(SUCCEEDED(item.error) ? "VT_I2 192" : "VT_I2 0", Element(qualities_.get(), i))
+            << Narrow(item.id);
+    }
+    EXPECT_EQ(1, Requests(3)) << "one axis";
+    EXPECT_EQ(2, Requests(4)) << "two axes";
+    EXPECT_EQ(4, Requests(5)) << "axis 1 refused and read alone (1 + 2), axis 2";
+
+    // A write lands each value on its own drive; a refused value fails alone.
+    std::vector<com::UniqueVariant> speeds, values;
+    for (size_t i = 0; i < 4; ++i) speeds.push_back(Text(Drive(kBus + kInterleaved[i].id)));
+    for (LONG value : {1111, 1222, 2000, 1444}) values.emplace_back(value);
+    ASSERT_EQ(Hr{S_FALSE}, Hr{WriteAll(speeds, values)});
+    EXPECT_EQ(Hr{DriveError(2)}, Hr{ErrorAt(errors_.get(), 2)}) << "beyond slave 5's maximum";
+    const char* const expected[] = {"VT_UI2 1111", "VT_UI2 1222", "VT_UI2 300", "VT_UI2 1444"};
+    for (size_t i = 0; i < 4; ++i) {
+        std::string value;
+        EXPECT_EQ(Hr{S_OK}, Hr{Read(Drive(kBus + kInterleaved[i].id), &value)});
+        EXPECT_EQ(expected[i], value) << Narrow(kInterleaved[i].id);
+    }
+}
+
+// Parts to two slow drives are in process at once; one drive's axes, and the serial
+// road, never.
+TEST_F(BulkAccessTest, DrivesSideBySide) {
+    struct Case {
+        DWORD serialBusAccess;
+        LONG latencyMs;
+        LONG maxInProcess;
+    };
+    for (const Case& c : {Case{0, 2000, 2}, Case{1, 300, 1}}) {
+        SCOPED_TRACE(c.serialBusAccess ? "SerialBusAccess 1" : "SerialBusAccess 0");
+        // The latencies of the case before go; slave 6 stays on the bus for the check.
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_.Reset()});
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_.SetSimFlag(L"Sim/Slave6/Offline", false)});
+        SetRegNumber(HKEY_CURRENT_USER, kItemsKey, L"SerialBusAccess", c.serialBusAccess);
+        SetRegNumber(HKEY_CURRENT_USER, kItemsKey, L"MaxPollCountRead", 1000000);
+        MakeCore();
+        Check();
+        const auto addresses = Items({L"DP_Slave7_/1/pari1000d18", L"DP_Slave4_/1/pari1000d18",
+                                      L"DP_Slave7_/2/pari1000d18"});
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_.Reset()});
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_.SetSimNumber(L"Sim/Slave7/LatencyMs", c.latencyMs)});
+        ASSERT_EQ(Hr{S_OK}, Hr{sim_.SetSimNumber(L"Sim/Slave4/LatencyMs", c.latencyMs)});
+        ASSERT_EQ(Hr{S_OK}, Hr{ReadAll(addresses)});
+        EXPECT_EQ("VT_UI2 700", Element(values_.get(), 0));
+        EXPECT_EQ("VT_UI2 1000", Element(values_.get(), 1));
+        EXPECT_EQ("VT_UI2 900", Element(values_.get(), 2));
+        EXPECT_EQ(c.maxInProcess, sim_.SimNumber(L"Sim/MaxInProcess"));
+        EXPECT_EQ(1, sim_.SimNumber(L"Sim/Slave7/MaxInProcess"));
+    }
 }
 
 TEST_F(BulkAccessTest, WriteErrorsPerItem) {
@@ -111,7 +188,7 @@ TEST_F(BulkAccessTest, WriteErrorsPerItem) {
     values.emplace_back(LONG{1200});
     values.emplace_back(LONG{5});
     values.emplace_back(LONG{-7});
-    ASSERT_EQ(Hr{S_OK}, Hr{WriteAll(addresses, values)});
+    ASSERT_EQ(Hr{S_FALSE}, Hr{WriteAll(addresses, values)});
     EXPECT_EQ(Hr{S_OK}, Hr{ErrorAt(errors_.get(), 0)});
     EXPECT_EQ(Hr{DriveError(1)}, Hr{ErrorAt(errors_.get(), 1)}) << "read-only";
     EXPECT_EQ(Hr{S_OK}, Hr{ErrorAt(errors_.get(), 2)});
@@ -148,6 +225,12 @@ TEST_F(BulkAccessTest, BadInput) {
     EXPECT_EQ(Hr{E_UNEXPECTED}, Hr{ReadAll(wrong)});
     wrong[0] = Text(L"Axolent://nothing");
     EXPECT_EQ(Hr{E_POINTER}, Hr{ReadAll(wrong)});
+    // A drive item beside one that is none: refused as a whole, nothing sent.
+    std::vector<com::UniqueVariant> mixed = Items({L"DP_Slave3_/1/pari1000d18"});
+    mixed.push_back(Text(L"Axolent://nothing"));
+    const LONG before = Requests(3);
+    EXPECT_EQ(Hr{E_POINTER}, Hr{ReadAll(mixed)});
+    EXPECT_EQ(before, Requests(3));
     EXPECT_FALSE(a.get() || b.get() || c.get() || d.get() || values_.get() || errors_.get());
 }
 

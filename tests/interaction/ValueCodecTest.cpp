@@ -1,6 +1,7 @@
 // Value conversions between telegram bytes and VARIANTs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -431,6 +432,52 @@ TEST(DecodeValues, UsesTheFixedLengths) {
 
     EXPECT_EQ(Hr{E_INVALIDARG}, Hr{DecodeValues({VT_UI2, VT_UI2}, {}, {0}, &values)})
         << "DecodeValues with lists of different lengths";
+}
+
+struct ItemValuesCase {
+    const char* name;
+    std::vector<VARTYPE> types;
+    std::vector<BYTE> blocks;
+    HRESULT hr;
+    std::vector<std::string> expected;  // per item its value, or its error in hex
+};
+
+TEST(DecodeItemValues, GivesEachItemItsValueOrError) {
+    const ItemValuesCase cases[] = {
+        {"error block between values",
+         {VT_UI2, VT_UI2, VT_UI1},
+         {0x06, 1, 0, 1, 0x44, 1, 0x00, 0x14, 0x05, 1, 0x07},
+         S_OK,
+         {"VT_UI2 1", "0xe0000014", "VT_UI1 7"}},
+        {"value that does not convert",
+         {VT_BOOL, VT_UI2},
+         {0x01, 1, 0x01, 0x00, 0x06, 1, 0, 2},
+         S_OK,
+         {"0xe0000005", "VT_UI2 2"}},
+        {"error block without its number", {VT_UI2}, {0x44, 0}, S_OK, {"0x80070057"}},
+        {"fewer blocks than items", {VT_UI2, VT_UI2}, {0x06, 1, 0, 1}, E_FAIL, {}},
+        {"more blocks than items", {VT_UI2}, {0x06, 1, 0, 1, 0x06, 1, 0, 2}, E_UNEXPECTED, {}},
+        {"block beyond the end", {VT_UI2, VT_UI4}, {0x06, 1, 0, 1, 0x07, 1, 0}, E_INVALIDARG, {}},
+    };
+    for (const ItemValuesCase& c : cases) {
+        std::vector<com::UniqueVariant> values(1);  // both must stay untouched on failure
+        std::vector<HRESULT> errors(1);
+        const std::vector<BYTE> fixedLengths(c.types.size(), 0);
+        const HRESULT hr = DecodeItemValues(c.types, c.blocks, fixedLengths, &values, &errors);
+        EXPECT_EQ(Hr{c.hr}, Hr{hr}) << "DecodeItemValues, " << c.name;
+        if (FAILED(c.hr)) {
+            EXPECT_TRUE(values.size() == 1 && errors.size() == 1)
+                << "DecodeItemValues, " << c.name << ": output changed on failure";
+            continue;
+        }
+        std::vector<std::string> got;
+        for (size_t i = 0; i < values.size() && i < errors.size(); ++i) {
+            char error[16];
+            snprintf(error, sizeof error, "0x%08lx", static_cast<unsigned long>(errors[i]));
+            got.push_back(SUCCEEDED(errors[i]) ? Describe(*values[i]) : error);
+        }
+        EXPECT_EQ(c.expected, got) << "DecodeItemValues, " << c.name;
+    }
 }
 
 }  // namespace
