@@ -39,11 +39,11 @@ struct BulkGroup {
 };
 
 // Reads the items from the device: those of a component that offers bulk access in one
-// ReadMultiple (the component packs them into requests within the drive's limits), so
-// that many parameters of a drive cost a few drive latencies instead of one each. Items
-// without bulk access, and every item whose bulk read failed, on its own or with its
-// whole call (one the component refuses, such as items of drives it does not read
-// together), are read alone; one bad parameter costs the others nothing. Either way the
+// ReadMultiple (the component splits them by drive and packs them into requests within
+// each drive's limits, and reads the items of a failed request alone), so that many
+// parameters of a drive cost a few drive latencies instead of one each. Items without
+// bulk access, and every item of a call the component refuses as a whole, are read
+// alone; one bad parameter costs the others nothing. Either way the
 // item's own code decides changes, qualities and time stamps. Whether every item read.
 bool ReadFromDevice(const std::vector<com::ComPtr<COPCItem>>& items) {
     std::vector<BulkGroup> groups;
@@ -70,11 +70,8 @@ bool ReadFromDevice(const std::vector<com::ComPtr<COPCItem>>& items) {
             alone.insert(alone.end(), group.items.begin(), group.items.end());
             continue;
         }
+        // A failed item's result stands: the component has already read it alone.
         for (size_t i = 0; i < group.items.size(); ++i) {
-            if (FAILED(read.result(i))) {
-                alone.push_back(group.items[i]);
-                continue;
-            }
             VARIANT value;
             WORD quality = 0;
             DATE time = 0;
