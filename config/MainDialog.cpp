@@ -80,6 +80,8 @@ void MainDialog::OnShow() {
     FillServerList();
     SendMessageW(Item(IDC_TEST_AT_CREATE), CB_SETCURSEL,
                  ComboIndexForTestValue(initial_.testAtItemCreate), 0);
+    CheckDlgButton(hwnd(), IDC_SERIAL_BUS_ACCESS,
+                   initial_.serialBusAccess ? BST_CHECKED : BST_UNCHECKED);
     for (int id : ControlsHiddenBy(store_.ReadHideAdvancedControls()))
         if (HWND control = Item(id)) ShowWindow(control, SW_HIDE);
 }
@@ -193,6 +195,8 @@ void MainDialog::OnOk() {
     request.records = records_;
     request.testAtItemCreate = TestValueForComboIndex(
         static_cast<int>(SendMessageW(Item(IDC_TEST_AT_CREATE), CB_GETCURSEL, 0, 0)));
+    request.serialBusAccess = SerialBusAccessToSave(
+        initial_.serialBusAccess, IsDlgButtonChecked(hwnd(), IDC_SERIAL_BUS_ACCESS) == BST_CHECKED);
     const std::wstring caption = LoadText(IDS_ERROR_CAPTION);
     for (UINT message : store_.Save(request))
         com::ReportErrorBox(LoadText(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR,

@@ -1,4 +1,5 @@
-// The settings dialog: the bus server of Orvane, its two texts and the parameter test.
+// The settings dialog: the bus server of Orvane, its two texts, the parameter test and the
+// serial bus access.
 // What it shows and writes is decided by the core; this class binds the controls to it.
 #pragma once
 

@@ -29,6 +29,11 @@ std::optional<DWORD> TestValueForComboIndex(int index) {
     return kTestValues[index];
 }
 
+std::optional<DWORD> SerialBusAccessToSave(DWORD stored, bool checked) {
+    if ((stored != 0) == checked) return std::nullopt;
+    return checked ? 1 : 0;
+}
+
 std::vector<CATID> CheckedCategories(bool busServer, bool da10, bool da20) {
     std::vector<CATID> categories;
     if (busServer) categories.push_back(kCategoryBusServerDp);
@@ -59,8 +64,8 @@ std::vector<int> ControlsHiddenBy(DWORD mask) {
         ids.insert(ids.end(), {IDC_DEV_SPECIFIC, IDC_PAR_SPECIFIC, IDC_SERVER_GROUP, IDC_DEV_LABEL,
                                IDC_PAR_LABEL});
     if (mask & 0x2)
-        ids.insert(ids.end(),
-                   {IDC_TEST_AT_CREATE, IDC_TEST_GROUP, IDC_TEST_LABEL, IDC_RESERVED_1018});
+        ids.insert(ids.end(), {IDC_TEST_AT_CREATE, IDC_TEST_GROUP, IDC_TEST_LABEL,
+                               IDC_RESERVED_1018, IDC_SERIAL_BUS_ACCESS});
     return ids;
 }
 

@@ -18,6 +18,10 @@ namespace ovconfig {
 int ComboIndexForTestValue(DWORD value);
 std::optional<DWORD> TestValueForComboIndex(int index);
 
+// SerialBusAccess and its box: any value but 0 checks it. OK writes 0 or 1 only when the box
+// no longer says what is stored, so a missing value or a hand-set 2 stays as it is.
+std::optional<DWORD> SerialBusAccessToSave(DWORD stored, bool checked);
+
 // The categories whose boxes are checked, in the order bus server, DA 1.0, DA 2.0.
 std::vector<CATID> CheckedCategories(bool busServer, bool da10, bool da20);
 

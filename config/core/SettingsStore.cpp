@@ -32,6 +32,12 @@ std::optional<std::wstring> ClassOf(const std::wstring& progId) {
     return com::GuidToString(clsid, true);
 }
 
+// A value the request leaves out keeps what is stored.
+bool WriteIfGiven(const com::RegKey& key, const std::wstring& name,
+                  const std::optional<DWORD>& value) {
+    return !value || key.WriteDword(name.c_str(), *value) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 RegistryNames RegistryNames::Load() {
@@ -48,6 +54,7 @@ RegistryNames RegistryNames::Load() {
     names.version = Name(IDS_VERSION);
     names.testAtItemCreate = Name(IDS_TESTATITEMCREATE);
     names.hideAdvancedControls = Name(IDS_HIDEADVANCEDCONTROLS);
+    names.serialBusAccess = Name(IDS_SERIALBUSACCESS);
     names.ownProgId = Name(IDS_OWN_PROGID);
     return names;
 }
@@ -63,6 +70,7 @@ StoredSettings SettingsStore::Read() const {
         settings.ReadText(names_.version.c_str(), &stored.version, nullptr, kVersionMaxBytes);
         settings.ReadRaw32(names_.testAtItemCreate.c_str(), sizeof(DWORD),
                            &stored.testAtItemCreate);
+        settings.ReadRaw32(names_.serialBusAccess.c_str(), sizeof(DWORD), &stored.serialBusAccess);
     }
     com::RegKey info;
     if (info.Open(software.get(), names_.busServerInfo) == ERROR_SUCCESS) {
@@ -142,12 +150,16 @@ std::vector<UINT> SettingsStore::Save(const SaveRequest& request) const {
         if (failed) messages.push_back(IDS_ERROR_SAVING);
     }
 
+    // One message for the settings key, however many of its values fail.
     com::RegKey settings;
-    if (settings.Open(software.get(), names_.settings, KEY_READ | KEY_WRITE) != ERROR_SUCCESS ||
-        (request.testAtItemCreate &&
-         settings.WriteDword(names_.testAtItemCreate.c_str(), *request.testAtItemCreate) !=
-             ERROR_SUCCESS))
-        messages.push_back(IDS_ERROR_OPEN_FOR_WRITING);
+    bool written =
+        settings.Open(software.get(), names_.settings, KEY_READ | KEY_WRITE) == ERROR_SUCCESS;
+    if (written) {
+        const bool test = WriteIfGiven(settings, names_.testAtItemCreate, request.testAtItemCreate);
+        const bool serial = WriteIfGiven(settings, names_.serialBusAccess, request.serialBusAccess);
+        written = test && serial;
+    }
+    if (!written) messages.push_back(IDS_ERROR_OPEN_FOR_WRITING);
     return messages;
 }
 

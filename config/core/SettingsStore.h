@@ -24,6 +24,7 @@ struct RegistryNames {
     std::wstring version;
     std::wstring testAtItemCreate;
     std::wstring hideAdvancedControls;
+    std::wstring serialBusAccess;
     std::wstring ownProgId;  // "Axolent.Orvane"
 
     static RegistryNames Load();
@@ -32,6 +33,7 @@ struct RegistryNames {
 struct StoredSettings {
     std::wstring version;  // empty when missing, longer than 256 bytes or not text
     DWORD testAtItemCreate = 0;
+    DWORD serialBusAccess = 0;     // missing: 0
     std::wstring busServerProgId;  // the chosen bus server
     BusServerRecords records;      // every subkey of "BusServerInfo"
 };
@@ -40,6 +42,7 @@ struct SaveRequest {
     std::wstring busServerProgId;  // the selected list entry, else the one read at start
     BusServerRecords records;
     std::optional<DWORD> testAtItemCreate;  // nothing: the stored value stays
+    std::optional<DWORD> serialBusAccess;   // nothing: the stored value stays
 };
 
 class SettingsStore {

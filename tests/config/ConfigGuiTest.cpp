@@ -89,6 +89,7 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kSettings) + L"\\BusServerInfo").c_str());
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettings, L"Version");
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettings, L"HideAdvancedControls");
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettings, L"SerialBusAccess");
         SetNumber(kSettings, L"TestAtItemCreate", 0);
     }
     void TearDown() override {
@@ -225,9 +226,11 @@ TEST_F(ConfigGui, ReadAndWriteThenOkWritesTheSettings) {
     gui::ComboSelect(Item(IDC_TEST_AT_CREATE), 2);
     ASSERT_TRUE(gui::WaitUntil([&] { return gui::ComboSelection(Item(IDC_TEST_AT_CREATE)) == 2; },
                                kWaitMs));
+    gui::Click(Item(IDC_SERIAL_BUS_ACCESS));  // posted, so handled before OK
     gui::Click(Item(IDOK));
     ASSERT_EQ(0u, WaitForExit()) << "OK closes the program";
     EXPECT_EQ(3u, ReadNumber(kSettings, L"TestAtItemCreate"));
+    EXPECT_EQ(1u, ReadNumber(kSettings, L"SerialBusAccess")) << "missing: unchecked, then clicked";
     EXPECT_EQ(kSim, ReadText(HKEY_LOCAL_MACHINE, std::wstring(kSettings) + L"\\BusServers",
                              L"BusServerProgID1"));
     EXPECT_EQ(ClassOf(kSim), ReadText(HKEY_LOCAL_MACHINE, Info(kSim), L"CLSID"));

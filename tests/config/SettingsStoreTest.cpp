@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ConfigTestSupport.h"
 #include "com/ComInit.h"
 #include "core/DialogRules.h"
@@ -43,12 +45,14 @@ protected:
         scratch_.SetText(std::wstring(kInfo) + L"\\" + kGone, L"CLSID",
                          L"{00000000-0000-0000-0000-000000000001}");
     }
-    std::vector<UINT> Save(const std::wstring& progId, std::optional<DWORD> test) {
+    std::vector<UINT> Save(const std::wstring& progId, std::optional<DWORD> test,
+                           std::optional<DWORD> serial = std::nullopt) {
         SettingsStore store(scratch_.get());
         SaveRequest request;
         request.busServerProgId = progId;
         request.records = store.Read().records;
         request.testAtItemCreate = test;
+        request.serialBusAccess = serial;
         return store.Save(request);
     }
 
@@ -129,6 +133,22 @@ TEST_F(SettingsStoreTest, TestAtItemCreateAndTheCombo) {
     scratch_.SetNumber(kSettings, L"TestAtItemCreate", 2);
     EXPECT_EQ(std::vector<UINT>{}, Save(kSim, std::nullopt));
     EXPECT_EQ("REG_DWORD 2", scratch_.Describe(kSettings, L"TestAtItemCreate"));
+}
+
+TEST_F(SettingsStoreTest, SerialBusAccessThroughItsBox) {
+    constexpr DWORD kMissing = 0xDEAD;
+    // Stored value and box, then what OK leaves.
+    const std::tuple<DWORD, bool, const char*> cases[] = {
+        {kMissing, true, "REG_DWORD 1"}, {kMissing, false, "missing"}, {0, true, "REG_DWORD 1"},
+        {1, false, "REG_DWORD 0"},       {2, true, "REG_DWORD 2"},     {2, false, "REG_DWORD 0"}};
+    Configure();
+    for (const auto& [stored, box, left] : cases) {
+        RegDeleteKeyValueW(scratch_.get(), kSettings, L"SerialBusAccess");
+        if (stored != kMissing) scratch_.SetNumber(kSettings, L"SerialBusAccess", stored);
+        const DWORD read = SettingsStore(scratch_.get()).Read().serialBusAccess;
+        EXPECT_EQ(std::vector<UINT>{}, Save(kSim, 1, SerialBusAccessToSave(read, box)));
+        EXPECT_EQ(left, scratch_.Describe(kSettings, L"SerialBusAccess")) << stored << " " << box;
+    }
 }
 
 TEST_F(SettingsStoreTest, EachWriteFailureShowsItsMessageOnce) {
